@@ -1,0 +1,28 @@
+# GoogleTest for both builds. The native build uses Debian's libgtest-dev;
+# the cross build compiles the same sources (shipped in /usr/src/googletest)
+# with MinGW so the Windows-side tests can run under Wine.
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  endif()
+  set(ZP3K_GTEST_LIBS gtest gmock gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(ZP3K_GTEST_LIBS GTest::gtest GTest::gmock GTest::gtest_main)
+endif()
+include(GoogleTest)
+
+# zp3k_add_unit_test(NAME SOURCES... LIBS ...): one GoogleTest program, its
+# cases registered with CTest one by one and labelled "unit".
+function(zp3k_add_unit_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${ZP3K_GTEST_LIBS})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,27 @@
+# Texts are kept in UTF-8 under resources/. The Windows programs use the A
+# functions with cp932 byte strings, so the cross build compiles cp932 copies
+# made with iconv; the native build includes the UTF-8 files as they stand.
+#
+# zp3k_text_dir(OUT_VAR file1.inc file2.inc ...): sets OUT_VAR to the folder
+# that holds the files in the build's encoding, for target_include_directories.
+function(zp3k_text_dir out_var)
+  if(NOT WIN32)
+    set(${out_var} ${PROJECT_SOURCE_DIR}/resources PARENT_SCOPE)
+    return()
+  endif()
+  set(dir ${PROJECT_BINARY_DIR}/cp932)
+  file(MAKE_DIRECTORY ${dir})
+  set(outputs)
+  foreach(f ${ARGN})
+    add_custom_command(
+      OUTPUT ${dir}/${f}
+      COMMAND iconv -f UTF-8 -t CP932 ${PROJECT_SOURCE_DIR}/resources/${f} -o ${dir}/${f}
+      DEPENDS ${PROJECT_SOURCE_DIR}/resources/${f}
+      COMMENT "cp932 copy of ${f}")
+    list(APPEND outputs ${dir}/${f})
+  endforeach()
+  string(MAKE_C_IDENTIFIER "${ARGN}" tag)
+  add_custom_target(cp932_${tag} DEPENDS ${outputs})
+  set(${out_var} ${dir} PARENT_SCOPE)
+  set(ZP3K_TEXT_TARGET cp932_${tag} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,19 @@
+// The converter's command-line reader: -S source, -D destination, -V version,
+// -C comment; 4 means complete (the dialog converts at once).
+#pragma once
+
+namespace imgconv {
+
+constexpr int COMMAND_LINE_SIZE = 520;  // bytes, NUL included
+
+enum OptionSlot { SLOT_SOURCE = 0, SLOT_DEST = 1, SLOT_VERSION = 2, SLOT_COMMENT = 3 };
+
+struct CommandLineSlots {
+  char value[4][COMMAND_LINE_SIZE];
+};
+
+// Fills the slots from a command line (without the program name) and returns
+// 0 to 4. A command line or value longer than 519 bytes is cut.
+int parse_command_line(const char* command_line, CommandLineSlots* slots);
+
+}  // namespace imgconv

@@ -1,0 +1,53 @@
+// The conversion engine: S-record file to image file, and the header-only
+// file. Neither operation shows anything; the overwrite question is asked
+// through the front end's callback and every outcome is a ConvertResult.
+#pragma once
+
+#include <cstdint>
+
+namespace imgconv {
+
+enum ConvertResult : int {
+  CONVERT_OK = 0,
+  CONVERT_CANCELLED = -1,
+  CONVERT_ERR_SOURCE_PATH = 1,
+  CONVERT_ERR_SOURCE_OPEN = 2,
+  CONVERT_ERR_DEST_OPEN = 3,
+  CONVERT_ERR_DEST_WRITE = 4,
+  CONVERT_ERR_DEST_READ = 5,
+  CONVERT_ERR_VERSION = 6,
+  CONVERT_ERR_COMMENT = 7,
+};
+
+constexpr int PATH_BUFFER_SIZE = 520;  // bytes, NUL included
+
+// The overwrite question: return true to overwrite, false to cancel.
+using OverwriteQuestion = bool (*)(void* context);
+
+// Flags shared between the engine and its front end (one instance).
+struct ConvertFlags {
+  bool confirm_overwrite = true;   // owned by the front end
+  bool output_was_new = true;      // owned by the engine, lives as long as the program
+  OverwriteQuestion ask_overwrite = nullptr;
+  void* ask_context = nullptr;
+};
+extern ConvertFlags convert_flags;
+
+ConvertResult convert_to_image(const char* source_path, const char* dest_name,
+                               const char* version_text, const char* comment);
+ConvertResult write_header_only(const char* dest_name, const char* version_text,
+                                const char* comment);
+
+// 4 to 6 characters "D.DD" or "D.DD_H"; true and the 16-bit value on success.
+bool parse_version_text(const char* text, std::uint16_t* value);
+
+int hex_digit_value(char c);
+std::uint32_t parse_hex32(const char* eight_chars);
+
+// The full output path for a destination name (".bin" appended). The source
+// path decides the folder in convert_to_image; nullptr means the current
+// directory (write_header_only). False when it would not fit out_size.
+bool build_output_path(const char* source_path, const char* dest_name, char* out,
+                       int out_size);
+
+}  // namespace imgconv

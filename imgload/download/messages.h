@@ -1,0 +1,39 @@
+// The downloader's message table: dialog texts (rows 0..33), the port and
+// speed lists and the 16 message rows. Compiled from resources/ in UTF-8 on
+// POSIX and in cp932 for Windows.
+#pragma once
+
+namespace imgload {
+
+constexpr int DIALOG_TEXT_COUNT = 34;
+constexpr int MESSAGE_COUNT = 16;
+
+enum DialogTextRow : int {
+  TEXT_TITLE = 0,
+  TEXT_TRANSFER_NOTICE = 24,   // "データ転送中\n電源を切らないでください!"
+  TEXT_STOP_BUTTON = 29,       // "次番号\n転送中止"
+};
+
+enum MessageRow : int {
+  // 0..10: the status table
+  STATUS_SUCCESS = 0,
+  STATUS_TIMEOUT = 5,
+  STATUS_FILE_OPEN = 7,
+  STATUS_FILE_READ = 8,
+  STATUS_DATA_ERROR = 9,
+  STATUS_PORT_OPEN = 10,
+  MSG_BAD_PATH = 11,
+  MSG_BAD_ADDRESS = 12,
+  MSG_FILE_OPEN = 13,
+  MSG_BAD_SIZE = 14,
+  MSG_NO_EXTERNAL_FLASH = 15,
+};
+
+const char* dialog_text(int row);     // rows 0..33
+const char* message_text(int row);    // rows 0..15
+const char* message_gloss(int row);   // English gloss of a message row (ASCII)
+
+extern const char* const PORT_NAMES[5];   // "COM0".."COM4"
+extern const char* const SPEED_TEXTS[5];  // "9600".."115200"
+
+}  // namespace imgload

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on Debian 12 (run as root).
+# Packages already present are skipped, so a second run is quick.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64
+  wine wine64 xvfb xauth x11-utils imagemagick
+  locales fonts-ipafont-gothic
+  srecord binutils python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Windows programs are tested with the Japanese ANSI code page (932).
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf-\?8$'; then
+  sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
