@@ -1,0 +1,15 @@
+// The converter's message table (rows 0..18), compiled from resources/ in the
+// build's code page (UTF-8 on POSIX, cp932 for Windows).
+#pragma once
+
+namespace imgconv {
+
+constexpr int CONVERT_MESSAGE_COUNT = 19;
+constexpr int ROW_TITLE = 0;
+constexpr int ROW_OVERWRITE_QUESTION = 10;
+constexpr int ROW_RESULT_BASE = 11;  // the message of result k (1..7) is row 11 + k
+
+const char* convert_message(int row);
+const char* convert_gloss(int row);  // English gloss (ASCII)
+
+}  // namespace imgconv
