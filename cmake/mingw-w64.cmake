@@ -12,5 +12,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# CTest runs the cross-built test programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# CTest runs the cross-built programs under Wine; cmake/testing.cmake sets the
+# emulator with the build's own prefix and environment.
