@@ -1,0 +1,77 @@
+// imgconv for Linux and other POSIX systems: the converter's command line on the portable engine.
+#include <cstdio>
+#include <string>
+
+#include "imgconv/convert.h"
+#include "imgconv/messages.h"
+#include "imgconv/posix/cp932.h"
+#include "imgconv/posix/image_info.h"
+#include "imgconv/posix/options.h"
+#include "imgconv/posix/texts.h"
+
+namespace {
+
+using namespace imgconv;
+
+int usage_error(const std::string& problem) {
+  std::fprintf(stderr, "imgconv: %s: %s\n%s\n", TEXT_BAD_COMMAND_LINE, problem.c_str(), TEXT_SEE_HELP);
+  return EXIT_USAGE;
+}
+
+int run(const Options& options) {
+  // The comment goes into the image as the Windows comment field stores it:
+  // CR LF line breaks, cp932 bytes.
+  std::string comment;
+  std::string bad;
+  switch (utf8_to_cp932(to_crlf(options.value[SLOT_COMMENT]), &comment, &bad)) {
+    case TextError::NONE:
+      break;
+    case TextError::NOT_CP932:
+      std::fprintf(stderr, "imgconv: %s: %s\n", TEXT_NOT_CP932, bad.c_str());
+      return EXIT_USAGE;
+    case TextError::NOT_UTF8:
+      std::fprintf(stderr, "imgconv: %s: %s\n", TEXT_NOT_UTF8, bad.c_str());
+      return EXIT_USAGE;
+  }
+  // Like the Windows automatic run: no question about an existing output.
+  convert_flags.confirm_overwrite = false;
+  const std::string& dest = options.value[SLOT_DEST];
+  const std::string& version = options.value[SLOT_VERSION];
+  ConvertResult result;
+  const char* source_for_path = nullptr;
+  if (options.mode == Mode::HEADER_ONLY) {
+    result = write_header_only(dest.c_str(), version.c_str(), comment.c_str());
+  } else {
+    source_for_path = options.value[SLOT_SOURCE].c_str();
+    result = convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str());
+  }
+  if (result != CONVERT_OK) {
+    int row = ROW_RESULT_BASE + result;
+    // The table's texts may hold a line break; the gloss follows on the last line.
+    std::fprintf(stderr, "imgconv: %s (%s)\n", convert_message(row), convert_gloss(row));
+    return result;
+  }
+  char output_path[PATH_BUFFER_SIZE];
+  if (build_output_path(source_for_path, dest.c_str(), output_path, sizeof output_path)) {
+    std::printf("%s: %s\n", TEXT_WRITTEN, output_path);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!read_options(argc, argv, &options)) return usage_error(options.problem);
+  switch (options.mode) {
+    case Mode::HELP:
+      std::fputs(TEXT_USAGE, stdout);
+      return 0;
+    case Mode::INFO:
+      return show_image_info(options.info_path.c_str(), stdout);
+    case Mode::CONVERT:
+    case Mode::HEADER_ONLY:
+      break;
+  }
+  return run(options);
+}

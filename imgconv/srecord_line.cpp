@@ -1,0 +1,53 @@
+// The S-record line reader and the hexadecimal field readers it uses.
+#include "imgconv/srecord_line.h"
+
+#include <cstring>
+
+namespace imgconv {
+
+int hex_digit_value(char c) {
+  // The byte value of the character, so the result does not depend on
+  // whether plain char is signed.
+  int code = static_cast<unsigned char>(c);
+  if (code >= 'A' && code <= 'F') return code - 'A' + 10;
+  if (code >= 'a' && code <= 'f') return code - 'a' + 10;
+  return code - 0x30;  // no character is refused: the record checksum is not verified either
+}
+
+std::uint32_t parse_hex32(const char* eight_chars) {
+  std::uint32_t value = static_cast<std::uint32_t>(hex_digit_value(eight_chars[0]));
+  for (int i = 1; i < 8; ++i) {
+    value = (value << 4) | static_cast<std::uint32_t>(hex_digit_value(eight_chars[i]));
+  }
+  return value;
+}
+
+SRecordLine read_srecord_line(const char* line) {
+  SRecordLine rec{RECORD_BAD, 0, 0, nullptr};
+  // The content ends at the line feed (and a CR before it, as a POSIX text
+  // stream keeps it), or at a NUL that fgets may have stored.
+  std::size_t length = std::strcspn(line, "\r\n");
+  if (length < 2) return rec;  // a blank line has no record type
+  switch (line[1]) {
+    case '0':
+    case '7':
+      rec.kind = RECORD_SKIP;
+      return rec;
+    case '3':
+      break;
+    default:
+      return rec;
+  }
+  if (length < SRECORD_DATA_COLUMN) return rec;
+  int count = hex_digit_value(line[2]) * 16 + hex_digit_value(line[3]);
+  if (count < SRECORD_MIN_COUNT) return rec;
+  std::size_t data_count = static_cast<std::size_t>(count - SRECORD_MIN_COUNT);
+  if (SRECORD_DATA_COLUMN + 2 * data_count > length) return rec;
+  rec.kind = RECORD_DATA;
+  rec.address = parse_hex32(line + 4);
+  rec.data_count = static_cast<std::uint16_t>(data_count);
+  rec.data = line + SRECORD_DATA_COLUMN;
+  return rec;
+}
+
+}  // namespace imgconv
