@@ -1,0 +1,216 @@
+// The downloader's main dialog (template 129): the count of files, the rows
+// of path and start address, browsing, the settings button, the checks of
+// every active row and the start of a download.
+// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
+#include "imgload/download/messages.h"
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstring>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/job_checks.h"
+#include "imgload/ui/ui.h"
+#include "imgload_ids.h"
+
+namespace imgload {
+
+HINSTANCE instance = nullptr;
+HWND main_window = nullptr;
+CreateThreadFunction create_thread = CreateThread;
+
+namespace {
+
+constexpr int EDIT_TEXT_LIMIT = 520;     // bytes read from a path edit
+constexpr int ADDRESS_TEXT_LIMIT = 12;   // bytes read from an address edit
+constexpr int WARNING_TEXT_SIZE = 256;   // bytes, message text and "(No.n)"
+constexpr DWORD BROWSE_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+constexpr std::uint32_t DEFAULT_START_ADDRESS = 0x8000;
+constexpr DWORD DESTROY_GRACE = 10;      // ms before the worker's handle is closed
+
+// Dialog texts by control, set at WM_INITDIALOG from the message table.
+struct ControlText {
+  int id;
+  int row;
+};
+constexpr ControlText kMainTexts[] = {
+    {IDC_MAIN_COUNT_GROUP, 25}, {IDC_MAIN_COUNT1, 26}, {IDC_MAIN_COUNT2, 27},
+    {IDC_MAIN_COUNT3, 28}, {IDC_MAIN_SETTINGS_GROUP, 1}, {IDC_MAIN_NO_HEADING, 2},
+    {IDC_MAIN_PATH_HEADING, 3}, {IDC_MAIN_ADDRESS_HEADING, 4}, {IDC_MAIN_ROW1, 5},
+    {IDC_MAIN_ROW2, 6}, {IDC_MAIN_ROW3, 7}, {IDC_MAIN_BROWSE1, 8}, {IDC_MAIN_BROWSE2, 9},
+    {IDC_MAIN_BROWSE3, 10}, {IDC_MAIN_DASH1, 11}, {IDC_MAIN_DASH2, 12}, {IDC_MAIN_DASH3, 13},
+    {IDC_MAIN_COMM_GROUP, 14}, {IDC_MAIN_PORT_CAPTION, 15}, {IDC_MAIN_SPEED_CAPTION, 16},
+    {IDC_MAIN_SETTINGS, 17}, {IDOK, 18}, {IDCANCEL, 19}, {IDC_MAIN_RUN_AFTER, 30},
+};
+
+// One row of the job: path edit, browse button, address edit.
+struct Row {
+  int path;
+  int browse;
+  int address;
+};
+constexpr Row kRows[MAX_ENTRIES] = {
+    {IDC_MAIN_PATH1, IDC_MAIN_BROWSE1, IDC_MAIN_ADDRESS1},
+    {IDC_MAIN_PATH2, IDC_MAIN_BROWSE2, IDC_MAIN_ADDRESS2},
+    {IDC_MAIN_PATH3, IDC_MAIN_BROWSE3, IDC_MAIN_ADDRESS3},
+};
+
+// "Bin Files(*.bin)", "*.bin", "All Files(*.*)", "*.*", double-NUL ended.
+constexpr char kBrowseFilter[] = "Bin Files(*.bin)\0*.bin\0All Files(*.*)\0*.*\0";
+constexpr char kBrowseTitle[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8A\x4A\x82\xAD";  // ファイルを開く (cp932)
+
+void choose_entry_count(HWND window, int count) {
+  download_job.entry_count = count;
+  const BOOL row2 = count >= 2 ? TRUE : FALSE;
+  const BOOL row3 = count >= 3 ? TRUE : FALSE;
+  EnableWindow(GetDlgItem(window, IDC_MAIN_PATH2), row2);
+  EnableWindow(GetDlgItem(window, IDC_MAIN_BROWSE2), row2);
+  EnableWindow(GetDlgItem(window, IDC_MAIN_ADDRESS2), row2);
+  EnableWindow(GetDlgItem(window, IDC_MAIN_PATH3), row3);
+  EnableWindow(GetDlgItem(window, IDC_MAIN_BROWSE3), row3);
+  EnableWindow(GetDlgItem(window, IDC_MAIN_ADDRESS3), row3);
+}
+
+void browse_row(HWND window, int path_edit) {
+  char buffer[JOB_PATH_SIZE];
+  std::memset(buffer, 0, sizeof buffer);
+  if (BrowseImageFile(window, kBrowseFilter, buffer, BROWSE_FLAGS) == 0) return;
+  SetDlgItemTextA(window, path_edit, buffer);
+  SendMessageA(GetDlgItem(window, path_edit), EM_SETSEL, 0, -1);
+}
+
+// The message row of the first failing check of row index i, or -1 when the
+// row passes. The path is completed in the job before the file is opened,
+// and the address is looked at only after both.
+int check_row(HWND window, int i) {
+  char* path = download_job.paths[i];
+  GetDlgItemTextA(window, kRows[i].path, path, EDIT_TEXT_LIMIT);
+  if (CompletePath(path) != 1) return MSG_BAD_PATH;
+  switch (CheckImageFile(path)) {
+    case 0:
+      break;
+    case 1:
+      return MSG_FILE_OPEN;
+    default:
+      return MSG_BAD_SIZE;
+  }
+  char address[ADDRESS_TEXT_LIMIT];
+  GetDlgItemTextA(window, kRows[i].address, address, ADDRESS_TEXT_LIMIT);
+  if (ParseStartAddress(address, &download_job.start_addresses[i]) != 1) return MSG_BAD_ADDRESS;
+  return -1;
+}
+
+void start_download(HWND window) {
+  download_job.run_after_download =
+      SendDlgItemMessageA(window, IDC_MAIN_RUN_AFTER, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  for (int i = 0; i < download_job.entry_count; ++i) {
+    const int row = check_row(window, i);
+    if (row >= 0) {
+      char text[WARNING_TEXT_SIZE];
+      wsprintfA(text, "%s(No.%01d)", message_text(row), i + 1);
+      MessageBoxA(window, text, dialog_text(TEXT_TITLE), MB_OK | MB_ICONWARNING);
+      return;
+    }
+  }
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), window, ProgressDialogProc, 0);
+}
+
+void initialise(HWND window) {
+  main_window = window;
+  SetWindowTextA(window, dialog_text(TEXT_TITLE));
+  for (const ControlText& t : kMainTexts) SetDlgItemTextA(window, t.id, dialog_text(t.row));
+
+  SendDlgItemMessageA(window, IDC_MAIN_COUNT1, BM_SETCHECK, BST_CHECKED, 0);
+  SendDlgItemMessageA(window, IDC_MAIN_COUNT2, BM_SETCHECK, BST_UNCHECKED, 0);
+  SendDlgItemMessageA(window, IDC_MAIN_COUNT3, BM_SETCHECK, BST_UNCHECKED, 0);
+  choose_entry_count(window, 1);
+  SendDlgItemMessageA(window, IDC_MAIN_RUN_AFTER, BM_SETCHECK, BST_CHECKED, 0);
+
+  download_job.port_number = 1;
+  download_job.speed_index = 4;
+  SetDlgItemTextA(window, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
+  char speed[16];
+  wsprintfA(speed, "%sbps", SPEED_TEXTS[download_job.speed_index]);
+  SetDlgItemTextA(window, IDC_MAIN_SPEED_LABEL, speed);
+
+  if (!start_worker_thread(window)) {
+    MessageBoxA(window, "Thred Create Error", "Error", MB_TOPMOST | MB_ICONWARNING);
+    EndDialog(window, 1);
+  }
+
+  char address[ADDRESS_TEXT_LIMIT];
+  wsprintfA(address, "%07X", DEFAULT_START_ADDRESS);
+  for (const Row& r : kRows) SetDlgItemTextA(window, r.address, address);
+}
+
+}  // namespace
+
+int BrowseImageFile(HWND owner, const char* filter, char* buffer, DWORD flags) {
+  OPENFILENAMEA record;
+  std::memset(&record, 0, sizeof record);
+  // The record of the older layout, which every version of the common
+  // dialogs accepts (76 bytes in a 32-bit build).
+  record.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  record.hwndOwner = owner;
+  record.lpstrFilter = filter;
+  record.nFilterIndex = 0;
+  record.lpstrFile = buffer;
+  record.nMaxFile = JOB_PATH_SIZE;
+  record.lpstrTitle = kBrowseTitle;
+  record.Flags = flags;
+  return GetOpenFileNameA(&record);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
+  switch (message) {
+    case WM_INITDIALOG:
+      initialise(window);
+      return TRUE;
+
+    case WM_COMMAND:
+      // Only clicks act: the whole wParam is the control id.
+      switch (wparam) {
+        case IDOK:
+          start_download(window);
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(window, 1);
+          return TRUE;
+        case IDC_MAIN_COUNT1:
+          choose_entry_count(window, 1);
+          return TRUE;
+        case IDC_MAIN_COUNT2:
+          choose_entry_count(window, 2);
+          return TRUE;
+        case IDC_MAIN_COUNT3:
+          choose_entry_count(window, 3);
+          return TRUE;
+        case IDC_MAIN_BROWSE1:
+          browse_row(window, IDC_MAIN_PATH1);
+          return TRUE;
+        case IDC_MAIN_BROWSE2:
+          browse_row(window, IDC_MAIN_PATH2);
+          return TRUE;
+        case IDC_MAIN_BROWSE3:
+          browse_row(window, IDC_MAIN_PATH3);
+          return TRUE;
+        case IDC_MAIN_SETTINGS:
+          DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_COMM_SETTINGS), window,
+                          CommSettingsDialogProc, 0);
+          return TRUE;
+      }
+      return TRUE;
+
+    case WM_DESTROY:
+      if (worker_thread.handle != nullptr) {
+        Sleep(DESTROY_GRACE);
+        CloseHandle(worker_thread.handle);
+        worker_thread.handle = nullptr;
+      }
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace imgload

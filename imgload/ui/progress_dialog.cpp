@@ -1,0 +1,157 @@
+// The progress dialog (template 130), the worker thread that runs one
+// download per opening of it, and the Win32 clock and progress view through
+// which the worker reaches the dialog.
+// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
+#include "imgload/download/messages.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/progress_view.h"
+#include "imgload/download/sequencer.h"
+#include "imgload/link/countdown.h"
+#include "imgload/ui/ui.h"
+#include "imgload_ids.h"
+
+namespace imgload {
+
+std::atomic<HWND> progress_window{nullptr};
+WorkerThread worker_thread = {nullptr, 0, nullptr, nullptr};
+void (*download_runner)() = run_download;
+
+static_assert(IDC_PROGRESS_STATUS == CONTROL_STATUS && IDC_PROGRESS_FILE == CONTROL_FILE_LABEL &&
+                  IDC_PROGRESS_BLOCK == CONTROL_BLOCK_LABEL && IDC_PROGRESS_BAR == CONTROL_PROGRESS,
+              "the progress view writes into the controls of template 130");
+
+namespace {
+
+constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
+
+// Output of the worker, carried out by the user-interface thread: every call
+// is a message sent to the progress dialog, so the calls are done in the
+// order issued and each is finished before the worker goes on. The
+// user-interface thread never waits for the worker, so this cannot deadlock.
+class DialogProgressView : public ProgressView {
+ public:
+  void set_text(int control_id, const char* text) override {
+    SendMessageA(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
+                 reinterpret_cast<LPARAM>(text));
+  }
+  void progress_reset(unsigned maximum) override {
+    SendMessageA(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
+  }
+  void progress_step() override {
+    SendMessageA(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0);
+  }
+};
+
+// The reply countdown is lowered by the progress dialog's timer, which also
+// signals the tick event; a pause waits on that event instead of spinning.
+class DialogTimerClock : public Clock {
+ public:
+  void wait_tick() override { WaitForSingleObject(worker_thread.tick_event, TICK_WAIT_LIMIT); }
+  void sleep_ms(unsigned ms) override { Sleep(ms); }
+};
+
+DialogProgressView dialog_view;
+DialogTimerClock dialog_clock;
+
+// Whether the run of the open progress dialog has ended; until it has, OK
+// must not close the dialog, because the worker still writes into it.
+bool run_ended = false;
+
+void set_run_state(HWND window, bool ended) {
+  run_ended = ended;
+  EnableWindow(GetDlgItem(window, IDOK), ended ? TRUE : FALSE);
+}
+
+}  // namespace
+
+DWORD WINAPI WorkerThreadProc(LPVOID /*main dialog, unused*/) {
+  progress_view = &dialog_view;
+  download_clock = &dialog_clock;
+  for (;;) {
+    // One start per progress dialog; a start given while the previous run
+    // was still finishing stays signalled and is taken here.
+    if (WaitForSingleObject(worker_thread.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
+    SendMessageA(progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
+    download_runner();
+    SendMessageA(progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
+  }
+}
+
+bool start_worker_thread(HWND main_dialog) {
+  worker_thread.start_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  worker_thread.tick_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (worker_thread.start_event != nullptr && worker_thread.tick_event != nullptr) {
+    worker_thread.handle = create_thread(nullptr, 0, WorkerThreadProc, main_dialog, 0,
+                                         &worker_thread.id);
+    if (worker_thread.handle != nullptr) return true;
+  }
+  if (worker_thread.start_event != nullptr) CloseHandle(worker_thread.start_event);
+  if (worker_thread.tick_event != nullptr) CloseHandle(worker_thread.tick_event);
+  worker_thread = {nullptr, 0, nullptr, nullptr};
+  return false;
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  // Stored from the first message on, so it holds this dialog before the
+  // worker is started at WM_INITDIALOG.
+  progress_window.store(window);
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowTextA(window, dialog_text(TEXT_TITLE));
+      SetDlgItemTextA(window, IDCANCEL, dialog_text(TEXT_STOP_BUTTON));
+      if (download_job.entry_count == 1) EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
+      set_run_state(window, false);
+      EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED);
+      SetTimer(window, COUNTDOWN_TIMER_ID, COUNTDOWN_TIMER_PERIOD, nullptr);
+      stop_requested.store(0);
+      SetEvent(worker_thread.start_event);
+      return TRUE;
+
+    case WM_TIMER:
+      reply_countdown.tick();
+      SetEvent(worker_thread.tick_event);
+      return TRUE;
+
+    case WM_COMMAND:
+      if (wparam == IDOK) {
+        if (run_ended) EndDialog(window, 1);
+        return TRUE;
+      }
+      if (wparam == IDCANCEL) {
+        stop_requested.store(1);
+        return TRUE;
+      }
+      return FALSE;
+
+    case WM_VIEW_SET_TEXT:
+      SetDlgItemTextA(window, static_cast<int>(wparam), reinterpret_cast<const char*>(lparam));
+      return TRUE;
+
+    case WM_VIEW_PROGRESS_RESET: {
+      HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
+      SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(wparam)));
+      SendMessageA(bar, PBM_SETSTEP, 1, 0);
+      SendMessageA(bar, PBM_SETPOS, 0, 0);
+      return TRUE;
+    }
+
+    case WM_VIEW_PROGRESS_STEP:
+      SendMessageA(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_STEPIT, 0, 0);
+      return TRUE;
+
+    case WM_VIEW_RUN_STATE:
+      set_run_state(window, wparam != 0);
+      return TRUE;
+
+    case WM_DESTROY:
+      KillTimer(window, COUNTDOWN_TIMER_ID);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace imgload

@@ -1,0 +1,83 @@
+// The communication settings dialog (template 131): COM port and line speed
+// of the next download, stored in the job and shown in the main dialog.
+// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
+#include "imgload/download/messages.h"
+
+#include <windows.h>
+
+#include "imgload/download/download_job.h"
+#include "imgload/ui/ui.h"
+#include "imgload_ids.h"
+
+namespace imgload {
+namespace {
+
+constexpr int PORT_COUNT = 4;   // COM1..COM4
+constexpr int SPEED_COUNT = 5;  // 9600..115200 bit/s
+constexpr int SPEED_LABEL_SIZE = 10;  // bytes with the NUL, "115200bps"
+
+bool checked(HWND window, int id) {
+  return SendDlgItemMessageA(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void initialise(HWND window) {
+  for (int k = 1; k <= PORT_COUNT; ++k) {
+    SendDlgItemMessageA(window, IDC_SETTINGS_COM1 + (k - 1), BM_SETCHECK,
+                        k == download_job.port_number ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  for (int j = 0; j < SPEED_COUNT; ++j) {
+    SendDlgItemMessageA(window, IDC_SETTINGS_9600 + j, BM_SETCHECK,
+                        j == download_job.speed_index ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  SetWindowTextA(window, dialog_text(TEXT_TITLE));
+  SetDlgItemTextA(window, IDC_SETTINGS_PORT_GROUP, dialog_text(20));
+  SetDlgItemTextA(window, IDC_SETTINGS_SPEED_GROUP, dialog_text(21));
+  SetDlgItemTextA(window, IDOK, dialog_text(22));
+  SetDlgItemTextA(window, IDCANCEL, dialog_text(23));
+}
+
+void accept(HWND window) {
+  // All four states are read first; the last checked button wins.
+  bool port_checks[PORT_COUNT];
+  for (int k = 0; k < PORT_COUNT; ++k) port_checks[k] = checked(window, IDC_SETTINGS_COM1 + k);
+  for (int k = 0; k < PORT_COUNT; ++k) {
+    if (port_checks[k]) download_job.port_number = k + 1;
+  }
+  bool speed_checks[SPEED_COUNT];
+  for (int j = 0; j < SPEED_COUNT; ++j) speed_checks[j] = checked(window, IDC_SETTINGS_9600 + j);
+  for (int j = 0; j < SPEED_COUNT; ++j) {
+    if (speed_checks[j]) download_job.speed_index = j;
+  }
+
+  SetDlgItemTextA(main_window, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
+  char speed[SPEED_LABEL_SIZE];
+  wsprintfA(speed, "%sbps", SPEED_TEXTS[download_job.speed_index]);
+  SetDlgItemTextA(main_window, IDC_MAIN_SPEED_LABEL, speed);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam,
+                                        LPARAM /*lparam*/) {
+  switch (message) {
+    case WM_INITDIALOG:
+      initialise(window);
+      return TRUE;
+    case WM_COMMAND:
+      if (wparam == IDOK) {
+        accept(window);
+        EndDialog(window, 1);
+        return TRUE;
+      }
+      if (wparam == IDCANCEL) {
+        EndDialog(window, 1);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_DESTROY:
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace imgload

@@ -1,0 +1,18 @@
+// Entry point of imgload.exe: runs the main dialog; the command line is not
+// read and the exit code is always 0.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "imgload/ui/ui.h"
+#include "imgload_ids.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/,
+                   int /*show*/) {
+  // The progress dialog's bar is a common control; its class must exist
+  // before the dialog is made from its template.
+  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  imgload::instance = instance;
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, imgload::MainDialogProc, 0);
+  return 0;
+}

@@ -1,0 +1,62 @@
+// Template and control ids of the downloader's dialogs, shared by imgload.rc
+// and the dialog procedures. Ids repeat between dialogs, so each name carries
+// the dialog it belongs to.
+#ifndef IMGLOAD_IDS_H
+#define IMGLOAD_IDS_H
+
+#define IDD_MAIN 129
+#define IDD_PROGRESS 130
+#define IDD_COMM_SETTINGS 131
+
+/* Main dialog (129) */
+#define IDC_MAIN_PATH1 1001
+#define IDC_MAIN_ADDRESS1 1002
+#define IDC_MAIN_PATH2 1003
+#define IDC_MAIN_ADDRESS2 1005
+#define IDC_MAIN_PATH3 1006
+#define IDC_MAIN_ADDRESS3 1007
+#define IDC_MAIN_SETTINGS 1009
+#define IDC_MAIN_BROWSE1 1010
+#define IDC_MAIN_BROWSE2 1011
+#define IDC_MAIN_BROWSE3 1012
+#define IDC_MAIN_SETTINGS_GROUP 1013
+#define IDC_MAIN_COUNT_GROUP 1014
+#define IDC_MAIN_NO_HEADING 1015
+#define IDC_MAIN_PATH_HEADING 1016
+#define IDC_MAIN_ADDRESS_HEADING 1017
+#define IDC_MAIN_ROW1 1018
+#define IDC_MAIN_ROW2 1019
+#define IDC_MAIN_ROW3 1020
+#define IDC_MAIN_DASH1 1021
+#define IDC_MAIN_DASH2 1022
+#define IDC_MAIN_DASH3 1023
+#define IDC_MAIN_COMM_GROUP 1024
+#define IDC_MAIN_PORT_CAPTION 1025
+#define IDC_MAIN_SPEED_CAPTION 1026
+#define IDC_MAIN_PORT_LABEL 1027
+#define IDC_MAIN_SPEED_LABEL 1028
+#define IDC_MAIN_COUNT1 1037
+#define IDC_MAIN_COUNT2 1038
+#define IDC_MAIN_COUNT3 1039
+#define IDC_MAIN_RUN_AFTER 1044
+
+/* Progress dialog (130); IDOK closes it, IDCANCEL asks to stop */
+#define IDC_PROGRESS_STATUS 1014
+#define IDC_PROGRESS_FILE 1017
+#define IDC_PROGRESS_BLOCK 1018
+#define IDC_PROGRESS_BAR 1035
+
+/* Communication settings dialog (131) */
+#define IDC_SETTINGS_PORT_GROUP 1014
+#define IDC_SETTINGS_SPEED_GROUP 1017
+#define IDC_SETTINGS_COM1 1030
+#define IDC_SETTINGS_COM2 1031
+#define IDC_SETTINGS_COM3 1032
+#define IDC_SETTINGS_COM4 1033
+#define IDC_SETTINGS_9600 1034
+#define IDC_SETTINGS_19200 1035
+#define IDC_SETTINGS_38400 1036
+#define IDC_SETTINGS_57600 1037
+#define IDC_SETTINGS_115200 1038
+
+#endif /* IMGLOAD_IDS_H */
