@@ -1,0 +1,185 @@
+// Output failures provoked for real: a stdio stream whose device fails behind
+// the file seam (fopencookie), and a file that is a link to /dev/full.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imgconv/convert.h"
+#include "imgconv/file_services.h"
+#include "imgconv/image_format.h"
+#include "test_files.h"
+
+using namespace imgconv;
+using namespace imgconv_test;
+
+namespace {
+
+// A device in memory that fails writes beyond a byte limit, reads beyond an
+// offset, or seeks, as the test asks.
+struct FailingDevice {
+  std::vector<std::uint8_t> content;
+  off64_t position = 0;
+  std::size_t write_limit = SIZE_MAX;  // bytes accepted in total before writes fail
+  off64_t read_limit = INT64_MAX;      // reads at or beyond this offset fail
+  bool fail_seek = false;
+  std::size_t written = 0;
+};
+
+ssize_t device_write(void* cookie, const char* buf, size_t size) {
+  auto* d = static_cast<FailingDevice*>(cookie);
+  if (d->written >= d->write_limit) {
+    errno = ENOSPC;
+    return -1;
+  }
+  size_t n = std::min(size, d->write_limit - d->written);
+  if (d->content.size() < static_cast<size_t>(d->position) + n) d->content.resize(d->position + n);
+  std::memcpy(d->content.data() + d->position, buf, n);
+  d->position += static_cast<off64_t>(n);
+  d->written += n;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t device_read(void* cookie, char* buf, size_t size) {
+  auto* d = static_cast<FailingDevice*>(cookie);
+  if (d->position >= d->read_limit) {
+    errno = EIO;
+    return -1;
+  }
+  off64_t end = std::min<off64_t>(static_cast<off64_t>(d->content.size()), d->read_limit);
+  size_t n = d->position >= end ? 0 : std::min<size_t>(size, static_cast<size_t>(end - d->position));
+  std::memcpy(buf, d->content.data() + d->position, n);
+  d->position += static_cast<off64_t>(n);
+  return static_cast<ssize_t>(n);
+}
+
+int device_seek(void* cookie, off64_t* offset, int whence) {
+  auto* d = static_cast<FailingDevice*>(cookie);
+  if (d->fail_seek) {
+    errno = EIO;
+    return -1;
+  }
+  off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? d->position
+                                                              : static_cast<off64_t>(d->content.size());
+  d->position = base + *offset;
+  *offset = d->position;
+  return 0;
+}
+
+int device_close(void*) { return 0; }
+
+FailingDevice* device = nullptr;
+
+// The platform seam, except that the output is the failing device. The real
+// file is still created, so deleting it after a failure can be observed.
+FileServices failing_services;
+std::FILE* open_failing_output(const char* path) {
+  std::FILE* real = platform_file_services.open_output(path);
+  if (real == nullptr) return nullptr;
+  std::fclose(real);
+  return fopencookie(device, "w+", {device_read, device_write, device_seek, device_close});
+}
+
+class OutputFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    convert_flags = ConvertFlags{};
+    convert_flags.confirm_overwrite = false;
+    device = &dev;
+    failing_services = platform_file_services;
+    failing_services.open_output = open_failing_output;
+    file_services = &failing_services;
+    // Three blocks of data.
+    write_text("in.hex", srecord_file({s3(0x8100, {1}), s3(0x8900, {2}), s3(0x9100, {3})}));
+  }
+  void TearDown() override {
+    file_services = &platform_file_services;
+    convert_flags = ConvertFlags{};
+    device = nullptr;
+  }
+
+  ScratchDir dir;
+  FailingDevice dev;
+};
+
+}  // namespace
+
+TEST_F(OutputFailureTest, TheDeviceWorksWhenNothingFails) {
+  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  ASSERT_EQ(dev.content.size(), 3u * 2048u);
+  EXPECT_EQ(xor_words(dev.content.data(), dev.content.size()), IMAGE_MAGIC ^ (3u * 2048u - 12u));
+}
+
+TEST_F(OutputFailureTest, WriteFailingMidwayGivesWriteErrorAndDeletesANewOutput) {
+  for (std::size_t limit : {0u, 100u, 2048u, 5000u, 3u * 2048u}) {
+    dev = FailingDevice{};
+    dev.write_limit = limit;
+    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE) << limit;
+    EXPECT_FALSE(exists("out.bin")) << limit;
+  }
+}
+
+TEST_F(OutputFailureTest, WriteFailureKeepsAnAgreedOverwrite) {
+  convert_flags.confirm_overwrite = true;
+  convert_flags.ask_overwrite = [](void*) { return true; };
+  write_text("out.bin", "old");
+  dev.write_limit = 5000;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_TRUE(exists("out.bin"));
+  EXPECT_FALSE(convert_flags.output_was_new);
+}
+
+TEST_F(OutputFailureTest, ReadBackOfBlockZeroFailingGivesWriteError) {
+  dev.read_limit = 0;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("out.bin"));
+}
+
+TEST_F(OutputFailureTest, ReadBackInTheChecksumPassFailingGivesReadError) {
+  dev.read_limit = 2048;  // block 0 reads back; block 1 does not
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_READ);
+  EXPECT_FALSE(exists("out.bin"));
+}
+
+TEST_F(OutputFailureTest, SeekFailingGivesWriteError) {
+  dev.fail_seek = true;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("hdr.bin"));
+}
+
+TEST_F(OutputFailureTest, HeaderOnlyWriteAndReadFailures) {
+  dev.write_limit = 0;
+  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("hdr.bin"));
+  dev = FailingDevice{};
+  dev.read_limit = 0;
+  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("hdr.bin"));
+  // The final write of the 64 bytes failing is found at the latest when the file is closed.
+  dev = FailingDevice{};
+  dev.write_limit = 64;
+  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("hdr.bin"));
+}
+
+TEST(FullDevice, ConvertingOntoDevFullGivesWriteErrorAndRemovesTheOutput) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  convert_flags = ConvertFlags{};
+  convert_flags.confirm_overwrite = false;
+  ScratchDir dir;
+  write_text("in.hex", srecord_file({s3(0x8100, {1})}));
+  ASSERT_EQ(symlink("/dev/full", "out.bin"), 0);
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("out.bin"));
+  ASSERT_EQ(symlink("/dev/full", "hdr.bin"), 0);
+  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_FALSE(exists("hdr.bin"));
+  convert_flags = ConvertFlags{};
+}

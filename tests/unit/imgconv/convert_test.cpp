@@ -1,0 +1,387 @@
+// Tests of the conversion engine on real files: image layout, load base, placement,
+// output path, header-only file, and every result code with the output's state after it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imgconv/convert.h"
+#include "imgconv/image_format.h"
+#include "test_files.h"
+
+using namespace imgconv;
+using namespace imgconv_test;
+
+namespace {
+
+struct Question {
+  int asked = 0;
+  bool answer = true;
+};
+
+bool ask(void* context) {
+  auto* q = static_cast<Question*>(context);
+  ++q->asked;
+  return q->answer;
+}
+
+class ConvertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    convert_flags = ConvertFlags{};
+    convert_flags.confirm_overwrite = false;
+    convert_flags.ask_overwrite = ask;
+    convert_flags.ask_context = &question;
+  }
+  void TearDown() override { convert_flags = ConvertFlags{}; }
+
+  ConvertResult convert(const std::vector<std::string>& records, const char* version = "1.00",
+                        const char* comment = "") {
+    write_text("in.hex", srecord_file(records));
+    return convert_to_image("in.hex", "out", version, comment);
+  }
+
+  // Every byte of the image outside the header fields, as the checker sees it.
+  static void expect_fill_except(const std::vector<std::uint8_t>& image,
+                                 const std::vector<std::pair<std::size_t, std::uint8_t>>& data) {
+    std::vector<std::uint8_t> expected(image.size(), 0xFF);
+    for (auto& d : data) expected[d.first] = d.second;
+    for (std::size_t i = 64; i < image.size(); ++i) {
+      ASSERT_EQ(image[i], expected[i]) << "offset " << i;
+    }
+  }
+
+  ScratchDir dir;
+  Question question;
+};
+
+std::uint32_t xor_of_file(const std::vector<std::uint8_t>& bytes) {
+  return xor_words(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+TEST_F(ConvertTest, WorkedExample) {
+  ASSERT_EQ(convert({"S30900100100112233443B"}, "1.00", "abc"), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 2048u);
+  const std::uint8_t expected[64] = {
+      0x78, 0x56, 0x34, 0x12, 0xF4, 0x07, 0x00, 0x00, 0x71, 0x48, 0xBF, 0xBB, 0xFF, 0xFF, 0xFF, 0xFF,
+      0x00, 0x00, 0x10, 0x00, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0x61, 0x62, 0x63, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(0, std::memcmp(image.data(), expected, 64));
+  expect_fill_except(image, {{256, 0x11}, {257, 0x22}, {258, 0x33}, {259, 0x44}});
+  EXPECT_EQ(le32(image, 8), 0xBBBF4871u);
+  EXPECT_EQ(xor_of_file(image), 0x1234518Cu);
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ le32(image, 4));
+}
+
+TEST_F(ConvertTest, OneByteAboveTheHeader) {
+  ASSERT_EQ(convert({s3(0x8000 + 256, {0x5A})}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 2048u);
+  EXPECT_EQ(le32(image, 4), 2036u);
+  EXPECT_EQ(le32(image, 16), 0x8000u);
+  EXPECT_EQ(le32(image, 20), 2048u);
+  expect_fill_except(image, {{256, 0x5A}});
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ 2036u);
+}
+
+TEST_F(ConvertTest, DataUnderTheHeaderSurvivesOutsideItsFields) {
+  std::vector<std::uint8_t> data(64);
+  for (int i = 0; i < 64; ++i) data[i] = static_cast<std::uint8_t>(0xA0 + i);
+  ASSERT_EQ(convert({s3(0x100000, data)}, "2.34", "xy"), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  for (std::size_t i : {12u, 13u, 14u, 15u, 26u, 27u, 28u, 29u, 30u, 31u}) EXPECT_EQ(image[i], data[i]) << i;
+  EXPECT_EQ(image[32], 'x');
+  EXPECT_EQ(image[33], 'y');
+  EXPECT_EQ(image[34], 0);
+  for (std::size_t i = 35; i < 64; ++i) EXPECT_EQ(image[i], data[i]) << i;
+  EXPECT_EQ(image[24], 0x02);
+  EXPECT_EQ(image[25], 0x34);
+  EXPECT_EQ(le32(image, 16), 0x100000u);
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ le32(image, 4));
+}
+
+TEST_F(ConvertTest, EmptyCommentAndVersionBytes) {
+  std::vector<std::uint8_t> data(64, 0x33);
+  ASSERT_EQ(convert({s3(0x8000, data)}, "9.99_F", ""), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  EXPECT_EQ(image[24], 0xF9);
+  EXPECT_EQ(image[25], 0x99);
+  EXPECT_EQ(image[32], 0);
+  for (std::size_t i = 33; i < 64; ++i) EXPECT_EQ(image[i], 0x33) << i;
+  ASSERT_EQ(convert({s3(0x8000, data)}, "0.00", ""), CONVERT_OK);
+  image = read_bytes("out.bin");
+  EXPECT_EQ(image[24], 0x00);
+  EXPECT_EQ(image[25], 0x00);
+}
+
+TEST_F(ConvertTest, LargestImage) {
+  ASSERT_EQ(convert({s3(0x100000 + 0x1FFFFF, {0x42})}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 0x200000u);
+  EXPECT_EQ(le32(image, 20), 0x200000u);
+  EXPECT_EQ(le32(image, 4), 0x1FFFF4u);
+  EXPECT_EQ(image[0x1FFFFF], 0x42);
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ 0x1FFFF4u);
+}
+
+TEST_F(ConvertTest, TheFirstAddressAtOrAbove0x8000DecidesTheBase) {
+  // 0x1000 does not decide; 0x9000 gives 0x8000; the byte at 0x1000 is below it.
+  ASSERT_EQ(convert({s3(0x1000, {1}), s3(0x9000, {2})}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  EXPECT_EQ(le32(image, 16), 0x8000u);
+  ASSERT_EQ(image.size(), 0x1000u + 2048u);
+  expect_fill_except(image, {{0x1000, 2}});
+
+  ASSERT_EQ(convert({s3(0xFFFFF, {7})}), CONVERT_OK);
+  EXPECT_EQ(le32(read_bytes("out.bin"), 16), 0x8000u);
+  ASSERT_EQ(convert({s3(0x100000, {7})}), CONVERT_OK);
+  EXPECT_EQ(le32(read_bytes("out.bin"), 16), 0x100000u);
+}
+
+TEST_F(ConvertTest, PlacementAgainstBase0x8000) {
+  // A later byte at 0x100000 lands at 0xF8000 in block 496, with every block
+  // below it present and 0xFF where nothing fell; 0x207FFF is the last kept.
+  ASSERT_EQ(convert({s3(0x8100, {1}), s3(0x100000, {2}), s3(0x207FFF, {3, 4})}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 0x200000u);
+  expect_fill_except(image, {{0x100, 1}, {0xF8000, 2}, {0x1FFFFF, 3}});
+  ASSERT_EQ(convert({s3(0x8100, {1}), s3(0x100000, {2})}), CONVERT_OK);
+  EXPECT_EQ(read_bytes("out.bin").size(), 497u * 2048u);
+}
+
+TEST_F(ConvertTest, PlacementAgainstBase0x100000) {
+  // A byte at 0x9000 lies below the base and is dropped; 0x2FFFFF is the last kept.
+  ASSERT_EQ(convert({s3(0x100000, {1}), s3(0x9000, {2}), s3(0x2FFFFF, {3, 4}), s3(0x300000, {5})}),
+            CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 0x200000u);
+  expect_fill_except(image, {{0x1FFFFF, 3}});
+  EXPECT_EQ(image[0], 0x78);  // the byte at offset 0 lies under the magic
+}
+
+TEST_F(ConvertTest, BaseZeroWhenEveryAddressIsBelow0x8000) {
+  ASSERT_EQ(convert({s3(0x0100, {9}), s3(0x2345, {8})}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  EXPECT_EQ(le32(image, 16), 0u);
+  ASSERT_EQ(image.size(), 0x2800u);
+  expect_fill_except(image, {{0x100, 9}, {0x2345, 8}});
+}
+
+TEST_F(ConvertTest, RecordsAcrossTheBaseAndTheLimit) {
+  // Starting 16 bytes below the base: none of its bytes is placed, not even
+  // those at base + 12 to + 15, which no header field would cover.
+  ASSERT_EQ(convert({s3(0x8100, {1}), s3(0x7FF0, std::vector<std::uint8_t>(40, 0xAB))}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  EXPECT_EQ(image.size(), 2048u);
+  expect_fill_except(image, {{0x100, 1}});
+  for (std::size_t i = 12; i < 16; ++i) EXPECT_EQ(image[i], 0xFF) << i;
+  // Running past offset 0x1FFFFF: the bytes below 0x200000 are kept.
+  ASSERT_EQ(convert({s3(0x100000 + 0x1FFFFE, {0xA, 0xB, 0xC})}), CONVERT_OK);
+  image = read_bytes("out.bin");
+  ASSERT_EQ(image.size(), 0x200000u);
+  EXPECT_EQ(image[0x1FFFFE], 0xA);
+  EXPECT_EQ(image[0x1FFFFF], 0xB);
+}
+
+TEST_F(ConvertTest, LaterRecordsOverwriteAndAnyFirstCharacterWorks) {
+  std::string x3 = s3(0x8200, {0x77});
+  x3[0] = 'X';
+  ASSERT_EQ(convert({s3(0x8200, {0x11, 0x22}), s3(0x8201, {0x33}), x3}), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  expect_fill_except(image, {{0x200, 0x77}, {0x201, 0x33}});
+}
+
+TEST_F(ConvertTest, CrLfLineEnds) {
+  write_text("in.hex", srecord_file({"S30900100100112233443B"}, "\r\n"));
+  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
+  EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
+}
+
+TEST_F(ConvertTest, CommentLimitCountsBytes) {
+  std::string thirty(30, 'c');
+  ASSERT_EQ(convert({s3(0x8100, {1})}, "1.00", thirty.c_str()), CONVERT_OK);
+  std::vector<std::uint8_t> image = read_bytes("out.bin");
+  EXPECT_EQ(0, std::memcmp(image.data() + 32, thirty.data(), 30));
+  EXPECT_EQ(image[62], 0);
+  EXPECT_EQ(image[63], 0xFF);
+  std::string with_breaks = "ab\r\ncd";  // a line break is two bytes
+  ASSERT_EQ(convert({s3(0x8100, {1})}, "1.00", with_breaks.c_str()), CONVERT_OK);
+  EXPECT_EQ(0, std::memcmp(read_bytes("out.bin").data() + 32, "ab\r\ncd", 7));
+  EXPECT_EQ(convert({s3(0x8100, {1})}, "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_FALSE(exists("out.bin"));
+}
+
+// --- result codes and the output file's state after them ---
+
+TEST_F(ConvertTest, ChecksBeforeAnythingIsOpened) {
+  write_text("in.hex", srecord_file({s3(0x8100, {1})}));
+  EXPECT_EQ(convert_to_image("nodot", "", "x", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(convert_to_image("", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(convert_to_image("in.hex", "", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.0", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(convert_to_image("missing.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_FALSE(exists("out.bin"));
+}
+
+TEST_F(ConvertTest, BadRecordInTheFirstPassCreatesNoOutput) {
+  for (const char* bad : {"", "S1130000", "S5030000FC", "S9030000FC", "S2", "S8", "S30400008000FB"}) {
+    write_text("in.hex", std::string("S00600004844521B\n") + bad + "\n" + s3(0x8100, {1}) + "\n");
+    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN) << bad;
+    EXPECT_FALSE(exists("out.bin")) << bad;
+  }
+}
+
+TEST_F(ConvertTest, BadRecordInTheSecondPassDeletesANewOutput) {
+  // The first pass ends at the deciding record, so the bad line after it is
+  // found only when the output already exists.
+  write_text("in.hex", s3(0x8100, {1}) + "\n\n" + s3(0x8200, {2}) + "\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_FALSE(exists("out.bin"));
+  // A line longer than 255 characters arrives in pieces; a piece is no record.
+  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(130, 1)) + "\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_FALSE(exists("out.bin"));
+  // 120 data bytes still fit one read.
+  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(120, 1)) + "\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+}
+
+TEST_F(ConvertTest, NoDataByteGivesWriteErrorAndDeletesANewOutput) {
+  // Empty, no S3 record, and data that all lies beyond the image.
+  for (const std::string& text : {std::string(""), srecord_file({}),
+                                   srecord_file({s3(0x100000 + 0x200000, {1}), s3(0x9000, {2})})}) {
+    write_text("in.hex", text);
+    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+    EXPECT_FALSE(exists("out.bin"));
+  }
+}
+
+TEST_F(ConvertTest, OutputCannotBeCreated) {
+  write_text("in.hex", srecord_file({s3(0x8100, {1})}));
+  EXPECT_EQ(convert_to_image("in.hex", "no_such_dir/out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  // A name whose path would not fit 520 bytes is refused, never overrun.
+  std::string long_name(600, 'n');
+  EXPECT_EQ(convert_to_image("in.hex", long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(write_header_only(long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
+}
+
+TEST_F(ConvertTest, DeclinedOverwriteLeavesTheFileUntouched) {
+  convert_flags.confirm_overwrite = true;
+  question.answer = false;
+  write_text("out.bin", "keep me");
+  write_text("in.hex", srecord_file({s3(0x8100, {1})}));
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_CANCELLED);
+  EXPECT_EQ(question.asked, 1);
+  EXPECT_EQ(read_bytes("out.bin"), std::vector<std::uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+  EXPECT_EQ(write_header_only("out", "1.00", ""), CONVERT_CANCELLED);
+  EXPECT_EQ(question.asked, 2);
+  EXPECT_EQ(read_bytes("out.bin").size(), 7u);
+}
+
+TEST_F(ConvertTest, TheQuestionIsAskedOnlyForAnExistingFileWhenConfirming) {
+  convert_flags.confirm_overwrite = true;
+  write_text("in.hex", srecord_file({s3(0x8100, {1})}));
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(question.asked, 0);
+  EXPECT_TRUE(convert_flags.output_was_new);
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(question.asked, 1);
+  EXPECT_FALSE(convert_flags.output_was_new);
+  // Without confirmation nothing is asked and the flag keeps its last value.
+  convert_flags.confirm_overwrite = false;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(question.asked, 1);
+  EXPECT_FALSE(convert_flags.output_was_new);
+}
+
+TEST_F(ConvertTest, AgreedOverwriteKeepsTheFileAsTheFailureLeftIt) {
+  convert_flags.confirm_overwrite = true;
+  question.answer = true;
+  write_text("out.bin", "old");
+  // Error 7 comes after all data is in the file: the blocks stay, unpatched.
+  EXPECT_EQ(convert({s3(0x8100, {1}), s3(0x8900, {2})}, "1.00", std::string(31, 'c').c_str()),
+            CONVERT_ERR_COMMENT);
+  std::vector<std::uint8_t> kept = read_bytes("out.bin");
+  ASSERT_EQ(kept.size(), 4096u);
+  EXPECT_EQ(kept[0], 0xFF);  // no header
+  EXPECT_EQ(kept[0x100], 1);
+  EXPECT_EQ(kept[0x900], 2);
+
+  // Error 2 in the second pass: the blocks placed before the bad line.
+  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8900, {2}) + "\nS9030000FC\n" + s3(0x9900, {3}) + "\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  kept = read_bytes("out.bin");
+  ASSERT_EQ(kept.size(), 4096u);
+  EXPECT_EQ(kept[0x900], 2);
+
+  // Error 4 for no data: truncated to empty.
+  EXPECT_EQ(convert({}), CONVERT_ERR_DEST_WRITE);
+  EXPECT_TRUE(exists("out.bin"));
+  EXPECT_EQ(read_bytes("out.bin").size(), 0u);
+  EXPECT_EQ(question.asked, 3);
+}
+
+TEST_F(ConvertTest, AutomaticRunDeletesAnExistingOutputAfterAFailure) {
+  // Confirmation off from the start: output_was_new keeps its starting value.
+  write_text("out.bin", "old");
+  EXPECT_EQ(convert({s3(0x8100, {1})}, "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(question.asked, 0);
+}
+
+TEST_F(ConvertTest, HeaderOnlyFile) {
+  ASSERT_EQ(write_header_only("hdr", "1.23_A", "abc"), CONVERT_OK);
+  std::vector<std::uint8_t> h = read_bytes("hdr.bin");
+  ASSERT_EQ(h.size(), 64u);
+  std::vector<std::uint8_t> expected(64, 0xFF);
+  expected[0] = 0x78; expected[1] = 0x56; expected[2] = 0x34; expected[3] = 0x12;
+  expected[24] = 0xA1; expected[25] = 0x23;
+  expected[32] = 'a'; expected[33] = 'b'; expected[34] = 'c'; expected[35] = 0;
+  EXPECT_EQ(h, expected);
+}
+
+TEST_F(ConvertTest, HeaderOnlyFailures) {
+  EXPECT_EQ(write_header_only("", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(write_header_only("no_such_dir/h", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  // The file is created before the version is checked; a new one is deleted.
+  EXPECT_EQ(write_header_only("h", "1.2", ""), CONVERT_ERR_VERSION);
+  EXPECT_FALSE(exists("h.bin"));
+  EXPECT_EQ(write_header_only("h", "1.20", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_FALSE(exists("h.bin"));
+  // After an agreed overwrite the failure leaves 64 bytes of 0xFF with the magic.
+  convert_flags.confirm_overwrite = true;
+  write_text("h.bin", "old");
+  EXPECT_EQ(write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
+  std::vector<std::uint8_t> kept = read_bytes("h.bin");
+  EXPECT_EQ(kept, std::vector<std::uint8_t>(64, 0xFF));
+}
+
+TEST_F(ConvertTest, OutputPathRule) {
+  char out[PATH_BUFFER_SIZE];
+  ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out", out, sizeof out));
+  EXPECT_STREQ(out, "C:\\work\\out.bin");
+  ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out.bin", out, sizeof out));
+  EXPECT_STREQ(out, "C:\\work\\out.bin.bin");
+  // ':' without a backslash: the folder ends at the last ':'.
+  ASSERT_TRUE(build_output_path("C:a.hex", "out", out, sizeof out));
+  EXPECT_STREQ(out, "C:out.bin");
+  // Without ':' the output goes into the current directory.
+  char expected[PATH_BUFFER_SIZE];
+  ASSERT_TRUE(build_output_path(nullptr, "out", expected, sizeof expected));
+  EXPECT_EQ((dir.path() / "out.bin").string(), expected);
+  ASSERT_TRUE(build_output_path("sub.dir/a.hex", "out", out, sizeof out));
+  EXPECT_STREQ(out, expected);
+  ASSERT_TRUE(build_output_path("\\\\server\\share\\a.hex", "out", out, sizeof out));
+  EXPECT_STREQ(out, expected);
+  // Too long for the buffer: refused.
+  std::string folder = "C:\\" + std::string(510, 'f') + "\\a.hex";
+  EXPECT_FALSE(build_output_path(folder.c_str(), "out", out, sizeof out));
+  EXPECT_FALSE(build_output_path("C:\\a.hex", std::string(516, 'n').c_str(), out, sizeof out));
+  EXPECT_TRUE(build_output_path("C:\\a.hex", std::string(512, 'n').c_str(), out, sizeof out));
+  EXPECT_EQ(std::strlen(out), 519u);
+}
