@@ -45,6 +45,27 @@ extern Sequencer sequencer;
 // The clock that lowers the reply countdown; set by the front end.
 extern Clock* download_clock;
 
+// Observer of a run's traffic on the line, for a front end's trace (the
+// Linux command line's --trace) and for tests; null when nobody listens.
+// Called on the thread that runs the download, in the order things happen.
+class LinkTrace {
+ public:
+  virtual ~LinkTrace() = default;
+  virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
+  virtual void port_closed() = 0;
+  virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
+  // A reply the reader finished: the bytes it stored and its status. After
+  // REPLY_TIMEOUT, the bytes are whatever arrived before the silence.
+  virtual void reply_read(const std::uint8_t* reply, int length, int status) = 0;
+};
+extern LinkTrace* link_trace;
+
+// How many "AB" answers reporting another mode one file may get before the
+// run gives up with the timeout text: about 7 s of prompt answers at
+// 9600 bit/s, longer with a slower controller. A stop request ends that
+// loop at once, the same way.
+constexpr int MODE_QUERY_LIMIT = 300;
+
 // Runs download_job to its end; the outcome is the last status text shown.
 void run_download();
 

@@ -1,0 +1,90 @@
+// Checks of one row of a download job: path completion, image file size and
+// the start-address text, shared by the Windows main dialog and the Linux
+// command line.
+#include "imgload/download/job_checks.h"
+
+#include <cstring>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/image_file.h"
+
+namespace imgload {
+
+namespace {
+
+constexpr std::size_t MAX_PATH_BYTES = RUN_PATH_SIZE - 1;  // bytes, the sequencer's slot
+constexpr std::uint32_t IMAGE_BLOCK_MASK = 0x7FF;          // 2048-byte blocks
+constexpr int HEX7_DIGITS = 7;
+constexpr std::uint32_t INTERNAL_FIRST = 0x8000;
+constexpr std::uint32_t INTERNAL_LAST = 0x1F800;
+constexpr std::uint32_t INTERNAL_STEP_MASK = 0x7FF;        // multiples of 0x800
+constexpr std::uint32_t EXTERNAL_FIRST = 0x100000;
+constexpr std::uint32_t EXTERNAL_LAST = 0x1F0000;
+constexpr std::uint32_t EXTERNAL_STEP_MASK = 0xFFFF;       // multiples of 0x10000
+const char ADDRESS_ZERO_TEXT[] = "0000000_A";
+
+int hex_digit(char c) {
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= '0' && c <= '9') return c - '0';
+  return -1;
+}
+
+}  // namespace
+
+int CompletePath(char* path) {
+  if (path == nullptr || path[0] == '\0') return 0;
+  if (std::strchr(path, '.') == nullptr) return 0;
+  // A path with a drive colon is taken as it stands; it must still fit the
+  // sequencer's copy, or a shortened path would name another file.
+  if (std::strchr(path, ':') != nullptr) return std::strlen(path) <= MAX_PATH_BYTES ? 1 : 0;
+  char completed[JOB_PATH_SIZE];
+  if (!full_path(path, completed, sizeof completed)) return 0;
+  if (std::strlen(completed) > MAX_PATH_BYTES) return 0;
+  std::strcpy(path, completed);
+  return 1;
+}
+
+int CheckImageFile(const char* path) {
+  const FileHandle file = open_image_file(path);
+  if (file == INVALID_FILE) return 1;
+  std::uint32_t size = 0;
+  const bool measured = image_file_size(file, &size);
+  close_image_file(file);
+  if (!measured) return 1;
+  if (size == 0 || (size & IMAGE_BLOCK_MASK) != 0) return 2;
+  return 0;
+}
+
+int ParseHex7(const char* text, std::uint32_t* value) {
+  *value = 0;
+  for (int k = 0; k < HEX7_DIGITS; ++k) {
+    const int digit = hex_digit(text[k]);  // the NUL ends a short text here
+    if (digit < 0) return 0;
+    *value |= static_cast<std::uint32_t>(digit) << (24 - 4 * k);
+  }
+  return 1;
+}
+
+int ParseStartAddress(const char* text, std::uint32_t* address) {
+  if (std::strlen(text) == static_cast<std::size_t>(HEX7_DIGITS)) {
+    std::uint32_t v = 0;
+    if (!ParseHex7(text, &v)) return 0;
+    bool accepted;
+    if (v >= INTERNAL_FIRST && v <= INTERNAL_LAST) {
+      accepted = (v & INTERNAL_STEP_MASK) == 0;
+    } else {
+      accepted = v >= EXTERNAL_FIRST && v <= EXTERNAL_LAST && (v & EXTERNAL_STEP_MASK) == 0;
+    }
+    if (!accepted) return 0;
+    *address = v;
+    return 1;
+  }
+  if (std::strcmp(text, ADDRESS_ZERO_TEXT) == 0) {
+    *address = 0;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace imgload

@@ -1,0 +1,73 @@
+// The files-and-paths seam on POSIX: absolute paths against the working
+// directory, and image files opened read-only under an exclusive flock so
+// that a file another program holds locked is refused.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "imgload/download/image_file.h"
+
+namespace imgload {
+
+bool full_path(const char* name, char* out, int out_size) {
+  if (name == nullptr || out == nullptr || out_size <= 0) return false;
+  const std::size_t name_length = std::strlen(name);
+  if (name[0] == '/') {
+    if (name_length + 1 > static_cast<std::size_t>(out_size)) return false;
+    std::memcpy(out, name, name_length + 1);
+    return true;
+  }
+  if (getcwd(out, static_cast<std::size_t>(out_size)) == nullptr) return false;
+  std::size_t length = std::strlen(out);
+  const bool needs_slash = length == 0 || out[length - 1] != '/';
+  if (length + (needs_slash ? 1 : 0) + name_length + 1 > static_cast<std::size_t>(out_size)) {
+    return false;
+  }
+  if (needs_slash) out[length++] = '/';
+  std::memcpy(out + length, name, name_length + 1);
+  return true;
+}
+
+FileHandle open_image_file(const char* path) {
+  if (path == nullptr) return INVALID_FILE;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return INVALID_FILE;
+  struct stat info {};
+  // Only a regular file is an image; a directory opens on POSIX but is not one.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return INVALID_FILE;
+  }
+  return fd;
+}
+
+bool image_file_size(FileHandle file, std::uint32_t* size) {
+  struct stat info {};
+  if (file == INVALID_FILE || fstat(static_cast<int>(file), &info) != 0) return false;
+  *size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size));
+  return true;
+}
+
+int read_image_file(FileHandle file, std::uint8_t* buffer, int count) {
+  if (file == INVALID_FILE || count < 0) return -1;
+  int total = 0;
+  while (total < count) {
+    const ssize_t n = read(static_cast<int>(file), buffer + total,
+                           static_cast<std::size_t>(count - total));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;  // end of file
+    total += static_cast<int>(n);
+  }
+  return total;
+}
+
+void close_image_file(FileHandle file) {
+  if (file != INVALID_FILE) close(static_cast<int>(file));  // also releases the flock
+}
+
+}  // namespace imgload

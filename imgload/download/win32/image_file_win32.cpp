@@ -1,0 +1,67 @@
+// The files-and-paths seam on Windows: GetFullPathNameA for completion and
+// CreateFileA with share mode 0, so a file another program holds is refused.
+#include <windows.h>
+
+#include <cstring>
+
+#include "imgload/download/image_file.h"
+
+namespace imgload {
+
+namespace {
+
+constexpr DWORD FULL_PATH_BUFFER = 520;  // bytes, as the main dialog's path field
+
+HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+}  // namespace
+
+bool full_path(const char* name, char* out, int out_size) {
+  if (name == nullptr || out == nullptr || out_size <= 0) return false;
+  char buffer[FULL_PATH_BUFFER];
+  char* file_part = nullptr;
+  const DWORD length = GetFullPathNameA(name, FULL_PATH_BUFFER, buffer, &file_part);
+  // 0 is failure; a result of the buffer size or more means it did not fit.
+  if (length == 0 || length >= FULL_PATH_BUFFER || length + 1 > static_cast<DWORD>(out_size)) {
+    return false;
+  }
+  std::memcpy(out, buffer, length + 1);
+  return true;
+}
+
+FileHandle open_image_file(const char* path) {
+  if (path == nullptr) return INVALID_FILE;
+  HANDLE handle = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return INVALID_FILE;
+  return reinterpret_cast<FileHandle>(handle);
+}
+
+bool image_file_size(FileHandle file, std::uint32_t* size) {
+  if (file == INVALID_FILE) return false;
+  SetLastError(NO_ERROR);  // a size of 0xFFFFFFFF is then told from a failure
+  const DWORD low = GetFileSize(to_handle(file), nullptr);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = low;
+  return true;
+}
+
+int read_image_file(FileHandle file, std::uint8_t* buffer, int count) {
+  if (file == INVALID_FILE || count < 0) return -1;
+  int total = 0;
+  while (total < count) {
+    DWORD got = 0;
+    if (!ReadFile(to_handle(file), buffer + total, static_cast<DWORD>(count - total), &got,
+                  nullptr)) {
+      return -1;
+    }
+    if (got == 0) break;  // end of file
+    total += static_cast<int>(got);
+  }
+  return total;
+}
+
+void close_image_file(FileHandle file) {
+  if (file != INVALID_FILE) CloseHandle(to_handle(file));
+}
+
+}  // namespace imgload

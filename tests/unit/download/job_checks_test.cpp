@@ -1,0 +1,176 @@
+// The checks of one job row: start-address texts, seven-digit parsing, path
+// completion against the working directory and the image file size rule.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/image_file.h"
+#include "imgload/download/job_checks.h"
+
+namespace imgload {
+namespace {
+
+TEST(ParseStartAddressTest, AcceptsTheInternalAndExternalSteps) {
+  struct Case {
+    const char* text;
+    std::uint32_t value;
+  } cases[] = {{"0008000", 0x8000},   {"001F800", 0x1F800},  {"001f800", 0x1F800},
+               {"0010800", 0x10800},  {"0100000", 0x100000}, {"01F0000", 0x1F0000},
+               {"01a0000", 0x1A0000}, {"0000000_A", 0}};
+  for (const Case& c : cases) {
+    std::uint32_t address = 0xDEADBEEF;
+    EXPECT_EQ(ParseStartAddress(c.text, &address), 1) << c.text;
+    EXPECT_EQ(address, c.value) << c.text;
+  }
+}
+
+TEST(ParseStartAddressTest, RefusesEverythingElseAndLeavesTheAddress) {
+  const char* refused[] = {"0008001", "0020000", "0108000", "00008000", "8000",
+                           "0000000_a", "000800G", "", "0000000", "0007800",
+                           "0200000", "01F0001", "0000000_A ", " 0008000", "0000000_B",
+                           "0001F800"};
+  for (const char* text : refused) {
+    std::uint32_t address = 0xDEADBEEF;
+    EXPECT_EQ(ParseStartAddress(text, &address), 0) << '"' << text << '"';
+    EXPECT_EQ(address, 0xDEADBEEFu) << text;
+  }
+}
+
+TEST(ParseStartAddressTest, AcceptsExactlyTheSixtyFourAddresses) {
+  int accepted = 0;
+  for (std::uint32_t v = 0; v <= 0x1FFFFF; v += 0x800) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%07X", v);
+    std::uint32_t address = 0;
+    accepted += ParseStartAddress(text, &address);
+  }
+  EXPECT_EQ(accepted, 48 + 16);
+}
+
+TEST(ParseHex7Test, ReadsSevenDigitsOfEitherCaseMostSignificantFirst) {
+  std::uint32_t value = 1;
+  EXPECT_EQ(ParseHex7("ABCdef1", &value), 1);
+  EXPECT_EQ(value, 0xABCDEF1u);
+  EXPECT_EQ(ParseHex7("0000000", &value), 1);
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(ParseHex7("1234567xyz", &value), 1) << "only seven characters are looked at";
+  EXPECT_EQ(value, 0x1234567u);
+  EXPECT_EQ(ParseHex7("12345", &value), 0) << "the NUL is not a digit";
+  EXPECT_EQ(ParseHex7("123 567", &value), 0);
+  EXPECT_EQ(ParseHex7("g000000", &value), 0);
+}
+
+class FileChecksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/jobchecksXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(old_cwd_), 0);
+    for (const std::string& f : made_) std::remove(f.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string make(const std::string& name, std::size_t size) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << std::string(size, '\xFF');
+    made_.push_back(dir_ + "/" + name);
+    return dir_ + "/" + name;
+  }
+  std::string dir_;
+  char old_cwd_[1024];
+  std::vector<std::string> made_;
+};
+
+TEST_F(FileChecksTest, CompletePathMakesARelativePathAbsolute) {
+  char path[JOB_PATH_SIZE] = "image.bin";
+  EXPECT_EQ(CompletePath(path), 1);
+  EXPECT_EQ(std::string(path), dir_ + "/image.bin");
+  char absolute[JOB_PATH_SIZE] = "/somewhere/else.bin";
+  EXPECT_EQ(CompletePath(absolute), 1);
+  EXPECT_STREQ(absolute, "/somewhere/else.bin");
+}
+
+TEST_F(FileChecksTest, CompletePathRefusesEmptyAndDotlessPaths) {
+  char empty[JOB_PATH_SIZE] = "";
+  EXPECT_EQ(CompletePath(empty), 0);
+  char dotless[JOB_PATH_SIZE] = "image";
+  EXPECT_EQ(CompletePath(dotless), 0);
+  EXPECT_STREQ(dotless, "image");
+}
+
+TEST_F(FileChecksTest, CompletePathLeavesAPathWithAColonAsItIs) {
+  char path[JOB_PATH_SIZE] = "D:image.bin";
+  EXPECT_EQ(CompletePath(path), 1);
+  EXPECT_STREQ(path, "D:image.bin");
+}
+
+TEST_F(FileChecksTest, CompletePathRefusesPathsLongerThan255Bytes) {
+  char path[JOB_PATH_SIZE];
+  // Fits exactly: 255 bytes once completed.
+  const std::size_t room = 255 - dir_.size() - 1;
+  std::string name = std::string(room - 4, 'n') + ".bin";
+  std::strcpy(path, name.c_str());
+  EXPECT_EQ(CompletePath(path), 1);
+  EXPECT_EQ(std::strlen(path), 255u);
+  // One byte more is refused, and the text is left alone.
+  name = "n" + name;
+  std::strcpy(path, name.c_str());
+  EXPECT_EQ(CompletePath(path), 0);
+  EXPECT_EQ(std::string(path), name);
+  std::string colon = "D:" + std::string(300, 'x') + ".bin";
+  std::strcpy(path, colon.c_str());
+  EXPECT_EQ(CompletePath(path), 0);
+  // The longest text the dialog can give does not overrun.
+  std::memset(path, 'a', JOB_PATH_SIZE - 1);
+  path[10] = '.';
+  path[JOB_PATH_SIZE - 1] = '\0';
+  EXPECT_EQ(CompletePath(path), 0);
+}
+
+TEST_F(FileChecksTest, CheckImageFileWantsWholeBlocksOf2048Bytes) {
+  EXPECT_EQ(CheckImageFile(make("a.bin", 2048).c_str()), 0);
+  EXPECT_EQ(CheckImageFile(make("b.bin", 4096).c_str()), 0);
+  EXPECT_EQ(CheckImageFile(make("c.bin", 0).c_str()), 2);
+  EXPECT_EQ(CheckImageFile(make("d.bin", 3000).c_str()), 2);
+  EXPECT_EQ(CheckImageFile(make("e.bin", 512).c_str()), 2);
+  EXPECT_EQ(CheckImageFile((dir_ + "/missing.bin").c_str()), 1);
+  EXPECT_EQ(CheckImageFile(dir_.c_str()), 1) << "a folder is not an image file";
+}
+
+TEST_F(FileChecksTest, AFileHeldLockedByAnotherOpenerCannotBeOpened) {
+  const std::string path = make("held.bin", 2048);
+  const int other = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  EXPECT_EQ(CheckImageFile(path.c_str()), 1);
+  EXPECT_EQ(open_image_file(path.c_str()), INVALID_FILE);
+  close(other);
+  EXPECT_EQ(CheckImageFile(path.c_str()), 0);
+}
+
+TEST_F(FileChecksTest, ImageFileReadsWholeBlocksThenZeroAtTheEnd) {
+  const std::string path = make("r.bin", 1000);
+  const FileHandle file = open_image_file(path.c_str());
+  ASSERT_NE(file, INVALID_FILE);
+  std::uint32_t size = 0;
+  EXPECT_TRUE(image_file_size(file, &size));
+  EXPECT_EQ(size, 1000u);
+  std::uint8_t block[512];
+  EXPECT_EQ(read_image_file(file, block, 512), 512);
+  EXPECT_EQ(read_image_file(file, block, 512), 488);
+  EXPECT_EQ(read_image_file(file, block, 512), 0);
+  close_image_file(file);
+}
+
+}  // namespace
+}  // namespace imgload

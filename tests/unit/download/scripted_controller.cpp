@@ -1,0 +1,216 @@
+// The scripted controller of the sequencer tests.
+#include "scripted_controller.h"
+
+#include <cstdio>
+
+#include "imgload/link/frame.h"
+
+namespace imgload {
+namespace testing {
+
+namespace {
+
+constexpr std::uint8_t NAK_BYTE = 0x15;
+
+std::string hex2(unsigned value) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+  return text;
+}
+
+Bytes reply_frame(std::uint8_t first, const std::string& code, const std::string& data,
+                  bool bad_bcc) {
+  Bytes reply;
+  reply.push_back(first);
+  for (char c : "00FF" + code + data) reply.push_back(static_cast<std::uint8_t>(c));
+  std::uint8_t bcc = 0;
+  for (std::uint8_t b : reply) bcc ^= b;
+  if (bad_bcc) bcc ^= 0x5A;
+  for (char c : hex2(bcc)) reply.push_back(static_cast<std::uint8_t>(c));
+  reply.push_back(CR);
+  return reply;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+ScriptedController::ScriptedController() { reset(); }
+
+void ScriptedController::reset() {
+  script_.clear();
+  always_.clear();
+  counts_.clear();
+  on_request = nullptr;
+  model_digits = "30";
+  requests.clear();
+  files.clear();
+  end_values.clear();
+  data_xor.clear();
+  timeline.clear();
+  wait_ticks = 0;
+  mode_ = "00";
+  receiving_.clear();
+  receiving_xor_ = 0;
+  last_status_.clear();
+  clock.reset();
+  FakePort& port = FakePort::get();
+  port.reset();
+  port.attach_clock(&clock);
+  port.set_controller([this](FakePort& p, const Bytes& frame) { on_frame(p, frame); });
+}
+
+int ScriptedController::count(const std::string& request) const {
+  auto it = counts_.find(request);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+void ScriptedController::on_frame(FakePort& port, const Bytes& frame) {
+  if (frame.size() < 10 || frame[0] != ENQ) return;
+  const std::string command(frame.begin() + 5, frame.begin() + 7);
+  const std::string fields(frame.begin() + 7, frame.end() - 3);
+  std::string request = command;
+  std::string name = command;
+  if (command == "AA" && fields == "01") {
+    request = "RUN";
+    name = "AA01";
+  } else if (command == "AA") {
+    name += fields;
+  } else if (command == "EF") {
+    name += fields;
+  } else if (command == "FD") {
+    const std::string block = fields.substr(0, 4);
+    request = block == "FFFF" ? "FDEND" : "FD";
+    name += block;
+  }
+  requests.push_back(name);
+  const int occurrence = ++counts_[request];
+  if (on_request) on_request(request, occurrence);
+
+  // What the controller does with the request itself.
+  if (command == "AA" && request != "RUN") mode_ = fields;
+  if (request == "FD") {
+    const std::uint8_t* data = frame.data() + 15;
+    receiving_.insert(receiving_.end(), data, data + 512);
+    for (int i = 0; i < 512; i += 4) receiving_xor_ ^= le32(data + i);
+  } else if (request == "FDEND") {
+    files.push_back(receiving_);
+    data_xor.push_back(receiving_xor_);
+    end_values.push_back(static_cast<std::uint32_t>(std::stoul(fields.substr(8, 8), nullptr, 16)));
+    receiving_.clear();
+    receiving_xor_ = 0;
+  } else if (request == "FG") {
+    receiving_.clear();
+    receiving_xor_ = 0;
+  }
+
+  Answer answer = Answer::ACK;
+  if (auto it = always_.find(request); it != always_.end()) answer = it->second;
+  if (auto it = script_.find({request, occurrence}); it != script_.end()) answer = it->second;
+
+  std::string code = command;
+  std::string data;
+  if (command == "AD") data = model_digits;
+  if (command == "AB") code = mode_;
+  switch (answer) {
+    case Answer::SILENT:
+      return;
+    case Answer::NAK:
+      port.queue_bytes(reply_frame(NAK_BYTE, code, data, false));
+      return;
+    case Answer::BAD_BCC:
+      port.queue_bytes(reply_frame(ACK, code, data, true));
+      return;
+    case Answer::OTHER_MODE:
+      port.queue_bytes(reply_frame(ACK, mode_ == "07" ? "06" : "07", data, false));
+      return;
+    case Answer::LOWER_CASE:
+      for (char& c : data) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      port.queue_bytes(reply_frame(ACK, code, data, false));
+      return;
+    case Answer::SPLIT: {
+      const Bytes reply = reply_frame(ACK, code, data, false);
+      const std::size_t half = reply.size() / 2;
+      port.queue_bytes(Bytes(reply.begin(), reply.begin() + static_cast<long>(half)));
+      port.queue_empty_read();
+      port.queue_bytes(Bytes(reply.begin() + static_cast<long>(half), reply.end()));
+      return;
+    }
+    case Answer::ACK:
+      port.queue_bytes(reply_frame(ACK, code, data, false));
+      return;
+  }
+}
+
+void ScriptedController::port_opened(const char* name, std::uint32_t baud_rate, bool opened) {
+  note(std::string(opened ? "open " : "open-failed ") + name + " " + std::to_string(baud_rate));
+}
+
+void ScriptedController::port_closed() { note("close"); }
+
+void ScriptedController::frame_sent(const std::uint8_t* frame, int length) {
+  // The command and its fields, without the 512 raw data bytes.
+  std::string text(frame + 5, frame + (length == 530 ? 15 : length - 3));
+  note("send " + text);
+}
+
+void ScriptedController::reply_read(const std::uint8_t*, int, int status) {
+  note("reply " + std::to_string(status));
+}
+
+void ScriptedController::set_text(int control_id, const char* text) {
+  if (control_id == CONTROL_STATUS) last_status_ = text;
+  note("text " + std::to_string(control_id) + " " + text);
+}
+
+void ScriptedController::progress_reset(unsigned maximum) {
+  note("reset " + std::to_string(maximum));
+}
+
+void ScriptedController::progress_step() { note("step"); }
+
+void ScriptedController::wait_tick() {
+  ++wait_ticks;
+  clock.wait_tick();
+}
+
+void ScriptedController::sleep_ms(unsigned ms) {
+  note("sleep " + std::to_string(ms));
+  clock.sleep_ms(ms);
+}
+
+std::vector<std::string> ScriptedController::lines(const std::string& prefix_filter) const {
+  std::vector<std::string> out;
+  for (const Entry& e : timeline) {
+    if (prefix_filter.empty()) {
+      out.push_back(e.what);
+      continue;
+    }
+    // Several prefixes may be given, separated by '|'.
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t bar = prefix_filter.find('|', start);
+      const std::string prefix = prefix_filter.substr(start, bar - start);
+      if (e.what.compare(0, prefix.size(), prefix) == 0) {
+        out.push_back(e.what);
+        break;
+      }
+      if (bar == std::string::npos) break;
+      start = bar + 1;
+    }
+  }
+  return out;
+}
+
+std::uint64_t ScriptedController::time_of(const std::string& what, int nth) const {
+  for (const Entry& e : timeline) {
+    if (e.what == what && --nth == 0) return e.at_ms;
+  }
+  return ~std::uint64_t{0};
+}
+
+}  // namespace testing
+}  // namespace imgload
