@@ -183,3 +183,32 @@ TEST(FullDevice, ConvertingOntoDevFullGivesWriteErrorAndRemovesTheOutput) {
   EXPECT_FALSE(exists("hdr.bin"));
   convert_flags = ConvertFlags{};
 }
+
+TEST(TextSource, CrLfReadsAsLfAcrossEveryChunkBoundary) {
+  ScratchDir dir;
+  std::string lf, crlf;
+  for (int i = 0; i < 200; ++i) {
+    std::string line(static_cast<std::size_t>(i % 13), static_cast<char>('a' + i % 26));
+    if (i % 7 == 3) line += "\rx";  // a CR without LF stays
+    lf += line + "\n";
+    crlf += line + "\r\n";
+  }
+  crlf += "tail\r";  // a CR at the very end stays too
+  lf += "tail\r";
+  write_text("crlf.txt", crlf);
+  for (std::size_t chunk : {1u, 2u, 7u, 64u, 4096u}) {
+    std::FILE* f = platform_file_services.open_source("crlf.txt");
+    ASSERT_NE(f, nullptr);
+    std::setvbuf(f, nullptr, _IOFBF, chunk);
+    std::string got;
+    char buf[64];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
+    EXPECT_EQ(got, lf) << "chunk " << chunk;
+    // The second pass starts again from the beginning.
+    ASSERT_EQ(std::fseek(f, 0, SEEK_SET), 0);
+    ASSERT_NE(std::fgets(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "\n");
+    std::fclose(f);
+  }
+}

@@ -200,6 +200,10 @@ TEST_F(ConvertTest, CrLfLineEnds) {
   write_text("in.hex", srecord_file({"S30900100100112233443B"}, "\r\n"));
   ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
   EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
+  // A record of 120 data bytes fits one read with CR LF as with LF.
+  write_text("in.hex", srecord_file({s3(0x8100, std::vector<std::uint8_t>(120, 0x5A)), s3(0x8300, {1})}, "\r\n"));
+  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(read_bytes("out.bin")[0x100 + 119], 0x5A);
 }
 
 TEST_F(ConvertTest, CommentLimitCountsBytes) {

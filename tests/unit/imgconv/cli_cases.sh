@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# End-to-end cases of the Linux imgconv, one per CTest test: cli_cases.sh IMGCONV CASE
+set -euo pipefail
+imgconv=$1
+case_name=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+fail() { echo "FAIL ($case_name): $*" >&2; exit 1; }
+# expect_exit CODE command...: runs the command and checks its exit status.
+expect_exit() {
+  local want=$1; shift
+  local got=0
+  "$@" >out.txt 2>err.txt || got=$?
+  [ "$got" -eq "$want" ] || { cat out.txt err.txt >&2; fail "exit $got, expected $want: $*"; }
+}
+hex_at() { xxd -s "$2" -l "$3" -p "$1"; }   # FILE OFFSET LENGTH -> hex digits
+
+printf 'S00600004844521B\nS30900100100112233443B\nS70500000000FA\n' > a.hex
+
+case $case_name in
+worked_example)
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cabc
+  [ "$(stat -c %s out.bin)" = 2048 ] || fail "size"
+  # magic, length, checksum, untouched, base, size, version, untouched, comment, rest
+  want="78563412""f4070000""7148bfbb""ffffffff""00001000""00080000""0100""ffffffffffff""61626300"
+  want="$want$(printf 'ff%.0s' $(seq 28))"
+  [ "$(hex_at out.bin 0 64 | tr -d '\n')" = "$want" ] || fail "header bytes"
+  [ "$(hex_at out.bin 256 4)" = 11223344 ] || fail "data bytes"
+  expect_exit 0 "$imgconv" --info out.bin
+  grep -q '0xBBBF4871 OK' out.txt || fail "--info checksum"
+  grep -q 'comment: *abc' out.txt || fail "--info comment"
+  ;;
+separate_values_and_spaces)
+  expect_exit 0 "$imgconv" -S a.hex -D out -V 1.23_A -C 'two words'
+  [ "$(hex_at out.bin 24 2)" = a123 ] || fail "version"
+  [ "$(hex_at out.bin 32 10)" = "74776f20776f72647300" ] || fail "comment with a space"
+  ;;
+comment_line_break)
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'ab\ncd'
+  [ "$(hex_at out.bin 32 7)" = "61620d0a636400" ] || fail "bare LF must become CR LF"
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'ab\r\ncd'
+  [ "$(hex_at out.bin 32 7)" = "61620d0a636400" ] || fail "CR LF kept"
+  ;;
+comment_cp932)
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cいろは
+  [ "$(hex_at out.bin 32 7)" = "82a282eb82cd00" ] || fail "cp932 bytes"
+  expect_exit 0 "$imgconv" --info out.bin
+  grep -q 'comment: *いろは' out.txt || fail "--info decodes cp932"
+  # 15 double-byte characters are 30 bytes; 16 are too many.
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cあいうえおかきくけこさしすせそ
+  expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -Cあいうえおかきくけこさしすせそた
+  [ ! -e out.bin ] || fail "failed conversion left its output"
+  # 14 characters and a line break: 30 bytes.
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'あいうえおかきくけこさしすせ\n'
+  ;;
+comment_not_cp932)
+  expect_exit 64 "$imgconv" -Sa.hex -Dout -V1.00 -C 'smile 😀'
+  grep -q 'cp932' err.txt || fail "message"
+  grep -q '😀' err.txt || fail "the refused character is named"
+  [ ! -e out.bin ] || fail "no output for a refused comment"
+  expect_exit 64 "$imgconv" -Sa.hex -Dout -V1.00 -C $'\xff'
+  ;;
+exit_codes)
+  expect_exit 1 "$imgconv" -Snodot -Dout -V1.00
+  expect_exit 2 "$imgconv" -Smissing.hex -Dout -V1.00
+  expect_exit 3 "$imgconv" -Sa.hex -V1.00
+  expect_exit 3 "$imgconv" -Sa.hex -Dno/such/dir -V1.00
+  expect_exit 6 "$imgconv" -Sa.hex -Dout -V1.0
+  grep -q 'version number' err.txt || fail "English gloss"
+  grep -q 'バージョンNo.を正しく入力してください' err.txt || fail "Japanese message"
+  expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -C 0123456789012345678901234567890
+  printf 'S00600004844521B\nS70500000000FA\n' > empty.hex
+  expect_exit 4 "$imgconv" -Sempty.hex -Dout -V1.00
+  [ ! -e out.bin ] || fail "result 4 left its output"
+  printf 'S30900100100112233443B\nS9030000FC\n' > bad.hex
+  expect_exit 2 "$imgconv" -Sbad.hex -Dout -V1.00
+  [ ! -e out.bin ] || fail "result 2 left its output"
+  ;;
+usage)
+  expect_exit 64 "$imgconv"
+  expect_exit 64 "$imgconv" -Sa.hex -Sb.hex
+  expect_exit 64 "$imgconv" -sa.hex
+  expect_exit 64 "$imgconv" stray
+  expect_exit 64 "$imgconv" -Sa.hex -D
+  expect_exit 0 "$imgconv" --help
+  grep -q -- '--info' out.txt || fail "usage text"
+  ;;
+overwrite_without_asking)
+  echo old > out.bin
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 </dev/null
+  [ "$(stat -c %s out.bin)" = 2048 ] || fail "existing output not replaced"
+  # A failed run removes it, as the Windows automatic run does.
+  expect_exit 6 "$imgconv" -Sa.hex -Dout -V9
+  [ -e out.bin ] || fail "version error is found before the output is opened"
+  expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -C 0123456789012345678901234567890
+  [ ! -e out.bin ] || fail "failed automatic run keeps its output"
+  ;;
+header_only)
+  expect_exit 0 "$imgconv" --header-only -Dhdr -V1.23_A -Cabc
+  [ "$(stat -c %s hdr.bin)" = 64 ] || fail "size"
+  want="78563412ffffffffffffffffffffffffffffffffffffffffa123ffffffffffff61626300"
+  want="$want$(printf 'ff%.0s' $(seq 28))"
+  [ "$(hex_at hdr.bin 0 64 | tr -d '\n')" = "$want" ] || fail "bytes"
+  expect_exit 65 "$imgconv" --info hdr.bin
+  grep -q 'header-only' out.txt || fail "--info names a header-only file"
+  expect_exit 6 "$imgconv" --header-only -Dhdr -V1
+  [ ! -e hdr.bin ] || fail "header-only failure left its output"
+  ;;
+info_checks)
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00
+  cp out.bin damaged.bin
+  printf '\x00' | dd of=damaged.bin bs=1 seek=1500 conv=notrunc status=none
+  expect_exit 65 "$imgconv" --info damaged.bin
+  grep -q 'checksum:.*NG' out.txt || fail "checksum not checked"
+  head -c 1024 out.bin > cut.bin
+  expect_exit 65 "$imgconv" --info cut.bin
+  expect_exit 66 "$imgconv" --info missing.bin
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "ok $case_name"
