@@ -32,6 +32,7 @@ struct EngineBuffers {
   std::uint8_t image[IMAGE_LIMIT];            // blocks 0 .. written_blocks - 1 are valid
   std::uint8_t header[IMAGE_BLOCK_SIZE];      // block 0 while the header is patched in
   std::uint8_t fill[IMAGE_BLOCK_SIZE];        // blocks read back by the checksum pass
+  std::uint8_t record[SRECORD_LINE_BUFFER / 2];  // the decoded data bytes of one record
 };
 EngineBuffers buffers;
 
@@ -73,20 +74,22 @@ std::uint32_t choose_base(std::uint32_t address) {
   return address >= BASE_HIGH ? BASE_HIGH : BASE_LOW;
 }
 
-// Places the bytes of one S3 record; a block is filled with 0xFF, together
-// with every unwritten block below it, the first time a byte falls into it.
+// Places the bytes of one S3 record. A block is filled with 0xFF, together
+// with every unwritten block below it, the first time a byte falls into it;
+// the bytes from the first one at or past the image limit on are dropped.
 void place_record(const SRecordLine& rec, std::uint32_t base, std::uint32_t* written_blocks) {
   std::uint32_t offset = rec.address - base;  // below the base this wraps past the limit
-  for (std::size_t i = 0; i < rec.data_count; ++i, ++offset) {
-    if (offset >= IMAGE_LIMIT) return;  // this byte and the rest of the record are dropped
-    std::uint32_t block = offset / IMAGE_BLOCK_SIZE;
-    if (block >= *written_blocks) {
-      std::memset(buffers.image + *written_blocks * IMAGE_BLOCK_SIZE, FILL_BYTE,
-                  (block + 1 - *written_blocks) * IMAGE_BLOCK_SIZE);
-      *written_blocks = block + 1;
-    }
-    buffers.image[offset] = srecord_data_byte(rec, i);
+  if (offset >= IMAGE_LIMIT || rec.data_count == 0) return;
+  std::uint32_t kept = rec.data_count;
+  if (kept > IMAGE_LIMIT - offset) kept = IMAGE_LIMIT - offset;
+  std::uint32_t last_block = (offset + kept - 1) / IMAGE_BLOCK_SIZE;
+  if (last_block >= *written_blocks) {
+    std::memset(buffers.image + *written_blocks * IMAGE_BLOCK_SIZE, FILL_BYTE,
+                (last_block + 1 - *written_blocks) * IMAGE_BLOCK_SIZE);
+    *written_blocks = last_block + 1;
   }
+  decode_srecord_data(rec, buffers.record);
+  std::memcpy(buffers.image + offset, buffers.record, kept);
 }
 
 // Writes the blocks placed so far to the start of the output.

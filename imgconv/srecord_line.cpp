@@ -5,21 +5,48 @@
 
 namespace imgconv {
 
-int hex_digit_value(char c) {
-  // The byte value of the character, so the result does not depend on
-  // whether plain char is signed.
-  int code = static_cast<unsigned char>(c);
-  if (code >= 'A' && code <= 'F') return code - 'A' + 10;
-  if (code >= 'a' && code <= 'f') return code - 'a' + 10;
-  return code - 0x30;  // no character is refused: the record checksum is not verified either
-}
+namespace {
+
+// The digit value of every byte; the data bytes of a record are read through
+// this table because they are most of the input.
+struct HexTable {
+  std::int16_t value[256];
+  constexpr HexTable() : value() {
+    for (int code = 0; code < 256; ++code) {
+      if (code >= 'A' && code <= 'F') {
+        value[code] = static_cast<std::int16_t>(code - 'A' + 10);
+      } else if (code >= 'a' && code <= 'f') {
+        value[code] = static_cast<std::int16_t>(code - 'a' + 10);
+      } else {
+        // No character is refused: the record checksum is not verified either.
+        value[code] = static_cast<std::int16_t>(code - 0x30);
+      }
+    }
+  }
+};
+constexpr HexTable kHex;
+
+// The byte value of the character, so the result does not depend on whether
+// plain char is signed.
+inline int digit(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+int hex_digit_value(char c) { return digit(c); }
 
 std::uint32_t parse_hex32(const char* eight_chars) {
-  std::uint32_t value = static_cast<std::uint32_t>(hex_digit_value(eight_chars[0]));
+  std::uint32_t value = static_cast<std::uint32_t>(digit(eight_chars[0]));
   for (int i = 1; i < 8; ++i) {
-    value = (value << 4) | static_cast<std::uint32_t>(hex_digit_value(eight_chars[i]));
+    value = (value << 4) | static_cast<std::uint32_t>(digit(eight_chars[i]));
   }
   return value;
+}
+
+void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out) {
+  const char* p = rec.data;
+  for (std::size_t i = 0; i < rec.data_count; ++i, p += 2) {
+    out[i] = static_cast<std::uint8_t>(digit(p[0]) * 16 + digit(p[1]));
+  }
 }
 
 SRecordLine read_srecord_line(const char* line) {
@@ -39,7 +66,7 @@ SRecordLine read_srecord_line(const char* line) {
       return rec;
   }
   if (length < SRECORD_DATA_COLUMN) return rec;
-  int count = hex_digit_value(line[2]) * 16 + hex_digit_value(line[3]);
+  int count = digit(line[2]) * 16 + digit(line[3]);
   if (count < SRECORD_MIN_COUNT) return rec;
   std::size_t data_count = static_cast<std::size_t>(count - SRECORD_MIN_COUNT);
   if (SRECORD_DATA_COLUMN + 2 * data_count > length) return rec;

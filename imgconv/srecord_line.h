@@ -31,10 +31,8 @@ struct SRecordLine {
 // whose data would run past that end is RECORD_BAD.
 SRecordLine read_srecord_line(const char* line);
 
-// The data byte at index i of an S3 record: two characters, first * 16 + second.
-inline std::uint8_t srecord_data_byte(const SRecordLine& rec, std::size_t i) {
-  return static_cast<std::uint8_t>(hex_digit_value(rec.data[2 * i]) * 16 +
-                                   hex_digit_value(rec.data[2 * i + 1]));
-}
+// Decodes the data bytes of an S3 record into out (rec.data_count bytes), each
+// two characters, first * 16 + second, as hex_digit_value reads them.
+void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
 
 }  // namespace imgconv

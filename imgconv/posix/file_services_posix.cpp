@@ -1,8 +1,11 @@
 // POSIX file seam of the converter: paths against getcwd, lstat, unlink, and
 // a source stream that reads CR LF as LF, as a Windows text-mode stream does.
+#include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -39,32 +42,53 @@ bool posix_delete_file(const char* path) { return unlink(path) == 0; }
 // The source in text mode: a CR directly before an LF is dropped, so a line
 // reads the same, and fits the line buffer the same, as on Windows.
 struct TextSource {
-  std::FILE* file;
+  int fd;
+  int lookahead;  // a byte read past a CR at the end of a chunk, or -1
 };
 
-constexpr std::size_t TEXT_BUFFER = 64 * 1024;  // bytes of the file's own stdio buffer
+ssize_t read_some(int fd, char* buf, size_t size) {
+  for (;;) {
+    ssize_t n = read(fd, buf, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
 
 ssize_t text_read(void* cookie, char* buf, size_t size) {
   auto* src = static_cast<TextSource*>(cookie);
-  size_t n = std::fread(buf, 1, size, src->file);
-  if (n == 0) return std::ferror(src->file) ? -1 : 0;
+  if (size == 0) return 0;
+  size_t n = 0;
+  if (src->lookahead >= 0) {
+    buf[n++] = static_cast<char>(src->lookahead);
+    src->lookahead = -1;
+  }
+  ssize_t got = read_some(src->fd, buf + n, size - n);
+  if (got < 0) return n > 0 ? static_cast<ssize_t>(n) : -1;
+  n += static_cast<size_t>(got);
+  if (n == 0) return 0;
   // Drop each CR that an LF follows inside the chunk.
-  char* cr = static_cast<char*>(std::memchr(buf, '\r', n));
-  if (cr != nullptr) {
-    size_t out = static_cast<size_t>(cr - buf);
-    for (size_t i = out; i < n; ++i) {
-      if (buf[i] == '\r' && i + 1 < n && buf[i + 1] == '\n') continue;
-      buf[out++] = buf[i];
+  char* out = static_cast<char*>(std::memchr(buf, '\r', n));
+  if (out != nullptr) {
+    const char* end = buf + n;
+    const char* in = out;
+    while (in < end) {
+      // in points at a CR: drop it when an LF follows, then move the run up to the next CR.
+      if (in + 1 < end && in[1] == '\n') ++in;
+      const char* next = static_cast<const char*>(std::memchr(in + 1, '\r', static_cast<size_t>(end - in - 1)));
+      if (next == nullptr) next = end;
+      std::memmove(out, in, static_cast<size_t>(next - in));
+      out += next - in;
+      in = next;
     }
-    n = out;
+    n = static_cast<size_t>(out - buf);
   }
   // A CR at the end of the chunk: the next byte decides.
   if (buf[n - 1] == '\r') {
-    int next = std::getc(src->file);
-    if (next == '\n') {
+    char next;
+    ssize_t r = read_some(src->fd, &next, 1);
+    if (r == 1 && next == '\n') {
       buf[n - 1] = '\n';
-    } else if (next != EOF) {
-      std::ungetc(next, src->file);
+    } else if (r == 1) {
+      src->lookahead = static_cast<unsigned char>(next);
     }
   }
   return static_cast<ssize_t>(n);
@@ -73,28 +97,31 @@ ssize_t text_read(void* cookie, char* buf, size_t size) {
 // Only a rewind to the start is needed (the second pass).
 int text_seek(void* cookie, off64_t* offset, int whence) {
   auto* src = static_cast<TextSource*>(cookie);
-  if (whence != SEEK_SET || *offset != 0 || std::fseek(src->file, 0, SEEK_SET) != 0) return -1;
+  if (whence != SEEK_SET || *offset != 0 || lseek(src->fd, 0, SEEK_SET) != 0) return -1;
+  src->lookahead = -1;
   return 0;
 }
 
 int text_close(void* cookie) {
   auto* src = static_cast<TextSource*>(cookie);
-  int r = std::fclose(src->file);
+  int r = close(src->fd);
   delete src;
   return r;
 }
 
 std::FILE* posix_open_source(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return nullptr;
-  std::setvbuf(file, nullptr, _IOFBF, TEXT_BUFFER);
-  auto* src = new (std::nothrow) TextSource{file};
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto* src = new (std::nothrow) TextSource{fd, -1};
   std::FILE* text = src == nullptr ? nullptr
                                    : fopencookie(src, "r", {text_read, nullptr, text_seek, text_close});
   if (text == nullptr) {
     delete src;
-    std::fclose(file);
+    close(fd);
+    return nullptr;
   }
+  // One thread reads it: no lock per fgets call.
+  __fsetlocking(text, FSETLOCKING_BYCALLER);
   return text;
 }
 
