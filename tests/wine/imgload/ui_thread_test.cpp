@@ -1,0 +1,239 @@
+// The hand-over between the dialogs and the worker thread, in one process
+// under Wine: the worker's output carried out in order before it goes on,
+// one run per progress dialog on one worker, the stop and OK buttons, the
+// countdown's clock, and the refusal when the worker cannot be created.
+#include "imgload/download/messages.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/progress_view.h"
+#include "imgload/download/sequencer.h"
+#include "imgload/link/countdown.h"
+#include "imgload/ui/ui.h"
+#include "imgload_ids.h"
+
+namespace imgload {
+namespace {
+
+constexpr int WATCH_PERIOD = 20;          // ms between looks of the watcher
+constexpr int STOP_WAIT_LIMIT = 5000;     // ms for the stop request to arrive
+
+// What a scripted run saw from the worker's side.
+struct Observed {
+  std::vector<std::string> problems;
+  std::vector<DWORD> threads;
+  int runs = 0;
+  int stop_at_start = -1;
+  int stop_after_click = -1;
+  bool cancel_enabled = false;
+  bool ok_enabled = true;
+  bool close_item_disabled = false;
+  bool open_after_ok = false;
+};
+Observed seen;
+
+void problem(const std::string& text) { seen.problems.push_back(text); }
+
+std::string control_text(int id) {
+  char buffer[256] = {};
+  GetDlgItemTextA(progress_window.load(), id, buffer, sizeof buffer);  // a sent message
+  return buffer;
+}
+
+int bar(UINT message, WPARAM wparam = 0) {
+  return static_cast<int>(SendDlgItemMessageA(progress_window.load(), CONTROL_PROGRESS, message, wparam, 0));
+}
+
+// Every output is read back right after the call returns: it must already
+// have been carried out, and so in the order issued.
+void run_with_output() {
+  ++seen.runs;
+  seen.threads.push_back(GetCurrentThreadId());
+  seen.stop_at_start = stop_requested.load();
+  HWND dialog = progress_window.load();
+  seen.ok_enabled = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
+  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE;
+  UINT state = GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND);
+  seen.close_item_disabled = state != static_cast<UINT>(-1) && (state & MF_DISABLED) != 0;
+
+  progress_view->set_text(CONTROL_STATUS, dialog_text(TEXT_TRANSFER_NOTICE));
+  if (control_text(CONTROL_STATUS) != dialog_text(TEXT_TRANSFER_NOTICE)) problem("status text late");
+  progress_view->progress_reset(40);
+  if (bar(PBM_GETRANGE, FALSE) != 40 || bar(PBM_GETPOS) != 0) problem("progress reset late");
+  for (int block = 1; block <= 40; ++block) {
+    char label[32];
+    std::snprintf(label, sizeof label, "Block No. %d", block);
+    progress_view->set_text(CONTROL_BLOCK_LABEL, label);
+    progress_view->progress_step();
+    if (control_text(CONTROL_BLOCK_LABEL) != label) problem(std::string("late: ") + label);
+    if (bar(PBM_GETPOS) != block) problem("step late at " + std::to_string(block));
+  }
+  progress_view->set_text(CONTROL_FILE_LABEL, "No.1");
+  if (control_text(CONTROL_FILE_LABEL) != "No.1") problem("file label late");
+
+  // OK pressed during the run must not close the dialog.
+  PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  reply_countdown.set(1);
+  while (!reply_countdown.expired()) download_clock->wait_tick();
+  seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
+}
+
+// Presses the stop button and waits until the worker sees the request.
+void run_with_stop() {
+  ++seen.runs;
+  seen.threads.push_back(GetCurrentThreadId());
+  seen.stop_at_start = stop_requested.load();
+  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(progress_window.load(), IDCANCEL)) != FALSE;
+  PostMessageA(progress_window.load(), WM_COMMAND, IDCANCEL, 0);
+  for (int waited = 0; waited < STOP_WAIT_LIMIT && stop_requested.load() == 0; waited += 10) Sleep(10);
+  seen.stop_after_click = stop_requested.load();
+}
+
+// Waits out a countdown of 2 through the dialog's timer, then two more ticks.
+std::vector<int> countdown_values;
+void run_with_countdown() {
+  ++seen.runs;
+  reply_countdown.set(2);
+  for (int i = 0; i < 10 && !reply_countdown.expired(); ++i) {
+    download_clock->wait_tick();
+    countdown_values.push_back(reply_countdown.value());
+  }
+  download_clock->wait_tick();
+  download_clock->wait_tick();
+  countdown_values.push_back(reply_countdown.value());
+}
+
+// On the user-interface thread: presses OK as soon as the worker has ended
+// the run (OK enabled), as a user would.
+VOID CALLBACK press_ok_when_done(HWND, UINT, UINT_PTR, DWORD) {
+  HWND dialog = progress_window.load();
+  if (dialog != nullptr && IsWindow(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK)))
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    seen = Observed{};
+    countdown_values.clear();
+    if (worker_thread.handle == nullptr) ASSERT_TRUE(start_worker_thread(nullptr));
+    watcher_ = SetTimer(nullptr, 0, WATCH_PERIOD, press_ok_when_done);
+  }
+  void TearDown() override { KillTimer(nullptr, watcher_); }
+  // One progress dialog, from opening to OK.
+  INT_PTR open_progress(int entry_count, void (*runner)()) {
+    download_job.entry_count = entry_count;
+    download_runner = runner;
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                           ProgressDialogProc, 0);
+  }
+  UINT_PTR watcher_ = 0;
+};
+
+TEST_F(WorkerTest, OutputIsCarriedOutInOrderBeforeTheWorkerGoesOn) {
+  ASSERT_EQ(open_progress(3, run_with_output), 1);
+  EXPECT_EQ(seen.runs, 1);
+  EXPECT_TRUE(seen.problems.empty()) << seen.problems.front();
+  EXPECT_FALSE(seen.ok_enabled) << "OK must stay disabled while the run goes on";
+  EXPECT_TRUE(seen.close_item_disabled);
+  EXPECT_TRUE(seen.open_after_ok) << "OK closed the dialog during the run";
+  EXPECT_TRUE(seen.cancel_enabled);
+  EXPECT_EQ(seen.stop_at_start, 0);
+}
+
+TEST_F(WorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
+  // The next dialog opens as soon as the previous one is closed, before the
+  // worker is surely back to waiting: no start may be lost.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(open_progress(2, run_with_stop), 1);
+  EXPECT_EQ(seen.runs, 3);
+  ASSERT_EQ(seen.threads.size(), 3u);
+  for (DWORD id : seen.threads) EXPECT_EQ(id, worker_thread.id);
+  EXPECT_NE(worker_thread.id, GetCurrentThreadId());
+}
+
+TEST_F(WorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
+  ASSERT_EQ(open_progress(3, run_with_stop), 1);
+  EXPECT_TRUE(seen.cancel_enabled);
+  EXPECT_EQ(seen.stop_at_start, 0);
+  EXPECT_EQ(seen.stop_after_click, 1);
+  EXPECT_EQ(stop_requested.load(), 1);  // it stays set after the run
+  ASSERT_EQ(open_progress(3, run_with_stop), 1);
+  EXPECT_EQ(seen.stop_at_start, 0);
+}
+
+TEST_F(WorkerTest, StopButtonIsDisabledForOneFile) {
+  ASSERT_EQ(open_progress(1, run_with_stop), 1);
+  EXPECT_FALSE(seen.cancel_enabled);
+}
+
+TEST_F(WorkerTest, TimerLowersTheCountdownToZeroAndNoFurther) {
+  ASSERT_EQ(open_progress(1, run_with_countdown), 1);
+  ASSERT_GE(countdown_values.size(), 3u);
+  EXPECT_EQ(countdown_values.back(), 0);
+  for (size_t i = 1; i < countdown_values.size(); ++i)
+    EXPECT_LE(countdown_values[i], countdown_values[i - 1]);
+  for (int v : countdown_values) EXPECT_GE(v, 0);
+}
+
+// ---- the worker cannot be created
+
+HANDLE WINAPI failing_create_thread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
+                                    DWORD, LPDWORD) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+std::string box_text, box_caption;
+
+BOOL CALLBACK find_box(HWND window, LPARAM) {
+  char caption[64] = {};
+  GetWindowTextA(window, caption, sizeof caption);
+  if (GetDlgItem(window, 0xFFFF) == nullptr) return TRUE;
+  char text[256] = {};
+  GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+  box_text = text;
+  box_caption = caption;
+  PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return FALSE;
+}
+
+VOID CALLBACK answer_box(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), find_box, 0);
+}
+
+TEST(MainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning) {
+  CreateThreadFunction saved = create_thread;
+  WorkerThread saved_worker = worker_thread;
+  create_thread = failing_create_thread;
+  box_text.clear();
+  UINT_PTR timer = SetTimer(nullptr, 0, WATCH_PERIOD, answer_box);
+  INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+                                   MainDialogProc, 0);
+  KillTimer(nullptr, timer);
+  create_thread = saved;
+  EXPECT_EQ(worker_thread.handle, nullptr);
+  worker_thread = saved_worker;
+  EXPECT_EQ(result, 1);  // ended by the dialog itself, not by a user
+  EXPECT_EQ(box_text, "Thred Create Error");
+  EXPECT_EQ(box_caption, "Error");
+}
+
+}  // namespace
+}  // namespace imgload
+
+int main(int argc, char** argv) {
+  INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  imgload::instance = GetModuleHandleA(nullptr);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
