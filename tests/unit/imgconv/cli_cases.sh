@@ -15,7 +15,7 @@ expect_exit() {
   "$@" >out.txt 2>err.txt || got=$?
   [ "$got" -eq "$want" ] || { cat out.txt err.txt >&2; fail "exit $got, expected $want: $*"; }
 }
-hex_at() { xxd -s "$2" -l "$3" -p "$1"; }   # FILE OFFSET LENGTH -> hex digits
+hex_at() { od -An -tx1 -v -j "$2" -N "$3" "$1" | tr -d ' \n'; }   # FILE OFFSET LENGTH -> hex digits
 
 printf 'S00600004844521B\nS30900100100112233443B\nS70500000000FA\n' > a.hex
 
@@ -26,7 +26,7 @@ worked_example)
   # magic, length, checksum, untouched, base, size, version, untouched, comment, rest
   want="78563412""f4070000""7148bfbb""ffffffff""00001000""00080000""0100""ffffffffffff""61626300"
   want="$want$(printf 'ff%.0s' $(seq 28))"
-  [ "$(hex_at out.bin 0 64 | tr -d '\n')" = "$want" ] || fail "header bytes"
+  [ "$(hex_at out.bin 0 64)" = "$want" ] || fail "header bytes"
   [ "$(hex_at out.bin 256 4)" = 11223344 ] || fail "data bytes"
   expect_exit 0 "$imgconv" --info out.bin
   grep -q '0xBBBF4871 OK' out.txt || fail "--info checksum"
@@ -102,7 +102,7 @@ header_only)
   [ "$(stat -c %s hdr.bin)" = 64 ] || fail "size"
   want="78563412ffffffffffffffffffffffffffffffffffffffffa123ffffffffffff61626300"
   want="$want$(printf 'ff%.0s' $(seq 28))"
-  [ "$(hex_at hdr.bin 0 64 | tr -d '\n')" = "$want" ] || fail "bytes"
+  [ "$(hex_at hdr.bin 0 64)" = "$want" ] || fail "bytes"
   expect_exit 65 "$imgconv" --info hdr.bin
   grep -q 'header-only' out.txt || fail "--info names a header-only file"
   expect_exit 6 "$imgconv" --header-only -Dhdr -V1

@@ -212,3 +212,80 @@ TEST(TextSource, CrLfReadsAsLfAcrossEveryChunkBoundary) {
     std::fclose(f);
   }
 }
+
+namespace {
+
+// A source behind the seam that reads a text but cannot be rewound, or whose
+// reads fail after the text.
+struct FailingSource {
+  std::string text;
+  std::size_t position = 0;
+  bool fail_rewind = false;
+  bool fail_read_at_end = false;
+} source_device;
+
+ssize_t source_read(void*, char* buf, size_t size) {
+  auto& s = source_device;
+  if (s.position >= s.text.size() && s.fail_read_at_end) {
+    errno = EIO;
+    return -1;
+  }
+  size_t n = std::min(size, s.text.size() - s.position);
+  std::memcpy(buf, s.text.data() + s.position, n);
+  s.position += n;
+  return static_cast<ssize_t>(n);
+}
+
+int source_seek(void*, off64_t* offset, int whence) {
+  auto& s = source_device;
+  if (s.fail_rewind || whence != SEEK_SET) {
+    errno = ESPIPE;
+    return -1;
+  }
+  s.position = static_cast<std::size_t>(*offset);
+  return 0;
+}
+
+std::FILE* open_failing_source(const char*) {
+  source_device.position = 0;
+  return fopencookie(nullptr, "r", {source_read, nullptr, source_seek, nullptr});
+}
+
+class SourceFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    convert_flags = ConvertFlags{};
+    convert_flags.confirm_overwrite = false;
+    services = platform_file_services;
+    services.open_source = open_failing_source;
+    file_services = &services;
+    source_device = FailingSource{};
+    source_device.text = srecord_file({s3(0x8100, {1})});
+  }
+  void TearDown() override {
+    file_services = &platform_file_services;
+    convert_flags = ConvertFlags{};
+  }
+
+  ScratchDir dir;
+  FileServices services;
+};
+
+}  // namespace
+
+TEST_F(SourceFailureTest, TheSeamSourceConvertsWhenNothingFails) {
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(read_bytes("out.bin").size(), 2048u);
+}
+
+TEST_F(SourceFailureTest, RewindFailingGivesSourcePathErrorBeforeTheOutputExists) {
+  source_device.fail_rewind = true;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_FALSE(exists("out.bin"));
+}
+
+TEST_F(SourceFailureTest, ReadErrorIsASourceError) {
+  source_device.fail_read_at_end = true;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_FALSE(exists("out.bin"));
+}
