@@ -1,0 +1,311 @@
+// imgload for Linux: checks one to three image files with the same rules and
+// messages as the Windows main dialog, shows their headers, and runs the
+// same download sequencer over a serial device, with a progress display,
+// Ctrl-C as the stop request and an exit status for each outcome.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "imgload/download/download_job.h"
+#include "imgload/download/job_checks.h"
+#include "imgload/download/messages.h"
+#include "imgload/download/sequencer.h"
+#include "imgload/download/status.h"
+#include "imgload/link/serial_port.h"
+#include "imgload/posix/image_info.h"
+#include "imgload/posix/port_list.h"
+#include "imgload/posix/terminal_view.h"
+#include "imgload/posix/ticker_clock.h"
+#include "imgload/posix/trace_file.h"
+
+namespace imgload {
+namespace {
+
+// Exit statuses: 0 only after "ダウンロード正常終了"; a failure of the run
+// exits with its status row, a refused job row with its message row.
+constexpr int EXIT_SUCCESS_RUN = 0;
+constexpr int EXIT_UNKNOWN = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
+constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
+const char DEFAULT_ADDRESS[] = "0008000";
+const char DEFAULT_DEVICE[] = "/dev/ttyS0";  // COM1
+
+const char USAGE[] =
+    "usage: imgload [--port DEVICE] [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
+    "               [--json] [--trace FILE] FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]\n"
+    "       imgload --list-ports\n"
+    "\n"
+    "Sends one to three image files, one after another, to a ZP3K controller over\n"
+    "a serial line, as the Windows downloader does.\n"
+    "\n"
+    "  --port DEVICE   the serial device (default /dev/ttyS0; COM1..COM4 name\n"
+    "                  /dev/ttyS0..3)\n"
+    "  --speed N       line speed after the speed change (default 115200)\n"
+    "  --no-run        do not tell the controller to start running at the end\n"
+    "                  (the default is to start it, as the Windows dialog does)\n"
+    "  --json          one JSON event per line on standard output, for scripts\n"
+    "  --trace FILE    write every frame sent and received to FILE, with times\n"
+    "  --list-ports    list candidate serial devices and exit\n"
+    "  ADDRESS         the flash start address as the address field takes it:\n"
+    "                  seven hexadecimal digits, 0008000 to 001F800 in steps of\n"
+    "                  0000800 or 0100000 to 01F0000 in steps of 0010000;\n"
+    "                  0000000_A for address 0 (default 0008000). A path that\n"
+    "                  contains '@' needs an explicit address.\n"
+    "\n"
+    "Ctrl-C once asks to stop after the current file (the run then ends as after\n"
+    "the last file); Ctrl-C again ends at once and closes the port.\n"
+    "\n"
+    "exit status:\n"
+    "   0  ダウンロード正常終了 (download completed normally)\n"
+    "   5  通信エラー (タイムアウトエラー) (timeout)\n"
+    "   7  通信エラー (ファイルオープンエラー) (file open error during the run)\n"
+    "   8  通信エラー (ファイルリードエラー) (file read error during the run)\n"
+    "   9  通信エラー (受信データエラー) (received data error)\n"
+    "  10  通信エラー (COMポートオープンエラー) (the port cannot be opened)\n"
+    "  11  ダウンロードファイルパスが不正です。 (the file path is invalid)\n"
+    "  12  ダウンロード開始アドレスが不正な値です。 (the start address is invalid)\n"
+    "  13  ファイルオープンエラー (a file cannot be opened)\n"
+    "  14  ダウンロードファイルのサイズを2kバイト単位にしてください。 (size not whole 2 KB)\n"
+    "  15  外部FROM未搭載機種のため… (external flash refused by the controller's model)\n"
+    "   1  the run ended without a known text\n"
+    "   2  bad command line\n"
+    " 130  ended by a second Ctrl-C\n";
+
+struct Arguments {
+  std::string device = DEFAULT_DEVICE;
+  int speed_index = 4;
+  bool run_after = true;
+  bool json = false;
+  std::string trace;
+  int count = 0;
+  std::string files[MAX_ENTRIES];
+  std::string addresses[MAX_ENTRIES];
+};
+
+TerminalView* view = nullptr;
+
+int usage_error(const char* what, const char* arg) {
+  std::fprintf(stderr, "imgload: %s%s%s\n%s", what, arg ? ": " : "", arg ? arg : "",
+               "see imgload --help\n");
+  return EXIT_USAGE;
+}
+
+// Parses the command line; returns -1 to go on, or an exit status.
+int parse_arguments(int argc, char** argv, Arguments* a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(USAGE, stdout);
+      return 0;
+    }
+    if (arg == "--list-ports") {
+      for (const PortCandidate& p : list_ports()) std::printf("%s  %s\n", p.path.c_str(), p.note.c_str());
+      return 0;
+    }
+    if (arg == "--no-run") {
+      a->run_after = false;
+    } else if (arg == "--json") {
+      a->json = true;
+    } else if (arg == "--port" || arg == "--speed" || arg == "--trace") {
+      if (i + 1 >= argc) return usage_error("missing value for", argv[i]);
+      const std::string value = argv[++i];
+      if (arg == "--trace") {
+        a->trace = value;
+      } else if (arg == "--port") {
+        a->device = value;
+        for (int n = 1; n <= 4; ++n) {
+          if (value == PORT_NAMES[n]) a->device = "/dev/ttyS" + std::to_string(n - 1);
+        }
+      } else {
+        int found = -1;
+        for (int s = 0; s < 5; ++s) {
+          if (value == SPEED_TEXTS[s]) found = s;
+        }
+        if (found < 0) return usage_error("unsupported speed", value.c_str());
+        a->speed_index = found;
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage_error("unknown option", argv[i]);
+    } else {
+      if (a->count == MAX_ENTRIES) return usage_error("at most three files", nullptr);
+      const std::size_t at = arg.rfind('@');
+      a->files[a->count] = at == std::string::npos ? arg : arg.substr(0, at);
+      a->addresses[a->count] = at == std::string::npos ? DEFAULT_ADDRESS : arg.substr(at + 1);
+      ++a->count;
+    }
+  }
+  if (a->count == 0) return usage_error("no image file given", nullptr);
+  return -1;
+}
+
+// A message row with the row number, as the main dialog's warning shows it.
+int refuse_row(int message_row, int row) {
+  const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
+  if (view != nullptr) {
+    view->json_event("\"event\":\"refused\",\"row\":" + std::to_string(row) + ",\"text\":" +
+                     json_string(text) + ",\"gloss\":" + json_string(message_gloss(message_row)) +
+                     ",\"exit_status\":" + std::to_string(message_row));
+  }
+  std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
+  return message_row;
+}
+
+// The checks of the main dialog, row by row: path, file, address.
+int check_rows(const Arguments& a) {
+  for (int i = 0; i < a.count; ++i) {
+    const int row = i + 1;
+    char* path = download_job.paths[i];
+    if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) return refuse_row(MSG_BAD_PATH, row);
+    std::strcpy(path, a.files[i].c_str());
+    if (CompletePath(path) != 1) return refuse_row(MSG_BAD_PATH, row);
+    switch (CheckImageFile(path)) {
+      case 0: break;
+      case 1: return refuse_row(MSG_FILE_OPEN, row);
+      default: return refuse_row(MSG_BAD_SIZE, row);
+    }
+    // The address field holds at most 11 characters; a longer text is cut
+    // there, as the dialog reads it.
+    const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
+    if (ParseStartAddress(address.c_str(), &download_job.start_addresses[i]) != 1) {
+      return refuse_row(MSG_BAD_ADDRESS, row);
+    }
+  }
+  return -1;
+}
+
+void show_files(const Arguments& a, bool json) {
+  for (int i = 0; i < a.count; ++i) {
+    const ImageInfo info = read_image_info(download_job.paths[i]);
+    char address[16];
+    std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(download_job.start_addresses[i]));
+    if (json) {
+      char numbers[200];
+      std::snprintf(numbers, sizeof numbers,
+                    "\"start_address\":%u,\"header\":%s,\"base_address\":%u,\"size\":%u,"
+                    "\"checksum\":%u,\"checksum_verifies\":%s,\"check_value\":%u",
+                    static_cast<unsigned>(download_job.start_addresses[i]),
+                    info.has_magic ? "true" : "false", static_cast<unsigned>(info.base_address),
+                    static_cast<unsigned>(info.size), static_cast<unsigned>(info.checksum),
+                    info.checksum_verifies ? "true" : "false",
+                    static_cast<unsigned>(info.check_value));
+      view->json_event("\"event\":\"image\",\"number\":" + std::to_string(i + 1) + ",\"path\":" +
+                       json_string(download_job.paths[i]) + "," + numbers + ",\"version\":" +
+                       json_string(info.version) + ",\"comment\":" + json_string(info.comment));
+      continue;
+    }
+    std::printf("No.%d %s -> %s\n", i + 1, download_job.paths[i],
+                download_job.start_addresses[i] == 0 ? "0000000_A (address 0)" : address);
+    if (!info.has_magic) {
+      std::printf("  no image header (the file is sent as it is)\n");
+      continue;
+    }
+    std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", info.version.c_str(),
+                one_line(info.comment).c_str(), static_cast<unsigned>(info.base_address),
+                static_cast<unsigned>(info.size));
+    std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(info.checksum),
+                info.checksum_verifies ? "verifies" : "DOES NOT VERIFY");
+  }
+  std::fflush(stdout);
+}
+
+// Ctrl-C: the first asks to stop after the current file, the second ends at
+// once. SIGTERM ends at once too. Signals are taken by this thread only.
+void signal_thread(sigset_t set, int entry_count) {
+  int presses = 0;
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGINT && ++presses == 1) {
+      stop_requested = 1;
+      view->note(entry_count > 1
+                     ? "imgload: stop requested: the current file is finished, then the run "
+                       "ends (Ctrl-C again ends at once)"
+                     : "imgload: stop requested; with one file the run goes on to its end "
+                       "(Ctrl-C again ends at once)");
+      continue;
+    }
+    view->note("imgload: ended at once; the port is closed");
+    close_port(serial_port.handle);
+    std::fflush(nullptr);
+    _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
+  }
+}
+
+// The exit status of the text the run ended with.
+int status_of(const std::string& text) {
+  for (int row = 0; row <= STATUS_PORT_OPEN; ++row) {
+    if (text == message_text(row)) return row;
+  }
+  const char* refusal = message_text(MSG_NO_EXTERNAL_FLASH);
+  if (text.compare(0, std::strlen(refusal), refusal) == 0) return MSG_NO_EXTERNAL_FLASH;
+  return EXIT_UNKNOWN;
+}
+
+int run(int argc, char** argv) {
+  Arguments a;
+  const int parsed = parse_arguments(argc, argv, &a);
+  if (parsed >= 0) return parsed;
+
+  const ViewStyle style = a.json ? ViewStyle::JSON
+                          : isatty(STDOUT_FILENO) ? ViewStyle::BAR
+                                                  : ViewStyle::LINES;
+  static TerminalView terminal(style, stdout);
+  view = &terminal;
+
+  download_job.entry_count = a.count;
+  download_job.run_after_download = a.run_after ? 1 : 0;
+  download_job.speed_index = a.speed_index;
+  download_job.port_number = 1;
+  if (a.device.size() >= sizeof download_job.port_device) return usage_error("device path too long", nullptr);
+  std::strcpy(download_job.port_device, a.device.c_str());
+
+  const int refused = check_rows(a);
+  if (refused >= 0) return refused;
+  show_files(a, a.json);
+
+  static TraceFile trace;
+  if (!a.trace.empty()) {
+    if (!trace.open(a.trace.c_str())) return usage_error("cannot write the trace file", a.trace.c_str());
+    link_trace = &trace;
+  }
+
+  // Signals go to the signal thread only: block them before any thread starts.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(signal_thread, set, a.count).detach();
+
+  const char* paths[MAX_ENTRIES] = {download_job.paths[0], download_job.paths[1], download_job.paths[2]};
+  terminal.set_file_paths(paths);
+  static TickerClock clock;
+  clock.start();
+  progress_view = &terminal;
+  download_clock = &clock;
+  stop_requested = 0;
+  if (!a.json) {
+    std::printf("port %s, %s bit/s after the speed change, %s\n", a.device.c_str(),
+                SPEED_TEXTS[a.speed_index], a.run_after ? "run after download" : "no run request");
+    std::fflush(stdout);
+  }
+  run_download();
+  clock.stop();
+
+  const int status = status_of(terminal.last_status());
+  terminal.json_event("\"event\":\"end\",\"text\":" + json_string(terminal.last_status()) +
+                      ",\"exit_status\":" + std::to_string(status));
+  return status == STATUS_SUCCESS ? EXIT_SUCCESS_RUN : status;
+}
+
+}  // namespace
+}  // namespace imgload
+
+int main(int argc, char** argv) { return imgload::run(argc, argv); }

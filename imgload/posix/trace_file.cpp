@@ -1,0 +1,85 @@
+// Writing the --trace file.
+#include "imgload/posix/trace_file.h"
+
+#include <ctime>
+
+#include "imgload/link/frame.h"
+
+namespace imgload {
+
+namespace {
+constexpr int BYTES_PER_ROW = 16;
+}
+
+bool TraceFile::open(const char* path) {
+  file_ = std::fopen(path, "w");
+  if (file_ == nullptr) return false;
+  const std::time_t now = std::time(nullptr);
+  char when[64];
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  std::fprintf(file_, "# imgload trace, started %s; times in seconds since then\n", when);
+  start_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+TraceFile::~TraceFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void TraceFile::stamp() {
+  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::fprintf(file_, "%12.6f ", t);
+}
+
+void TraceFile::dump(const std::uint8_t* bytes, int length) {
+  for (int row = 0; row < length; row += BYTES_PER_ROW) {
+    std::fprintf(file_, "    %04X ", row);
+    for (int i = row; i < row + BYTES_PER_ROW; ++i) {
+      if (i < length) std::fprintf(file_, " %02X", bytes[i]);
+      else std::fputs("   ", file_);
+    }
+    std::fputs("  |", file_);
+    for (int i = row; i < row + BYTES_PER_ROW && i < length; ++i) {
+      std::fputc(bytes[i] >= 0x20 && bytes[i] < 0x7F ? bytes[i] : '.', file_);
+    }
+    std::fputs("|\n", file_);
+  }
+}
+
+void TraceFile::port_opened(const char* name, std::uint32_t baud_rate, bool opened) {
+  if (file_ == nullptr) return;
+  stamp();
+  std::fprintf(file_, "open %s at %u bit/s: %s\n", name, static_cast<unsigned>(baud_rate),
+               opened ? "ok" : "FAILED");
+  std::fflush(file_);
+}
+
+void TraceFile::port_closed() {
+  if (file_ == nullptr) return;
+  stamp();
+  std::fputs("close\n", file_);
+  std::fflush(file_);
+}
+
+void TraceFile::frame_sent(const std::uint8_t* frame, int length) {
+  if (file_ == nullptr) return;
+  stamp();
+  std::fprintf(file_, "sent %c%c, %d bytes\n", frame[5], frame[6], length);
+  dump(frame, length);
+  std::fflush(file_);
+}
+
+void TraceFile::reply_read(const std::uint8_t* reply, int length, int status) {
+  if (file_ == nullptr) return;
+  stamp();
+  const char* judged = status == REPLY_OK        ? "ok"
+                       : status == REPLY_NAK     ? "NAK (first byte not ACK)"
+                       : status == REPLY_BCC     ? "BCC wrong"
+                       : status == REPLY_TIMEOUT ? "timed out"
+                                                 : "?";
+  std::fprintf(file_, "received %d bytes: %s\n", length, judged);
+  dump(reply, length);
+  std::fflush(file_);
+}
+
+}  // namespace imgload

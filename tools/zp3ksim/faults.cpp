@@ -1,0 +1,120 @@
+// Parsing and lookup of the simulated controller's fault specifications.
+#include "faults.h"
+
+#include <cstdlib>
+
+namespace zp3ksim {
+
+namespace {
+
+bool parse_number(const std::string& text, int* out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *out = std::atoi(text.c_str());
+  return true;
+}
+
+struct KindName {
+  const char* name;
+  FaultKind kind;
+  int default_number;
+};
+const KindName KINDS[] = {
+    {"nak", FaultKind::NAK, 0},        {"silent", FaultKind::SILENT, 0},
+    {"badbcc", FaultKind::BAD_BCC, 0}, {"lower", FaultKind::LOWER, 0},
+    {"split", FaultKind::SPLIT, 4000}, {"slow", FaultKind::SLOW, 100},
+    {"long", FaultKind::LONG, 600},    {"other", FaultKind::OTHER_MODE, 0},
+    {"model", FaultKind::MODEL, 0},
+};
+const char* const REQUESTS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"};
+
+}  // namespace
+
+bool parse_fault(const std::string& spec, Fault* out, std::string* error) {
+  Fault f{};
+  f.spec = spec;
+  const std::size_t at = spec.find('@');
+  if (at == std::string::npos) {
+    *error = "expected KIND@REQUEST";
+    return false;
+  }
+  const std::string kind = spec.substr(0, at);
+  std::string rest = spec.substr(at + 1);
+  std::string arg;
+  if (const std::size_t comma = rest.find(','); comma != std::string::npos) {
+    arg = rest.substr(comma + 1);
+    rest = rest.substr(0, comma);
+  }
+  std::string occurrences = "*";
+  if (const std::size_t hash = rest.find('#'); hash != std::string::npos) {
+    occurrences = rest.substr(hash + 1);
+    rest = rest.substr(0, hash);
+  }
+  bool known_kind = false;
+  for (const KindName& k : KINDS) {
+    if (kind == k.name) {
+      f.kind = k.kind;
+      f.number = k.default_number;
+      known_kind = true;
+    }
+  }
+  if (!known_kind) {
+    *error = "unknown fault kind '" + kind + "'";
+    return false;
+  }
+  bool known_request = false;
+  for (const char* r : REQUESTS) known_request = known_request || rest == r;
+  if (!known_request) {
+    *error = "unknown request '" + rest + "'";
+    return false;
+  }
+  f.request = rest;
+  if (occurrences == "*") {
+    f.first = 1;
+    f.last = 1 << 30;
+  } else if (const std::size_t dash = occurrences.find('-'); dash != std::string::npos) {
+    if (!parse_number(occurrences.substr(0, dash), &f.first) ||
+        !parse_number(occurrences.substr(dash + 1), &f.last) || f.first < 1 || f.last < f.first) {
+      *error = "bad occurrence range '" + occurrences + "'";
+      return false;
+    }
+  } else {
+    if (!parse_number(occurrences, &f.first) || f.first < 1) {
+      *error = "bad occurrence '" + occurrences + "'";
+      return false;
+    }
+    f.last = f.first;
+  }
+  if (f.kind == FaultKind::MODEL) {
+    if (f.request != "AD" || arg.size() != 2) {
+      *error = "model takes AD and two characters, e.g. model@AD#1,10";
+      return false;
+    }
+    f.text = arg;
+  } else if (f.kind == FaultKind::OTHER_MODE && f.request != "AB") {
+    *error = "other applies to AB only";
+    return false;
+  } else if (!arg.empty()) {
+    if (f.kind != FaultKind::SPLIT && f.kind != FaultKind::SLOW && f.kind != FaultKind::LONG) {
+      *error = "this fault takes no argument";
+      return false;
+    }
+    if (!parse_number(arg, &f.number)) {
+      *error = "bad number '" + arg + "'";
+      return false;
+    }
+  }
+  *out = f;
+  return true;
+}
+
+const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n) {
+  for (const Fault& f : faults) {
+    if (f.request == request && n >= f.first && n <= f.last) return &f;
+  }
+  return nullptr;
+}
+
+}  // namespace zp3ksim

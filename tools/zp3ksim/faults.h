@@ -1,0 +1,38 @@
+// Fault injection of the simulated controller: which answer to spoil, by
+// request and occurrence, written KIND@REQUEST[#N|#N-M|#*][,ARG].
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zp3ksim {
+
+enum class FaultKind {
+  NAK,         // first byte NAK instead of ACK
+  SILENT,      // no reply
+  BAD_BCC,     // a wrong BCC
+  LOWER,       // the BCC digits in lower case
+  SPLIT,       // the reply in two halves, ARG ms apart (default 4000)
+  SLOW,        // ARG ms between reply bytes (default 100)
+  LONG,        // ARG filler bytes of reply data (default 600), BCC still right
+  OTHER_MODE,  // "AB": report the mode that was not asked for
+  MODEL,       // "AD": ARG (two characters, sent as given) as model information
+};
+
+struct Fault {
+  FaultKind kind;
+  std::string request;  // AD AA AB EF FG FD FDEND AG RUN
+  int first;            // occurrences first..last, 1-based
+  int last;
+  int number;           // ARG as a number (split, slow, long)
+  std::string text;     // ARG as text (model)
+  std::string spec;     // as given, for the report
+};
+
+// Parses one specification; on failure returns false with a reason.
+bool parse_fault(const std::string& spec, Fault* out, std::string* error);
+
+// The fault for occurrence n of a request, or null.
+const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n);
+
+}  // namespace zp3ksim

@@ -1,0 +1,426 @@
+// zp3ksim: a simulated ZP3K controller on a pseudo-terminal. It prints the
+// device a downloader opens, answers the download protocol at the pace of
+// the line, checks what the downloader does, saves the images it receives
+// and reports; it exits with 1 when the downloader broke the protocol.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "faults.h"
+#include "sim_controller.h"
+
+namespace zp3ksim {
+namespace {
+
+constexpr double BITS_PER_CHARACTER = 11;     // start, 8 data, parity, stop
+constexpr int CLOSED_POLL_MS = 5;             // ms between looks at a closed line
+constexpr int OPEN_POLL_MS = 200;             // ms
+constexpr std::size_t MAX_FRAME = 600;        // bytes; the longest request is 530
+constexpr double FRAME_STALL_MS = 3000;       // ms a started frame may wait for its rest
+constexpr std::uint32_t RESET_SPEED = 1200;   // bit/s of a line no downloader holds
+constexpr double CLOSE_SETTLE_MS = 50;        // ms
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_VIOLATIONS = 1;
+constexpr int EXIT_USAGE = 2;
+
+volatile sig_atomic_t stop_signal = 0;
+void on_signal(int) { stop_signal = 1; }
+
+double now_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+void sleep_until(double when_ms) {
+  for (;;) {
+    const double left = when_ms - now_ms();
+    if (left <= 0 || stop_signal) return;
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(left / 1000.0);
+    ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec) * 1000.0) * 1e6);
+    nanosleep(&ts, nullptr);
+  }
+}
+
+std::uint32_t speed_of(speed_t s) {
+  switch (s) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+  }
+}
+
+const char USAGE[] =
+    "usage: zp3ksim [options]\n"
+    "\n"
+    "A simulated ZP3K controller on a pseudo-terminal. The first line printed on\n"
+    "standard output is the device to give the downloader (imgload --port DEVICE,\n"
+    "or Wine's COM link). It answers the download protocol (\"AD\" with the model\n"
+    "information, \"AA\", \"AB\" with the current mode, \"EF\", \"FG\", \"FD\", \"AG\"),\n"
+    "paced at 11 bits per character of the line speed the downloader set, and\n"
+    "checks every request byte for byte: framing and BCC, fields, order, block\n"
+    "numbering, the check value against the data, the line settings and speed\n"
+    "(9600 bit/s, then the speed announced with \"EF\" after the reopening), the\n"
+    "1000 ms the port stays closed for the speed change and the 3 s after \"AG\".\n"
+    "On SIGINT or SIGTERM (or --runs, --max-time) it prints a report.\n"
+    "\n"
+    "options:\n"
+    "  --link PATH        also make PATH a symbolic link to the device\n"
+    "  --save-dir DIR     save each received image as DIR/image-N.bin, N = 1, 2, ...\n"
+    "  --model XX         the two characters of the \"AD\" model information,\n"
+    "                     sent as given (default 30: external flash fitted)\n"
+    "  --fault SPEC       inject a fault; may be repeated. SPEC is\n"
+    "                     KIND@REQUEST[#N|#N-M|#*][,ARG] (no #: every occurrence)\n"
+    "                     REQUEST: AD AA AB EF FG FD FDEND AG RUN (AA = mode\n"
+    "                     request, FD = data request, FDEND = end request,\n"
+    "                     RUN = \"AA\" with \"01\"); occurrences count from 1 over\n"
+    "                     the simulator's life. KIND:\n"
+    "                       nak       reply with NAK as first byte\n"
+    "                       silent    no reply\n"
+    "                       badbcc    wrong BCC\n"
+    "                       lower     BCC digits in lower case\n"
+    "                       split     reply in two halves ARG ms apart (4000)\n"
+    "                       slow      ARG ms between reply bytes (100)\n"
+    "                       long      ARG filler bytes of reply data (600)\n"
+    "                       other     (AB) report the mode not asked for\n"
+    "                       model     (AD) ARG = two characters of model information\n"
+    "  --no-pace          reply at once instead of at the line's pace\n"
+    "  --runs N           end after the downloader has ended N runs\n"
+    "  --max-time SEC     end after SEC seconds\n"
+    "  --report FILE      also write the report to FILE\n"
+    "  --quiet            no notes on standard error (violations still)\n"
+    "  --help\n"
+    "\n"
+    "exit status: 0 no protocol violation seen, 1 violations seen,\n"
+    "             2 bad command line or no pseudo-terminal\n";
+
+struct Options {
+  std::string link;
+  std::string report_file;
+  bool pace = true;
+  int runs = 0;
+  double max_time_s = 0;
+  SimOptions sim;
+};
+
+bool parse_options(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "zp3ksim: %s needs a value\n", a.c_str());
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      std::fputs(USAGE, stdout);
+      std::exit(EXIT_OK);
+    } else if (a == "--link") {
+      if (!value(&o->link)) return false;
+    } else if (a == "--save-dir") {
+      if (!value(&o->sim.save_dir)) return false;
+    } else if (a == "--report") {
+      if (!value(&o->report_file)) return false;
+    } else if (a == "--model") {
+      if (!value(&v)) return false;
+      if (v.size() != 2) {
+        std::fprintf(stderr, "zp3ksim: --model takes two characters\n");
+        return false;
+      }
+      o->sim.model = v;
+    } else if (a == "--fault") {
+      if (!value(&v)) return false;
+      Fault f;
+      std::string error;
+      if (!parse_fault(v, &f, &error)) {
+        std::fprintf(stderr, "zp3ksim: --fault %s: %s\n", v.c_str(), error.c_str());
+        return false;
+      }
+      o->sim.faults.push_back(f);
+    } else if (a == "--no-pace") {
+      o->pace = false;
+    } else if (a == "--runs") {
+      if (!value(&v)) return false;
+      o->runs = std::atoi(v.c_str());
+      if (o->runs < 1) return false;
+    } else if (a == "--max-time") {
+      if (!value(&v)) return false;
+      o->max_time_s = std::atof(v.c_str());
+      if (o->max_time_s <= 0) return false;
+    } else if (a == "--quiet") {
+      o->sim.quiet = true;
+    } else {
+      std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", a.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The pseudo-terminal: the master we serve and the slave's name.
+struct Pty {
+  int master = -1;
+  std::string slave;
+};
+
+// Puts the line back to settings no downloader uses (1200 bit/s, cooked) and
+// drops whatever the downloader left unread, so every opening is a real
+// change and starts clean. Opening and closing the slave here also arms the
+// hang-up that tells a closed line from an open one.
+void reset_line(const Pty& pty) {
+  const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return;
+  tcflush(slave, TCIOFLUSH);
+  termios t{};
+  if (tcgetattr(slave, &t) == 0) {
+    t.c_iflag = ICRNL | IXON;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARODD)) | CS8 | CREAD;
+    cfsetispeed(&t, B1200);  // RESET_SPEED
+    cfsetospeed(&t, B1200);
+    tcsetattr(slave, TCSANOW, &t);
+  }
+  close(slave);
+}
+
+LineState observe_line(int master) {
+  LineState line{0, ""};
+  termios t{};
+  if (tcgetattr(master, &t) != 0) {
+    line.problem = "cannot read the line settings";
+    return line;
+  }
+  line.speed = speed_of(cfgetospeed(&t));
+  if (cfgetispeed(&t) != cfgetospeed(&t) && cfgetispeed(&t) != B0) {
+    line.problem += "input and output speeds differ; ";
+  }
+  if (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) line.problem += "not raw (local modes); ";
+  if (t.c_oflag & OPOST) line.problem += "output processing on; ";
+  if (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) line.problem += "input processing on; ";
+  if (t.c_cflag & CSTOPB) line.problem += "two stop bits; ";
+  if (t.c_cflag & PARODD) line.problem += "odd parity; ";
+  if (!line.problem.empty()) line.problem.resize(line.problem.size() - 2);
+  return line;
+}
+
+bool hung_up(int master) {
+  pollfd p{master, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+}
+
+// Gathers request frames from the bytes the downloader writes. Frames are
+// delimited by their length (the data request carries raw CR bytes).
+class FrameAssembler {
+ public:
+  bool empty() const { return frame_.empty(); }
+  void clear() { frame_.clear(); }
+  double started_ms() const { return started_ms_; }
+  const LineState& line() const { return line_; }
+  std::vector<std::uint8_t>& frame() { return frame_; }
+
+  // Returns true when the byte completed a frame.
+  // line_closed: the downloader has closed the line since writing the byte,
+  // so the settings seen now are no longer the ones it used.
+  bool feed(std::uint8_t byte, double now, int master, bool line_closed, SimController& ctl) {
+    if (frame_.empty()) {
+      if (byte != 0x05) {
+        ctl.stray_bytes(1, byte);
+        return false;
+      }
+      started_ms_ = now;
+      line_ = observe_line(master);
+      line_.known = !line_closed;
+      if (line_.known && (!line_.problem.empty() || line_.speed == RESET_SPEED)) {
+        // Settings a downloader does not use: either it never set them, or
+        // it has just put its old ones back while closing right after a
+        // request that gets no reply. A closing shows as a hang-up soon.
+        sleep_until(now_ms() + CLOSE_SETTLE_MS);
+        if (hung_up(master)) line_.known = false;
+      }
+      expected_ = 0;
+    }
+    frame_.push_back(byte);
+    const std::size_t n = frame_.size();
+    if (n == 7) {
+      const std::string command(frame_.begin() + 5, frame_.end());
+      if (command == "AD" || command == "AB" || command == "AG") expected_ = 10;
+      else if (command == "AA") expected_ = 12;
+      else if (command == "EF") expected_ = 14;
+      else if (command == "FG") expected_ = 26;
+    } else if (n == 11 && frame_[5] == 'F' && frame_[6] == 'D') {
+      expected_ = std::string(frame_.begin() + 7, frame_.end()) == "FFFF" ? 26 : 530;
+    }
+    if (expected_ != 0) return n == expected_;
+    // An unknown command: up to its CR, to be judged (and refused) whole.
+    return (n >= 8 && byte == 0x0D && !(frame_[5] == 'F' && frame_[6] == 'D')) || n >= MAX_FRAME;
+  }
+
+ private:
+  std::vector<std::uint8_t> frame_;
+  std::size_t expected_ = 0;
+  double started_ms_ = 0;
+  LineState line_;
+};
+
+// Sends a reply at the pace of the line; stops if the downloader hangs up.
+// Returns the time the last byte left.
+double send_reply(int master, const ReplyPlan& plan, double start_ms, double char_ms) {
+  double due = start_ms;
+  const std::size_t half = plan.bytes.size() / 2;
+  for (std::size_t k = 0; k < plan.bytes.size(); ++k) {
+    due += char_ms;
+    if (k > 0 && plan.byte_gap_ms > 0) due += plan.byte_gap_ms;
+    if (k == half && plan.split_gap_ms > 0) due += plan.split_gap_ms;
+    sleep_until(due);
+    if (stop_signal || hung_up(master)) return now_ms();
+    while (write(master, &plan.bytes[k], 1) < 0 && (errno == EINTR || errno == EAGAIN)) {
+      if (stop_signal) return now_ms();
+    }
+  }
+  return due;
+}
+
+int run(const Options& options) {
+  Pty pty;
+  pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0 ||
+      ptsname(pty.master) == nullptr) {
+    std::perror("zp3ksim: pseudo-terminal");
+    return EXIT_USAGE;
+  }
+  pty.slave = ptsname(pty.master);
+  fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+  fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+  reset_line(pty);
+  if (!options.link.empty()) {
+    struct stat st {};
+    if (lstat(options.link.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "zp3ksim: %s exists and is not a symbolic link\n", options.link.c_str());
+        return EXIT_USAGE;
+      }
+      unlink(options.link.c_str());
+    }
+    if (symlink(pty.slave.c_str(), options.link.c_str()) != 0) {
+      std::perror("zp3ksim: --link");
+      return EXIT_USAGE;
+    }
+  }
+  std::printf("%s\n", pty.slave.c_str());
+  std::fflush(stdout);
+
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  SimController ctl(options.sim);
+  FrameAssembler assembler;
+  const double started = now_ms();
+  bool line_open = false;
+  double line_free_ms = 0;  // when the line is idle again after the last reply
+  std::uint8_t buffer[1024];
+
+  while (!stop_signal) {
+    if (options.max_time_s > 0 && now_ms() - started > options.max_time_s * 1000) {
+      std::fprintf(stderr, "zp3ksim: time limit reached\n");
+      break;
+    }
+    if (options.runs > 0 && ctl.runs_ended() >= options.runs) break;
+    pollfd p{pty.master, POLLIN, 0};
+    const int ready = poll(&p, 1, line_open ? OPEN_POLL_MS : CLOSED_POLL_MS);
+    if (ready < 0 && errno == EINTR) continue;
+    const bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
+    if (ready > 0 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = read(pty.master, buffer, sizeof buffer);
+      const double t = now_ms();
+      // Bytes on a line seen closed: it was opened, written and closed while
+      // the simulator slept between looks.
+      if (n > 0 && !line_open) {
+        line_open = true;
+        ctl.line_opened(t);
+      }
+      for (ssize_t i = 0; i < n; ++i) {
+        if (!assembler.feed(buffer[i], t, pty.master, hangup, ctl)) continue;
+        const LineState& line = assembler.line();
+        const double char_ms =
+            options.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
+        // The request takes its wire time from its first byte (or from the
+        // end of the last reply); the reply starts when it has arrived.
+        const double begin = assembler.started_ms() > line_free_ms ? assembler.started_ms() : line_free_ms;
+        const double arrived = begin + static_cast<double>(assembler.frame().size()) * char_ms;
+        const ReplyPlan plan = ctl.request(assembler.frame(), line, t);
+        assembler.clear();
+        line_free_ms = arrived;
+        if (!plan.bytes.empty()) {
+          line_free_ms = send_reply(pty.master, plan, arrived, char_ms);
+          ctl.reply_finished(now_ms());
+        }
+      }
+      if (n > 0) continue;
+    }
+    if (!line_open && !hangup) {
+      line_open = true;
+      ctl.line_opened(now_ms());
+    }
+    if (!assembler.empty() && now_ms() - assembler.started_ms() > FRAME_STALL_MS) {
+      ctl.violation("a request frame stopped after " + std::to_string(assembler.frame().size()) +
+                    " bytes");
+      assembler.clear();
+    }
+    if (hangup) {
+      if (line_open) {
+        line_open = false;
+        ctl.line_closed(now_ms(), !assembler.empty());
+        assembler.clear();
+        reset_line(pty);
+      }
+      timespec pause{0, CLOSED_POLL_MS * 1000000L};
+      nanosleep(&pause, nullptr);
+    }
+  }
+
+  const std::string report = ctl.report();
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
+  if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
+  if (!options.link.empty()) unlink(options.link.c_str());
+  close(pty.master);
+  return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
+}
+
+}  // namespace
+}  // namespace zp3ksim
+
+int main(int argc, char** argv) {
+  zp3ksim::Options options;
+  if (!zp3ksim::parse_options(argc, argv, &options)) {
+    std::fputs("see zp3ksim --help\n", stderr);
+    return zp3ksim::EXIT_USAGE;
+  }
+  return zp3ksim::run(options);
+}

@@ -1,0 +1,497 @@
+// The simulated controller's protocol side: request checks, the order of a
+// run, replies with injected faults, saved images and the report.
+#include "sim_controller.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace zp3ksim {
+
+namespace {
+
+constexpr std::uint8_t ENQ = 0x05;
+constexpr std::uint8_t ACK = 0x06;
+constexpr std::uint8_t NAK = 0x15;
+constexpr std::uint8_t CR = 0x0D;
+constexpr int DATA_BLOCK = 512;                   // bytes per data request
+constexpr int READER_BUFFER = 544;                // bytes the downloader keeps of a reply
+constexpr double SPEED_GAP_MIN_MS = 1000 - 20;    // ms closed around "EF", with slack
+constexpr double FINISH_PAUSE_MIN_MS = 2000 - 20; // ms after the "AG" reply (3 s countdown)
+constexpr std::uint32_t EXTERNAL_FIRST = 0x100000;
+constexpr std::uint32_t EXTERNAL_LAST = 0x1F0000;
+const std::uint32_t SPEED_OF_CODE[5] = {9600, 19200, 38400, 57600, 115200};  // codes 06..0A
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;  // lower case is not a digit of this protocol
+}
+
+bool parse_hex(const std::string& text, std::uint32_t* out) {
+  std::uint32_t v = 0;
+  if (text.empty()) return false;
+  for (char c : text) {
+    const int d = hex_value(c);
+    if (d < 0) return false;
+    v = v << 4 | static_cast<std::uint32_t>(d);
+  }
+  *out = v;
+  return true;
+}
+
+std::string hex(std::uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  return text;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+bool is_data_reader(const std::string& key) { return key == "AD" || key == "AB"; }
+bool is_retried(const std::string& key) {
+  return key == "AD" || key == "AA" || key == "AB" || key == "EF" || key == "AG";
+}
+
+}  // namespace
+
+SimController::SimController(SimOptions options) : options_(std::move(options)) {}
+
+const char* SimController::state_name(State s) {
+  switch (s) {
+    case State::IDLE: return "waiting for \"AD\"";
+    case State::IDENTIFIED: return "waiting for the mode request";
+    case State::MODE_SET: return "waiting for \"AB\"";
+    case State::MODE_CONFIRMED: return "waiting for \"EF\"";
+    case State::SPEED_SET: return "waiting for the close after \"EF\"";
+    case State::SPEED_CLOSED: return "waiting for the reopening at the new speed";
+    case State::SPEED_REOPENED: return "waiting for \"FG\"";
+    case State::RECEIVING: return "receiving data requests";
+    case State::RECEIVED: return "waiting for \"AG\"";
+    case State::FINISHED: return "waiting for the close after \"AG\"";
+    case State::FINISH_CLOSED: return "waiting for the reopening at 9600 bit/s";
+    case State::BETWEEN: return "waiting for the next file or the run request";
+    case State::ENDED: return "run request received";
+  }
+  return "?";
+}
+
+void SimController::note(const std::string& line) const {
+  if (!options_.quiet) std::fprintf(stderr, "zp3ksim: %s\n", line.c_str());
+}
+
+void SimController::violation(const std::string& what) {
+  ++violation_count_;
+  if (violation_list_.size() < 50) violation_list_.push_back(what);
+  std::fprintf(stderr, "zp3ksim: VIOLATION: %s\n", what.c_str());
+}
+
+void SimController::stray_bytes(std::size_t count, std::uint8_t first) {
+  violation(std::to_string(count) + " byte(s) outside any request frame (first 0x" +
+            hex(first, 2) + ")");
+}
+
+void SimController::end_run(const char* how) {
+  if (run_active_) {
+    ++runs_ended_;
+    runs_.push_back(how);
+    note(std::string("run ended: ") + how);
+  }
+  run_active_ = false;
+  must_end_ = false;
+  state_ = State::IDLE;
+  last_key_.clear();
+  failures_ = 0;
+}
+
+void SimController::line_opened(double now_ms) {
+  ++openings_;
+  switch (state_) {
+    case State::SPEED_CLOSED:
+      if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
+        violation("the port was reopened " + std::to_string(static_cast<int>(now_ms - closed_at_ms_)) +
+                  " ms after the close that follows \"EF\" (at least 1000 ms)");
+      }
+      state_ = State::SPEED_REOPENED;
+      break;
+    case State::FINISH_CLOSED:
+      state_ = State::BETWEEN;
+      break;
+    default:
+      break;
+  }
+}
+
+void SimController::line_closed(double now_ms, bool frame_cut) {
+  if (frame_cut) violation("the port was closed in the middle of a request frame");
+  closed_at_ms_ = now_ms;
+  switch (state_) {
+    case State::SPEED_SET:
+      state_ = State::SPEED_CLOSED;
+      return;
+    case State::FINISHED:
+      if (now_ms - last_reply_at_ms_ < FINISH_PAUSE_MIN_MS) {
+        violation("the port was closed " +
+                  std::to_string(static_cast<int>(now_ms - last_reply_at_ms_)) +
+                  " ms after the \"AG\" reply (a pause of 3 s comes first)");
+      }
+      state_ = State::FINISH_CLOSED;
+      return;
+    case State::ENDED:
+      end_run("with the run request");
+      return;
+    case State::BETWEEN:
+      end_run("after the last file, without run request");
+      return;
+    default: {
+      std::string how = std::string("early, while ") + state_name(state_);
+      if (must_end_) how += " (" + must_end_reason_ + ")";
+      end_run(how.c_str());
+      return;
+    }
+  }
+}
+
+bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::string* key,
+                                std::string* fields) {
+  const std::size_t n = frame.size();
+  if (n < 10 || frame[0] != ENQ || frame[n - 1] != CR) {
+    violation("malformed request frame of " + std::to_string(n) + " bytes");
+    return false;
+  }
+  const std::string text(frame.begin(), frame.end());
+  const std::string command = text.substr(5, 2);
+  if (text.substr(1, 2) != "00") violation("station number \"" + text.substr(1, 2) + "\", not \"00\"");
+  if (text.substr(3, 2) != "FF") violation("reserved field \"" + text.substr(3, 2) + "\", not \"FF\"");
+  std::uint8_t bcc = 0;
+  for (std::size_t i = 0; i + 3 < n; ++i) bcc ^= frame[i];
+  const std::string digits = text.substr(n - 3, 2);
+  if (digits != hex(bcc, 2)) {
+    violation("request \"" + command + "\" has BCC \"" + digits + "\", expected \"" + hex(bcc, 2) + "\"");
+    return false;
+  }
+  *fields = text.substr(7, n - 10);
+  const std::string& f = *fields;
+  std::uint32_t v = 0;
+  auto bad = [&](const std::string& why) {
+    violation("request \"" + command + "\": " + why);
+    return false;
+  };
+  if (command == "AD" || command == "AB" || command == "AG") {
+    if (!f.empty()) return bad("unexpected fields");
+    *key = command;
+  } else if (command == "AA") {
+    if (f != "06" && f != "07" && f != "01") return bad("mode \"" + f + "\"");
+    *key = f == "01" ? "RUN" : "AA";
+  } else if (command == "EF") {
+    if (f.size() != 4 || !parse_hex(f.substr(0, 2), &v) || v < 6 || v > 10 || f.substr(2) != "12") {
+      return bad("fields \"" + f + "\"");
+    }
+    *key = "EF";
+  } else if (command == "FG") {
+    if (f.size() != 16 || !parse_hex(f, &v)) return bad("fields \"" + f + "\"");
+    *key = "FG";
+  } else if (command == "FD") {
+    if (f.size() < 8 || !parse_hex(f.substr(0, 4), &v)) return bad("block number field");
+    if (v == 0xFFFF) {
+      if (f.size() != 16 || f.substr(4, 4) != "0000" || !parse_hex(f.substr(8), &v)) {
+        return bad("end request fields \"" + f + "\"");
+      }
+      *key = "FDEND";
+    } else {
+      if (f.size() != 8 + DATA_BLOCK || f.substr(4, 4) != "0200") return bad("length field");
+      *key = "FD";
+    }
+  } else {
+    return bad("unknown command");
+  }
+  return true;
+}
+
+std::uint32_t SimController::expected_speed() const {
+  switch (state_) {
+    case State::SPEED_REOPENED:
+    case State::RECEIVING:
+    case State::RECEIVED:
+      return selected_speed_;
+    default:
+      return BASE_SPEED;
+  }
+}
+
+bool SimController::allowed(const std::string& key) const {
+  switch (state_) {
+    case State::IDLE: return key == "AD";
+    case State::IDENTIFIED: return key == "AA";
+    case State::MODE_SET: return key == "AB";
+    case State::MODE_CONFIRMED: return key == "EF";
+    case State::SPEED_REOPENED: return key == "FG";
+    case State::RECEIVING: return key == (blocks_received_ * DATA_BLOCK < size_ ? "FD" : "FDEND");
+    case State::RECEIVED: return key == "AG";
+    case State::BETWEEN: return key == "AA" || key == "RUN";
+    default: return false;
+  }
+}
+
+ReplyPlan SimController::build_reply(const std::string& key, const std::string& command,
+                                     const std::string& fields, const Fault* fault,
+                                     Outcome* outcome, std::string* reported_mode) {
+  std::string code = command;
+  std::string data;
+  std::string model = options_.model;
+  if (fault != nullptr && fault->kind == FaultKind::MODEL) model = fault->text;
+  if (key == "AD") data = model;
+  if (key == "AB") {
+    // The controller is in the mode last asked for, unless a lag is injected.
+    *reported_mode = requested_mode_;
+    if (fault != nullptr && fault->kind == FaultKind::OTHER_MODE) {
+      *reported_mode = requested_mode_ == "07" ? "06" : "07";
+    }
+    code = *reported_mode;
+  }
+  (void)fields;
+  ReplyPlan plan;
+  std::uint8_t first = ACK;
+  bool bad_bcc = false;
+  bool lower = false;
+  *outcome = Outcome::ACCEPT;
+  if (fault != nullptr) {
+    switch (fault->kind) {
+      case FaultKind::NAK:
+        first = NAK;
+        if (!is_data_reader(key)) *outcome = Outcome::FAIL;  // the data reader sees only the BCC
+        break;
+      case FaultKind::SILENT:
+        *outcome = Outcome::FAIL;
+        return plan;
+      case FaultKind::BAD_BCC:
+        bad_bcc = true;
+        if (is_data_reader(key)) *outcome = Outcome::FAIL;
+        break;
+      case FaultKind::LOWER:
+        lower = true;
+        if (is_data_reader(key)) *outcome = Outcome::FAIL;
+        break;
+      case FaultKind::SPLIT:
+        plan.split_gap_ms = fault->number;
+        *outcome = Outcome::UNSURE;
+        break;
+      case FaultKind::SLOW:
+        plan.byte_gap_ms = fault->number;
+        *outcome = Outcome::UNSURE;
+        break;
+      case FaultKind::LONG:
+        data += std::string(static_cast<std::size_t>(fault->number), '0');
+        if (is_data_reader(key) && 10 + data.size() > static_cast<std::size_t>(READER_BUFFER)) {
+          *outcome = Outcome::FAIL;
+        }
+        break;
+      case FaultKind::OTHER_MODE:
+      case FaultKind::MODEL:
+        break;
+    }
+  }
+  if (*outcome == Outcome::ACCEPT || *outcome == Outcome::UNSURE) {
+    if (key == "AD") {
+      std::uint32_t b = 0;
+      if (!parse_hex(model, &b)) {
+        *outcome = Outcome::STOPS;  // the downloader refuses the model information
+      } else {
+        has_external_flash_ = (b & 0x30) == 0x30 || (b & 0x08) != 0;
+      }
+    }
+    if (key == "AB" && *reported_mode != requested_mode_) *outcome = Outcome::OTHER;
+  }
+  std::string body = "00FF" + code + data;
+  std::vector<std::uint8_t>& out = plan.bytes;
+  out.push_back(first);
+  out.insert(out.end(), body.begin(), body.end());
+  std::uint8_t bcc = 0;
+  for (std::uint8_t b : out) bcc ^= b;
+  if (bad_bcc) bcc ^= 0x21;
+  std::string digits = hex(bcc, 2);
+  if (lower) {
+    for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    if (digits == hex(bcc, 2)) {
+      // Digits without letters read the same in either case: spoil them too.
+      digits = hex(bcc ^ 0x0A, 2);
+      for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    }
+  }
+  out.insert(out.end(), digits.begin(), digits.end());
+  out.push_back(CR);
+  return plan;
+}
+
+ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const LineState& line,
+                                 double now_ms) {
+  std::string key;
+  std::string fields;
+  if (!check_frame(frame, &key, &fields)) return {};  // a bad frame gets no answer
+  const std::string command(frame.begin() + 5, frame.begin() + 7);
+  const int occurrence = ++counts_[key];
+  (void)now_ms;
+
+  if (must_end_) {
+    violation("request \"" + command + "\" after the run should have ended (" + must_end_reason_ + ")");
+  }
+  if (line.known && !line.problem.empty()) {
+    violation("line settings at \"" + command + "\": " + line.problem);
+  }
+  if (line.known) ++speeds_[line.speed];
+
+  // A request sent again after a reply the downloader could not accept goes
+  // back to where the first one was made.
+  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT;
+  if (repeat) state_ = state_before_last_;
+  if (!must_end_ && !allowed(key)) {
+    violation("request \"" + command + (key == "FD" ? " " + fields.substr(0, 4) : "") +
+              "\" while " + state_name(state_));
+  }
+  if (line.known && line.speed != expected_speed()) {
+    violation("request \"" + command + "\" at " + std::to_string(line.speed) + " bit/s, expected " +
+              std::to_string(expected_speed()));
+  }
+  if (key == "AD" && state_ == State::IDLE) run_active_ = true;
+
+  const Fault* fault = find_fault(options_.faults, key, occurrence);
+  if (fault != nullptr) {
+    ++faults_injected_;
+    note("fault " + fault->spec + " on \"" + command + "\" #" + std::to_string(occurrence));
+  }
+  Outcome outcome = Outcome::ACCEPT;
+  std::string reported_mode;
+  ReplyPlan plan = build_reply(key, command, fields, fault, &outcome, &reported_mode);
+
+  state_before_last_ = state_;
+  last_key_ = key;
+  last_outcome_ = outcome;
+  advance(key, fields, outcome, reported_mode);
+  return plan;
+}
+
+void SimController::advance(const std::string& key, const std::string& fields, Outcome outcome,
+                            const std::string& reported_mode) {
+  (void)reported_mode;
+  if (outcome == Outcome::FAIL) {
+    if (!is_retried(key) || ++failures_ >= 3) {
+      must_end_ = true;
+      must_end_reason_ = is_retried(key) ? "third failed reply to \"" + key + "\""
+                                         : "failed reply to \"" + key + "\"";
+    }
+    return;
+  }
+  if (outcome == Outcome::STOPS) {
+    must_end_ = true;
+    must_end_reason_ = "model information refused";
+    return;
+  }
+  if (outcome == Outcome::OTHER) return;  // "AB" again, no attempt used
+  std::uint32_t v = 0;
+  if (key == "AD") {
+    state_ = State::IDENTIFIED;
+  } else if (key == "AA") {
+    requested_mode_ = fields;
+    state_ = State::MODE_SET;
+  } else if (key == "AB") {
+    state_ = State::MODE_CONFIRMED;
+  } else if (key == "EF") {
+    parse_hex(fields.substr(0, 2), &v);
+    selected_speed_ = (v >= 6 && v <= 10) ? SPEED_OF_CODE[v - 6] : BASE_SPEED;
+    state_ = State::SPEED_SET;
+  } else if (key == "FG") {
+    parse_hex(fields.substr(0, 8), &start_address_);
+    parse_hex(fields.substr(8, 8), &size_);
+    if ((start_address_ == 0) != (requested_mode_ == "07")) {
+      violation("\"FG\" start address " + hex(start_address_, 8) + " after mode \"" +
+                requested_mode_ + "\"");
+    }
+    if (size_ == 0 || size_ % DATA_BLOCK != 0) {
+      violation("\"FG\" size " + std::to_string(size_) + " is not a whole number of data blocks");
+    }
+    if (!has_external_flash_ && start_address_ >= EXTERNAL_FIRST && start_address_ <= EXTERNAL_LAST) {
+      violation("\"FG\" into external flash at " + hex(start_address_, 8) +
+                " on a model without it");
+    }
+    next_block_ = 1;
+    blocks_received_ = 0;
+    check_value_ = 0;
+    data_.clear();
+    state_ = State::RECEIVING;
+  } else if (key == "FD") {
+    parse_hex(fields.substr(0, 4), &v);
+    if (v != (next_block_ & 0xFFFF)) {
+      violation("data request block " + hex(v, 4) + ", expected " + hex(next_block_ & 0xFFFF, 4));
+    }
+    if (blocks_received_ * DATA_BLOCK >= size_) {
+      violation("more data requests than the announced " + std::to_string(size_) + " bytes");
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(fields.data() + 8);
+    data_.insert(data_.end(), bytes, bytes + DATA_BLOCK);
+    for (int i = 0; i < DATA_BLOCK; i += 4) check_value_ ^= le32(bytes + i);
+    ++next_block_;
+    ++blocks_received_;
+  } else if (key == "FDEND") {
+    parse_hex(fields.substr(8, 8), &v);
+    if (blocks_received_ * DATA_BLOCK != size_) {
+      violation("end request after " + std::to_string(blocks_received_ * DATA_BLOCK) +
+                " bytes of the announced " + std::to_string(size_));
+    }
+    const bool check_ok = v == check_value_;
+    if (!check_ok) {
+      violation("end request check value " + hex(v, 8) + ", the data received gives " +
+                hex(check_value_, 8));
+    }
+    std::string line = "file " + std::to_string(files_.size() + 1) + ": start " +
+                       hex(start_address_, 8) + " size " + std::to_string(size_) +
+                       " check value " + hex(v, 8) + (check_ok ? " ok" : " WRONG");
+    if (!options_.save_dir.empty()) {
+      const std::string path =
+          options_.save_dir + "/image-" + std::to_string(images_saved_ + 1) + ".bin";
+      std::ofstream out(path, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(data_.size()));
+      if (out) {
+        ++images_saved_;
+        line += " saved " + path;
+      } else {
+        line += " NOT saved (" + path + ")";
+      }
+    }
+    files_.push_back(line);
+    note(line);
+    state_ = State::RECEIVED;
+  } else if (key == "AG") {
+    state_ = State::FINISHED;
+  } else if (key == "RUN") {
+    state_ = State::ENDED;
+  }
+  failures_ = 0;
+}
+
+void SimController::reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }
+
+std::string SimController::report() const {
+  std::ostringstream r;
+  r << "zp3ksim report\n";
+  r << "  openings: " << openings_ << "\n";
+  r << "  requests:";
+  for (const char* k : {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"}) {
+    auto it = counts_.find(k);
+    r << " " << k << "=" << (it == counts_.end() ? 0 : it->second);
+  }
+  r << "\n  speeds of requests:";
+  for (const auto& [speed, count] : speeds_) r << " " << speed << "x" << count;
+  r << "\n  faults injected: " << faults_injected_ << "\n";
+  r << "  runs ended: " << runs_ended_ << "\n";
+  for (const std::string& s : runs_) r << "    run ended " << s << "\n";
+  r << "  files received: " << files_.size() << "\n";
+  for (const std::string& f : files_) r << "    " << f << "\n";
+  for (const std::string& v : violation_list_) r << "  violation: " << v << "\n";
+  r << "violations: " << violation_count_ << "\n";
+  return r.str();
+}
+
+}  // namespace zp3ksim

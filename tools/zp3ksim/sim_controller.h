@@ -1,0 +1,114 @@
+// The simulated controller's protocol side: it judges every request frame
+// (framing, fields, order, block numbering, check value, line settings and
+// speed, pauses around the port closings), decides the reply with any
+// injected fault, saves each received image and keeps the report.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "faults.h"
+
+namespace zp3ksim {
+
+constexpr std::uint32_t BASE_SPEED = 9600;  // bit/s
+
+// The line as the master side sees it when a request starts.
+struct LineState {
+  std::uint32_t speed;    // bit/s, 0 when not one of the known speeds
+  std::string problem;    // empty when the settings are the downloader's raw 8E1 ones
+  bool known = true;      // false when the downloader had closed the line already
+};
+
+struct ReplyPlan {
+  std::vector<std::uint8_t> bytes;  // empty: no reply
+  int split_gap_ms = 0;             // > 0: a pause after the first half
+  int byte_gap_ms = 0;              // > 0: a pause between bytes
+};
+
+struct SimOptions {
+  std::string model = "30";  // "AD" model-information characters
+  std::vector<Fault> faults;
+  std::string save_dir;      // empty: received images are not saved
+  bool quiet = false;
+};
+
+class SimController {
+ public:
+  explicit SimController(SimOptions options);
+
+  // Line events, with times in ms of a monotonic clock.
+  void line_opened(double now_ms);
+  void line_closed(double now_ms, bool frame_cut);
+  // A complete request frame; returns the reply to send.
+  ReplyPlan request(const std::vector<std::uint8_t>& frame, const LineState& line, double now_ms);
+  // The last byte of the reply to the last request has been sent.
+  void reply_finished(double now_ms);
+  // Bytes that belong to no frame.
+  void stray_bytes(std::size_t count, std::uint8_t first);
+  void violation(const std::string& what);
+
+  int violations() const { return violation_count_; }
+  int runs_ended() const { return runs_ended_; }
+  std::string report() const;
+
+ private:
+  enum class State {
+    IDLE, IDENTIFIED, MODE_SET, MODE_CONFIRMED, SPEED_SET, SPEED_CLOSED, SPEED_REOPENED,
+    RECEIVING, RECEIVED, FINISHED, FINISH_CLOSED, BETWEEN, ENDED
+  };
+  enum class Outcome { ACCEPT, FAIL, UNSURE, OTHER, STOPS };
+
+  static const char* state_name(State s);
+  bool check_frame(const std::vector<std::uint8_t>& frame, std::string* key, std::string* fields);
+  std::uint32_t expected_speed() const;
+  bool allowed(const std::string& key) const;
+  void end_run(const char* how);
+  void advance(const std::string& key, const std::string& fields, Outcome outcome,
+               const std::string& reported_mode);
+  ReplyPlan build_reply(const std::string& key, const std::string& command,
+                        const std::string& fields, const Fault* fault, Outcome* outcome,
+                        std::string* reported_mode);
+  void save_image();
+  void note(const std::string& line) const;
+
+  SimOptions options_;
+  State state_ = State::IDLE;
+  State state_before_last_ = State::IDLE;
+  std::string last_key_;
+  Outcome last_outcome_ = Outcome::ACCEPT;
+  int failures_ = 0;
+  bool must_end_ = false;
+  std::string must_end_reason_;
+  bool run_active_ = false;
+  bool has_external_flash_ = true;
+
+  std::string requested_mode_;
+  std::uint32_t selected_speed_ = BASE_SPEED;
+  double closed_at_ms_ = 0;
+  double last_reply_at_ms_ = 0;
+
+  // The file being received.
+  std::uint32_t start_address_ = 0;
+  std::uint32_t size_ = 0;
+  std::uint32_t next_block_ = 1;
+  std::uint32_t blocks_received_ = 0;
+  std::uint32_t check_value_ = 0;
+  std::vector<std::uint8_t> data_;
+
+  // Report.
+  std::map<std::string, int> counts_;
+  std::map<std::uint32_t, int> speeds_;
+  std::vector<std::string> files_;
+  std::vector<std::string> runs_;
+  int faults_injected_ = 0;
+  int openings_ = 0;
+  int runs_ended_ = 0;
+  int images_saved_ = 0;
+  int violation_count_ = 0;
+  std::vector<std::string> violation_list_;
+};
+
+}  // namespace zp3ksim
