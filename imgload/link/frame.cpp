@@ -1,0 +1,139 @@
+// Request frames out and reply frames in: the frame codec, the BCC, the
+// hexadecimal digit rules and the two reply readers polled under the reply
+// countdown.
+#include "imgload/link/frame.h"
+
+#include <cstring>
+
+#include "imgload/link/countdown.h"
+#include "imgload/link/serial_port.h"
+
+namespace imgload {
+
+FrameState frames;
+
+namespace {
+
+constexpr int FRAME_OVERHEAD = 10;  // bytes: ENQ, station, reserved, command, BCC, CR
+constexpr int MAX_FIELD_BYTES = FRAME_BUFFER_SIZE - FRAME_OVERHEAD;  // bytes
+// The shortest reply that carries its reply code (offsets 5 and 6) before
+// the BCC digits: ACK, station, reserved, code, BCC, CR.
+constexpr int MIN_CODED_REPLY = 10;  // bytes
+
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+
+// Value of one upper-case hexadecimal digit, or -1.
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_SILENT };
+
+// Reads bytes one at a time into the reply buffer until CR, under the
+// countdown; shared by both readers, each passing its own state.
+FrameProgress read_frame(ReaderState& state) {
+  if (!state.reading) {
+    state.count = 0;
+    state.reading = 1;
+  }
+  for (;;) {
+    std::uint8_t byte = 0;
+    if (read_port(serial_port.handle, &byte, 1) != 1) {
+      // Silence (or a read error): the countdown decides whether to wait on.
+      if (!reply_countdown.expired()) return FRAME_PENDING;
+      state.reading = 0;
+      return FRAME_SILENT;
+    }
+    if (state.count < FRAME_BUFFER_SIZE) frames.reply[state.count++] = byte;
+    if (byte == CR) {
+      state.reading = 0;
+      return FRAME_COMPLETE;
+    }
+  }
+}
+
+}  // namespace
+
+void reset_frames() { std::memset(&frames, 0, sizeof frames); }
+
+int send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
+  if (field_count < 0 || field_count > MAX_FIELD_BYTES) return 0;
+  std::uint8_t* out = frames.transmit;
+  int n = 0;
+  out[n++] = ENQ;
+  out[n++] = '0';
+  out[n++] = '0';
+  out[n++] = 'F';
+  out[n++] = 'F';
+  out[n++] = static_cast<std::uint8_t>(command[0]);
+  out[n++] = static_cast<std::uint8_t>(command[1]);
+  if (field_count > 0) std::memcpy(out + n, fields, static_cast<std::size_t>(field_count));
+  n += field_count;
+  std::uint8_t bcc = 0;
+  for (int i = 0; i < n; ++i) bcc ^= out[i];
+  char digits[3];
+  to_hex_digits(bcc, 2, digits);
+  out[n++] = static_cast<std::uint8_t>(digits[0]);
+  out[n++] = static_cast<std::uint8_t>(digits[1]);
+  out[n++] = CR;
+  write_port(serial_port.handle, out, n);  // a short write shows up as a missing reply
+  return n;
+}
+
+int read_reply() {
+  switch (read_frame(frames.plain)) {
+    case FRAME_PENDING: return REPLY_WAIT;
+    case FRAME_SILENT: return REPLY_TIMEOUT;
+    case FRAME_COMPLETE: break;
+  }
+  return frames.reply[0] == ACK ? REPLY_OK : REPLY_NAK;
+}
+
+int read_data_reply() {
+  switch (read_frame(frames.data)) {
+    case FRAME_PENDING: return REPLY_WAIT;
+    case FRAME_SILENT: return REPLY_TIMEOUT;
+    case FRAME_COMPLETE: break;
+  }
+  return check_reply_bcc(frames.reply, frames.data.count);
+}
+
+int check_reply_bcc(const std::uint8_t* reply, int length) {
+  // Too short to hold a reply code in front of its BCC: refused, so that no
+  // byte outside the reply (left over from an earlier one) is taken for it.
+  if (reply == nullptr || length < MIN_CODED_REPLY) return REPLY_BCC;
+  std::uint8_t bcc = 0;
+  for (int i = 0; i <= length - 4; ++i) bcc ^= reply[i];
+  char digits[3];
+  to_hex_digits(bcc, 2, digits);
+  if (reply[length - 3] != static_cast<std::uint8_t>(digits[0]) ||
+      reply[length - 2] != static_cast<std::uint8_t>(digits[1])) {
+    return REPLY_BCC;
+  }
+  frames.reply_code[0] = static_cast<char>(reply[5]);
+  frames.reply_code[1] = static_cast<char>(reply[6]);
+  frames.reply_code[2] = '\0';
+  return REPLY_OK;
+}
+
+void to_hex_digits(int value, int count, char* out) {
+  const unsigned bits = static_cast<unsigned>(value);
+  for (int i = 0; i < count; ++i) {
+    const int shift = 4 * (count - 1 - i);
+    out[i] = shift < 32 ? HEX_DIGITS[(bits >> shift) & 0xF] : '0';
+  }
+  out[count < 0 ? 0 : count] = '\0';
+}
+
+int parse_hex_byte(const char* text, std::uint8_t* out) {
+  const int high = hex_value(text[0]);
+  if (high < 0) return 0;
+  const int low = hex_value(text[1]);
+  if (low < 0) return 0;
+  *out = static_cast<std::uint8_t>(high * 16 + low);
+  return 1;
+}
+
+}  // namespace imgload

@@ -1,0 +1,213 @@
+// The serial port on a POSIX tty device: exclusive open with flock, raw
+// termios line settings, DTR through the modem-control ioctls, reads and
+// writes bounded with poll, settings saved on open and restored on close.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "imgload/link/posix/line_settings.h"
+#include "imgload/link/serial_port.h"
+
+namespace imgload {
+
+namespace {
+
+constexpr int MAX_OPEN_PORTS = 4;       // settings slots; the program holds one port
+constexpr long DRAIN_POLL_MS = 10;      // ms between looks at the output queue
+
+// The settings each open port had before it was opened, restored on close.
+struct SavedSettings {
+  int fd;
+  termios settings;
+};
+SavedSettings saved_ports[MAX_OPEN_PORTS] = {{-1, {}}, {-1, {}}, {-1, {}}, {-1, {}}};
+
+SavedSettings* slot_for(int fd) {
+  for (SavedSettings& slot : saved_ports) {
+    if (slot.fd == fd) return &slot;
+  }
+  return nullptr;
+}
+
+long long now_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits for events on fd until deadline (ms, monotonic); >0 ready, 0 timed
+// out, -1 failed. Signals do not shorten the wait.
+int wait_for(int fd, short events, long long deadline) {
+  for (;;) {
+    const long long left = deadline - now_ms();
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) return 0;
+    return 1;
+  }
+}
+
+bool speed_constant(std::uint32_t baud_rate, speed_t* out) {
+  switch (baud_rate) {
+    case 1200: *out = B1200; return true;
+    case 2400: *out = B2400; return true;
+    case 4800: *out = B4800; return true;
+    case 9600: *out = B9600; return true;
+    case 19200: *out = B19200; return true;
+    case 38400: *out = B38400; return true;
+    case 57600: *out = B57600; return true;
+    case 115200: *out = B115200; return true;
+    default: return false;
+  }
+}
+
+void set_dtr(int fd, bool raised) {
+  int bits = TIOCM_DTR;
+  // A pseudo-terminal has no modem lines (ENOTTY): the result is ignored.
+  (void)ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+// Waits, bounded like a write, until the driver has sent what it holds.
+void drain_output(int fd) {
+  const long long deadline = now_ms() + PORT_WRITE_TIMEOUT_MS;
+  int queued = 0;
+  while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && now_ms() < deadline) {
+    timespec pause{0, DRAIN_POLL_MS * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+  if (queued == 0) tcdrain(fd);  // the last bytes in the hardware, quickly
+}
+
+}  // namespace
+
+bool make_line_settings(const termios& base, std::uint32_t baud_rate, std::uint8_t byte_size,
+                        std::uint8_t parity, std::uint8_t stop_bits, termios* out) {
+  speed_t speed = B0;
+  if (!speed_constant(baud_rate, &speed)) return false;
+  termios t = base;
+  cfmakeraw(&t);
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  t.c_cflag |= CLOCAL | CREAD;
+  switch (byte_size) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    case 8: t.c_cflag |= CS8; break;
+    default: return false;
+  }
+  switch (parity) {
+    case 0: break;                                         // NOPARITY
+    case 1: t.c_cflag |= PARENB | PARODD; break;           // ODDPARITY
+    case 2: t.c_cflag |= PARENB; break;                    // EVENPARITY
+    default: return false;                                 // mark and space
+  }
+  switch (stop_bits) {
+    case 0: break;                                         // ONESTOPBIT
+    case 2: t.c_cflag |= CSTOPB; break;                    // TWOSTOPBITS
+    default: return false;                                 // 1.5 stop bits
+  }
+  // Reads wait in poll, not in the driver.
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
+  *out = t;
+  return true;
+}
+
+bool line_settings_took_effect(const termios& asked, const termios& current) {
+  constexpr tcflag_t raw_lflags = ICANON | ECHO | ECHONL | ISIG | IEXTEN;
+  constexpr tcflag_t raw_iflags = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
+  return cfgetispeed(&current) == cfgetispeed(&asked) &&
+         cfgetospeed(&current) == cfgetospeed(&asked) &&
+         (current.c_lflag & raw_lflags) == 0 && (current.c_iflag & raw_iflags) == 0 &&
+         (current.c_oflag & OPOST) == 0 &&
+         (current.c_cflag & CSTOPB) == (asked.c_cflag & CSTOPB);
+}
+
+PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
+                     std::uint8_t parity, std::uint8_t stop_bits) {
+  SavedSettings* slot = slot_for(-1);
+  if (name == nullptr || slot == nullptr) return INVALID_PORT;
+  const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return INVALID_PORT;
+  termios previous{};
+  termios asked{};
+  termios current{};
+  // flock keeps a second opener out (TIOCEXCL would not stop root).
+  bool ok = tcgetattr(fd, &previous) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            make_line_settings(previous, baud_rate, byte_size, parity, stop_bits, &asked);
+  const bool changed = ok;
+  if (ok) {
+    // A pseudo-terminal refuses parity with EINVAL yet applies the rest, so
+    // the outcome is judged by what the driver now holds.
+    (void)tcsetattr(fd, TCSANOW, &asked);
+    ok = tcgetattr(fd, &current) == 0 && line_settings_took_effect(asked, current);
+  }
+  if (!ok) {
+    if (changed) (void)tcsetattr(fd, TCSANOW, &previous);
+    close(fd);
+    return INVALID_PORT;
+  }
+  slot->fd = fd;
+  slot->settings = previous;
+  set_dtr(fd, true);
+  return fd;
+}
+
+void close_port(PortHandle handle) {
+  if (handle == INVALID_PORT) return;
+  const int fd = static_cast<int>(handle);
+  // The last request (such as the run request) must leave the wire first.
+  drain_output(fd);
+  set_dtr(fd, false);
+  if (SavedSettings* slot = slot_for(fd)) {
+    (void)tcsetattr(fd, TCSANOW, &slot->settings);
+    slot->fd = -1;
+  }
+  close(fd);
+}
+
+int write_port(PortHandle handle, const std::uint8_t* data, int count) {
+  if (handle == INVALID_PORT || count < 0) return -1;
+  const int fd = static_cast<int>(handle);
+  const long long deadline = now_ms() + PORT_WRITE_TIMEOUT_MS;
+  int written = 0;
+  while (written < count) {
+    const ssize_t n = write(fd, data + written, static_cast<size_t>(count - written));
+    if (n > 0) {
+      written += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return written > 0 ? written : -1;
+    if (wait_for(fd, POLLOUT, deadline) <= 0) break;  // the write time-out ran out
+  }
+  return written;
+}
+
+int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
+  if (handle == INVALID_PORT || count <= 0) return count == 0 ? 0 : -1;
+  const int fd = static_cast<int>(handle);
+  const long long deadline = now_ms() + PORT_READ_TIMEOUT_MS;
+  for (;;) {
+    const int ready = wait_for(fd, POLLIN, deadline);
+    if (ready < 0) return -1;
+    if (ready == 0) return 0;  // a silent line
+    const ssize_t n = read(fd, buffer, static_cast<size_t>(count));
+    if (n > 0) return static_cast<int>(n);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    return -1;  // hang-up (0) or a device error
+  }
+}
+
+}  // namespace imgload

@@ -1,0 +1,131 @@
+// The scripted serial port and the virtual clock of the tests.
+#include "fake_port.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "imgload/link/countdown.h"
+
+namespace imgload {
+namespace testing {
+
+Bytes to_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void VirtualClock::advance(std::uint64_t ms) {
+  const std::uint64_t before = now_ms_ / 1000;
+  now_ms_ += ms;
+  for (std::uint64_t s = before; s < now_ms_ / 1000; ++s) reply_countdown.tick();
+}
+
+FakePort& FakePort::get() {
+  static FakePort port;
+  return port;
+}
+
+void FakePort::reset() {
+  script_.clear();
+  write_results_.clear();
+  writes_.clear();
+  opens_.clear();
+  closes_.clear();
+  controller_ = nullptr;
+  clock_ = nullptr;
+  open_handle_ = INVALID_PORT;
+  next_handle_ = 100;
+  failing_opens_ = 0;
+  read_calls_ = 0;
+  empty_reads_ = 0;
+}
+
+void FakePort::queue_bytes(const Bytes& bytes) {
+  if (!bytes.empty()) script_.push_back({Kind::BYTES, bytes, 0});
+}
+void FakePort::queue_empty_read() { script_.push_back({Kind::EMPTY, {}, 0}); }
+void FakePort::queue_read_error() { script_.push_back({Kind::ERROR, {}, 0}); }
+void FakePort::queue_write_result(int result) { write_results_.push_back(result); }
+
+std::size_t FakePort::pending_bytes() const {
+  std::size_t n = 0;
+  for (const Event& e : script_) {
+    if (e.kind == Kind::BYTES) n += e.bytes.size() - e.taken;
+  }
+  return n;
+}
+
+PortHandle FakePort::do_open(const char* name, std::uint32_t baud, std::uint8_t size,
+                             std::uint8_t parity, std::uint8_t stop) {
+  OpenRecord record{name ? name : "", baud, size, parity, stop, INVALID_PORT};
+  // A second opening while open fails, like the exclusive real port.
+  if (failing_opens_ > 0 || open_handle_ != INVALID_PORT) {
+    if (failing_opens_ > 0) --failing_opens_;
+  } else {
+    record.handle = next_handle_++;
+    open_handle_ = record.handle;
+  }
+  opens_.push_back(record);
+  return record.handle;
+}
+
+void FakePort::do_close(PortHandle handle) {
+  if (handle == INVALID_PORT) return;
+  closes_.push_back(handle);
+  if (handle == open_handle_) open_handle_ = INVALID_PORT;
+}
+
+int FakePort::do_write(PortHandle handle, const std::uint8_t* data, int count) {
+  if (handle == INVALID_PORT || handle != open_handle_ || count < 0) return -1;
+  Bytes frame(data, data + count);
+  int result = count;
+  if (!write_results_.empty()) {
+    result = write_results_.front();
+    write_results_.pop_front();
+  }
+  // What a short write leaves out never reaches the controller.
+  if (result >= 0 && result < count) frame.resize(static_cast<std::size_t>(result));
+  writes_.push_back(frame);
+  if (controller_ && result > 0) controller_(*this, frame);
+  return result;
+}
+
+int FakePort::silent_read(int result) {
+  ++empty_reads_;
+  if (clock_ != nullptr) clock_->advance(PORT_READ_TIMEOUT_MS);
+  return result;
+}
+
+int FakePort::do_read(PortHandle handle, std::uint8_t* buffer, int count) {
+  ++read_calls_;
+  if (handle == INVALID_PORT || handle != open_handle_ || count < 0) return silent_read(-1);
+  if (count == 0) return 0;
+  if (script_.empty()) return silent_read(0);
+  Event& e = script_.front();
+  if (e.kind == Kind::EMPTY) {
+    script_.pop_front();
+    return silent_read(0);
+  }
+  if (e.kind == Kind::ERROR) {
+    script_.pop_front();
+    return silent_read(-1);
+  }
+  const std::size_t n = std::min(static_cast<std::size_t>(count), e.bytes.size() - e.taken);
+  std::memcpy(buffer, e.bytes.data() + e.taken, n);
+  e.taken += n;
+  if (e.taken == e.bytes.size()) script_.pop_front();
+  return static_cast<int>(n);
+}
+
+}  // namespace testing
+
+PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
+                     std::uint8_t parity, std::uint8_t stop_bits) {
+  return testing::FakePort::get().do_open(name, baud_rate, byte_size, parity, stop_bits);
+}
+void close_port(PortHandle handle) { testing::FakePort::get().do_close(handle); }
+int write_port(PortHandle handle, const std::uint8_t* data, int count) {
+  return testing::FakePort::get().do_write(handle, data, count);
+}
+int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
+  return testing::FakePort::get().do_read(handle, buffer, count);
+}
+
+}  // namespace imgload

@@ -1,0 +1,130 @@
+// A scripted serial port and a virtual clock for tests of the link layer and
+// everything above it; no real port, no real waiting.
+//
+// Linking the library imgload_fake_port (instead of imgload_port) makes
+// open_port, close_port, write_port and read_port act on FakePort::get():
+//
+//  - reads follow a script of events: queue_bytes() makes bytes available
+//    (each read_port takes up to its count of them), queue_empty_read() one
+//    read that returns 0 and queue_read_error() one that returns -1. When the
+//    script is empty, every read is empty: a silent line.
+//  - every empty or failed read advances the attached VirtualClock by
+//    PORT_READ_TIMEOUT_MS (3000 ms), as a real silent read would last.
+//  - every write is logged whole (writes()), then passed to the controller
+//    hook, if any, which may queue the reply bytes; queue_write_result()
+//    makes the next write return a given count (for example -1 or a short
+//    count) instead of the full one.
+//  - every open_port is recorded (opens(): name, speed, byte size, parity,
+//    stop bits, the handle given); fail_next_opens(n) makes the next n fail.
+//    close_port records the handle (closes()); a close of INVALID_PORT is
+//    not recorded; reads and writes on a handle that is not open fail.
+//
+// VirtualClock implements Clock: wait_tick() advances 1000 ms, sleep_ms(ms)
+// advances ms. Each whole second that passes lowers reply_countdown once,
+// the way the progress dialog's timer would.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imgload/link/clock.h"
+#include "imgload/link/serial_port.h"
+
+namespace imgload {
+namespace testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes to_bytes(const std::string& text);
+
+class VirtualClock : public Clock {
+ public:
+  void wait_tick() override { advance(1000); }
+  void sleep_ms(unsigned ms) override { advance(ms); }
+  // Moves time on; lowers reply_countdown once per whole second crossed.
+  void advance(std::uint64_t ms);
+  std::uint64_t now_ms() const { return now_ms_; }
+  void reset() { now_ms_ = 0; }
+
+ private:
+  std::uint64_t now_ms_ = 0;
+};
+
+struct OpenRecord {
+  std::string name;
+  std::uint32_t baud_rate;
+  std::uint8_t byte_size;
+  std::uint8_t parity;
+  std::uint8_t stop_bits;
+  PortHandle handle;  // INVALID_PORT when this opening was made to fail
+};
+
+class FakePort {
+ public:
+  // The port the seam functions use.
+  static FakePort& get();
+
+  // Back to a closed port with empty script, logs and hooks.
+  void reset();
+  void attach_clock(VirtualClock* clock) { clock_ = clock; }
+
+  // Read script.
+  void queue_bytes(const Bytes& bytes);
+  void queue_bytes(const std::string& text) { queue_bytes(to_bytes(text)); }
+  void queue_empty_read();
+  void queue_read_error();
+  // Bytes still waiting to be read.
+  std::size_t pending_bytes() const;
+
+  // Writes.
+  void queue_write_result(int result);
+  using Controller = std::function<void(FakePort& port, const Bytes& frame)>;
+  void set_controller(Controller controller) { controller_ = std::move(controller); }
+  const std::vector<Bytes>& writes() const { return writes_; }
+
+  // Opens and closes.
+  void fail_next_opens(int count) { failing_opens_ = count; }
+  const std::vector<OpenRecord>& opens() const { return opens_; }
+  const std::vector<PortHandle>& closes() const { return closes_; }
+  bool is_open() const { return open_handle_ != INVALID_PORT; }
+  PortHandle open_handle() const { return open_handle_; }
+
+  // Counts of reads by outcome.
+  int read_calls() const { return read_calls_; }
+  int empty_reads() const { return empty_reads_; }
+
+  // Seam entry points (called by the free functions).
+  PortHandle do_open(const char* name, std::uint32_t baud, std::uint8_t size, std::uint8_t parity,
+                     std::uint8_t stop);
+  void do_close(PortHandle handle);
+  int do_write(PortHandle handle, const std::uint8_t* data, int count);
+  int do_read(PortHandle handle, std::uint8_t* buffer, int count);
+
+ private:
+  enum class Kind { BYTES, EMPTY, ERROR };
+  struct Event {
+    Kind kind;
+    Bytes bytes;
+    std::size_t taken;
+  };
+  int silent_read(int result);
+
+  std::deque<Event> script_;
+  std::deque<int> write_results_;
+  std::vector<Bytes> writes_;
+  std::vector<OpenRecord> opens_;
+  std::vector<PortHandle> closes_;
+  Controller controller_;
+  VirtualClock* clock_ = nullptr;
+  PortHandle open_handle_ = INVALID_PORT;
+  PortHandle next_handle_ = 100;
+  int failing_opens_ = 0;
+  int read_calls_ = 0;
+  int empty_reads_ = 0;
+};
+
+}  // namespace testing
+}  // namespace imgload
