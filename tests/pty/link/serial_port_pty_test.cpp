@@ -1,0 +1,292 @@
+// The POSIX serial port over a real pseudo-terminal: line settings seen from
+// the other side, bounded reads and writes, exclusive opening, descriptors
+// left open on failure, and the settings put back on closing.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "imgload/link/posix/line_settings.h"
+#include "imgload/link/serial_port.h"
+
+namespace imgload {
+namespace {
+
+// Open descriptors of this process.
+int open_descriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// One pseudo-terminal: the master side stays here, the slave is the device.
+class Pty {
+ public:
+  Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+      const char* name = ptsname(master_);
+      if (name != nullptr) slave_ = name;
+    }
+  }
+  ~Pty() {
+    if (master_ >= 0) close(master_);
+  }
+  bool ok() const { return master_ >= 0 && !slave_.empty(); }
+  const char* slave() const { return slave_.c_str(); }
+  termios line() const {
+    termios t{};
+    tcgetattr(master_, &t);
+    return t;
+  }
+  // Puts the line into the given settings through a descriptor of its own.
+  bool set_line(const termios& t) const {
+    const int fd = open(slave_.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return false;
+    const bool ok = tcsetattr(fd, TCSANOW, &t) == 0;
+    close(fd);
+    return ok;
+  }
+  // Reads whatever arrives within timeout_ms (ms).
+  std::string drain(int timeout_ms) const {
+    std::string got;
+    char buf[4096];
+    pollfd p{master_, POLLIN, 0};
+    while (poll(&p, 1, timeout_ms) > 0 && (p.revents & POLLIN)) {
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+      timeout_ms = 50;
+    }
+    return got;
+  }
+  void send(const std::string& s) const {
+    ASSERT_EQ(write(master_, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_;
+};
+
+// Cooked, slow settings unlike anything the port asks for.
+termios cooked_1200(const Pty& pty) {
+  termios t = pty.line();
+  t.c_lflag |= ICANON | ECHO;
+  t.c_cflag |= CSTOPB;
+  cfsetispeed(&t, B1200);
+  cfsetospeed(&t, B1200);
+  return t;
+}
+
+PortHandle open_even(const char* name, std::uint32_t speed) {
+  return open_port(name, speed, PORT_BYTE_SIZE, PORT_PARITY_EVEN, PORT_ONE_STOP_BIT);
+}
+
+TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
+  termios base{};
+  base.c_lflag = ICANON | ECHO | ISIG;
+  base.c_iflag = ICRNL | IXON;
+  base.c_oflag = OPOST;
+  base.c_cflag = CS7 | CSTOPB | PARODD | CRTSCTS;
+  termios t{};
+  ASSERT_TRUE(make_line_settings(base, 115200, 8, 2, 0, &t));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(t.c_cflag & PARENB);
+  EXPECT_FALSE(t.c_cflag & PARODD);
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
+  EXPECT_FALSE(t.c_cflag & CRTSCTS);
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_TRUE(t.c_cflag & CREAD);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B115200));
+
+  ASSERT_TRUE(make_line_settings(base, 9600, 8, 1, 2, &t));
+  EXPECT_TRUE(t.c_cflag & PARODD);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_FALSE(make_line_settings(base, 12345, 8, 2, 0, &t));
+  EXPECT_FALSE(make_line_settings(base, 9600, 9, 2, 0, &t));
+  EXPECT_FALSE(make_line_settings(base, 9600, 8, 3, 0, &t));
+  EXPECT_FALSE(make_line_settings(base, 9600, 8, 2, 1, &t));
+}
+
+TEST(PtyPort, TheOtherSideSeesTheSpeedRawModeAndOneStopBit) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const std::uint32_t speeds[] = {9600, 19200, 38400, 57600, 115200};
+  const speed_t constants[] = {B9600, B19200, B38400, B57600, B115200};
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
+    const PortHandle h = open_even(pty.slave(), speeds[i]);
+    ASSERT_NE(h, INVALID_PORT) << speeds[i];
+    const termios seen = pty.line();
+    EXPECT_EQ(cfgetospeed(&seen), constants[i]);
+    EXPECT_EQ(cfgetispeed(&seen), constants[i]);
+    EXPECT_FALSE(seen.c_cflag & CSTOPB);
+    EXPECT_FALSE(seen.c_cflag & PARODD);
+    EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(seen.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(seen.c_oflag & OPOST, 0u);
+    close_port(h);
+  }
+  // Odd parity is visible on a pseudo-terminal, so the parity argument is
+  // seen to reach the driver.
+  const PortHandle odd = open_port(pty.slave(), 9600, 8, 1, 0);
+  ASSERT_NE(odd, INVALID_PORT);
+  EXPECT_TRUE(pty.line().c_cflag & PARODD);
+  close_port(odd);
+}
+
+TEST(PtyPort, OpeningAtTheSpeedTheLineAlreadyHasSucceeds) {
+  // Only parity differs then, which a pseudo-terminal refuses with EINVAL
+  // although it applies the rest.
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  PortHandle h = open_even(pty.slave(), 9600);
+  ASSERT_NE(h, INVALID_PORT);
+  termios raw_9600 = pty.line();
+  close_port(h);
+  ASSERT_TRUE(pty.set_line(raw_9600));
+  h = open_even(pty.slave(), 9600);
+  EXPECT_NE(h, INVALID_PORT);
+  close_port(h);
+}
+
+TEST(PtyPort, WritesReachTheOtherSideAndArrivedBytesAreReadAtOnce) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const PortHandle h = open_even(pty.slave(), 115200);
+  ASSERT_NE(h, INVALID_PORT);
+  std::string frame = "\x05" "00FFAD00\r";
+  frame += std::string("\x00\x0D\xFF\x11\x13", 5);  // raw bytes, no translation
+  EXPECT_EQ(write_port(h, reinterpret_cast<const std::uint8_t*>(frame.data()),
+                       static_cast<int>(frame.size())),
+            static_cast<int>(frame.size()));
+  EXPECT_EQ(pty.drain(2000), frame);
+
+  pty.send(std::string("\x06\r\n\x00", 4));
+  std::string got;
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t byte = 0;
+    ASSERT_EQ(read_port(h, &byte, 1), 1) << i;
+    got += static_cast<char>(byte);
+  }
+  EXPECT_EQ(got, std::string("\x06\r\n\x00", 4));
+  close_port(h);
+}
+
+TEST(PtyPort, SilentReadReturnsNothingNeitherAtOnceNorNever) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const PortHandle h = open_even(pty.slave(), 9600);
+  ASSERT_NE(h, INVALID_PORT);
+  std::uint8_t byte = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(read_port(h, &byte, 1), 0);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+  // Generous bounds around the 3000 ms read time-out; not a measurement.
+  EXPECT_GE(waited, 1000);
+  EXPECT_LE(waited, 20000);
+  close_port(h);
+}
+
+TEST(PtyPort, WriteIsBoundedWhenNobodyReads) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const PortHandle h = open_even(pty.slave(), 9600);
+  ASSERT_NE(h, INVALID_PORT);
+  std::vector<std::uint8_t> lots(4 << 20, 0x55);  // far more than a pty holds
+  const int written = write_port(h, lots.data(), static_cast<int>(lots.size()));
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, static_cast<int>(lots.size()));
+  close_port(h);
+}
+
+TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const PortHandle first = open_even(pty.slave(), 9600);
+  ASSERT_NE(first, INVALID_PORT);
+  const int before = open_descriptors();
+  // At another speed, so that only the exclusion can refuse it.
+  EXPECT_EQ(open_even(pty.slave(), 115200), INVALID_PORT);
+  EXPECT_EQ(open_even(pty.slave(), 9600), INVALID_PORT);
+  const termios kept = pty.line();
+  EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B9600));
+  EXPECT_EQ(open_descriptors(), before);
+  close_port(first);
+  // Released on closing: the next run opens it again.
+  const PortHandle again = open_even(pty.slave(), 19200);
+  EXPECT_NE(again, INVALID_PORT);
+  close_port(again);
+}
+
+TEST(PtyPort, FailedOpeningsLeaveNoDescriptorAndNoChange) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
+  const int before = open_descriptors();
+  EXPECT_EQ(open_even("/nonexistent/ttyZZ", 9600), INVALID_PORT);
+  EXPECT_EQ(open_even("/dev/null", 9600), INVALID_PORT);  // not a terminal
+  EXPECT_EQ(open_even(pty.slave(), 12345), INVALID_PORT);  // no such speed
+  EXPECT_EQ(open_port(pty.slave(), 9600, 8, 2, 1), INVALID_PORT);  // 1.5 stop bits
+  EXPECT_EQ(open_even(nullptr, 9600), INVALID_PORT);
+  EXPECT_EQ(open_descriptors(), before);
+  const termios after = pty.line();
+  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1200));
+  EXPECT_TRUE(after.c_lflag & ICANON);
+  close_port(INVALID_PORT);  // no effect
+  EXPECT_EQ(open_descriptors(), before);
+}
+
+TEST(PtyPort, ClosingRestoresThePreviousSettings) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
+  const termios previous = pty.line();
+  const int before = open_descriptors();
+  const PortHandle h = open_even(pty.slave(), 115200);
+  ASSERT_NE(h, INVALID_PORT);
+  const termios during = pty.line();
+  ASSERT_EQ(cfgetospeed(&during), static_cast<speed_t>(B115200));
+  close_port(h);
+  EXPECT_EQ(open_descriptors(), before);
+  const termios now = pty.line();
+  EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&previous));
+  EXPECT_EQ(now.c_lflag, previous.c_lflag);
+  EXPECT_EQ(now.c_iflag, previous.c_iflag);
+  EXPECT_EQ(now.c_oflag, previous.c_oflag);
+  EXPECT_EQ(now.c_cflag, previous.c_cflag);
+}
+
+TEST(PtyPort, ARequestWrittenJustBeforeClosingLeavesTheWire) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const PortHandle h = open_even(pty.slave(), 115200);
+  ASSERT_NE(h, INVALID_PORT);
+  const std::string run = "\x05" "00FFAA0104\r";
+  ASSERT_EQ(write_port(h, reinterpret_cast<const std::uint8_t*>(run.data()),
+                       static_cast<int>(run.size())),
+            static_cast<int>(run.size()));
+  close_port(h);
+  EXPECT_EQ(pty.drain(2000), run);
+}
+
+}  // namespace
+}  // namespace imgload
