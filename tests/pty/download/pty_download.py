@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""End-to-end downloads over a real pseudo-terminal: the Linux imgload
+against zp3ksim, one case per invocation.
+
+usage: pty_download.py IMGLOAD ZP3KSIM CASE
+Each case starts its own simulator, runs imgload, stops the simulator and
+checks the exit status, the final text, the images the simulator saved and
+its report (which must show no protocol violation unless the case says so).
+"""
+import fcntl
+import os
+import re
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+IMGLOAD, ZP3KSIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
+
+SUCCESS = "ダウンロード正常終了"
+TIMEOUT = "通信エラー (タイムアウトエラー)"
+DATA_ERROR = "通信エラー (受信データエラー)"
+PORT_OPEN = "通信エラー (COMポートオープンエラー)"
+NO_EXTERNAL = "外部FROM未搭載機種のため"
+
+
+def make_image(path, blocks, seed, base=0x8000, comment=b"pty"):
+    """An image file as the converter writes it: header, 0xFF fill, checksum."""
+    size = blocks * 2048
+    data = bytearray(b"\xff" * size)
+    for i in range(64, size, 3):
+        data[i] = (i * seed + (i >> 8)) & 0xFF
+    data[200] = 0x0D  # a CR inside the data
+    struct.pack_into("<III", data, 0, 0x12345678, size - 12, 0)
+    struct.pack_into("<II", data, 16, base, size)
+    data[24], data[25] = 0x01, 0x00
+    data[32:32 + len(comment) + 1] = comment + b"\x00"
+    checksum = 0
+    for (w,) in struct.iter_unpack("<I", bytes(data[12:])):
+        checksum ^= w
+    struct.pack_into("<I", data, 8, checksum)
+    with open(path, "wb") as f:
+        f.write(data)
+    return bytes(data)
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+class Simulator:
+    def __init__(self, workdir, args):
+        self.save = os.path.join(workdir, "received")
+        os.mkdir(self.save)
+        self.link = os.path.join(workdir, "ttySIM")
+        self.proc = subprocess.Popen(
+            [ZP3KSIM, "--link", self.link, "--save-dir", self.save, "--max-time", "150"] + args,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.device = self.proc.stdout.readline().strip()
+        expect(self.device.startswith("/dev/"), "simulator gave no device: %r" % self.device)
+
+    def stop(self):
+        time.sleep(0.3)  # let it take in the last bytes
+        self.proc.send_signal(signal.SIGTERM)
+        out, err = self.proc.communicate(timeout=20)
+        self.report = out
+        self.errors = err
+        self.status = self.proc.returncode
+        return self
+
+    def count(self, request):
+        m = re.search(r"\b%s=(\d+)" % request, self.report)
+        return int(m.group(1)) if m else -1
+
+    def received(self, n):
+        with open(os.path.join(self.save, "image-%d.bin" % n), "rb") as f:
+            return f.read()
+
+    def saved_count(self):
+        return len(os.listdir(self.save))
+
+
+def run_imgload(args, timeout=120):
+    p = subprocess.run([IMGLOAD] + args, capture_output=True, text=True, timeout=timeout)
+    return p.returncode, p.stdout, p.stderr
+
+
+def download(workdir, files, imgload_args=(), sim_args=(), violations=0):
+    """Runs one download of (blocks, address) files; returns (status, out, sim, images)."""
+    images = []
+    args = []
+    for n, (blocks, address) in enumerate(files, 1):
+        path = os.path.join(workdir, "file%d.bin" % n)
+        images.append(make_image(path, blocks, n + 2))
+        args.append(path if address is None else "%s@%s" % (path, address))
+    sim = Simulator(workdir, list(sim_args))
+    status, out, err = run_imgload(["--port", sim.link] + list(imgload_args) + args)
+    sim.stop()
+    sys.stdout.write(out + err + sim.report + sim.errors)
+    if violations == 0:
+        expect(sim.status == 0 and "violations: 0" in sim.report,
+               "the simulator reported protocol violations (status %d)" % sim.status)
+    return status, out, sim, images
+
+
+def check_success(status, out, sim, images, run_request=True, model_requests=1):
+    expect(status == 0, "exit status %d, expected 0" % status)
+    expect(SUCCESS in out, "no success text")
+    expect(sim.saved_count() == len(images), "%d images saved" % sim.saved_count())
+    for n, image in enumerate(images, 1):
+        expect(sim.received(n) == image, "image %d differs from the file sent" % n)
+    expect(sim.count("AD") == model_requests, "AD sent %d times" % sim.count("AD"))
+    expect(sim.count("RUN") == (1 if run_request else 0), "RUN sent %d times" % sim.count("RUN"))
+
+
+def check_failure(status, out, text, code):
+    expect(status == code, "exit status %d, expected %d" % (status, code))
+    expect(text in out, "missing text %r" % text)
+    expect(SUCCESS not in out, "success text after a failure")
+
+
+def case_one_file_115200_run(w):
+    s, out, sim, images = download(w, [(4, None)])
+    check_success(s, out, sim, images)
+    expect("checksum 0x" in out and "verifies" in out, "no header summary")
+
+
+def case_one_file_9600_norun(w):
+    s, out, sim, images = download(w, [(1, None)], ["--speed", "9600", "--no-run"])
+    check_success(s, out, sim, images, run_request=False)
+
+
+def case_three_files_115200_run(w):
+    s, out, sim, images = download(w, [(1, "0008000"), (2, "0100000"), (1, "0000000_A")])
+    check_success(s, out, sim, images)
+    expect(sim.count("EF") == 3 and sim.count("FG") == 3, "per-file requests")
+    expect("start 00000000" in sim.report and "start 00100000" in sim.report, "addresses")
+
+
+def case_three_files_9600_norun(w):
+    s, out, sim, images = download(w, [(1, None), (1, "001F800"), (1, None)],
+                                   ["--speed", "9600", "--no-run"])
+    check_success(s, out, sim, images, run_request=False)
+
+
+def case_three_files_57600_json(w):
+    s, out, sim, images = download(w, [(1, None), (1, None), (1, None)],
+                                   ["--speed", "57600", "--json"])
+    check_success(s, out, sim, images)
+    expect('"event":"end"' in out and '"exit_status":0' in out, "JSON end event")
+    expect(out.count('"event":"file"') == 3, "JSON file events")
+
+
+def case_no_target(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "silent@AD"])
+    check_failure(s, out, TIMEOUT, 5)
+    expect(sim.count("AD") == 3, "AD sent %d times" % sim.count("AD"))
+
+
+def case_mode_nak(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@AA"])
+    check_failure(s, out, DATA_ERROR, 9)
+    expect(sim.count("AA") == 3, "AA sent %d times" % sim.count("AA"))
+
+
+def case_speed_never_acknowledged(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "silent@EF"])
+    check_failure(s, out, TIMEOUT, 5)
+    expect(sim.count("EF") == 3 and sim.count("FG") == 0, "EF attempts")
+
+
+def case_announce_nak(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@FG#1"])
+    check_failure(s, out, DATA_ERROR, 9)
+    expect(sim.count("FG") == 1 and sim.count("FD") == 0, "FG not retried")
+
+
+def case_data_nak(w):
+    s, out, sim, _ = download(w, [(2, None)], sim_args=["--fault", "nak@FD#3"])
+    check_failure(s, out, DATA_ERROR, 9)
+    expect(sim.count("FD") == 3 and sim.count("FDEND") == 0, "FD not retried")
+
+
+def case_end_request_nak(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@FDEND#1"])
+    check_failure(s, out, DATA_ERROR, 9)
+    expect(sim.count("AG") == 0, "AG after a failed end request")
+
+
+def case_finish_retried(w):
+    s, out, sim, images = download(w, [(1, None)], sim_args=["--fault", "nak@AG#1-2"])
+    check_success(s, out, sim, images)
+    expect(sim.count("AG") == 3, "AG sent %d times" % sim.count("AG"))
+
+
+def case_model_bcc_then_lower_case_bcc(w):
+    s, out, sim, images = download(w, [(1, None)],
+                                   sim_args=["--fault", "badbcc@AD#1", "--fault", "lower@AD#2"])
+    check_success(s, out, sim, images, model_requests=3)
+
+
+def case_mode_lag_costs_no_attempt(w):
+    s, out, sim, images = download(w, [(1, "0000000_A")], sim_args=["--fault", "other@AB#1-5"])
+    check_success(s, out, sim, images)
+    expect(sim.count("AB") == 6, "AB sent %d times" % sim.count("AB"))
+
+
+def case_split_and_long_replies(w):
+    s, out, sim, images = download(w, [(1, None)], sim_args=[
+        "--fault", "split@FG#1,4000", "--fault", "long@AG#1,700", "--fault", "slow@AB#1,20"])
+    check_success(s, out, sim, images)
+    expect(sim.count("FG") == 1 and sim.count("AG") == 1, "accepted at the first attempt")
+
+
+def case_external_flash_refused(w):
+    s, out, sim, _ = download(w, [(1, None), (1, "0100000"), (1, "0110000")],
+                              sim_args=["--model", "10"])
+    check_failure(s, out, NO_EXTERNAL, 15)
+    expect("(No.2)" in out and "(No.3)" not in out, "only the first external entry named")
+    expect(sim.count("AA") == 0, "nothing sent after AD")
+
+
+def case_lower_case_model_digits(w):
+    s, out, sim, _ = download(w, [(1, None)], sim_args=["--model", "3a"])
+    check_failure(s, out, DATA_ERROR, 9)
+    expect(sim.count("AD") == 1, "not retried")
+
+
+def case_port_in_use(w):
+    make_image(os.path.join(w, "a.bin"), 1, 1)
+    sim = Simulator(w, [])
+    holder = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    status, out, err = run_imgload(["--port", sim.link, os.path.join(w, "a.bin")])
+    os.close(holder)
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    check_failure(status, out, PORT_OPEN, 10)
+    expect(sim.count("AD") == 0, "nothing sent")
+
+
+def case_stop_during_first_of_three(w):
+    images = [make_image(os.path.join(w, "f%d.bin" % n), 2, n) for n in (1, 2, 3)]
+    sim = Simulator(w, [])
+    p = subprocess.Popen([IMGLOAD, "--port", sim.link] +
+                         [os.path.join(w, "f%d.bin" % n) for n in (1, 2, 3)],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = []
+    for line in p.stdout:
+        lines.append(line)
+        if line.startswith("No.1 /"):  # file 1's blocks begin
+            p.send_signal(signal.SIGINT)
+            break
+    rest, err = p.communicate(timeout=60)
+    out = "".join(lines) + rest
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    check_success(p.returncode, out, sim, images[:1])
+    expect(sim.count("FG") == 1, "files after the stop request: FG=%d" % sim.count("FG"))
+    expect("stop requested" in out, "no note of the stop request")
+
+
+def case_second_ctrl_c_ends_at_once(w):
+    make_image(os.path.join(w, "a.bin"), 8, 1)
+    sim = Simulator(w, ["--fault", "silent@FG"])
+    p = subprocess.Popen([IMGLOAD, "--port", sim.link, os.path.join(w, "a.bin")],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(4)  # waiting for the "FG" reply (60 s)
+    p.send_signal(signal.SIGINT)
+    time.sleep(0.3)
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=10)
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    expect(p.returncode == 130, "exit status %d, expected 130" % p.returncode)
+    expect("run ended early" in sim.report, "the simulator saw no close")
+
+
+def case_job_checks(w):
+    make_image(os.path.join(w, "ok.bin"), 1, 1)
+    with open(os.path.join(w, "odd.bin"), "wb") as f:
+        f.write(b"\xff" * 3000)
+    cases = [
+        ([os.path.join(w, "ok.bin"), os.path.join(w, "noextension")], 11, "(No.2)"),
+        ([os.path.join(w, "ok.bin@0008001")], 12, "(No.1)"),
+        ([os.path.join(w, "missing.bin")], 13, "(No.1)"),
+        ([os.path.join(w, "ok.bin"), os.path.join(w, "ok.bin"), os.path.join(w, "odd.bin")], 14,
+         "(No.3)"),
+    ]
+    for args, code, suffix in cases:
+        status, out, err = run_imgload(["--port", "/dev/null"] + args)
+        sys.stdout.write(err)
+        expect(status == code, "%s: exit %d, expected %d" % (args, status, code))
+        expect(suffix in err, "%s: no %s in %r" % (args, suffix, err))
+
+
+def case_simulator_flags_a_broken_downloader(w):
+    """The simulator's checks can fail: a hand-made broken downloader."""
+    sim = Simulator(w, [])
+    fd = os.open(sim.link, os.O_RDWR | os.O_NOCTTY)
+    t = termios.tcgetattr(fd)
+    t[0] = t[1] = t[3] = 0
+    t[4] = t[5] = termios.B9600
+    termios.tcsetattr(fd, termios.TCSANOW, t)
+    os.write(fd, b"\x0500FFAD99\r")         # wrong BCC
+    time.sleep(0.2)
+    body = b"\x0500FFFG0000800000000800"
+    bcc = 0
+    for b in body:
+        bcc ^= b
+    os.write(fd, body + b"%02X\r" % bcc)  # a correct "FG", but before "AD"
+    time.sleep(0.3)
+    os.close(fd)
+    sim.stop()
+    sys.stdout.write(sim.report + sim.errors)
+    expect(sim.status == 1, "simulator exit %d, expected 1" % sim.status)
+    expect("BCC" in sim.report and "\"FG\"" in sim.report, "violations not named")
+
+
+def main():
+    fn = globals().get("case_" + CASE)
+    if fn is None:
+        print("unknown case", CASE)
+        return 2
+    with tempfile.TemporaryDirectory(prefix="ptydl-") as w:
+        try:
+            fn(w)
+        except Failure as e:
+            print("FAILED:", e)
+            return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
