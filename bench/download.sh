@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Download speed and CPU use of the Linux imgload: one 256 KiB image sent to
+# zp3ksim pacing at 115200 bit/s. Prints the measured time against the least
+# time the protocol allows (every frame's wire time at 11 bits per character
+# plus the specified pauses), the CPU time of imgload over its wall time, and
+# as its last line "ratio measured/minimum = X" (goal: at most 1.03; the CPU
+# goal is at most 0.02).
+# usage: bench/download.sh [BUILD_DIR]   (default build/native, built if missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/native}
+if [ ! -x "$build/imgload/posix/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" --target imgload_cli zp3ksim -j2 >/dev/null
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+python3 - "$build/imgload/posix/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" <<'PY'
+import os, resource, signal, struct, subprocess, sys, time
+
+imgload, zp3ksim, work = sys.argv[1:4]
+SIZE = 256 * 1024          # bytes
+SPEED = 115200             # bit/s after the speed change
+BASE = 9600                # bit/s before it
+BITS = 11                  # bits per character on the line
+
+# A converter-style image: header, data, checksum.
+data = bytearray(os.urandom(SIZE))
+struct.pack_into("<III", data, 0, 0x12345678, SIZE - 12, 0)
+struct.pack_into("<II", data, 16, 0x8000, SIZE)
+data[32] = 0
+checksum = 0
+for (w,) in struct.iter_unpack("<I", bytes(data[12:])):
+    checksum ^= w
+struct.pack_into("<I", data, 8, checksum)
+image = os.path.join(work, "bench.bin")
+open(image, "wb").write(data)
+
+# The least time: frames (request + reply, bytes) at each speed, the run
+# request at 9600 bit/s, and the pauses (1 s after "AA", 1000 ms closed for
+# the speed change, 1 s after reopening, 3 s after "AG", 1 s after closing).
+blocks = SIZE // 512
+at_base = (10 + 12) + (12 + 10) + (10 + 10) + (14 + 10) + 12
+at_speed = (26 + 10) + blocks * (530 + 10) + (26 + 10) + (10 + 10)
+wire = at_base * BITS / BASE + at_speed * BITS / SPEED
+pauses = 1 + 1.0 + 1 + 3 + 1
+minimum = wire + pauses
+
+save = os.path.join(work, "received")
+os.mkdir(save)
+sim = subprocess.Popen([zp3ksim, "--save-dir", save, "--quiet", "--runs", "1", "--max-time", "300"],
+                       stdout=subprocess.PIPE, text=True)
+device = sim.stdout.readline().strip()
+start = time.monotonic()
+child = subprocess.Popen([imgload, "--port", device, image], stdout=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+wall = time.monotonic() - start
+report, _ = sim.communicate(timeout=30)
+cpu = usage.ru_utime + usage.ru_stime
+same = open(os.path.join(save, "image-1.bin"), "rb").read() == bytes(data)
+
+print("image: %d bytes, %d data requests at %d bit/s" % (SIZE, blocks, SPEED))
+print("imgload exit status: %d, image received intact: %s, simulator: %s" %
+      (os.waitstatus_to_exitcode(status), "yes" if same else "NO",
+       [l for l in report.splitlines() if l.startswith("violations")][0]))
+print("wire time of every frame: %.3f s; specified pauses: %.3f s" % (wire, pauses))
+print("  (a countdown pause of N s lasts between N-1 and N s, so a run can come in under the minimum)")
+print("measured: %.3f s; minimum: %.3f s" % (wall, minimum))
+print("imgload CPU time: %.3f s; CPU/wall = %.4f (goal at most 0.02)" % (cpu, cpu / wall))
+print("ratio measured/minimum = %.3f" % (wall / minimum))
+PY
