@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Runs imgload.exe under Wine through one case of the dialog driver, with
+# COM1 (or COM3) wired to the simulated controller's pseudo-terminal, then
+# checks what the simulator received and saved.
+# Usage: run_imgload_case.sh CASE
+# Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, IMGLOAD_EXE,
+# IMGLOAD_DRIVER, ZP3KSIM (the native simulator; empty: cases needing it skip).
+set -uo pipefail
+case_name=$1
+driver_timeout=240  # seconds; a hung dialog must not hold the whole test run
+sim_pid=""
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "no X display: run the Wine tests under xvfb-run" >&2
+  exit 1
+fi
+
+to_windows() { printf 'Z:%s' "${1//\//\\}"; }
+# shellcheck disable=SC2086  # ZP3K_WINE_ENV is a list of VAR=value words
+wine_run() { env $ZP3K_WINE_ENV "$@"; }
+
+work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name
+shots=$ZP3K_BUILD_DIR/screenshots
+lines=$ZP3K_BUILD_DIR/wine-lines
+rm -rf "$work"
+mkdir -p "$work/saved" "$shots" "$lines"
+cd "$work" || exit 1
+
+finish() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
+  rm -f "$lines/com1" "$lines/com3"
+}
+trap finish EXIT
+
+# Wine's mount manager rewrites dosdevices/comN from the Ports key whenever a
+# wineserver starts (by default COM1 becomes /dev/ttyS0), so the ports are
+# pointed at fixed links under the build folder, which the simulator makes.
+# Decorated=N has Wine draw the window frames itself, so screenshots on a
+# display without a window manager show the captions.
+configure_prefix() {
+  local want="$lines/com1"
+  local have
+  have=$(wine_run wine reg query 'HKLM\Software\Wine\Ports' /v COM1 2>/dev/null | tr -d '\r' \
+         | awk '/COM1/ {print $NF}')
+  if [ "$have" != "$want" ]; then
+    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$lines/com1" /f >/dev/null
+    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$lines/com3" /f >/dev/null
+    wine_run wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
+    wine_run wineserver -k > /dev/null 2>&1
+    wine_run wineserver -w > /dev/null 2>&1
+  fi
+}
+
+# Image files of whole 2048-byte blocks with varied bytes, and the files
+# the validation refuses.
+make_images() {
+  python3 - <<'EOF'
+import random
+rng = random.Random(20261207)
+def image(name, size):
+    with open(name, "wb") as f:
+        f.write(bytes(rng.randrange(256) for _ in range(size)))
+image("a.bin", 4096)
+image("b.bin", 2048)
+image("c.bin", 6144)
+image("ok.bin", 2048)
+image("four.bin", 4096)
+image("odd.bin", 3000)
+image("noextension", 2048)
+open("zero.bin", "wb").close()
+EOF
+}
+
+# Starts the simulator on the given link with extra options.
+start_sim() {
+  local link=$1
+  shift
+  if [ -z "${ZP3KSIM:-}" ]; then
+    echo "no native build with zp3ksim configured (ZP3K_NATIVE_BUILD_DIR): skipped"
+    exit 77
+  fi
+  if [ ! -x "$ZP3KSIM" ]; then
+    echo "zp3ksim not found at $ZP3KSIM" >&2
+    exit 1
+  fi
+  "$ZP3KSIM" --link "$link" --save-dir "$work/saved" --report "$work/report.txt" --quiet "$@" \
+    > sim.out 2> sim.err &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -L "$link" ] && return 0; sleep 0.1; done
+  echo "zp3ksim did not make $link" >&2
+  cat sim.err >&2
+  exit 1
+}
+
+# Ends the simulator and shows its report; its exit status says whether the
+# downloader broke the protocol.
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null
+  wait "$sim_pid"
+  sim_status=$?
+  sim_pid=""
+  cat report.txt 2>/dev/null || cat sim.out
+  if [ $sim_status -ne 0 ]; then
+    echo "FAIL: zp3ksim exited with $sim_status (protocol violations)"
+    cat sim.err
+    failures=$((failures + 1))
+  fi
+}
+
+failures=0
+expect_line() {  # expect_line REGEX WHAT: a line of the report matches
+  if ! grep -Eq "$1" report.txt; then
+    echo "FAIL: $2 (report has no line matching '$1')"
+    failures=$((failures + 1))
+  fi
+}
+same_image() {  # same_image SAVED ORIGINAL
+  if ! cmp -s "saved/$1" "$2"; then
+    echo "FAIL: saved/$1 is not byte-identical to $2"
+    failures=$((failures + 1))
+  fi
+}
+no_image() {
+  if [ -e "saved/$1" ]; then
+    echo "FAIL: saved/$1 received, none expected"
+    failures=$((failures + 1))
+  fi
+}
+
+run_driver() {  # run_driver SCENARIO [KIND]
+  # Wine's own messages go to a file; the driver's findings to the log.
+  timeout -k 10 "$driver_timeout" env $ZP3K_WINE_ENV wine "$IMGLOAD_DRIVER" "$1" \
+    "$(to_windows "$IMGLOAD_EXE")" "$(to_windows "$work")" "$(to_windows "$work")" "${2:-}" \
+    2> wine.err
+  local rc=$?
+  if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then echo "FAIL: the driver timed out"; fi
+  if [ $rc -ne 0 ]; then failures=$((failures + 1)); fi
+}
+
+configure_prefix
+make_images
+rm -f "$lines/com1" "$lines/com3"
+
+case $case_name in
+  dialogs)
+    run_driver dialogs
+    ;;
+  validation)  # COM1 leads nowhere: accepted jobs end with the port error
+    run_driver validation
+    ;;
+  missing)
+    run_driver failure missing
+    ;;
+  one)
+    start_sim "$lines/com1"
+    run_driver download one
+    stop_sim
+    same_image image-1.bin a.bin
+    same_image image-2.bin a.bin
+    no_image image-3.bin
+    expect_line 'requests: AD=2 .* RUN=1' "two runs, each asking for the model once, one run request"
+    expect_line 'speeds of requests: 9600x[0-9]+ 115200x[0-9]+$' "requests at 9600 and 115200 bit/s"
+    ;;
+  three)
+    start_sim "$lines/com1"
+    run_driver download three
+    stop_sim
+    same_image image-1.bin a.bin
+    same_image image-2.bin b.bin
+    same_image image-3.bin c.bin
+    expect_line 'requests: AD=1 AA=3 .* RUN=1' "one model request, three modes, the run request"
+    ;;
+  stop)
+    start_sim "$lines/com1"
+    run_driver download stop
+    stop_sim
+    same_image image-1.bin a.bin
+    no_image image-2.bin
+    expect_line 'requests: AD=1 AA=1 .* RUN=1' "one file, then the run request"
+    ;;
+  speed)  # COM3 at 9600 bit/s chosen in the settings dialog; COM1 unwired
+    start_sim "$lines/com3"
+    run_driver download speed
+    stop_sim
+    same_image image-1.bin a.bin
+    expect_line 'requests: AD=1 AA=1 AB=[0-9]+ EF=1 ' "one file over COM3"
+    expect_line 'speeds of requests: 9600x[0-9]+$' "every request at 9600 bit/s, also after EF"
+    ;;
+  timeout)  # a controller that never answers "AD"
+    start_sim "$lines/com1" --fault 'silent@AD'
+    run_driver failure timeout
+    stop_sim
+    expect_line 'requests: AD=3 AA=0 ' "three AD requests and nothing else"
+    no_image image-1.bin
+    ;;
+  held)  # the driver holds COM1 while imgload.exe tries to open it
+    start_sim "$lines/com1"
+    run_driver failure held
+    stop_sim
+    expect_line 'requests: AD=0 ' "nothing sent"
+    ;;
+  noflash)  # a model without external flash, the file bound for 0100000
+    start_sim "$lines/com1" --model 00
+    run_driver failure noflash
+    stop_sim
+    expect_line 'requests: AD=1 AA=0 ' "only the model request"
+    no_image image-1.bin
+    ;;
+  *)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+
+for bmp in *.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "$shots/imgload-${bmp%.bmp}.png" && echo "screenshot: $shots/imgload-${bmp%.bmp}.png"
+done
+
+echo "imgload case $case_name: $failures failure(s)"
+[ $failures -eq 0 ]
