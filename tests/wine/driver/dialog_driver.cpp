@@ -15,6 +15,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -798,6 +799,137 @@ void cmd_list(const Args& a) {
   for (HWND c : children(dialog)) print("%s\n", describe_control(dialog, c, index++).c_str());
 }
 
+// ---- dialog templates ------------------------------------------------------
+
+// Reads a DLGTEMPLATEEX resource: every field as one line of text.
+struct TemplateReader {
+  const BYTE* p;
+  const BYTE* end;
+  bool ok = true;
+  WORD word() {
+    if (p + 2 > end) { ok = false; return 0; }
+    WORD v = (WORD)(p[0] | p[1] << 8);
+    p += 2;
+    return v;
+  }
+  DWORD dword() {
+    DWORD lo = word();
+    return lo | (DWORD)word() << 16;
+  }
+  std::wstring text() {
+    std::wstring t;
+    for (WORD c = word(); ok && c; c = word()) t += (wchar_t)c;
+    return t;
+  }
+  // A string or an ordinal (0xFFFF then a number): "#n" for an ordinal.
+  std::wstring text_or_ordinal() {
+    if (p + 2 <= end && p[0] == 0xFF && p[1] == 0xFF) {
+      word();
+      return L"#" + std::to_wstring(word());
+    }
+    return text();
+  }
+  void align() {
+    while ((reinterpret_cast<uintptr_t>(p) & 3) != 0) ++p;
+  }
+};
+
+std::wstring control_class_name(const std::wstring& c) {
+  static const wchar_t* kAtoms[] = {L"Button", L"Edit", L"Static", L"ListBox", L"ScrollBar",
+                                    L"ComboBox"};
+  if (c.size() > 1 && c[0] == L'#') {
+    int atom = std::stoi(c.substr(1));
+    if (atom >= 0x80 && atom <= 0x85) return kAtoms[atom - 0x80];
+  }
+  return c;
+}
+
+std::vector<std::string> template_lines(const std::wstring& exe, int id, std::string* error) {
+  std::vector<std::string> lines;
+  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(id), (LPCWSTR)RT_DIALOG) : nullptr;
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  if (!data) {
+    *error = "no dialog template " + std::to_string(id) + " in " + to_utf8(exe);
+    return lines;
+  }
+  TemplateReader r{data, data + SizeofResource(module, found)};
+  WORD version = r.word(), signature = r.word();
+  if (version != 1 || signature != 0xFFFF) {
+    *error = "template " + std::to_string(id) + " is not a DIALOGEX";
+    return lines;
+  }
+  char b[512];
+  r.dword();  // help id
+  DWORD ex_style = r.dword(), style = r.dword();
+  WORD count = r.word();
+  short x = (short)r.word(), y = (short)r.word(), w = (short)r.word(), h = (short)r.word();
+  std::wstring menu = r.text_or_ordinal(), cls = r.text_or_ordinal(), title = r.text();
+  std::snprintf(b, sizeof b, "dialog style=0x%08lX exstyle=0x%08lX x=%d y=%d w=%d h=%d items=%d",
+                (unsigned long)style, (unsigned long)ex_style, x, y, w, h, count);
+  lines.push_back(b);
+  lines.push_back("menu=\"" + to_utf8(menu) + "\" class=\"" + to_utf8(cls) + "\" title=\"" +
+                  to_utf8(title) + "\"");
+  if (style & (DS_SETFONT | DS_SHELLFONT)) {
+    WORD points = r.word(), weight = r.word(), italic_charset = r.word();
+    std::wstring face = r.text();
+    std::snprintf(b, sizeof b, "font points=%d weight=%d italic=%d charset=%d face=", points,
+                  weight, italic_charset & 0xFF, italic_charset >> 8);
+    lines.push_back(b + ("\"" + to_utf8(face) + "\""));
+  }
+  for (int i = 0; i < count && r.ok; ++i) {
+    r.align();
+    r.dword();  // help id
+    DWORD item_ex = r.dword(), item_style = r.dword();
+    short ix = (short)r.word(), iy = (short)r.word(), iw = (short)r.word(), ih = (short)r.word();
+    DWORD item_id = r.dword();
+    std::wstring item_class = control_class_name(r.text_or_ordinal());
+    std::wstring item_text = r.text_or_ordinal();
+    WORD extra = r.word();
+    r.p += extra;
+    std::snprintf(b, sizeof b,
+                  "item %d id=%lu class=%s style=0x%08lX exstyle=0x%08lX x=%d y=%d w=%d h=%d text=",
+                  i, (unsigned long)item_id, to_utf8(item_class).c_str(),
+                  (unsigned long)item_style, (unsigned long)item_ex, ix, iy, iw, ih);
+    lines.push_back(b + ("\"" + to_utf8(item_text) + "\""));
+  }
+  if (!r.ok) *error = "template " + std::to_string(id) + " ends early";
+  FreeLibrary(module);
+  return lines;
+}
+
+void cmd_template(const Args& a) {
+  // template EXE ID [EXPECTED_FILE]: prints the template, or compares it
+  // line by line with a file of the lines it must give.
+  std::string error;
+  std::vector<std::string> seen = template_lines(a[1], to_int(a[2]), &error);
+  if (!error.empty()) return fail(error);
+  if (a.size() < 4) {
+    for (const auto& line : seen) print("%s\n", line.c_str());
+    return;
+  }
+  bool ok = false;
+  std::string expected = read_file(a[3], &ok), line;
+  if (!ok) return fail(to_utf8(a[3]) + " cannot be read");
+  std::vector<std::string> want;
+  for (char c : expected) {
+    if (c == '\n') {
+      if (!line.empty() && line[0] != '#') want.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  if (!line.empty() && line[0] != '#') want.push_back(line);
+  for (size_t i = 0; i < seen.size() || i < want.size(); ++i) {
+    std::string s = i < seen.size() ? seen[i] : "(nothing)";
+    std::string w = i < want.size() ? want[i] : "(nothing)";
+    if (s != w) fail("template line " + std::to_string(i + 1) + ": " + s + "\n    expected: " + w);
+  }
+}
+
 BOOL CALLBACK print_top_level(HWND w, LPARAM) {
   if (!IsWindowVisible(w) || !belongs_to_target(w)) return TRUE;
   RECT r;
@@ -837,6 +969,27 @@ bool run(const Args& a) {
     if (need(3)) { state.font_name = a[1]; state.font_points = to_int(a[2]); state.base_x = 0; }
     return true;
   }
+  if (c == L"close") {
+    // close NAME: the system menu's Close, as the user would choose it.
+    if (need(2) && window_named(a[1])) {
+      SendNotifyMessageW(window_named(a[1]), WM_SYSCOMMAND, SC_CLOSE, 0);
+      sync_with(window_named(a[1]));
+    }
+    return true;
+  }
+  if (c == L"send_command") {
+    // send_command NAME ID CODE: WM_COMMAND as a control with that
+    // notification code would send it (code 0 is a button click).
+    if (need(4) && window_named(a[1])) {
+      HWND dialog = window_named(a[1]);
+      int id = to_int(a[2]);
+      SendNotifyMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, to_int(a[3])),
+                         (LPARAM)GetDlgItem(dialog, id));
+      sync_with(dialog);
+    }
+    return true;
+  }
+  if (c == L"template") { if (need(3)) cmd_template(a); return true; }
   if (c == L"windows") { EnumWindows(print_top_level, 0); return true; }
   if (c == L"list") { if (need(2)) cmd_list(a); return true; }
   if (c == L"msgbox") { if (need(2)) cmd_msgbox(a); return true; }
