@@ -3,6 +3,9 @@
 
 #include <cstdio>
 
+#include <gtest/gtest.h>
+
+#include "imgload/download/status.h"
 #include "imgload/link/frame.h"
 
 namespace imgload {
@@ -11,6 +14,9 @@ namespace testing {
 namespace {
 
 constexpr std::uint8_t NAK_BYTE = 0x15;
+// More requests than any test's run sends: a sequencer that never gives up
+// is stopped here, so the test fails instead of hanging.
+constexpr std::size_t REQUEST_LIMIT = 5000;
 
 std::string hex2(unsigned value) {
   char text[3];
@@ -87,6 +93,11 @@ void ScriptedController::on_frame(FakePort& port, const Bytes& frame) {
     name += block;
   }
   requests.push_back(name);
+  if (requests.size() > REQUEST_LIMIT) {
+    ADD_FAILURE() << "the run does not end: " << requests.size() << " requests";
+    running = 0;
+    return;
+  }
   const int occurrence = ++counts_[request];
   if (on_request) on_request(request, occurrence);
 

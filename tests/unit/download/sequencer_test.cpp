@@ -390,6 +390,18 @@ TEST_F(SequencerTest, OtherModeCostsNoAttempt) {
   EXPECT_EQ(ctl.count("AA"), 1) << "the mode request is not repeated";
 }
 
+TEST_F(SequencerTest, OtherModeBeforeAFailureLeavesTheBudgetWhole) {
+  add_entry(make_file("a.bin", 4));
+  // Counted as attempts, the two other modes and the BCC failure would use
+  // up all three.
+  ctl.answer("AB", 1, Answer::OTHER_MODE);
+  ctl.answer("AB", 2, Answer::OTHER_MODE);
+  ctl.answer("AB", 3, Answer::BAD_BCC);
+  run();
+  EXPECT_EQ(ctl.last_status(), SUCCESS);
+  EXPECT_EQ(ctl.count("AB"), 4);
+}
+
 TEST_F(SequencerTest, AddressZeroSendsAndExpectsMode07) {
   add_entry(make_file("a.bin", 4), 0);
   ctl.answer("AB", 1, Answer::OTHER_MODE);  // reports "06" while "07" was asked for
