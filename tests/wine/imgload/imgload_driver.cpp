@@ -727,16 +727,10 @@ void scenario_failure(HWND main, const std::string& folder, const std::string& k
   const std::string a = folder + "\\a.bin";
   const wchar_t* expected = L"";
   std::string address = "0008000";
-  HANDLE held = INVALID_HANDLE_VALUE;
   if (kind == "timeout") {
     expected = L"通信エラー\n(タイムアウトエラー)";
   } else if (kind == "missing") {
     expected = L"通信エラー\n(COMポートオープンエラー)";
-  } else if (kind == "held") {
-    expected = L"通信エラー\n(COMポートオープンエラー)";
-    held = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
-    if (held == INVALID_HANDLE_VALUE) fail("the driver cannot hold COM1 (error %lu)", GetLastError());
   } else if (kind == "noflash") {
     expected = L"外部FROM未搭載機種のため、\n外部FROMにダウンロードできません。\nダウンロード先頭アドレスを確認してください。(No.1)";
     address = "0100000";
@@ -746,7 +740,6 @@ void scenario_failure(HWND main, const std::string& folder, const std::string& k
   if (seen.final_status != cp932(expected))
     fail("%s: final status \"%s\", expected \"%s\"", kind.c_str(), printable(seen.final_status).c_str(),
          printable(cp932(expected)).c_str());
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 }
 
 }  // namespace

@@ -193,12 +193,6 @@ case $case_name in
     expect_line 'requests: AD=3 AA=0 ' "three AD requests and nothing else"
     no_image image-1.bin
     ;;
-  held)  # the driver holds COM1 while imgload.exe tries to open it
-    start_sim "$lines/com1"
-    run_driver failure held
-    stop_sim
-    expect_line 'requests: AD=0 ' "nothing sent"
-    ;;
   noflash)  # a model without external flash, the file bound for 0100000
     start_sim "$lines/com1" --model 00
     run_driver failure noflash
