@@ -318,6 +318,8 @@ struct EndsAtOnce {
   const char* status;
 };
 
+void PrintTo(const EndsAtOnce& c, std::ostream* os) { *os << c.request << " #" << c.occurrence; }
+
 class SequencerEndsAtOnceTest : public SequencerTest,
                                 public ::testing::WithParamInterface<EndsAtOnce> {};
 
@@ -341,7 +343,11 @@ INSTANTIATE_TEST_SUITE_P(
                       EndsAtOnce{"FD", 1, Answer::NAK, "通信エラー\n(受信データエラー)"},
                       EndsAtOnce{"FD", 5, Answer::SILENT, "通信エラー\n(タイムアウトエラー)"},
                       EndsAtOnce{"FDEND", 1, Answer::NAK, "通信エラー\n(受信データエラー)"},
-                      EndsAtOnce{"FDEND", 1, Answer::SILENT, "通信エラー\n(タイムアウトエラー)"}));
+                      EndsAtOnce{"FDEND", 1, Answer::SILENT, "通信エラー\n(タイムアウトエラー)"}),
+    [](const ::testing::TestParamInfo<EndsAtOnce>& info) {
+      return std::string(info.param.request) + "_" + std::to_string(info.param.occurrence) +
+             (info.param.answer == Answer::NAK ? "_nak" : "_silent");
+    });
 
 TEST_F(SequencerTest, SilenceIsWaitedForAsLongAsTheCountdownAllows) {
   add_entry(make_file("a.bin", 4));
