@@ -63,5 +63,9 @@ timeout -k 10 "$driver_timeout" env $ZP3K_WINE_ENV wine "$ZP3K_DRIVER" script.tx
 rc=$?
 kill "$taker" 2>/dev/null
 wait "$taker" 2>/dev/null
-if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then echo "driver timed out" >&2; fi
+if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+  echo "driver timed out; ending what is left in the prefix" >&2
+  # shellcheck disable=SC2086
+  env $ZP3K_WINE_ENV wineserver -k
+fi
 exit $rc

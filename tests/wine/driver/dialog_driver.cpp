@@ -9,6 +9,33 @@
 // replaced by the environment variable NAME, whose value is not unescaped.
 // Windows are bound to names by the wait_* commands and addressed by them.
 //
+// Commands (ID is a control id, IDOK/IDCANCEL/IDYES/IDNO, or 0 for the window
+// itself; waits take an optional timeout in ms, 20000 by default):
+//   start EXE [ARGS]             run EXE with the command line "EXE" ARGS, exactly
+//   wait_dialog NAME TITLE [ms]  bind NAME to the visible dialog with that title
+//   wait_msgbox NAME TITLE [ms]  the same for a message box
+//   wait_gone NAME [ms]          until the window has closed
+//   wait_exit [ms] / expect_exit CODE / expect_running
+//   windows / list NAME / msgbox NAME / template EXE ID [EXPECTED_FILE]
+//   click NAME ID                BM_CLICK, then waits until the click was handled
+//                                (or reached the modal loop of what it opened)
+//   set_text NAME ID TEXT / close NAME / send_command NAME ID CODE
+//   choose_file NAME PATH        type PATH into an open-file dialog and confirm
+//   expect_text NAME ID TEXT     cp932 bytes of WM_GETTEXT against TEXT
+//   expect_control NAME ID CLASS X Y W H   rectangle in dialog units
+//   expect_client_size NAME W H / expect_order NAME ID... / expect_focus NAME ID
+//   expect_style NAME ID MASK VALUE / expect_selection NAME ID START END|all
+//   expect_enabled|expect_visible|expect_checked|expect_position NAME ID VALUE
+//                                (expect_position reads a progress bar, PBM_GETPOS)
+//   expect_msgbox NAME TEXT BUTTON_IDS(1,2) ICON(warning|error|information|question|none)
+//   expect_no_msgbox TITLE MS    no such message box appears within MS
+//   expect_file PATH same OTHER | size N | missing | hex OFFSET HEXBYTES
+//   dialog_font FACE POINTS      font of the dialogs measured (MS UI Gothic 10)
+//   shot FILE.png / sync NAME / sleep MS / echo TEXT
+// Unmet expectations print FAIL and the script goes on; a failed wait stops it.
+// The exit code is 0 when nothing failed. A program started here is ended
+// when the script ends.
+//
 // Texts are compared as the dialogs hold them for the A functions: the expected
 // UTF-8 text is converted to the ANSI code page (932 under a Japanese locale)
 // and compared byte for byte with what WM_GETTEXT returns.
