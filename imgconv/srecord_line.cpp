@@ -30,6 +30,14 @@ constexpr HexTable kHex;
 // plain char is signed.
 inline int digit(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
+// Characters before the first CR, LF or NUL.
+std::size_t content_length(const char* line) {
+  std::size_t length = std::strlen(line);
+  if (const void* lf = std::memchr(line, '\n', length)) length = static_cast<const char*>(lf) - line;
+  if (const void* cr = std::memchr(line, '\r', length)) length = static_cast<const char*>(cr) - line;
+  return length;
+}
+
 }  // namespace
 
 int hex_digit_value(char c) { return digit(c); }
@@ -53,7 +61,7 @@ SRecordLine read_srecord_line(const char* line) {
   SRecordLine rec{RECORD_BAD, 0, 0, nullptr};
   // The content ends at the line feed (and a CR before it, as a POSIX text
   // stream keeps it), or at a NUL that fgets may have stored.
-  std::size_t length = std::strcspn(line, "\r\n");
+  std::size_t length = content_length(line);
   if (length < 2) return rec;  // a blank line has no record type
   switch (line[1]) {
     case '0':
