@@ -1,0 +1,190 @@
+// Pieces of the Linux imgload: the file summary (header fields, checksum
+// check, cp932 comment), the progress view's JSON events and glosses, and
+// the trace file's hex and ASCII dump.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "imgload/download/messages.h"
+#include "imgload/link/frame.h"
+#include "imgload/posix/image_info.h"
+#include "imgload/posix/terminal_view.h"
+#include "imgload/posix/trace_file.h"
+
+namespace imgload {
+namespace {
+
+void put32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The worked example of the image format: one block, data 11 22 33 44 at
+// offset 256, version 1.00, comment "abc", base 0x100000.
+std::vector<std::uint8_t> example_image() {
+  std::vector<std::uint8_t> d(2048, 0xFF);
+  put32(d, 0, 0x12345678);
+  put32(d, 4, 2036);
+  put32(d, 8, 0xBBBF4871);
+  put32(d, 16, 0x100000);
+  put32(d, 20, 2048);
+  d[24] = 0x01;
+  d[25] = 0x00;
+  std::memcpy(&d[32], "abc", 4);
+  d[256] = 0x11;
+  d[257] = 0x22;
+  d[258] = 0x33;
+  d[259] = 0x44;
+  return d;
+}
+
+std::string write_temp(const std::vector<std::uint8_t>& d) {
+  char name[] = "/tmp/frontXXXXXX";
+  const int fd = mkstemp(name);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, d.data(), d.size()), static_cast<ssize_t>(d.size()));
+  close(fd);
+  return name;
+}
+
+TEST(ImageInfoTest, ReadsTheHeaderAndVerifiesTheChecksum) {
+  const std::string path = write_temp(example_image());
+  const ImageInfo info = read_image_info(path.c_str());
+  std::remove(path.c_str());
+  EXPECT_TRUE(info.has_magic);
+  EXPECT_EQ(info.version, "1.00");
+  EXPECT_EQ(info.comment, "abc");
+  EXPECT_EQ(info.base_address, 0x100000u);
+  EXPECT_EQ(info.size, 2048u);
+  EXPECT_TRUE(info.checksum_verifies);
+  EXPECT_EQ(info.check_value, 0x1234518Cu) << "magic XOR length";
+}
+
+TEST(ImageInfoTest, AChangedByteFailsTheChecksum) {
+  std::vector<std::uint8_t> d = example_image();
+  d[1000] = 0x00;
+  const std::string path = write_temp(d);
+  const ImageInfo info = read_image_info(path.c_str());
+  std::remove(path.c_str());
+  EXPECT_TRUE(info.has_magic);
+  EXPECT_FALSE(info.checksum_verifies);
+}
+
+TEST(ImageInfoTest, VersionSuffixAndCp932Comment) {
+  std::vector<std::uint8_t> d = example_image();
+  d[24] = 0xA1;
+  d[25] = 0x23;
+  const unsigned char demo[] = {0x83, 0x66, 0x83, 0x82, 0x0D, 0x0A, 0x41, 0x00};  // デモ CR LF A
+  std::memcpy(&d[32], demo, sizeof demo);
+  const std::string path = write_temp(d);
+  const ImageInfo info = read_image_info(path.c_str());
+  std::remove(path.c_str());
+  EXPECT_EQ(info.version, "1.23_A");
+  EXPECT_EQ(info.comment, "デモ\r\nA");
+  EXPECT_FALSE(info.checksum_verifies) << "the checksum was not made again";
+}
+
+TEST(ImageInfoTest, AFileWithoutHeaderIsReportedSo) {
+  const std::string path = write_temp(std::vector<std::uint8_t>(2048, 0));
+  const ImageInfo info = read_image_info(path.c_str());
+  std::remove(path.c_str());
+  EXPECT_FALSE(info.has_magic);
+  EXPECT_FALSE(info.checksum_verifies);
+  EXPECT_FALSE(read_image_info("/nonexistent/x.bin").readable);
+}
+
+std::string captured(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string out;
+  char buffer[512];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  TerminalView view(ViewStyle::JSON, f);
+  const char* paths[3] = {"/x/a \"b\".bin", "", ""};
+  view.set_file_paths(paths);
+  view.progress_reset(3);
+  view.set_text(CONTROL_FILE_LABEL, "No.1");
+  view.progress_reset(5);
+  for (int i = 0; i < 5; ++i) view.progress_step();
+  view.set_text(CONTROL_STATUS, message_text(STATUS_TIMEOUT));
+  const std::string out = captured(f);
+  std::fclose(f);
+  EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\"}"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"position\":5,\"maximum\":5,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
+  EXPECT_NE(out.find("{\"event\":\"status\",\"text\":\"通信エラー\\n(タイムアウトエラー)\","
+                     "\"gloss\":\"communication error (timeout)\"}"),
+            std::string::npos)
+      << out;
+  // One event per line.
+  std::istringstream lines(out);
+  std::string line;
+  int events = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.front(), '{');
+    EXPECT_EQ(line.back(), '}');
+    ++events;
+  }
+  EXPECT_EQ(events, 1 + 5 + 1);
+}
+
+TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  TerminalView view(ViewStyle::LINES, f);
+  view.set_text(CONTROL_STATUS, message_text(STATUS_SUCCESS));
+  view.set_text(CONTROL_STATUS, message_text(STATUS_PORT_OPEN));
+  const std::string out = captured(f);
+  std::fclose(f);
+  EXPECT_EQ(out,
+            "ダウンロード正常終了 [download completed normally]\n"
+            "通信エラー (COMポートオープンエラー) [communication error (COM port open error)]\n");
+}
+
+TEST(TerminalViewTest, RefusalTextWithRowNumberKeepsItsGloss) {
+  const std::string text = std::string(message_text(MSG_NO_EXTERNAL_FLASH)) + "(No.2)";
+  EXPECT_EQ(gloss_for(text.c_str()), message_gloss(MSG_NO_EXTERNAL_FLASH));
+  EXPECT_EQ(gloss_for("something else"), "");
+  EXPECT_EQ(json_string("a\x01\t"), "\"a\\u0001\\t\"");
+}
+
+TEST(TraceFileTest, WritesFramesInHexAndAscii) {
+  char name[] = "/tmp/traceXXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  {
+    TraceFile trace;
+    ASSERT_TRUE(trace.open(name));
+    trace.port_opened("/dev/x", 9600, true);
+    const std::uint8_t ad[] = {0x05, '0', '0', 'F', 'F', 'A', 'D', '0', '0', 0x0D};
+    trace.frame_sent(ad, sizeof ad);
+    trace.reply_read(ad, 3, REPLY_TIMEOUT);
+    trace.port_closed();
+  }
+  std::ifstream in(name);
+  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(name);
+  EXPECT_NE(out.find("open /dev/x at 9600 bit/s: ok"), std::string::npos) << out;
+  EXPECT_NE(out.find("sent AD, 10 bytes"), std::string::npos) << out;
+  EXPECT_NE(out.find(" 05 30 30 46 46 41 44 30 30 0D"), std::string::npos) << out;
+  EXPECT_NE(out.find("|.00FFAD00.|"), std::string::npos) << out;
+  EXPECT_NE(out.find("received 3 bytes: timed out"), std::string::npos) << out;
+  EXPECT_NE(out.find("close"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace imgload
