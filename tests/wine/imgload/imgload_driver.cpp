@@ -514,9 +514,54 @@ void choose_settings(HWND main, int port_id, int speed_id) {
 
 // ---------------------------------------------------------------- scenarios
 
+constexpr int OPEN_FILE_NAME_ID = 0x047C;  // cmb13, the file name of the open-file dialog
+constexpr int OPEN_FILE_TYPE_ID = 0x0470;  // cmb1, the file type list
+
+// The browse button of row 1: the open-file dialog with its title and
+// filter; a chosen file lands in the path edit, selected; Cancel keeps it.
+void check_browse(HWND main, const std::string& folder) {
+  set_text(main, 1001, "keep.bin");
+  post_click(main, 1010);
+  HWND open = wait_for(OPEN_FILE_NAME_ID, SHORT_WAIT_MS, "open-file dialog");
+  if (open == nullptr) return;
+  if (text_of(open) != cp932(L"ファイルを開く"))
+    fail("open-file dialog caption \"%s\"", printable(text_of(open)).c_str());
+  HWND types = GetDlgItem(open, OPEN_FILE_TYPE_ID);
+  // The list is a Unicode window; across processes only the W form of
+  // CB_GETLBTEXT comes back whole.
+  const wchar_t* const want_types[] = {L"Bin Files(*.bin)", L"All Files(*.*)"};
+  LRESULT count = SendMessageW(types, CB_GETCOUNT, 0, 0);
+  if (count != 2) fail("open-file dialog: %ld file types, expected 2", static_cast<long>(count));
+  for (int i = 0; i < 2 && i < count; ++i) {
+    wchar_t entry[128] = {};
+    SendMessageW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+    if (lstrcmpW(entry, want_types[i]) != 0) fail("file type %d is not %ls", i, want_types[i]);
+  }
+  if (SendMessageA(types, CB_GETCURSEL, 0, 0) != 0) fail("the first file type is not chosen");
+  post_click(open, IDCANCEL);
+  if (!wait_gone(OPEN_FILE_NAME_ID, SHORT_WAIT_MS)) fail("open-file dialog stays after Cancel");
+  if (item_text(main, 1001) != "keep.bin") fail("a cancelled browse changed the path");
+
+  post_click(main, 1010);
+  open = wait_for(OPEN_FILE_NAME_ID, SHORT_WAIT_MS, "open-file dialog");
+  if (open == nullptr) return;
+  const std::string chosen = folder + "\\ok.bin";
+  set_text(open, OPEN_FILE_NAME_ID, chosen);
+  post_click(open, IDOK);
+  if (!wait_gone(OPEN_FILE_NAME_ID, SHORT_WAIT_MS)) fail("open-file dialog stays after OK");
+  Sleep(200);
+  std::string path = item_text(main, 1001);
+  if (lstrcmpiA(path.c_str(), chosen.c_str()) != 0)
+    fail("browse put \"%s\" into row 1, expected \"%s\"", path.c_str(), chosen.c_str());
+  LRESULT sel = SendDlgItemMessageA(main, 1001, EM_GETSEL, 0, 0);
+  if (LOWORD(sel) != 0 || HIWORD(sel) != path.size())
+    fail("the browsed path is not selected (%u..%u of %u)", LOWORD(sel), HIWORD(sel),
+         static_cast<unsigned>(path.size()));
+}
+
 // Start state, the layouts of the main and settings dialogs, the count
 // buttons and the settings dialog's OK, Cancel and close box.
-void scenario_dialogs(HWND main) {
+void scenario_dialogs(HWND main, const std::string& folder) {
   check_layout(main, "main dialog", 273, 211, kMainControls,
                sizeof kMainControls / sizeof kMainControls[0],
                WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER);
@@ -547,6 +592,7 @@ void scenario_dialogs(HWND main) {
   for (int id : {1003, 1011, 1005, 1006, 1012, 1007})
     if (enabled(main, id)) fail("count 1 again: control %d enabled", id);
   if (item_text(main, 1003) != "C:\\images\\second.bin") fail("disabled row lost its text");
+  check_browse(main, folder);
 
   HWND s = open_settings(main);
   if (s == nullptr) return;
@@ -757,7 +803,7 @@ int main(int argc, char** argv) {
   HWND main = wait_for(MAIN_MARKER, 30000, "main dialog");
   if (main != nullptr) {
     if (scenario == "dialogs") {
-      scenario_dialogs(main);
+      scenario_dialogs(main, folder);
     } else if (scenario == "validation") {
       scenario_validation(main, folder);
     } else if (scenario == "download") {

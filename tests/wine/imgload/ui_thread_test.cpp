@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,8 +54,57 @@ int bar(UINT message, WPARAM wparam = 0) {
   return static_cast<int>(SendDlgItemMessageA(progress_window.load(), CONTROL_PROGRESS, message, wparam, 0));
 }
 
-// Every output is read back right after the call returns: it must already
-// have been carried out, and so in the order issued.
+// What the dialog's controls were told, recorded on the user-interface
+// thread by subclassing them: the worker can look at it without a message of
+// its own, which would let an output that was only posted catch up first.
+struct Told {
+  int control;
+  UINT message;
+  std::string text;
+};
+std::mutex told_lock;
+std::vector<Told> told;
+WNDPROC original_procs[4];
+const int kWatched[4] = {CONTROL_STATUS, CONTROL_FILE_LABEL, CONTROL_BLOCK_LABEL, CONTROL_PROGRESS};
+
+LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  const int id = GetDlgCtrlID(window);
+  int slot = 0;
+  while (slot < 3 && kWatched[slot] != id) ++slot;
+  if (message == WM_SETTEXT || message == PBM_SETRANGE || message == PBM_STEPIT ||
+      message == PBM_SETPOS || message == PBM_SETSTEP) {
+    std::lock_guard<std::mutex> hold(told_lock);
+    told.push_back({id, message, message == WM_SETTEXT ? reinterpret_cast<const char*>(lparam) : ""});
+  }
+  return CallWindowProcA(original_procs[slot], window, message, wparam, lparam);
+}
+
+void watch_controls(HWND dialog) {
+  std::lock_guard<std::mutex> hold(told_lock);
+  told.clear();
+  for (int i = 0; i < 4; ++i) {
+    original_procs[i] = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        GetDlgItem(dialog, kWatched[i]), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(recording_proc)));
+  }
+}
+
+// The last thing the controls were told, and how many things so far.
+Told last_told(size_t* count) {
+  std::lock_guard<std::mutex> hold(told_lock);
+  *count = told.size();
+  return told.empty() ? Told{0, 0, ""} : told.back();
+}
+
+void expect_told(size_t before, int control, UINT message, const std::string& text,
+                 const char* what) {
+  size_t count = 0;
+  Told t = last_told(&count);
+  if (count <= before || t.control != control || t.message != message || t.text != text)
+    problem(std::string("not carried out before the call returned: ") + what);
+}
+
+// Every output must have been carried out when its call returns, and so in
+// the order issued.
 void run_with_output() {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
@@ -65,20 +115,30 @@ void run_with_output() {
   UINT state = GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND);
   seen.close_item_disabled = state != static_cast<UINT>(-1) && (state & MF_DISABLED) != 0;
 
+  watch_controls(dialog);
+  size_t count = 0;
+  last_told(&count);
   progress_view->set_text(CONTROL_STATUS, dialog_text(TEXT_TRANSFER_NOTICE));
-  if (control_text(CONTROL_STATUS) != dialog_text(TEXT_TRANSFER_NOTICE)) problem("status text late");
+  expect_told(count, CONTROL_STATUS, WM_SETTEXT, dialog_text(TEXT_TRANSFER_NOTICE), "status");
+  last_told(&count);
   progress_view->progress_reset(40);
-  if (bar(PBM_GETRANGE, FALSE) != 40 || bar(PBM_GETPOS) != 0) problem("progress reset late");
+  expect_told(count, CONTROL_PROGRESS, PBM_SETPOS, "", "progress reset");
   for (int block = 1; block <= 40; ++block) {
     char label[32];
     std::snprintf(label, sizeof label, "Block No. %d", block);
+    last_told(&count);
     progress_view->set_text(CONTROL_BLOCK_LABEL, label);
+    expect_told(count, CONTROL_BLOCK_LABEL, WM_SETTEXT, label, "block label");
+    last_told(&count);
     progress_view->progress_step();
-    if (control_text(CONTROL_BLOCK_LABEL) != label) problem(std::string("late: ") + label);
-    if (bar(PBM_GETPOS) != block) problem("step late at " + std::to_string(block));
+    expect_told(count, CONTROL_PROGRESS, PBM_STEPIT, "", "progress step");
   }
+  last_told(&count);
   progress_view->set_text(CONTROL_FILE_LABEL, "No.1");
-  if (control_text(CONTROL_FILE_LABEL) != "No.1") problem("file label late");
+  expect_told(count, CONTROL_FILE_LABEL, WM_SETTEXT, "No.1", "file label");
+  // And what was carried out is what the controls show.
+  if (control_text(CONTROL_BLOCK_LABEL) != "Block No. 40") problem("block label text");
+  if (bar(PBM_GETRANGE, FALSE) != 40 || bar(PBM_GETPOS) != 40) problem("progress bar position");
 
   // OK pressed during the run must not close the dialog.
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
@@ -125,7 +185,9 @@ class WorkerTest : public ::testing::Test {
   void SetUp() override {
     seen = Observed{};
     countdown_values.clear();
-    if (worker_thread.handle == nullptr) ASSERT_TRUE(start_worker_thread(nullptr));
+    if (worker_thread.handle == nullptr) {
+      ASSERT_TRUE(start_worker_thread(nullptr));
+    }
     watcher_ = SetTimer(nullptr, 0, WATCH_PERIOD, press_ok_when_done);
   }
   void TearDown() override { KillTimer(nullptr, watcher_); }
