@@ -15,8 +15,9 @@ function(zp3k_text_dir out_var)
   foreach(f ${ARGN})
     add_custom_command(
       OUTPUT ${dir}/${f}
-      COMMAND iconv -f UTF-8 -t CP932 ${PROJECT_SOURCE_DIR}/resources/${f} -o ${dir}/${f}
-      DEPENDS ${PROJECT_SOURCE_DIR}/resources/${f}
+      COMMAND python3 ${PROJECT_SOURCE_DIR}/cmake/cp932_literals.py
+              ${PROJECT_SOURCE_DIR}/resources/${f} ${dir}/${f}
+      DEPENDS ${PROJECT_SOURCE_DIR}/resources/${f} ${PROJECT_SOURCE_DIR}/cmake/cp932_literals.py
       COMMENT "cp932 copy of ${f}")
     list(APPEND outputs ${dir}/${f})
   endforeach()
