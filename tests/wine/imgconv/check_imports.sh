@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Fails unless every DLL that the given .exe imports is a Windows system DLL.
+# Fails unless every DLL that the given .exe imports is a Windows system DLL
+# and, with --gui, unless it is a Windows GUI program (no console window).
 set -uo pipefail
 exe=$1
-dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+if [ "${2:-}" = "--gui" ] && ! grep -q 'Subsystem.*(Windows GUI)' <<< "$headers"; then
+  echo "$exe is not a Windows GUI program" >&2
+  exit 1
+fi
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<< "$headers")
 if [ -z "$dlls" ]; then
   echo "no import table found in $exe" >&2
   exit 1
