@@ -36,6 +36,11 @@ def judge(master, speed, parity):
     # A pseudo-terminal forces 8 bits and no PARENB, but keeps PARODD.
     if bool(cflag & termios.PARODD) != (parity == "ODD"):
         wrong.append("parity " + parity)
+    # Flow control is left as the port had it (Wine derives it from the
+    # line's earlier settings): shown, not judged.
+    kept = [name for name in ("IXON", "IXOFF", "ICRNL", "INLCR", "IGNCR", "ISTRIP")
+            if iflag & getattr(termios, name)]
+    print("peer: %s %s input flags kept: %s" % (speed, parity, " ".join(kept) or "none"))
     return ", ".join(wrong)
 
 
