@@ -21,34 +21,32 @@ wine_run() { env $ZP3K_WINE_ENV "$@"; }
 
 work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name
 shots=$ZP3K_BUILD_DIR/screenshots
-lines=$ZP3K_BUILD_DIR/wine-lines
+prefix=$ZP3K_BUILD_DIR/wineprefix
+# Wine's mount manager rewrites dosdevices/comN at every session start (COM1
+# becomes /dev/ttyS0), so the prefix's Ports key names fixed links, the same
+# ones the link layer's Wine tests use; the simulator makes them.
+com1=$prefix/zp3k-com1
+com3=$prefix/zp3k-com3
 rm -rf "$work"
-mkdir -p "$work/saved" "$shots" "$lines"
+mkdir -p "$work/saved" "$shots"
 cd "$work" || exit 1
 
 finish() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
-  rm -f "$lines/com1" "$lines/com3"
+  rm -f "$com1" "$com3"
 }
 trap finish EXIT
 
-# Wine's mount manager rewrites dosdevices/comN from the Ports key whenever a
-# wineserver starts (by default COM1 becomes /dev/ttyS0), so the ports are
-# pointed at fixed links under the build folder, which the simulator makes.
-# Decorated=N has Wine draw the window frames itself, so screenshots on a
-# display without a window manager show the captions.
 configure_prefix() {
-  local want="$lines/com1"
-  local have
-  have=$(wine_run wine reg query 'HKLM\Software\Wine\Ports' /v COM1 2>/dev/null | tr -d '\r' \
-         | awk '/COM1/ {print $NF}')
-  if [ "$have" != "$want" ]; then
-    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$lines/com1" /f >/dev/null
-    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$lines/com3" /f >/dev/null
-    wine_run wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
-    wine_run wineserver -k > /dev/null 2>&1
+  if ! grep -qF "\"COM1\"=\"$com1\"" "$prefix/system.reg" 2>/dev/null ||
+     ! grep -qF "\"COM3\"=\"$com3\"" "$prefix/system.reg" 2>/dev/null; then
+    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f >/dev/null 2>&1
+    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$com3" /f >/dev/null 2>&1
     wine_run wineserver -w > /dev/null 2>&1
   fi
+  # For a session already running, whose mount manager has been.
+  ln -sfn "$com1" "$prefix/dosdevices/com1"
+  ln -sfn "$com3" "$prefix/dosdevices/com3"
 }
 
 # Image files of whole 2048-byte blocks with varied bytes, and the files
@@ -139,7 +137,7 @@ run_driver() {  # run_driver SCENARIO [KIND]
 
 configure_prefix
 make_images
-rm -f "$lines/com1" "$lines/com3"
+rm -f "$com1" "$com3"
 
 case $case_name in
   dialogs)
@@ -152,7 +150,7 @@ case $case_name in
     run_driver failure missing
     ;;
   one)
-    start_sim "$lines/com1"
+    start_sim "$com1"
     run_driver download one
     stop_sim
     same_image image-1.bin a.bin
@@ -162,7 +160,7 @@ case $case_name in
     expect_line 'speeds of requests: 9600x[0-9]+ 115200x[0-9]+$' "requests at 9600 and 115200 bit/s"
     ;;
   three)
-    start_sim "$lines/com1"
+    start_sim "$com1"
     run_driver download three
     stop_sim
     same_image image-1.bin a.bin
@@ -171,7 +169,7 @@ case $case_name in
     expect_line 'requests: AD=1 AA=3 .* RUN=1' "one model request, three modes, the run request"
     ;;
   stop)
-    start_sim "$lines/com1"
+    start_sim "$com1"
     run_driver download stop
     stop_sim
     same_image image-1.bin a.bin
@@ -179,7 +177,7 @@ case $case_name in
     expect_line 'requests: AD=1 AA=1 .* RUN=1' "one file, then the run request"
     ;;
   speed)  # COM3 at 9600 bit/s chosen in the settings dialog; COM1 unwired
-    start_sim "$lines/com3"
+    start_sim "$com3"
     run_driver download speed
     stop_sim
     same_image image-1.bin a.bin
@@ -187,14 +185,14 @@ case $case_name in
     expect_line 'speeds of requests: 9600x[0-9]+$' "every request at 9600 bit/s, also after EF"
     ;;
   timeout)  # a controller that never answers "AD"
-    start_sim "$lines/com1" --fault 'silent@AD'
+    start_sim "$com1" --fault 'silent@AD'
     run_driver failure timeout
     stop_sim
     expect_line 'requests: AD=3 AA=0 ' "three AD requests and nothing else"
     no_image image-1.bin
     ;;
   noflash)  # a model without external flash, the file bound for 0100000
-    start_sim "$lines/com1" --model 00
+    start_sim "$com1" --model 00
     run_driver failure noflash
     stop_sim
     expect_line 'requests: AD=1 AA=0 ' "only the model request"
