@@ -70,6 +70,13 @@ bool speed_constant(std::uint32_t baud_rate, speed_t* out) {
   }
 }
 
+void sleep_until(long long deadline) {
+  for (long long left = deadline - now_ms(); left > 0; left = deadline - now_ms()) {
+    timespec pause{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 void set_dtr(int fd, bool raised) {
   int bits = TIOCM_DTR;
   // A pseudo-terminal has no modem lines (ENOTTY): the result is ignored.
@@ -201,12 +208,16 @@ int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
   const long long deadline = now_ms() + PORT_READ_TIMEOUT_MS;
   for (;;) {
     const int ready = wait_for(fd, POLLIN, deadline);
-    if (ready < 0) return -1;
     if (ready == 0) return 0;  // a silent line
-    const ssize_t n = read(fd, buffer, static_cast<size_t>(count));
-    if (n > 0) return static_cast<int>(n);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    return -1;  // hang-up (0) or a device error
+    if (ready > 0) {
+      const ssize_t n = read(fd, buffer, static_cast<size_t>(count));
+      if (n > 0) return static_cast<int>(n);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    }
+    // A hang-up or a device error: it lasts as long as a silent read would,
+    // so that callers polling under the countdown do not spin.
+    sleep_until(deadline);
+    return -1;
   }
 }
 

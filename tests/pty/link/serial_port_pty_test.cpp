@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,25 @@ TEST(PtyPort, SilentReadReturnsNothingNeitherAtOnceNorNever) {
                           std::chrono::steady_clock::now() - start)
                           .count();
   // Generous bounds around the 3000 ms read time-out; not a measurement.
+  EXPECT_GE(waited, 1000);
+  EXPECT_LE(waited, 20000);
+  close_port(h);
+}
+
+TEST(PtyPort, AHungUpLineFailsAfterTheReadBoundNotAtOnce) {
+  std::unique_ptr<Pty> pty(new Pty);
+  ASSERT_TRUE(pty->ok());
+  const PortHandle h = open_even(pty->slave(), 9600);
+  ASSERT_NE(h, INVALID_PORT);
+  pty.reset();  // the far end goes away
+  std::uint8_t byte = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(read_port(h, &byte, 1), -1);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+  // Like a silent read, so that a reader polling under the countdown does
+  // not spin; generous bounds, not a measurement.
   EXPECT_GE(waited, 1000);
   EXPECT_LE(waited, 20000);
   close_port(h);
