@@ -180,7 +180,7 @@ VOID CALLBACK press_ok_when_done(HWND, UINT, UINT_PTR, DWORD) {
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 
-class WorkerTest : public ::testing::Test {
+class ImgloadWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     seen = Observed{};
@@ -201,7 +201,7 @@ class WorkerTest : public ::testing::Test {
   UINT_PTR watcher_ = 0;
 };
 
-TEST_F(WorkerTest, OutputIsCarriedOutInOrderBeforeTheWorkerGoesOn) {
+TEST_F(ImgloadWorkerTest, OutputIsCarriedOutInOrderBeforeTheWorkerGoesOn) {
   ASSERT_EQ(open_progress(3, run_with_output), 1);
   EXPECT_EQ(seen.runs, 1);
   EXPECT_TRUE(seen.problems.empty()) << seen.problems.front();
@@ -212,7 +212,7 @@ TEST_F(WorkerTest, OutputIsCarriedOutInOrderBeforeTheWorkerGoesOn) {
   EXPECT_EQ(seen.stop_at_start, 0);
 }
 
-TEST_F(WorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
+TEST_F(ImgloadWorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
   // The next dialog opens as soon as the previous one is closed, before the
   // worker is surely back to waiting: no start may be lost.
   for (int i = 0; i < 3; ++i) ASSERT_EQ(open_progress(2, run_with_stop), 1);
@@ -222,7 +222,7 @@ TEST_F(WorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
   EXPECT_NE(worker_thread.id, GetCurrentThreadId());
 }
 
-TEST_F(WorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
+TEST_F(ImgloadWorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
   ASSERT_EQ(open_progress(3, run_with_stop), 1);
   EXPECT_TRUE(seen.cancel_enabled);
   EXPECT_EQ(seen.stop_at_start, 0);
@@ -232,12 +232,12 @@ TEST_F(WorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
   EXPECT_EQ(seen.stop_at_start, 0);
 }
 
-TEST_F(WorkerTest, StopButtonIsDisabledForOneFile) {
+TEST_F(ImgloadWorkerTest, StopButtonIsDisabledForOneFile) {
   ASSERT_EQ(open_progress(1, run_with_stop), 1);
   EXPECT_FALSE(seen.cancel_enabled);
 }
 
-TEST_F(WorkerTest, TimerLowersTheCountdownToZeroAndNoFurther) {
+TEST_F(ImgloadWorkerTest, TimerLowersTheCountdownToZeroAndNoFurther) {
   ASSERT_EQ(open_progress(1, run_with_countdown), 1);
   ASSERT_GE(countdown_values.size(), 3u);
   EXPECT_EQ(countdown_values.back(), 0);
@@ -272,7 +272,7 @@ VOID CALLBACK answer_box(HWND, UINT, UINT_PTR, DWORD) {
   EnumThreadWindows(GetCurrentThreadId(), find_box, 0);
 }
 
-TEST(MainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning) {
+TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning) {
   CreateThreadFunction saved = create_thread;
   WorkerThread saved_worker = worker_thread;
   create_thread = failing_create_thread;
