@@ -188,14 +188,16 @@ struct Pty {
 // Puts the line back to settings no downloader uses (1200 bit/s, cooked) and
 // drops whatever the downloader left unread, so every opening is a real
 // change and starts clean. Opening and closing the slave here also arms the
-// hang-up that tells a closed line from an open one.
+// hang-up that tells a closed line from an open one. No software flow control
+// is left switched on: a Windows port keeps the flow-control settings it
+// finds, and XON/XOFF would then swallow bytes of a binary data frame.
 void reset_line(const Pty& pty) {
   const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (slave < 0) return;
   tcflush(slave, TCIOFLUSH);
   termios t{};
   if (tcgetattr(slave, &t) == 0) {
-    t.c_iflag = ICRNL | IXON;
+    t.c_iflag = ICRNL;
     t.c_oflag = OPOST | ONLCR;
     t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
     t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARODD)) | CS8 | CREAD;
