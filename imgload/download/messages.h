@@ -16,12 +16,12 @@ enum DialogTextRow : int {
 
 enum MessageRow : int {
   // 0..10: the status table
-  STATUS_SUCCESS = 0,
-  STATUS_TIMEOUT = 5,
-  STATUS_FILE_OPEN = 7,
-  STATUS_FILE_READ = 8,
-  STATUS_DATA_ERROR = 9,
-  STATUS_PORT_OPEN = 10,
+  ROW_SUCCESS = 0,
+  ROW_TIMEOUT = 5,
+  ROW_FILE_OPEN = 7,
+  ROW_FILE_READ = 8,
+  ROW_DATA_ERROR = 9,
+  ROW_PORT_OPEN = 10,
   MSG_BAD_PATH = 11,
   MSG_BAD_ADDRESS = 12,
   MSG_FILE_OPEN = 13,

@@ -115,7 +115,7 @@ const char* current_mode() { return mode_for_address(sequencer.start_addresses[s
 
 void file_read_failure() {
   close_transfer_file();
-  show_status(STATUS_FILE_READ);
+  show_status(ROW_FILE_READ);
   running = 0;
 }
 
@@ -226,7 +226,7 @@ void step_speed() {
       close_line();
       if (download_clock != nullptr) download_clock->sleep_ms(SPEED_CHANGE_GAP_MS);
       if (!open_line(sequencer.selected_speed)) {
-        show_status(STATUS_PORT_OPEN);
+        show_status(ROW_PORT_OPEN);
         running = 0;
         break;
       }
@@ -270,7 +270,7 @@ void step_blocks() {
     case 0: {
       transfer.file = open_image_file(sequencer.paths[index]);
       if (transfer.file == INVALID_FILE) {
-        show_status(STATUS_FILE_OPEN);
+        show_status(ROW_FILE_OPEN);
         running = 0;
         break;
       }
@@ -388,7 +388,7 @@ void step_next() {
     ++sequencer.file_index;
   }
   if (!open_line(PORT_BASE_SPEED)) {
-    show_status(STATUS_PORT_OPEN);
+    show_status(ROW_PORT_OPEN);
     running = 0;
   }
 }
@@ -398,7 +398,7 @@ void step_end() {
     send_run_request();  // its reply is not read: the port closes right after
     sent(LENGTH_AA);
   }
-  show_status(STATUS_SUCCESS);
+  show_status(ROW_SUCCESS);
   running = 0;
 }
 
@@ -488,12 +488,12 @@ void run_download() {
   running = 1;
   const int count = download_job.entry_count;
   if (count < 1 || count > MAX_ENTRIES || !measure_files(count)) {
-    show_status(STATUS_FILE_OPEN);
+    show_status(ROW_FILE_OPEN);
     running = 0;
     return;
   }
   if (!choose_port() || !open_line(PORT_BASE_SPEED)) {
-    show_status(STATUS_PORT_OPEN);
+    show_status(ROW_PORT_OPEN);
     running = 0;
   }
   sequencer.retries_left = RETRY_BUDGET;

@@ -17,16 +17,16 @@ constexpr unsigned PROGRESS_MAXIMUM_LIMIT = 0xFFFF;  // the bar's range is 16-bi
 // Status row for a failure code, or -1 when the code has none.
 int row_for_code(int code) {
   switch (code) {
-    case -10: return STATUS_PORT_OPEN;
-    case -8: return STATUS_FILE_READ;
-    case -7: return STATUS_FILE_OPEN;
-    case -5: return STATUS_TIMEOUT;
+    case -10: return ROW_PORT_OPEN;
+    case -8: return ROW_FILE_READ;
+    case -7: return ROW_FILE_OPEN;
+    case -5: return ROW_TIMEOUT;
     case -9:
     case -6:
     case -4:
     case -3:
     case -2:
-    case -1: return STATUS_DATA_ERROR;
+    case -1: return ROW_DATA_ERROR;
     default: return -1;
   }
 }

@@ -126,7 +126,7 @@ Judgement judge_model_reply(int status, const std::uint32_t* start_addresses, in
   if (status != REPLY_OK) return JUDGE_FAILED;
   std::uint8_t model = 0;
   if (!parse_hex_byte(reinterpret_cast<const char*>(frames.reply + MODEL_BYTE_OFFSET), &model)) {
-    show_status(STATUS_DATA_ERROR);
+    show_status(ROW_DATA_ERROR);
     running = 0;
     return JUDGE_STOPPED;
   }

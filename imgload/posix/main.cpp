@@ -240,7 +240,7 @@ void signal_thread(sigset_t set, int entry_count) {
 
 // The exit status of the text the run ended with.
 int status_of(const std::string& text) {
-  for (int row = 0; row <= STATUS_PORT_OPEN; ++row) {
+  for (int row = 0; row <= ROW_PORT_OPEN; ++row) {
     if (text == message_text(row)) return row;
   }
   const char* refusal = message_text(MSG_NO_EXTERNAL_FLASH);
@@ -302,7 +302,7 @@ int run(int argc, char** argv) {
   const int status = status_of(terminal.last_status());
   terminal.json_event("\"event\":\"end\",\"text\":" + json_string(terminal.last_status()) +
                       ",\"exit_status\":" + std::to_string(status));
-  return status == STATUS_SUCCESS ? EXIT_SUCCESS_RUN : status;
+  return status == ROW_SUCCESS ? EXIT_SUCCESS_RUN : status;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The downloader's main dialog (template 129): the count of files, the rows
 // of path and start address, browsing, the settings button, the checks of
 // every active row and the start of a download.
-// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
 #include "imgload/download/messages.h"
 
 #include <windows.h>

@@ -1,7 +1,6 @@
 // The progress dialog (template 130), the worker thread that runs one
 // download per opening of it, and the Win32 clock and progress view through
 // which the worker reaches the dialog.
-// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
 #include "imgload/download/messages.h"
 
 #include <windows.h>

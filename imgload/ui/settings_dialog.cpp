@@ -1,6 +1,5 @@
 // The communication settings dialog (template 131): COM port and line speed
 // of the next download, stored in the job and shown in the main dialog.
-// Before <windows.h>: its STATUS_TIMEOUT macro would clash with the row names.
 #include "imgload/download/messages.h"
 
 #include <windows.h>

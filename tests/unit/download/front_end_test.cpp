@@ -118,7 +118,7 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   view.set_text(CONTROL_FILE_LABEL, "No.1");
   view.progress_reset(5);
   for (int i = 0; i < 5; ++i) view.progress_step();
-  view.set_text(CONTROL_STATUS, message_text(STATUS_TIMEOUT));
+  view.set_text(CONTROL_STATUS, message_text(ROW_TIMEOUT));
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\"}"),
@@ -145,8 +145,8 @@ TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
   std::FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
   TerminalView view(ViewStyle::LINES, f);
-  view.set_text(CONTROL_STATUS, message_text(STATUS_SUCCESS));
-  view.set_text(CONTROL_STATUS, message_text(STATUS_PORT_OPEN));
+  view.set_text(CONTROL_STATUS, message_text(ROW_SUCCESS));
+  view.set_text(CONTROL_STATUS, message_text(ROW_PORT_OPEN));
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_EQ(out,
