@@ -9,7 +9,9 @@ namespace {
 constexpr int COMPLETE_WORDS = 4;  // words of a complete command line
 constexpr char SEPARATOR = ' ';    // only the space separates; tabs belong to the value
 
-int slot_of_letter(char letter) {
+}  // namespace
+
+int option_slot(char letter) {
   switch (letter) {
     case 'S': return SLOT_SOURCE;
     case 'D': return SLOT_DEST;
@@ -18,8 +20,6 @@ int slot_of_letter(char letter) {
     default: return -1;
   }
 }
-
-}  // namespace
 
 int parse_command_line(const char* command_line, CommandLineSlots* slots) {
   std::memset(slots, 0, sizeof *slots);
@@ -50,7 +50,7 @@ int parse_command_line(const char* command_line, CommandLineSlots* slots) {
       if (words == COMPLETE_WORDS - 1) words = COMPLETE_WORDS;
     } else {
       if (c != '-') return 0;
-      int index = i + 1 < length ? slot_of_letter(copy[i + 1]) : -1;
+      int index = i + 1 < length ? option_slot(copy[i + 1]) : -1;
       if (index < 0 || seen[index]) return 0;
       seen[index] = true;
       slot = slots->value[index];

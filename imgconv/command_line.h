@@ -12,6 +12,9 @@ struct CommandLineSlots {
   char value[4][COMMAND_LINE_SIZE];
 };
 
+// The slot of an option letter ('S', 'D', 'V', 'C', upper case only), or -1.
+int option_slot(char letter);
+
 // Fills the slots from a command line (without the program name) and returns
 // 0 to 4. A command line or value longer than 519 bytes is cut.
 int parse_command_line(const char* command_line, CommandLineSlots* slots);

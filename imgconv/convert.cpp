@@ -52,6 +52,18 @@ struct Run {
     }
     return code;
   }
+
+  // Closes the finished output; a write that only fails when the stream is
+  // flushed is still a write failure.
+  ConvertResult finish() {
+    std::FILE* file = output;
+    output = nullptr;
+    if (std::fclose(file) != 0) {
+      if (convert_flags.output_was_new) file_services->delete_file(output_path);
+      return CONVERT_ERR_DEST_WRITE;
+    }
+    return CONVERT_OK;
+  }
 };
 
 // The existence check and the overwrite question; false when the user declined.
@@ -237,14 +249,7 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
       std::fwrite(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
     return run.fail(CONVERT_ERR_DEST_WRITE);
   }
-  // A write that only fails when the stream is flushed is still a write failure.
-  std::FILE* output = run.output;
-  run.output = nullptr;
-  if (std::fclose(output) != 0) {
-    if (convert_flags.output_was_new) file_services->delete_file(output_path);
-    return CONVERT_ERR_DEST_WRITE;
-  }
-  return CONVERT_OK;
+  return run.finish();
 }
 
 ConvertResult write_header_only(const char* dest_name, const char* version_text,
@@ -280,13 +285,7 @@ ConvertResult write_header_only(const char* dest_name, const char* version_text,
       std::fwrite(header, IMAGE_HEADER_SIZE, 1, run.output) != 1) {
     return run.fail(CONVERT_ERR_DEST_WRITE);
   }
-  std::FILE* output = run.output;
-  run.output = nullptr;
-  if (std::fclose(output) != 0) {
-    if (convert_flags.output_was_new) file_services->delete_file(output_path);
-    return CONVERT_ERR_DEST_WRITE;
-  }
-  return CONVERT_OK;
+  return run.finish();
 }
 
 }  // namespace imgconv

@@ -8,16 +8,6 @@
 namespace imgconv {
 namespace {
 
-int slot_of_letter(char letter) {
-  switch (letter) {
-    case 'S': return SLOT_SOURCE;
-    case 'D': return SLOT_DEST;
-    case 'V': return SLOT_VERSION;
-    case 'C': return SLOT_COMMENT;
-    default: return -1;
-  }
-}
-
 bool refuse(Options* options, const std::string& why) {
   options->problem = why;
   return false;
@@ -44,7 +34,7 @@ bool read_options(int argc, const char* const* argv, Options* options) {
       info = true;
       options->info_path = argv[++i];
     } else if (arg[0] == '-' && arg[1] != '\0' && arg[1] != '-') {
-      int slot = slot_of_letter(arg[1]);
+      int slot = option_slot(arg[1]);
       if (slot < 0) return refuse(options, std::string("unknown option ") + arg);
       if (options->given[slot]) return refuse(options, std::string("option -") + arg[1] + " given twice");
       options->given[slot] = true;
