@@ -32,16 +32,16 @@ const char* const REQUESTS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG
 
 }  // namespace
 
-bool parse_fault(const std::string& spec, Fault* out, std::string* error) {
+bool parse_fault(const std::string& given, Fault* out, std::string* error) {
   Fault f{};
-  f.spec = spec;
-  const std::size_t at = spec.find('@');
+  f.given = given;
+  const std::size_t at = given.find('@');
   if (at == std::string::npos) {
     *error = "expected KIND@REQUEST";
     return false;
   }
-  const std::string kind = spec.substr(0, at);
-  std::string rest = spec.substr(at + 1);
+  const std::string kind = given.substr(0, at);
+  std::string rest = given.substr(at + 1);
   std::string arg;
   if (const std::size_t comma = rest.find(','); comma != std::string::npos) {
     arg = rest.substr(comma + 1);

@@ -26,11 +26,11 @@ struct Fault {
   int last;
   int number;           // ARG as a number (split, slow, long)
   std::string text;     // ARG as text (model)
-  std::string spec;     // as given, for the report
+  std::string given;    // the fault as typed, for the report
 };
 
-// Parses one specification; on failure returns false with a reason.
-bool parse_fault(const std::string& spec, Fault* out, std::string* error);
+// Parses one fault as given; on failure returns false with a reason.
+bool parse_fault(const std::string& given, Fault* out, std::string* error);
 
 // The fault for occurrence n of a request, or null.
 const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n);

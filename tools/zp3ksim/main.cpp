@@ -88,7 +88,7 @@ const char USAGE[] =
     "  --save-dir DIR     save each received image as DIR/image-N.bin, N = 1, 2, ...\n"
     "  --model XX         the two characters of the \"AD\" model information,\n"
     "                     sent as given (default 30: external flash fitted)\n"
-    "  --fault SPEC       inject a fault; may be repeated. SPEC is\n"
+    "  --fault FAULT      inject a fault; may be repeated. FAULT is\n"
     "                     KIND@REQUEST[#N|#N-M|#*][,ARG] (no #: every occurrence)\n"
     "                     REQUEST: AD AA AB EF FG FD FDEND AG RUN (AA = mode\n"
     "                     request, FD = data request, FDEND = end request,\n"

@@ -364,7 +364,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   const Fault* fault = find_fault(options_.faults, key, occurrence);
   if (fault != nullptr) {
     ++faults_injected_;
-    note("fault " + fault->spec + " on \"" + command + "\" #" + std::to_string(occurrence));
+    note("fault " + fault->given + " on \"" + command + "\" #" + std::to_string(occurrence));
   }
   Outcome outcome = Outcome::ACCEPT;
   std::string reported_mode;

@@ -227,9 +227,9 @@ TEST(FaultSpecTest, ParsesKindsRequestsOccurrencesAndArguments) {
 TEST(FaultSpecTest, RefusesMalformedSpecifications) {
   Fault f;
   std::string error;
-  for (const char* spec : {"nak", "nak@XX", "boom@AD", "nak@AD#0", "nak@AD#3-2", "nak@AD#x",
+  for (const char* given : {"nak", "nak@XX", "boom@AD", "nak@AD#0", "nak@AD#3-2", "nak@AD#x",
                            "other@AD", "model@AD,123", "nak@AD,5", "split@FG,abc"}) {
-    EXPECT_FALSE(parse_fault(spec, &f, &error)) << spec;
+    EXPECT_FALSE(parse_fault(given, &f, &error)) << given;
   }
 }
 
