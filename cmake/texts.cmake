@@ -26,3 +26,22 @@ function(zp3k_text_dir out_var)
   set(${out_var} ${dir} PARENT_SCOPE)
   set(ZP3K_TEXT_TARGET cp932_${tag} PARENT_SCOPE)
 endfunction()
+
+# zp3k_compile_rc(OUT_VAR NAME): compiles resources/NAME.rc (UTF-8, with its
+# ids in resources/NAME_ids.h) into an object file; windres reads a cp932
+# copy so the Japanese template texts reach the resource in the programs'
+# code page. OUT_VAR receives the object file to add to an executable.
+function(zp3k_compile_rc out_var name)
+  set(rc_utf8 ${PROJECT_SOURCE_DIR}/resources/${name}.rc)
+  set(rc_cp932 ${CMAKE_CURRENT_BINARY_DIR}/${name}_cp932.rc)
+  set(rc_object ${CMAKE_CURRENT_BINARY_DIR}/${name}_rc.o)
+  add_custom_command(
+    OUTPUT ${rc_object}
+    COMMAND iconv -f UTF-8 -t CP932 ${rc_utf8} -o ${rc_cp932}
+    COMMAND ${CMAKE_RC_COMPILER} -c 932 -I ${PROJECT_SOURCE_DIR}/resources
+            -i ${rc_cp932} -O coff -o ${rc_object}
+    DEPENDS ${rc_utf8} ${PROJECT_SOURCE_DIR}/resources/${name}_ids.h
+    COMMENT "Compiling the dialog templates of ${name} (cp932)")
+  set_source_files_properties(${rc_object} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+  set(${out_var} ${rc_object} PARENT_SCOPE)
+endfunction()
