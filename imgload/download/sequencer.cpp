@@ -106,6 +106,30 @@ void retry_or_fail(int status, int* step) {
   }
 }
 
+// The plain reply to a request that may be sent again: true once accepted;
+// a failure takes the step back to the sending step or ends the run.
+bool retried_reply_accepted(int* step) {
+  const int status = plain_reply();
+  if (status == REPLY_WAIT) return false;
+  if (status != REPLY_OK) {
+    retry_or_fail(status, step);
+    return false;
+  }
+  return true;
+}
+
+// The plain reply to a request that is not sent again: true once accepted;
+// a failure ends the run at once.
+bool single_reply_accepted() {
+  const int status = plain_reply();
+  if (status == REPLY_WAIT) return false;
+  if (status != REPLY_OK) {
+    show_error_for_code(status);
+    return false;
+  }
+  return true;
+}
+
 void enter_phase(Phase phase) {
   sequencer.phase = phase;
   sequencer.retries_left = RETRY_BUDGET;
@@ -153,18 +177,12 @@ void step_mode() {
       sent(LENGTH_AA);
       step = 1;
       break;
-    case 1: {
-      const int status = plain_reply();
-      if (status == REPLY_WAIT) break;
-      if (status != REPLY_OK) {
-        retry_or_fail(status, &step);
-        break;
-      }
+    case 1:
+      if (!retried_reply_accepted(&step)) break;
       step = 2;
       reply_countdown.set(PAUSE_AFTER_MODE);
       sequencer.retries_left = RETRY_BUDGET;
       break;
-    }
     case 2:
       if (!pause_over()) break;
       step = 3;
@@ -212,16 +230,11 @@ void step_speed() {
       sent(LENGTH_EF);
       step = 1;
       break;
-    case 1: {
-      const int status = plain_reply();
-      if (status == REPLY_WAIT) break;
-      if (status != REPLY_OK) {
-        retry_or_fail(status, &step);  // the budget of the phase, not refilled
-        break;
-      }
+    case 1:
+      // A failure spends the budget of the phase; sending "EF" again does not refill it.
+      if (!retried_reply_accepted(&step)) break;
       step = 2;
       break;
-    }
     case 2:
       close_line();
       if (download_clock != nullptr) download_clock->sleep_ms(SPEED_CHANGE_GAP_MS);
@@ -253,12 +266,7 @@ void step_announce() {
     step = 1;
     return;
   }
-  const int status = plain_reply();
-  if (status == REPLY_WAIT) return;
-  if (status != REPLY_OK) {
-    show_error_for_code(status);
-    return;
-  }
+  if (!single_reply_accepted()) return;
   enter_phase(PHASE_BLOCKS);
   step = 0;
 }
@@ -315,33 +323,23 @@ void step_blocks() {
       step = 2;
       break;
     }
-    case 2: {
-      const int status = plain_reply();
-      if (status == REPLY_WAIT) break;
-      if (status != REPLY_OK) {
-        close_transfer_file();
-        show_error_for_code(status);
-        break;
+    case 2:
+      if (single_reply_accepted()) {
+        step = 1;
+      } else if (running == 0) {
+        close_transfer_file();  // the failed reply ended the run
       }
-      step = 1;
       break;
-    }
     case 3:
       send_end_request(transfer.check_value);
       sent(LENGTH_FD_END);
       step = 4;
       break;
-    default: {
-      const int status = plain_reply();
-      if (status == REPLY_WAIT) break;
-      if (status != REPLY_OK) {
-        show_error_for_code(status);
-        break;
-      }
+    default:
+      if (!single_reply_accepted()) break;
       enter_phase(PHASE_FINISH);
       step = 0;
       break;
-    }
   }
 }
 
@@ -353,18 +351,12 @@ void step_finish() {
       sent(LENGTH_AG);
       step = 1;
       break;
-    case 1: {
-      const int status = plain_reply();
-      if (status == REPLY_WAIT) break;
-      if (status != REPLY_OK) {
-        retry_or_fail(status, &step);
-        break;
-      }
+    case 1:
+      if (!retried_reply_accepted(&step)) break;
       step = 2;
       reply_countdown.set(PAUSE_AFTER_FINISH);
       sequencer.retries_left = RETRY_BUDGET;
       break;
-    }
     default:
       if (!pause_over()) break;
       enter_phase(PHASE_CLOSE);
