@@ -148,7 +148,8 @@ bool build_output_path(const char* source_path, const char* dest_name, char* out
 
   if (out_size <= 0) return false;
   std::size_t capacity = static_cast<std::size_t>(out_size);
-  if (source_path == nullptr || std::strchr(source_path, ':') == nullptr) {
+  if (source_path == nullptr || !file_services->drive_letters ||
+      std::strchr(source_path, ':') == nullptr) {
     return file_services->full_path(name, out, capacity);
   }
   // A drive letter: the output goes beside the source, in its folder up to

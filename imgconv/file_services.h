@@ -20,6 +20,10 @@ struct FileServices {
   std::FILE* (*open_source)(const char* path);
   // The output, created or truncated, for writing and reading back ("w+b").
   std::FILE* (*open_output)(const char* path);
+  // True where ':' marks a drive letter (Windows): a source path holding one
+  // puts the output beside the source. Elsewhere ':' is an ordinary
+  // character and the output always goes into the current directory.
+  bool drive_letters;
 };
 
 // The platform's implementation (posix/ or win32/).

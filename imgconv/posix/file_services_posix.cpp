@@ -131,6 +131,6 @@ std::FILE* posix_open_output(const char* path) { return std::fopen(path, "w+b");
 
 const FileServices platform_file_services = {posix_full_path, posix_file_exists,
                                              posix_delete_file, posix_open_source,
-                                             posix_open_output};
+                                             posix_open_output, false};
 
 }  // namespace imgconv

@@ -36,6 +36,10 @@ separate_values_and_spaces)
   expect_exit 0 "$imgconv" -S a.hex -D out -V 1.23_A -C 'two words'
   [ "$(hex_at out.bin 24 2)" = a123 ] || fail "version"
   [ "$(hex_at out.bin 32 10)" = "74776f20776f72647300" ] || fail "comment with a space"
+  # ':' is no drive letter here: the output goes into the current folder.
+  mkdir -p 'dir:with:colons' && cp a.hex 'dir:with:colons/x.hex'
+  expect_exit 0 "$imgconv" -S 'dir:with:colons/x.hex' -D img -V 1.00
+  [ -f img.bin ] && [ ! -e dir:img.bin ] && [ ! -e 'dir:with:img.bin' ] || fail "output beside the source"
   ;;
 comment_line_break)
   expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'ab\ncd'

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imgconv/convert.h"
+#include "imgconv/file_services.h"
 #include "imgconv/image_format.h"
 #include "test_files.h"
 
@@ -367,6 +368,18 @@ TEST_F(ConvertTest, HeaderOnlyFailures) {
 
 TEST_F(ConvertTest, OutputPathRule) {
   char out[PATH_BUFFER_SIZE];
+  char expected[PATH_BUFFER_SIZE];
+  ASSERT_TRUE(build_output_path(nullptr, "out", expected, sizeof expected));
+  EXPECT_EQ((dir.path() / "out.bin").string(), expected);
+  // On POSIX ':' is an ordinary character: always the current directory.
+  for (const char* source : {"C:\\work\\a.hex", "C:a.hex", "dir:with:colons/x.hex"}) {
+    ASSERT_TRUE(build_output_path(source, "out", out, sizeof out));
+    EXPECT_STREQ(out, expected) << source;
+  }
+  // The Windows rule: a drive letter puts the output beside the source.
+  FileServices windows = platform_file_services;
+  windows.drive_letters = true;
+  file_services = &windows;
   ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, "C:\\work\\out.bin");
   ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out.bin", out, sizeof out));
@@ -375,9 +388,6 @@ TEST_F(ConvertTest, OutputPathRule) {
   ASSERT_TRUE(build_output_path("C:a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, "C:out.bin");
   // Without ':' the output goes into the current directory.
-  char expected[PATH_BUFFER_SIZE];
-  ASSERT_TRUE(build_output_path(nullptr, "out", expected, sizeof expected));
-  EXPECT_EQ((dir.path() / "out.bin").string(), expected);
   ASSERT_TRUE(build_output_path("sub.dir/a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, expected);
   ASSERT_TRUE(build_output_path("\\\\server\\share\\a.hex", "out", out, sizeof out));
@@ -388,4 +398,5 @@ TEST_F(ConvertTest, OutputPathRule) {
   EXPECT_FALSE(build_output_path("C:\\a.hex", std::string(516, 'n').c_str(), out, sizeof out));
   EXPECT_TRUE(build_output_path("C:\\a.hex", std::string(512, 'n').c_str(), out, sizeof out));
   EXPECT_EQ(std::strlen(out), 519u);
+  file_services = &platform_file_services;
 }
