@@ -29,7 +29,7 @@ int hex_value(char c) {
   return -1;
 }
 
-enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_SILENT };
+enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
 
 // Reads bytes one at a time into the reply buffer until CR, under the
 // countdown; shared by both readers, each passing its own state.
@@ -37,19 +37,38 @@ FrameProgress read_frame(ReaderState& state) {
   if (!state.reading) {
     state.count = 0;
     state.reading = 1;
+    state.late = 0;
   }
   for (;;) {
     std::uint8_t byte = 0;
-    if (read_port(serial_port.handle, &byte, 1) != 1) {
-      // Silence (or a read error): the countdown decides whether to wait on.
+    const int got = read_port(serial_port.handle, &byte, 1);
+    if (got < 0) {
+      // The line has failed (hung up, device gone): no reply will come, so
+      // the reply ends now instead of after the rest of its countdown.
+      state.reading = 0;
+      return FRAME_TIMED_OUT;
+    }
+    if (got == 0) {
+      // Silence: the countdown decides whether to wait on.
       if (!reply_countdown.expired()) return FRAME_PENDING;
       state.reading = 0;
-      return FRAME_SILENT;
+      return FRAME_TIMED_OUT;
     }
     if (state.count < FRAME_BUFFER_SIZE) frames.reply[state.count++] = byte;
     if (byte == CR) {
       state.reading = 0;
+      if (state.late) reply_countdown.set(0);  // the grace is over with the reply
       return FRAME_COMPLETE;
+    }
+    // Bytes that keep coming must not hold the reader for ever: once the
+    // countdown has run out, the reply gets the grace to reach its CR.
+    if (reply_countdown.expired()) {
+      if (state.late) {
+        state.reading = 0;
+        return FRAME_TIMED_OUT;
+      }
+      state.late = 1;
+      reply_countdown.set(LATE_REPLY_GRACE);
     }
   }
 }
@@ -85,7 +104,7 @@ int send_frame(const char command[2], const std::uint8_t* fields, int field_coun
 int read_reply() {
   switch (read_frame(frames.plain)) {
     case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_SILENT: return REPLY_TIMEOUT;
+    case FRAME_TIMED_OUT: return REPLY_TIMEOUT;
     case FRAME_COMPLETE: break;
   }
   return frames.reply[0] == ACK ? REPLY_OK : REPLY_NAK;
@@ -94,7 +113,7 @@ int read_reply() {
 int read_data_reply() {
   switch (read_frame(frames.data)) {
     case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_SILENT: return REPLY_TIMEOUT;
+    case FRAME_TIMED_OUT: return REPLY_TIMEOUT;
     case FRAME_COMPLETE: break;
   }
   return check_reply_bcc(frames.reply, frames.data.count);

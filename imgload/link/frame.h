@@ -23,7 +23,14 @@ enum ReplyStatus : int {
 struct ReaderState {
   int reading;  // 0 idle, 1 reading
   int count;    // bytes stored, 0..FRAME_BUFFER_SIZE
+  int late;     // 1 once the countdown ran out while the reply was arriving
 };
+
+// How long a reply that is still arriving when its countdown runs out may
+// take to reach its CR: as long as one silent read would have been waited
+// for. Bytes that go on past it without a CR (noise, a wrong line speed)
+// end the reply as a timeout.
+constexpr int LATE_REPLY_GRACE = 3;  // seconds of the reply countdown
 
 // Frame buffers and reader states: one for the whole program.
 struct FrameState {

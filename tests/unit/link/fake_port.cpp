@@ -37,11 +37,11 @@ void FakePort::reset() {
   empty_reads_ = 0;
 }
 
-void FakePort::queue_bytes(const Bytes& bytes) {
-  if (!bytes.empty()) script_.push_back({Kind::BYTES, bytes, 0});
+void FakePort::queue_bytes(const Bytes& bytes, std::uint64_t ms_per_byte) {
+  if (!bytes.empty()) script_.push_back({Kind::BYTES, bytes, 0, ms_per_byte});
 }
-void FakePort::queue_empty_read() { script_.push_back({Kind::EMPTY, {}, 0}); }
-void FakePort::queue_read_error() { script_.push_back({Kind::ERROR, {}, 0}); }
+void FakePort::queue_empty_read() { script_.push_back({Kind::EMPTY, {}, 0, 0}); }
+void FakePort::queue_read_error() { script_.push_back({Kind::ERROR, {}, 0, 0}); }
 void FakePort::queue_write_result(int result) { write_results_.push_back(result); }
 
 std::size_t FakePort::pending_bytes() const {
@@ -110,6 +110,7 @@ int FakePort::do_read(PortHandle handle, std::uint8_t* buffer, int count) {
   const std::size_t n = std::min(static_cast<std::size_t>(count), e.bytes.size() - e.taken);
   std::memcpy(buffer, e.bytes.data() + e.taken, n);
   e.taken += n;
+  if (clock_ != nullptr && e.ms_per_byte != 0) clock_->advance(n * e.ms_per_byte);
   if (e.taken == e.bytes.size()) script_.pop_front();
   return static_cast<int>(n);
 }

@@ -5,7 +5,9 @@
 // open_port, close_port, write_port and read_port act on FakePort::get():
 //
 //  - reads follow a script of events: queue_bytes() makes bytes available
-//    (each read_port takes up to its count of them), queue_empty_read() one
+//    (each read_port takes up to its count of them; with ms_per_byte each
+//    byte taken moves the clock on, as a byte on the line would take),
+//    queue_empty_read() one
 //    read that returns 0 and queue_read_error() one that returns -1. When the
 //    script is empty, every read is empty: a silent line.
 //  - every empty or failed read advances the attached VirtualClock by
@@ -72,8 +74,10 @@ class FakePort {
   void attach_clock(VirtualClock* clock) { clock_ = clock; }
 
   // Read script.
-  void queue_bytes(const Bytes& bytes);
-  void queue_bytes(const std::string& text) { queue_bytes(to_bytes(text)); }
+  void queue_bytes(const Bytes& bytes, std::uint64_t ms_per_byte = 0);
+  void queue_bytes(const std::string& text, std::uint64_t ms_per_byte = 0) {
+    queue_bytes(to_bytes(text), ms_per_byte);
+  }
   void queue_empty_read();
   void queue_read_error();
   // Bytes still waiting to be read.
@@ -109,6 +113,7 @@ class FakePort {
     Kind kind;
     Bytes bytes;
     std::size_t taken;
+    std::uint64_t ms_per_byte;
   };
   int silent_read(int result);
 

@@ -99,6 +99,7 @@ TEST_F(ReaderTest, ReplyStillArrivingAfterTheCountdownRanOutIsReadToItsCr) {
     ASSERT_TRUE(reply_countdown.expired());
     port().queue_bytes(reply.substr(5));
     EXPECT_EQ(read(), REPLY_OK);
+    EXPECT_TRUE(reply_countdown.expired()) << "the grace ends with the reply";
   }
 }
 
@@ -127,12 +128,18 @@ TEST_F(ReaderTest, CountdownAlreadyAtZeroStillWaitsForOneRead) {
   EXPECT_EQ(port().empty_reads(), 1);
 }
 
-TEST_F(ReaderTest, ReadErrorsCountAsEmptyReads) {
-  reply_countdown.set(5);
-  port().queue_read_error();
-  EXPECT_EQ(read_reply(), REPLY_WAIT);
-  port().queue_read_error();
-  EXPECT_EQ(read_reply(), REPLY_TIMEOUT);
+TEST_F(ReaderTest, ReadErrorEndsTheReplyAtOnce) {
+  // A failed line (hung up, device gone) does not wait out the countdown.
+  for (int reader = 0; reader < 2; ++reader) {
+    auto read = reader == 0 ? read_reply : read_data_reply;
+    ReaderState& state = reader == 0 ? frames.plain : frames.data;
+    reply_countdown.set(30);
+    port().queue_bytes("\x06" "00");
+    port().queue_read_error();
+    EXPECT_EQ(read(), REPLY_TIMEOUT) << reader;
+    EXPECT_EQ(state.reading, 0);
+    EXPECT_EQ(port().read_calls(), 4 * reader + 4);
+  }
   // A handle that is not the open port reads nothing either.
   reply_countdown.set(0);
   const PortHandle open = serial_port.handle;
@@ -140,6 +147,41 @@ TEST_F(ReaderTest, ReadErrorsCountAsEmptyReads) {
   port().queue_bytes(with_bcc("\x06" "00FFAG"));
   EXPECT_EQ(read_data_reply(), REPLY_TIMEOUT);
   serial_port.handle = open;
+}
+
+// Bytes that never end a reply (noise, a controller at another speed): the
+// reply is a timeout once its countdown and the grace after it have run
+// out, whether the bytes stream or trickle, and the next reply starts clean.
+TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
+  struct Row { const char* name; std::uint64_t ms_per_byte; int countdown; int stored; };
+  for (const Row& row : {Row{"stream at 9600 bit/s", 1, 1, FRAME_BUFFER_SIZE},
+                         Row{"trickle", 2900, 1, 2},
+                         Row{"stream, long countdown", 1, 30, FRAME_BUFFER_SIZE}}) {
+    for (int reader = 0; reader < 2; ++reader) {
+      SCOPED_TRACE(std::string(row.name) + (reader == 0 ? " read_reply" : " read_data_reply"));
+      auto read = reader == 0 ? read_reply : read_data_reply;
+      ReaderState& state = reader == 0 ? frames.plain : frames.data;
+      const std::uint64_t start = clock.now_ms();
+      reply_countdown.set(row.countdown);
+      port().queue_bytes("\x06" + std::string(100000, 'A'), row.ms_per_byte);
+      EXPECT_EQ(read(), REPLY_TIMEOUT);
+      const std::uint64_t took = clock.now_ms() - start;
+      EXPECT_GE(took, static_cast<std::uint64_t>(row.countdown - 1 + LATE_REPLY_GRACE - 1) * 1000);
+      EXPECT_LE(took, static_cast<std::uint64_t>(row.countdown + LATE_REPLY_GRACE) * 1000 +
+                          row.ms_per_byte);
+      EXPECT_EQ(state.reading, 0);
+      EXPECT_EQ(state.count, row.stored);
+      EXPECT_GT(port().pending_bytes(), 0u) << "the reader gave up while bytes still came";
+      port().reset();
+      port().attach_clock(&clock);
+      serial_port.handle = open_port("COM1", 9600, 8, 2, 0);
+      reply_countdown.set(1);
+      const std::string reply = with_bcc("\x06" "00FFAB06");
+      port().queue_bytes(reply);
+      EXPECT_EQ(read(), REPLY_OK);
+      EXPECT_EQ(stored(state.count), reply);
+    }
+  }
 }
 
 TEST_F(ReaderTest, AfterATimeoutTheNextReplyStartsAtOffsetZero) {
