@@ -207,10 +207,10 @@ void step_mode() {
           step = 0;
           break;
         case JUDGE_OTHER_MODE:
-          // Another mode costs no attempt, but the asking is bounded, and a
-          // stop request ends it rather than waiting on a controller that
-          // does not switch.
-          if (++other_mode_answers >= MODE_QUERY_LIMIT || stop_requested.load() != 0) {
+          // Another mode costs no attempt, but the asking is bounded. A stop
+          // request is no reason to leave: the controller is switching, and
+          // the file is finished before the run ends.
+          if (++other_mode_answers >= MODE_QUERY_LIMIT) {
             show_error_for_code(REPLY_TIMEOUT);
           } else {
             step = 3;

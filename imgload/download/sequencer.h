@@ -64,7 +64,6 @@ extern LinkTrace* link_trace;
 // run gives up with the timeout text: about a minute of prompt answers at
 // 9600 bit/s (each exchange is some 23 ms on the wire), longer with a slower
 // controller, so a controller that takes its time to switch is waited for.
-// A stop request ends that loop at once, the same way.
 constexpr int MODE_QUERY_LIMIT = 2500;
 
 // Runs download_job to its end; the outcome is the last status text shown.

@@ -427,17 +427,31 @@ TEST_F(SequencerTest, ModeQueriesAreBoundedAndEndWithTheTimeoutText) {
   EXPECT_EQ(ctl.count("EF"), 0);
 }
 
-TEST_F(SequencerTest, StopRequestEndsTheModeQueries) {
-  add_entry(make_file("a.bin", 4));
-  add_entry(make_file("b.bin", 4));
-  ctl.answer_always("AB", Answer::OTHER_MODE);
-  ctl.on_request = [](const std::string& request, int occurrence) {
-    if (request == "AB" && occurrence == 5) stop_requested = 1;
-  };
-  run();
-  EXPECT_EQ(ctl.last_status(), TIMEOUT);
-  EXPECT_EQ(ctl.count("AB"), 5);
-  EXPECT_EQ(ctl.count("EF"), 0);
+// The controller still switching (other modes) when the stop is pressed:
+// the file is finished, then the run ends normally, in the first file of two
+// and in the last.
+TEST_F(SequencerTest, StopDuringTheModeQueriesFinishesTheFile) {
+  struct Row { int first_other, last_other, stop_at, files_sent; };
+  for (const Row& row : {Row{1, 7, 3, 1}, Row{2, 8, 4, 2}}) {
+    SCOPED_TRACE(row.files_sent);
+    TearDown();
+    job_entries_ = 0;
+    SetUp();
+    add_entry(make_file("a.bin", 4, 1));
+    add_entry(make_file("b.bin", 4, 2));
+    for (int n = row.first_other; n <= row.last_other; ++n) ctl.answer("AB", n, Answer::OTHER_MODE);
+    const int stop_at = row.stop_at;
+    ctl.on_request = [stop_at](const std::string& request, int occurrence) {
+      if (request == "AB" && occurrence == stop_at) stop_requested = 1;
+    };
+    run();
+    EXPECT_EQ(ctl.last_status(), SUCCESS);
+    EXPECT_EQ(ctl.count("AB"), row.last_other + 1);
+    EXPECT_EQ(ctl.count("FDEND"), row.files_sent);
+    EXPECT_EQ(ctl.count("AG"), row.files_sent);
+    EXPECT_EQ(ctl.count("RUN"), 1);
+    EXPECT_EQ(ctl.files.size(), static_cast<std::size_t>(row.files_sent));
+  }
 }
 
 TEST_F(SequencerTest, SpeedRequestNeverAcknowledgedTimesOutAfterThreeAttempts) {
