@@ -1,5 +1,6 @@
 // The serial port on Windows: a COM port through the Win32 communications
-// functions, opened exclusively, with fixed time-outs and DTR while open.
+// functions, opened exclusively, with fixed time-outs and DTR while open;
+// closing and failing reads are bounded in time whatever the line does.
 #include <windows.h>
 
 #include "imgload/link/serial_port.h"
@@ -10,6 +11,8 @@ namespace {
 
 constexpr DWORD PORT_ACCESS = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD NO_SHARING = 0;
+constexpr DWORD DRAIN_POLL_MS = 10;  // ms between looks at the output queue
+constexpr int PORT_NAME_UNITS = 64;  // UTF-16 units of a port name, NUL included
 
 HANDLE to_win32(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -25,12 +28,33 @@ void set_timeouts(HANDLE port) {
   (void)SetCommTimeouts(port, &timeouts);
 }
 
+// Waits, bounded like a write, until the driver has sent what it holds.
+// FlushFileBuffers has no bound: on a stalled line (flow control left on by
+// another program, an adapter that stopped draining) it would never return.
+// What has not left by then is dropped so that the close does not wait.
+void drain_output(HANDLE port) {
+  const ULONGLONG deadline = GetTickCount64() + PORT_WRITE_TIMEOUT_MS;
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT queues{};
+    if (!ClearCommError(port, &errors, &queues) || queues.cbOutQue == 0) return;
+    if (GetTickCount64() >= deadline) break;
+    Sleep(DRAIN_POLL_MS);
+  }
+  (void)PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
 }  // namespace
 
 PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
                      std::uint8_t parity, std::uint8_t stop_bits) {
   if (name == nullptr) return INVALID_PORT;
-  HANDLE port = CreateFileA(name, PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
+  // The name is UTF-8 like every text of the core; the system takes UTF-16.
+  wchar_t wide_name[PORT_NAME_UNITS];
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide_name, PORT_NAME_UNITS) == 0) {
+    return INVALID_PORT;
+  }
+  HANDLE port = CreateFileW(wide_name, PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) return INVALID_PORT;
   set_timeouts(port);
   DCB dcb{};
@@ -58,7 +82,7 @@ void close_port(PortHandle handle) {
   HANDLE port = to_win32(handle);
   // The last request (such as the run request) must leave the wire before
   // DTR drops and the handle goes.
-  (void)FlushFileBuffers(port);
+  drain_output(port);
   (void)EscapeCommFunction(port, CLRDTR);
   (void)CloseHandle(port);
 }
@@ -72,9 +96,16 @@ int write_port(PortHandle handle, const std::uint8_t* data, int count) {
 
 int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
   if (handle == INVALID_PORT || count < 0) return -1;
+  HANDLE port = to_win32(handle);
   DWORD got = 0;
-  if (!ReadFile(to_win32(handle), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-  return static_cast<int>(got);
+  if (ReadFile(port, buffer, static_cast<DWORD>(count), &got, nullptr)) return static_cast<int>(got);
+  // A line error stops the reads of a port set to abort on errors until it
+  // is cleared; a pulled adapter fails at once, every time. The failure
+  // lasts as long as a silent read would, so that no caller spins on it.
+  DWORD errors = 0;
+  (void)ClearCommError(port, &errors, nullptr);
+  Sleep(PORT_READ_TIMEOUT_MS);
+  return -1;
 }
 
 }  // namespace imgload
