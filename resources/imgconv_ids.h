@@ -3,6 +3,7 @@
 #define ZP3K_IMGCONV_IDS_H
 
 #define IDD_CONVERT         129  /* dialog template */
+#define IDS_COMMENT_NOT_CP932 1  /* string: the comment holds a character cp932 lacks */
 
 #define IDC_SOURCE_PATH     1000 /* edit: source S-record path */
 #define IDC_BROWSE          1001 /* button: browse for the source */

@@ -1,24 +1,28 @@
 // The converter's Windows front end: WinMain and the dialog (template 129) that
-// collects the four inputs, runs the engine and reports its result.
+// collects the four inputs, runs the engine and reports its result. Texts
+// reach the system in UTF-16 and the engine in UTF-8; the comment is handed
+// over in cp932, as the image stores it.
 #include <windows.h>
 #include <commdlg.h>
 
 #include <cstring>
+#include <string>
 
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
+#include "resources/win32_text.h"
 
 namespace {
 
 using imgconv::convert_message;
 
-constexpr int SOURCE_BUFFER_SIZE = 520;   // bytes, NUL included
-constexpr int DEST_BUFFER_SIZE = 520;     // bytes, NUL included
-constexpr int VERSION_BUFFER_SIZE = 8;    // bytes, NUL included
-constexpr int COMMENT_BUFFER_SIZE = 32;   // bytes, NUL included
-constexpr int FILE_NAME_BUFFER_SIZE = 520;  // bytes, NUL included
+// The limits count UTF-16 units, as the system does: a path or command line
+// may hold as many characters as the 520-byte buffers held bytes before.
+constexpr std::size_t PATH_TEXT_LIMIT = 519;     // units of the source and destination edits
+constexpr std::size_t COMMAND_LINE_LIMIT = imgconv::COMMAND_LINE_SIZE - 1;  // units
+constexpr DWORD FILE_NAME_BUFFER_UNITS = 520;    // open-file dialog and full path, NUL included
 constexpr int AUTOMATIC_RUN_WORDS = 4;    // parse_command_line result that starts the run
 
 constexpr int ROW_SOURCE_LABEL = 1;
@@ -32,29 +36,52 @@ constexpr int ROW_OPEN_FILE_TITLE = 8;
 constexpr int ROW_HEADER_ONLY = 9;
 
 // Filter pairs of the open-file dialog, ended by an empty pair.
-const char kHexFilter[] = "MotHex Files(*.hex)\0*.hex\0All Files(*.*)\0*.*\0";
+const wchar_t kHexFilter[] = L"MotHex Files(*.hex)\0*.hex\0All Files(*.*)\0*.*\0";
 constexpr DWORD OPEN_FILE_FLAGS = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 
-// The command line as Windows passed it, without the program name.
-char command_line_copy[imgconv::COMMAND_LINE_SIZE];
+HINSTANCE program_instance = nullptr;
+// The command line in UTF-8, without the program name.
+std::string command_line_utf8;
 bool header_only = false;
+
+std::wstring message(int row) { return zp3k::widen(convert_message(row)); }
+
+void show_warning(HWND dialog, const std::wstring& text) {
+  MessageBoxW(dialog, text.c_str(), message(imgconv::ROW_TITLE).c_str(), MB_ICONWARNING);
+}
+
+// A text cut to at most limit UTF-16 units, never inside a surrogate pair.
+std::wstring cut_units(std::wstring text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  if (IS_HIGH_SURROGATE(text[limit - 1])) --limit;
+  text.resize(limit);
+  return text;
+}
+
+// The text of an edit in UTF-8, cut at limit units; empty when the edit holds
+// an unpaired surrogate, which no file name or version can contain.
+std::string edit_utf8(HWND dialog, int id, std::size_t limit) {
+  std::string utf8;
+  if (!zp3k::narrow(cut_units(zp3k::item_text(dialog, id), limit), &utf8)) utf8.clear();
+  return utf8;
+}
 
 // The overwrite question the engine asks while confirm_overwrite is set.
 bool ask_overwrite(void* context) {
   HWND dialog = static_cast<HWND>(context);
-  return MessageBoxA(dialog, convert_message(imgconv::ROW_OVERWRITE_QUESTION),
-                     convert_message(imgconv::ROW_TITLE), MB_OKCANCEL) != IDCANCEL;
+  return MessageBoxW(dialog, message(imgconv::ROW_OVERWRITE_QUESTION).c_str(),
+                     message(imgconv::ROW_TITLE).c_str(), MB_OKCANCEL) != IDCANCEL;
 }
 
 void set_texts(HWND dialog) {
-  SetWindowTextA(dialog, convert_message(imgconv::ROW_TITLE));
+  SetWindowTextW(dialog, message(imgconv::ROW_TITLE).c_str());
   static const struct { int id; int row; } kLabels[] = {
       {IDC_SOURCE_LABEL, ROW_SOURCE_LABEL}, {IDC_DEST_LABEL, ROW_DEST_LABEL},
       {IDC_VERSION_LABEL, ROW_VERSION_LABEL}, {IDC_COMMENT_LABEL, ROW_COMMENT_LABEL},
       {IDC_BROWSE, ROW_BROWSE}, {IDOK, ROW_START}, {IDCANCEL, ROW_CANCEL},
       {IDC_HEADER_ONLY, ROW_HEADER_ONLY},
   };
-  for (const auto& label : kLabels) SetDlgItemTextA(dialog, label.id, convert_message(label.row));
+  for (const auto& label : kLabels) zp3k::set_item_text(dialog, label.id, convert_message(label.row));
 }
 
 void on_init_dialog(HWND dialog) {
@@ -64,67 +91,74 @@ void on_init_dialog(HWND dialog) {
   set_texts(dialog);
 
   static imgconv::CommandLineSlots slots;
-  int words = imgconv::parse_command_line(command_line_copy, &slots);
+  int words = imgconv::parse_command_line(command_line_utf8.c_str(), &slots);
   if (words == 0) return;
-  SetDlgItemTextA(dialog, IDC_SOURCE_PATH, slots.value[imgconv::SLOT_SOURCE]);
-  SetDlgItemTextA(dialog, IDC_DEST_NAME, slots.value[imgconv::SLOT_DEST]);
-  SetDlgItemTextA(dialog, IDC_VERSION, slots.value[imgconv::SLOT_VERSION]);
-  SetDlgItemTextA(dialog, IDC_COMMENT, slots.value[imgconv::SLOT_COMMENT]);
+  zp3k::set_item_text(dialog, IDC_SOURCE_PATH, slots.value[imgconv::SLOT_SOURCE]);
+  zp3k::set_item_text(dialog, IDC_DEST_NAME, slots.value[imgconv::SLOT_DEST]);
+  zp3k::set_item_text(dialog, IDC_VERSION, slots.value[imgconv::SLOT_VERSION]);
+  zp3k::set_item_text(dialog, IDC_COMMENT, slots.value[imgconv::SLOT_COMMENT]);
   if (words == AUTOMATIC_RUN_WORDS) {
     // A complete command line converts at once, overwriting without asking.
     imgconv::convert_flags.confirm_overwrite = false;
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
   }
 }
 
 void on_start(HWND dialog) {
-  static char source[SOURCE_BUFFER_SIZE];
-  static char dest[DEST_BUFFER_SIZE];
-  static char version[VERSION_BUFFER_SIZE];
-  static char comment[COMMENT_BUFFER_SIZE];
-  GetDlgItemTextA(dialog, IDC_SOURCE_PATH, source, sizeof source);
-  GetDlgItemTextA(dialog, IDC_DEST_NAME, dest, sizeof dest);
-  GetDlgItemTextA(dialog, IDC_VERSION, version, sizeof version);
-  GetDlgItemTextA(dialog, IDC_COMMENT, comment, sizeof comment);
+  // A comment character that cp932 lacks is refused before anything is
+  // opened: the image could only store a stand-in for it.
+  std::string comment;
+  if (!zp3k::to_image_comment(zp3k::item_text(dialog, IDC_COMMENT), &comment)) {
+    wchar_t text[256];
+    LoadStringW(program_instance, IDS_COMMENT_NOT_CP932, text, 256);
+    show_warning(dialog, text);
+    imgconv::convert_flags.confirm_overwrite = true;
+    return;
+  }
+  const std::string source = edit_utf8(dialog, IDC_SOURCE_PATH, PATH_TEXT_LIMIT);
+  const std::string dest = edit_utf8(dialog, IDC_DEST_NAME, PATH_TEXT_LIMIT);
+  // Every accepted version has 4 to 6 characters; a longer text stays whole
+  // and is refused as it was typed.
+  const std::string version = edit_utf8(dialog, IDC_VERSION, PATH_TEXT_LIMIT);
 
-  imgconv::ConvertResult result = header_only
-                                      ? imgconv::write_header_only(dest, version, comment)
-                                      : imgconv::convert_to_image(source, dest, version, comment);
+  imgconv::ConvertResult result =
+      header_only ? imgconv::write_header_only(dest.c_str(), version.c_str(), comment.c_str())
+                  : imgconv::convert_to_image(source.c_str(), dest.c_str(), version.c_str(),
+                                              comment.c_str());
   if (result == imgconv::CONVERT_OK) {
     EndDialog(dialog, 1);
   } else if (result != imgconv::CONVERT_CANCELLED) {
-    MessageBoxA(dialog, convert_message(imgconv::ROW_RESULT_BASE + result),
-                convert_message(imgconv::ROW_TITLE), MB_ICONWARNING);
+    show_warning(dialog, message(imgconv::ROW_RESULT_BASE + result));
   }
   imgconv::convert_flags.confirm_overwrite = true;
 }
 
 void on_browse(HWND dialog) {
-  static char file_name[FILE_NAME_BUFFER_SIZE];
-  static char full_path[FILE_NAME_BUFFER_SIZE];
-  std::memset(file_name, 0, sizeof file_name);
+  wchar_t file_name[FILE_NAME_BUFFER_UNITS] = {};
+  wchar_t full_path[FILE_NAME_BUFFER_UNITS];
+  const std::wstring title = message(ROW_OPEN_FILE_TITLE);
 
-  OPENFILENAMEA ofn;
+  OPENFILENAMEW ofn;
   std::memset(&ofn, 0, sizeof ofn);
-  // The record without the fields later Windows versions added (76 bytes in
-  // a 32-bit build; this constant gives the same layout in a 64-bit one).
-  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  // The record without the fields later Windows versions added, which every
+  // version of the common dialogs accepts.
+  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
   ofn.hwndOwner = dialog;
   ofn.lpstrFilter = kHexFilter;
   ofn.lpstrFile = file_name;
-  ofn.nMaxFile = sizeof file_name;
-  ofn.lpstrTitle = convert_message(ROW_OPEN_FILE_TITLE);
+  ofn.nMaxFile = FILE_NAME_BUFFER_UNITS;
+  ofn.lpstrTitle = title.c_str();
   ofn.Flags = OPEN_FILE_FLAGS;
-  if (!GetOpenFileNameA(&ofn)) return;
+  if (!GetOpenFileNameW(&ofn)) return;
 
-  DWORD length = GetFullPathNameA(file_name, sizeof full_path, full_path, nullptr);
-  if (length == 0 || length >= sizeof full_path) return;  // no absolute form that fits
-  SetDlgItemTextA(dialog, IDC_SOURCE_PATH, full_path);
-  SendDlgItemMessageA(dialog, IDC_SOURCE_PATH, EM_SETSEL, 0, -1);
+  DWORD length = GetFullPathNameW(file_name, FILE_NAME_BUFFER_UNITS, full_path, nullptr);
+  if (length == 0 || length >= FILE_NAME_BUFFER_UNITS) return;  // no absolute form that fits
+  SetDlgItemTextW(dialog, IDC_SOURCE_PATH, full_path);
+  SendDlgItemMessageW(dialog, IDC_SOURCE_PATH, EM_SETSEL, 0, -1);
 }
 
 void on_header_only(HWND dialog) {
-  header_only = SendDlgItemMessageA(dialog, IDC_HEADER_ONLY, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  header_only = SendDlgItemMessageW(dialog, IDC_HEADER_ONLY, BM_GETCHECK, 0, 0) == BST_CHECKED;
   EnableWindow(GetDlgItem(dialog, IDC_SOURCE_PATH), header_only ? FALSE : TRUE);
   EnableWindow(GetDlgItem(dialog, IDC_BROWSE), header_only ? FALSE : TRUE);
 }
@@ -150,12 +184,31 @@ INT_PTR CALLBACK ConvertDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
   }
 }
 
+// The command line without the program's own name, as WinMain's ANSI
+// argument would give it, but in UTF-16: the name is skipped (quoted or up to
+// the first blank), then the blanks after it.
+std::wstring arguments_of(const wchar_t* line) {
+  if (line == nullptr) return {};
+  if (*line == L'"') {
+    ++line;
+    while (*line != L'\0' && *line != L'"') ++line;
+    if (*line == L'"') ++line;
+  } else {
+    while (*line > L' ') ++line;
+  }
+  while (*line == L' ' || *line == L'\t') ++line;
+  return line;
+}
+
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
-  // A longer command line is cut at the copy's size, never overrun.
-  std::strncpy(command_line_copy, command_line ? command_line : "", sizeof command_line_copy - 1);
-  command_line_copy[sizeof command_line_copy - 1] = '\0';
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONVERT), nullptr, ConvertDialogProc, 0);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  program_instance = instance;
+  // A longer command line is cut at 519 units, as the copy always was.
+  if (!zp3k::narrow(cut_units(arguments_of(GetCommandLineW()), COMMAND_LINE_LIMIT),
+                    &command_line_utf8)) {
+    command_line_utf8.clear();
+  }
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CONVERT), nullptr, ConvertDialogProc, 0);
   return 0;
 }

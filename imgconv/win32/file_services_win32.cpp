@@ -8,7 +8,7 @@
 
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
-#include "win32_text.h"
+#include "resources/win32_text.h"
 
 namespace imgconv {
 namespace {

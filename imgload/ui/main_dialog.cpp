@@ -1,17 +1,20 @@
 // The downloader's main dialog (template 129): the count of files, the rows
 // of path and start address, browsing, the settings button, the checks of
-// every active row and the start of a download.
+// every active row and the start of a download. Texts reach the system in
+// UTF-16; paths and addresses reach the core in UTF-8.
 #include "imgload/download/messages.h"
 
 #include <windows.h>
 #include <commdlg.h>
 
 #include <cstring>
+#include <string>
 
 #include "imgload/download/download_job.h"
 #include "imgload/download/job_checks.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
+#include "resources/win32_text.h"
 
 namespace imgload {
 
@@ -21,9 +24,11 @@ CreateThreadFunction create_thread = CreateThread;
 
 namespace {
 
-constexpr int EDIT_TEXT_LIMIT = 520;     // bytes read from a path edit
-constexpr int ADDRESS_TEXT_LIMIT = 12;   // bytes read from an address edit
-constexpr int WARNING_TEXT_SIZE = 256;   // bytes, message text and "(No.n)"
+// UTF-16 units read from a path edit: as many characters as the 520-byte
+// buffer held bytes before. Paths count units, as the file system does.
+constexpr int EDIT_TEXT_LIMIT = 520;
+constexpr int ADDRESS_TEXT_LIMIT = 12;   // units read from an address edit, NUL included
+constexpr DWORD BROWSE_BUFFER_UNITS = 520;  // file name of the open-file dialog, NUL included
 constexpr DWORD BROWSE_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
 constexpr std::uint32_t DEFAULT_START_ADDRESS = 0x8000;
 constexpr DWORD DESTROY_GRACE = 10;      // ms before the worker's handle is closed
@@ -56,8 +61,22 @@ constexpr Row kRows[MAX_ENTRIES] = {
 };
 
 // "Bin Files(*.bin)", "*.bin", "All Files(*.*)", "*.*", double-NUL ended.
-constexpr char kBrowseFilter[] = "Bin Files(*.bin)\0*.bin\0All Files(*.*)\0*.*\0";
-constexpr char kBrowseTitle[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8A\x4A\x82\xAD";  // ファイルを開く (cp932)
+constexpr wchar_t kBrowseFilter[] = L"Bin Files(*.bin)\0*.bin\0All Files(*.*)\0*.*\0";
+constexpr wchar_t kBrowseTitle[] = L"ファイルを開く";
+
+void set_text(HWND window, int id, const char* utf8) { zp3k::set_item_text(window, id, utf8); }
+
+// The text of an edit in UTF-8, read up to limit - 1 units as the buffer of
+// GetDlgItemTextW would take it, into out (out_size bytes). False when it
+// does not fit or holds an unpaired surrogate: no file can have that name.
+bool read_edit(HWND window, int id, int limit, char* out, std::size_t out_size) {
+  std::wstring wide(static_cast<std::size_t>(limit), L'\0');
+  wide.resize(GetDlgItemTextW(window, id, &wide[0], limit));
+  std::string utf8;
+  if (!zp3k::narrow(wide, &utf8) || utf8.size() + 1 > out_size) return false;
+  std::memcpy(out, utf8.c_str(), utf8.size() + 1);
+  return true;
+}
 
 void choose_entry_count(HWND window, int count) {
   download_job.entry_count = count;
@@ -72,11 +91,10 @@ void choose_entry_count(HWND window, int count) {
 }
 
 void browse_row(HWND window, int path_edit) {
-  char buffer[JOB_PATH_SIZE];
-  std::memset(buffer, 0, sizeof buffer);
+  wchar_t buffer[BROWSE_BUFFER_UNITS] = {};
   if (BrowseImageFile(window, kBrowseFilter, buffer, BROWSE_FLAGS) == 0) return;
-  SetDlgItemTextA(window, path_edit, buffer);
-  SendMessageA(GetDlgItem(window, path_edit), EM_SETSEL, 0, -1);
+  SetDlgItemTextW(window, path_edit, buffer);
+  SendMessageW(GetDlgItem(window, path_edit), EM_SETSEL, 0, -1);
 }
 
 // The message row of the first failing check of row index i, or -1 when the
@@ -84,7 +102,7 @@ void browse_row(HWND window, int path_edit) {
 // and the address is looked at only after both.
 int check_row(HWND window, int i) {
   char* path = download_job.paths[i];
-  GetDlgItemTextA(window, kRows[i].path, path, EDIT_TEXT_LIMIT);
+  if (!read_edit(window, kRows[i].path, EDIT_TEXT_LIMIT, path, JOB_PATH_SIZE)) return MSG_BAD_PATH;
   if (CompletePath(path) != 1) return MSG_BAD_PATH;
   switch (CheckImageFile(path)) {
     case 0:
@@ -94,71 +112,78 @@ int check_row(HWND window, int i) {
     default:
       return MSG_BAD_SIZE;
   }
-  char address[ADDRESS_TEXT_LIMIT];
-  GetDlgItemTextA(window, kRows[i].address, address, ADDRESS_TEXT_LIMIT);
+  // Every accepted address is ASCII; a text too long in UTF-8 is refused.
+  char address[ADDRESS_TEXT_LIMIT * 3];
+  if (!read_edit(window, kRows[i].address, ADDRESS_TEXT_LIMIT, address, sizeof address)) {
+    return MSG_BAD_ADDRESS;
+  }
   if (ParseStartAddress(address, &download_job.start_addresses[i]) != 1) return MSG_BAD_ADDRESS;
   return -1;
 }
 
 void start_download(HWND window) {
   download_job.run_after_download =
-      SendDlgItemMessageA(window, IDC_MAIN_RUN_AFTER, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+      SendDlgItemMessageW(window, IDC_MAIN_RUN_AFTER, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
   for (int i = 0; i < download_job.entry_count; ++i) {
     const int row = check_row(window, i);
     if (row >= 0) {
-      char text[WARNING_TEXT_SIZE];
-      wsprintfA(text, "%s(No.%01d)", message_text(row), i + 1);
-      MessageBoxA(window, text, dialog_text(TEXT_TITLE), MB_OK | MB_ICONWARNING);
+      const std::wstring text =
+          zp3k::widen(message_text(row)) + L"(No." + std::to_wstring(i + 1) + L")";
+      MessageBoxW(window, text.c_str(), zp3k::widen(dialog_text(TEXT_TITLE)).c_str(),
+                  MB_OK | MB_ICONWARNING);
       return;
     }
   }
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), window, ProgressDialogProc, 0);
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), window, ProgressDialogProc, 0);
 }
 
 void initialise(HWND window) {
   main_window = window;
-  SetWindowTextA(window, dialog_text(TEXT_TITLE));
-  for (const ControlText& t : kMainTexts) SetDlgItemTextA(window, t.id, dialog_text(t.row));
+  SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
+  for (const ControlText& t : kMainTexts) set_text(window, t.id, dialog_text(t.row));
 
-  SendDlgItemMessageA(window, IDC_MAIN_COUNT1, BM_SETCHECK, BST_CHECKED, 0);
-  SendDlgItemMessageA(window, IDC_MAIN_COUNT2, BM_SETCHECK, BST_UNCHECKED, 0);
-  SendDlgItemMessageA(window, IDC_MAIN_COUNT3, BM_SETCHECK, BST_UNCHECKED, 0);
+  SendDlgItemMessageW(window, IDC_MAIN_COUNT1, BM_SETCHECK, BST_CHECKED, 0);
+  SendDlgItemMessageW(window, IDC_MAIN_COUNT2, BM_SETCHECK, BST_UNCHECKED, 0);
+  SendDlgItemMessageW(window, IDC_MAIN_COUNT3, BM_SETCHECK, BST_UNCHECKED, 0);
   choose_entry_count(window, 1);
-  SendDlgItemMessageA(window, IDC_MAIN_RUN_AFTER, BM_SETCHECK, BST_CHECKED, 0);
+  SendDlgItemMessageW(window, IDC_MAIN_RUN_AFTER, BM_SETCHECK, BST_CHECKED, 0);
 
   download_job.port_number = 1;
   download_job.speed_index = 4;
-  SetDlgItemTextA(window, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
-  char speed[16];
-  wsprintfA(speed, "%sbps", SPEED_TEXTS[download_job.speed_index]);
-  SetDlgItemTextA(window, IDC_MAIN_SPEED_LABEL, speed);
+  show_port_and_speed(window);
 
   if (!start_worker_thread(window)) {
-    MessageBoxA(window, "Thred Create Error", "Error", MB_TOPMOST | MB_ICONWARNING);
+    MessageBoxW(window, L"Thred Create Error", L"Error", MB_TOPMOST | MB_ICONWARNING);
     EndDialog(window, 1);
   }
 
-  char address[ADDRESS_TEXT_LIMIT];
-  wsprintfA(address, "%07X", DEFAULT_START_ADDRESS);
-  for (const Row& r : kRows) SetDlgItemTextA(window, r.address, address);
+  wchar_t address[ADDRESS_TEXT_LIMIT];
+  wsprintfW(address, L"%07X", DEFAULT_START_ADDRESS);
+  for (const Row& r : kRows) SetDlgItemTextW(window, r.address, address);
 }
 
 }  // namespace
 
-int BrowseImageFile(HWND owner, const char* filter, char* buffer, DWORD flags) {
-  OPENFILENAMEA record;
+void show_port_and_speed(HWND main_dialog) {
+  set_text(main_dialog, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
+  const std::string speed = std::string(SPEED_TEXTS[download_job.speed_index]) + "bps";
+  set_text(main_dialog, IDC_MAIN_SPEED_LABEL, speed.c_str());
+}
+
+int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD flags) {
+  OPENFILENAMEW record;
   std::memset(&record, 0, sizeof record);
   // The record of the older layout, which every version of the common
-  // dialogs accepts (76 bytes in a 32-bit build).
-  record.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+  // dialogs accepts.
+  record.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
   record.hwndOwner = owner;
   record.lpstrFilter = filter;
   record.nFilterIndex = 0;
   record.lpstrFile = buffer;
-  record.nMaxFile = JOB_PATH_SIZE;
+  record.nMaxFile = BROWSE_BUFFER_UNITS;
   record.lpstrTitle = kBrowseTitle;
   record.Flags = flags;
-  return GetOpenFileNameA(&record);
+  return GetOpenFileNameW(&record);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
@@ -195,7 +220,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
           browse_row(window, IDC_MAIN_PATH3);
           return TRUE;
         case IDC_MAIN_SETTINGS:
-          DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_COMM_SETTINGS), window,
+          DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COMM_SETTINGS), window,
                           CommSettingsDialogProc, 0);
           return TRUE;
       }

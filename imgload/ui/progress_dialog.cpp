@@ -12,6 +12,7 @@
 #include "imgload/link/countdown.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
+#include "resources/win32_text.h"
 
 namespace imgload {
 
@@ -34,14 +35,14 @@ constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
 class DialogProgressView : public ProgressView {
  public:
   void set_text(int control_id, const char* text) override {
-    SendMessageA(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
+    SendMessageW(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
                  reinterpret_cast<LPARAM>(text));
   }
   void progress_reset(unsigned maximum) override {
-    SendMessageA(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
+    SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
   }
   void progress_step() override {
-    SendMessageA(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0);
+    SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0);
   }
 };
 
@@ -74,15 +75,15 @@ DWORD WINAPI WorkerThreadProc(LPVOID /*main dialog, unused*/) {
     // One start per progress dialog; a start given while the previous run
     // was still finishing stays signalled and is taken here.
     if (WaitForSingleObject(worker_thread.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
-    SendMessageA(progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
+    SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
     download_runner();
-    SendMessageA(progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
+    SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
   }
 }
 
 bool start_worker_thread(HWND main_dialog) {
-  worker_thread.start_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  worker_thread.tick_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  worker_thread.start_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  worker_thread.tick_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (worker_thread.start_event != nullptr && worker_thread.tick_event != nullptr) {
     worker_thread.handle = create_thread(nullptr, 0, WorkerThreadProc, main_dialog, 0,
                                          &worker_thread.id);
@@ -100,8 +101,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
   progress_window.store(window);
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowTextA(window, dialog_text(TEXT_TITLE));
-      SetDlgItemTextA(window, IDCANCEL, dialog_text(TEXT_STOP_BUTTON));
+      SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
+      zp3k::set_item_text(window, IDCANCEL, dialog_text(TEXT_STOP_BUTTON));
       if (download_job.entry_count == 1) EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
       set_run_state(window, false);
       EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED);
@@ -126,20 +127,20 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
       }
       return FALSE;
 
-    case WM_VIEW_SET_TEXT:
-      SetDlgItemTextA(window, static_cast<int>(wparam), reinterpret_cast<const char*>(lparam));
+    case WM_VIEW_SET_TEXT:  // the core's UTF-8 text, shown in UTF-16
+      zp3k::set_item_text(window, static_cast<int>(wparam), reinterpret_cast<const char*>(lparam));
       return TRUE;
 
     case WM_VIEW_PROGRESS_RESET: {
       HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
-      SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(wparam)));
-      SendMessageA(bar, PBM_SETSTEP, 1, 0);
-      SendMessageA(bar, PBM_SETPOS, 0, 0);
+      SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(wparam)));
+      SendMessageW(bar, PBM_SETSTEP, 1, 0);
+      SendMessageW(bar, PBM_SETPOS, 0, 0);
       return TRUE;
     }
 
     case WM_VIEW_PROGRESS_STEP:
-      SendMessageA(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_STEPIT, 0, 0);
+      SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_STEPIT, 0, 0);
       return TRUE;
 
     case WM_VIEW_RUN_STATE:

@@ -7,32 +7,32 @@
 #include "imgload/download/download_job.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
+#include "resources/win32_text.h"
 
 namespace imgload {
 namespace {
 
 constexpr int PORT_COUNT = 4;   // COM1..COM4
 constexpr int SPEED_COUNT = 5;  // 9600..115200 bit/s
-constexpr int SPEED_LABEL_SIZE = 10;  // bytes with the NUL, "115200bps"
 
 bool checked(HWND window, int id) {
-  return SendDlgItemMessageA(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void initialise(HWND window) {
   for (int k = 1; k <= PORT_COUNT; ++k) {
-    SendDlgItemMessageA(window, IDC_SETTINGS_COM1 + (k - 1), BM_SETCHECK,
+    SendDlgItemMessageW(window, IDC_SETTINGS_COM1 + (k - 1), BM_SETCHECK,
                         k == download_job.port_number ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   for (int j = 0; j < SPEED_COUNT; ++j) {
-    SendDlgItemMessageA(window, IDC_SETTINGS_9600 + j, BM_SETCHECK,
+    SendDlgItemMessageW(window, IDC_SETTINGS_9600 + j, BM_SETCHECK,
                         j == download_job.speed_index ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  SetWindowTextA(window, dialog_text(TEXT_TITLE));
-  SetDlgItemTextA(window, IDC_SETTINGS_PORT_GROUP, dialog_text(20));
-  SetDlgItemTextA(window, IDC_SETTINGS_SPEED_GROUP, dialog_text(21));
-  SetDlgItemTextA(window, IDOK, dialog_text(22));
-  SetDlgItemTextA(window, IDCANCEL, dialog_text(23));
+  SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
+  zp3k::set_item_text(window, IDC_SETTINGS_PORT_GROUP, dialog_text(20));
+  zp3k::set_item_text(window, IDC_SETTINGS_SPEED_GROUP, dialog_text(21));
+  zp3k::set_item_text(window, IDOK, dialog_text(22));
+  zp3k::set_item_text(window, IDCANCEL, dialog_text(23));
 }
 
 void accept(HWND window) {
@@ -48,10 +48,7 @@ void accept(HWND window) {
     if (speed_checks[j]) download_job.speed_index = j;
   }
 
-  SetDlgItemTextA(main_window, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
-  char speed[SPEED_LABEL_SIZE];
-  wsprintfA(speed, "%sbps", SPEED_TEXTS[download_job.speed_index]);
-  SetDlgItemTextA(main_window, IDC_MAIN_SPEED_LABEL, speed);
+  show_port_and_speed(main_window);
 }
 
 }  // namespace

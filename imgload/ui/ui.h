@@ -8,7 +8,7 @@
 
 namespace imgload {
 
-// The program's instance, stored by WinMain for every DialogBoxParamA.
+// The program's instance, stored by WinMain for every DialogBoxParamW.
 extern HINSTANCE instance;
 // The main dialog, owner of the settings and progress dialogs.
 extern HWND main_window;
@@ -54,6 +54,10 @@ DWORD WINAPI WorkerThreadProc(LPVOID parameter);
 // Creates the two events and the worker; false (nothing left behind) when
 // any of them cannot be made.
 bool start_worker_thread(HWND main_dialog);
-int BrowseImageFile(HWND owner, const char* filter, char* buffer, DWORD flags);
+// The open-file dialog; buffer holds 520 UTF-16 units. Nonzero when a file
+// was chosen.
+int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD flags);
+// Labels 1027 and 1028 of the main dialog from the job's port and speed.
+void show_port_and_speed(HWND main_dialog);
 
 }  // namespace imgload

@@ -13,6 +13,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   imgload::instance = instance;
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, imgload::MainDialogProc, 0);
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, imgload::MainDialogProc, 0);
   return 0;
 }

@@ -21,6 +21,7 @@
 #include "imgload/link/countdown.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
+#include "resources/win32_text.h"
 
 namespace imgload {
 namespace {
@@ -44,10 +45,11 @@ Observed seen;
 
 void problem(const std::string& text) { seen.problems.push_back(text); }
 
+// A control's text (a sent message) in UTF-8.
 std::string control_text(int id) {
-  char buffer[256] = {};
-  GetDlgItemTextA(progress_window.load(), id, buffer, sizeof buffer);  // a sent message
-  return buffer;
+  std::string text;
+  zp3k::narrow(zp3k::item_text(progress_window.load(), id), &text);
+  return text;
 }
 
 int bar(UINT message, WPARAM wparam = 0) {
@@ -74,16 +76,20 @@ LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM wparam, LPARAM
   if (message == WM_SETTEXT || message == PBM_SETRANGE || message == PBM_STEPIT ||
       message == PBM_SETPOS || message == PBM_SETSTEP) {
     std::lock_guard<std::mutex> hold(told_lock);
-    told.push_back({id, message, message == WM_SETTEXT ? reinterpret_cast<const char*>(lparam) : ""});
+    // The dialog is a Unicode window: the text arrives in UTF-16 and is kept
+    // in UTF-8, as the core handed it over.
+    std::string text;
+    if (message == WM_SETTEXT) zp3k::narrow(reinterpret_cast<const wchar_t*>(lparam), &text);
+    told.push_back({id, message, text});
   }
-  return CallWindowProcA(original_procs[slot], window, message, wparam, lparam);
+  return CallWindowProcW(original_procs[slot], window, message, wparam, lparam);
 }
 
 void watch_controls(HWND dialog) {
   std::lock_guard<std::mutex> hold(told_lock);
   told.clear();
   for (int i = 0; i < 4; ++i) {
-    original_procs[i] = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+    original_procs[i] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
         GetDlgItem(dialog, kWatched[i]), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(recording_proc)));
   }
 }
@@ -195,7 +201,7 @@ class ImgloadWorkerTest : public ::testing::Test {
   INT_PTR open_progress(int entry_count, void (*runner)()) {
     download_job.entry_count = entry_count;
     download_runner = runner;
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                            ProgressDialogProc, 0);
   }
   UINT_PTR watcher_ = 0;
@@ -257,13 +263,11 @@ HANDLE WINAPI failing_create_thread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_STAR
 std::string box_text, box_caption;
 
 BOOL CALLBACK find_box(HWND window, LPARAM) {
-  char caption[64] = {};
-  GetWindowTextA(window, caption, sizeof caption);
   if (GetDlgItem(window, 0xFFFF) == nullptr) return TRUE;
-  char text[256] = {};
-  GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-  box_text = text;
-  box_caption = caption;
+  wchar_t caption[64] = {};
+  GetWindowTextW(window, caption, 64);
+  zp3k::narrow(zp3k::item_text(window, 0xFFFF), &box_text);
+  zp3k::narrow(caption, &box_caption);
   PostMessageA(window, WM_COMMAND, IDOK, 0);
   return FALSE;
 }
@@ -278,7 +282,7 @@ TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning)
   create_thread = failing_create_thread;
   box_text.clear();
   UINT_PTR timer = SetTimer(nullptr, 0, WATCH_PERIOD, answer_box);
-  INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
+  INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
                                    MainDialogProc, 0);
   KillTimer(nullptr, timer);
   create_thread = saved;
