@@ -26,7 +26,8 @@ const KindName KINDS[] = {
     {"badbcc", FaultKind::BAD_BCC, 0}, {"lower", FaultKind::LOWER, 0},
     {"split", FaultKind::SPLIT, 4000}, {"slow", FaultKind::SLOW, 100},
     {"long", FaultKind::LONG, 600},    {"other", FaultKind::OTHER_MODE, 0},
-    {"model", FaultKind::MODEL, 0},
+    {"model", FaultKind::MODEL, 0},    {"noise", FaultKind::NOISE, 0},
+    {"vanish", FaultKind::VANISH, 0},
 };
 const char* const REQUESTS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"};
 

@@ -17,6 +17,8 @@ enum class FaultKind {
   LONG,        // ARG filler bytes of reply data (default 600), BCC still right
   OTHER_MODE,  // "AB": report the mode that was not asked for
   MODEL,       // "AD": ARG (two characters, sent as given) as model information
+  NOISE,       // ACK, then bytes without CR until the next request or the close
+  VANISH,      // the device disappears: no reply, the line is gone
 };
 
 struct Fault {

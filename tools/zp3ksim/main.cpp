@@ -31,6 +31,8 @@ constexpr std::size_t MAX_FRAME = 600;        // bytes; the longest request is 5
 constexpr double FRAME_STALL_MS = 3000;       // ms a started frame may wait for its rest
 constexpr std::uint32_t RESET_SPEED = 1200;   // bit/s of a line no downloader holds
 constexpr double CLOSE_SETTLE_MS = 50;        // ms
+constexpr double NOISE_MIN_MS = 0.5;          // ms between noise bytes at the least
+constexpr std::uint8_t NOISE_BYTE = 'A';
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_VIOLATIONS = 1;
 constexpr int EXIT_USAGE = 2;
@@ -103,6 +105,10 @@ const char USAGE[] =
     "                       long      ARG filler bytes of reply data (600)\n"
     "                       other     (AB) report the mode not asked for\n"
     "                       model     (AD) ARG = two characters of model information\n"
+    "                       noise     ACK, then bytes without CR at the line's pace\n"
+    "                                 until the next request or the close\n"
+    "                       vanish    the device disappears: the pseudo-terminal\n"
+    "                                 is closed at once and the report printed\n"
     "  --no-pace          reply at once instead of at the line's pace\n"
     "  --runs N           end after the downloader has ended N runs\n"
     "  --max-time SEC     end after SEC seconds\n"
@@ -287,9 +293,31 @@ class FrameAssembler {
   LineState line_;
 };
 
+bool request_waiting(int master) {
+  pollfd p{master, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+// Bytes without CR at the pace of the line (at least NOISE_MIN_MS apart, so
+// an unpaced simulator does not flood), until the downloader writes again or
+// hangs up. Returns the time the last byte left.
+double send_noise(int master, double due, double char_ms, SimController& ctl) {
+  const std::uint8_t byte = NOISE_BYTE;
+  long sent = 0;
+  const double gap = char_ms > NOISE_MIN_MS ? char_ms : NOISE_MIN_MS;
+  while (!stop_signal && !hung_up(master) && !request_waiting(master)) {
+    due += gap;
+    sleep_until(due);
+    if (write(master, &byte, 1) == 1) ++sent;  // a full buffer drops the byte, as noise may
+  }
+  ctl.noise_sent(sent);
+  return now_ms();
+}
+
 // Sends a reply at the pace of the line; stops if the downloader hangs up.
 // Returns the time the last byte left.
-double send_reply(int master, const ReplyPlan& plan, double start_ms, double char_ms) {
+double send_reply(int master, const ReplyPlan& plan, double start_ms, double char_ms,
+                  SimController& ctl) {
   double due = start_ms;
   const std::size_t half = plan.bytes.size() / 2;
   for (std::size_t k = 0; k < plan.bytes.size(); ++k) {
@@ -302,7 +330,7 @@ double send_reply(int master, const ReplyPlan& plan, double start_ms, double cha
       if (stop_signal) return now_ms();
     }
   }
-  return due;
+  return plan.noise ? send_noise(master, due, char_ms, ctl) : due;
 }
 
 int run(const Options& options) {
@@ -344,6 +372,10 @@ int run(const Options& options) {
   FrameAssembler assembler;
   const double started = now_ms();
   bool line_open = false;
+  bool vanished = false;  // the device disappeared as asked: the line is gone
+  // After noise, a downloader that closes puts its old settings back, and
+  // with echo on the line hands noise bytes still arriving back to us.
+  bool noise_echo = false;
   double line_free_ms = 0;  // when the line is idle again after the last reply
   std::uint8_t buffer[1024];
 
@@ -367,6 +399,7 @@ int run(const Options& options) {
         ctl.line_opened(t);
       }
       for (ssize_t i = 0; i < n; ++i) {
+        if (noise_echo && assembler.empty() && buffer[i] == NOISE_BYTE) continue;
         if (!assembler.feed(buffer[i], t, pty.master, hangup, ctl)) continue;
         const LineState& line = assembler.line();
         const double char_ms =
@@ -376,13 +409,21 @@ int run(const Options& options) {
         const double begin = assembler.started_ms() > line_free_ms ? assembler.started_ms() : line_free_ms;
         const double arrived = begin + static_cast<double>(assembler.frame().size()) * char_ms;
         const ReplyPlan plan = ctl.request(assembler.frame(), line, t);
+        if (plan.vanish) {
+          ctl.vanished("\"" + std::string(assembler.frame().begin() + 5, assembler.frame().begin() + 7) +
+                       "\" after " + std::to_string((now_ms() - started) / 1000.0).substr(0, 5) + " s");
+          vanished = true;
+          break;
+        }
         assembler.clear();
         line_free_ms = arrived;
         if (!plan.bytes.empty()) {
-          line_free_ms = send_reply(pty.master, plan, arrived, char_ms);
+          line_free_ms = send_reply(pty.master, plan, arrived, char_ms, ctl);
           ctl.reply_finished(now_ms());
+          noise_echo = plan.noise;
         }
       }
+      if (vanished) break;
       if (n > 0) continue;
     }
     if (!line_open && !hangup) {
@@ -398,6 +439,7 @@ int run(const Options& options) {
       if (line_open) {
         line_open = false;
         ctl.line_closed(now_ms(), !assembler.empty());
+        noise_echo = false;
         assembler.clear();
         reset_line(pty);
       }
@@ -406,12 +448,18 @@ int run(const Options& options) {
     }
   }
 
+  // A vanished device takes its line with it before anything else is said.
+  if (vanished) {
+    close(pty.master);
+    pty.master = -1;
+    if (!options.link.empty()) unlink(options.link.c_str());
+  }
   const std::string report = ctl.report();
   std::fputs(report.c_str(), stdout);
   std::fflush(stdout);
   if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
   if (!options.link.empty()) unlink(options.link.c_str());
-  close(pty.master);
+  if (pty.master >= 0) close(pty.master);
   return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
 }
 

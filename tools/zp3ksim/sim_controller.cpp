@@ -271,6 +271,16 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
       case FaultKind::SILENT:
         *outcome = Outcome::FAIL;
         return plan;
+      case FaultKind::NOISE:
+        // A reply that starts and never ends: the downloader must give up.
+        *outcome = Outcome::FAIL;
+        plan.bytes.push_back(ACK);
+        plan.noise = true;
+        return plan;
+      case FaultKind::VANISH:
+        *outcome = Outcome::FAIL;
+        plan.vanish = true;
+        return plan;
       case FaultKind::BAD_BCC:
         bad_bcc = true;
         if (is_data_reader(key)) *outcome = Outcome::FAIL;
@@ -489,6 +499,8 @@ std::string SimController::report() const {
   r << "\n  speeds of requests:";
   for (const auto& [speed, count] : speeds_) r << " " << speed << "x" << count;
   r << "\n  faults injected: " << faults_injected_ << "\n";
+  if (noise_bytes_ > 0) r << "  noise bytes sent: " << noise_bytes_ << "\n";
+  if (!vanished_at_.empty()) r << "  device vanished at " << vanished_at_ << "\n";
   r << "  runs ended: " << runs_ended_ << "\n";
   for (const std::string& s : runs_) r << "    run ended " << s << "\n";
   r << "  files received: " << files_.size() << "\n";

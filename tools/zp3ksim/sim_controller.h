@@ -26,6 +26,8 @@ struct ReplyPlan {
   std::vector<std::uint8_t> bytes;  // empty: no reply
   int split_gap_ms = 0;             // > 0: a pause after the first half
   int byte_gap_ms = 0;              // > 0: a pause between bytes
+  bool noise = false;               // after the bytes, more without CR until the next request
+  bool vanish = false;              // the device disappears instead of replying
 };
 
 struct SimOptions {
@@ -49,6 +51,9 @@ class SimController {
   // Bytes that belong to no frame.
   void stray_bytes(std::size_t count, std::uint8_t first);
   void violation(const std::string& what);
+  // Noise bytes sent after a reply's start; the device has disappeared.
+  void noise_sent(long count) { noise_bytes_ += count; }
+  void vanished(const std::string& where) { vanished_at_ = where; }
 
   int violations() const { return violation_count_; }
   int runs_ended() const { return runs_ended_; }
@@ -104,6 +109,8 @@ class SimController {
   std::vector<std::string> files_;
   std::vector<std::string> runs_;
   int faults_injected_ = 0;
+  long noise_bytes_ = 0;
+  std::string vanished_at_;
   int openings_ = 0;
   int runs_ended_ = 0;
   int images_saved_ = 0;

@@ -10,6 +10,7 @@ its report (which must show no protocol violation unless the case says so).
 import fcntl
 import os
 import re
+import resource
 import signal
 import struct
 import subprocess
@@ -234,6 +235,44 @@ def case_lower_case_model_digits(w):
     expect(sim.count("AD") == 1, "not retried")
 
 
+# Lines that never end a reply, and a device that disappears: the run ends
+# with its text within the tries and countdowns (each reply gets up to 3 s of
+# grace after its countdown; a failed read lasts the 3 s read bound), without
+# spinning. About 4 s of the run come before "FG" (pauses and the speed change).
+# case: (files as (blocks, address), fault, text, exit status, the most seconds)
+LINE_FAULTS = {
+    "noise_after_model_request": ([(1, None)], "noise@AD", TIMEOUT, 5, 3 * (1 + 3)),
+    "noise_after_announce": ([(1, None)], "noise@FG", TIMEOUT, 5, 4 + 60 + 3),
+    "noise_in_the_blocks": ([(2, None)], "noise@FD#3", TIMEOUT, 5, 4 + 30 + 3),
+    "vanish_in_the_blocks": ([(2, None)], "vanish@FD#3", TIMEOUT, 5, 4 + 3),
+}
+
+
+def case_line_fault(w, name):
+    files, fault, text, code, most_seconds = LINE_FAULTS[name]
+    paths = []
+    for n, (blocks, _) in enumerate(files, 1):
+        paths.append(os.path.join(w, "file%d.bin" % n))
+        make_image(paths[-1], blocks, n + 2)
+    sim = Simulator(w, ["--fault", fault])
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    started = time.monotonic()
+    status, out, err = run_imgload(["--port", sim.link] + paths)
+    wall = time.monotonic() - started
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    sim.stop()
+    sys.stdout.write(out + err + sim.report + sim.errors)
+    print("imgload: %.1f s wall, %.3f s CPU (%.3f of the wall time)" % (wall, cpu, cpu / wall))
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    check_failure(status, out, text, code)
+    expect(wall <= most_seconds + 5, "ended after %.1f s, at most %d s expected" % (wall, most_seconds))
+    expect(cpu < 0.25 * wall, "the run spun: %.2f s CPU in %.1f s" % (cpu, wall))
+    what = "noise bytes sent: [1-9]" if fault.startswith("noise") else "device vanished at"
+    expect(re.search(what, sim.report), "the simulator does not report the fault")
+    expect(sim.saved_count() == 0, "an image was saved")
+
+
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
@@ -328,6 +367,8 @@ def case_simulator_flags_a_broken_downloader(w):
 
 def main():
     fn = globals().get("case_" + CASE)
+    if CASE in LINE_FAULTS:
+        fn = lambda w: case_line_fault(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2

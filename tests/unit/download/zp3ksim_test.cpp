@@ -228,7 +228,7 @@ TEST(FaultSpecTest, RefusesMalformedSpecifications) {
   Fault f;
   std::string error;
   for (const char* given : {"nak", "nak@XX", "boom@AD", "nak@AD#0", "nak@AD#3-2", "nak@AD#x",
-                           "other@AD", "model@AD,123", "nak@AD,5", "split@FG,abc"}) {
+                           "other@AD", "model@AD,123", "nak@AD,5", "split@FG,abc", "noise@AD,5"}) {
     EXPECT_FALSE(parse_fault(given, &f, &error)) << given;
   }
 }
