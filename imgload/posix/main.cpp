@@ -60,7 +60,7 @@ const char USAGE[] =
     "                  contains '@' needs an explicit address.\n"
     "\n"
     "Ctrl-C once asks to stop after the current file (the run then ends as after\n"
-    "the last file); Ctrl-C again ends at once and closes the port.\n"
+    "the last file); Ctrl-C again ends at once (the system closes the port).\n"
     "\n"
     "exit status:\n"
     "   0  ダウンロード正常終了 (download completed normally)\n"
@@ -216,7 +216,9 @@ void show_files(const Arguments& a, bool json) {
 }
 
 // Ctrl-C: the first asks to stop after the current file, the second ends at
-// once. SIGTERM ends at once too. Signals are taken by this thread only.
+// once. SIGTERM ends at once too. Signals are taken by this thread only. The
+// port belongs to the download thread: ending the process leaves its closing
+// to the system (which drops DTR) instead of closing it under that thread.
 void signal_thread(sigset_t set, int entry_count) {
   int presses = 0;
   for (;;) {
@@ -232,7 +234,6 @@ void signal_thread(sigset_t set, int entry_count) {
       continue;
     }
     view->note("imgload: ended at once; the port is closed");
-    close_port(serial_port.handle);
     std::fflush(nullptr);
     _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
   }
@@ -276,6 +277,8 @@ int run(int argc, char** argv) {
     link_trace = &trace;
   }
 
+  // Cleared before the signal thread starts, so that a first Ctrl-C is never lost.
+  stop_requested = 0;
   // Signals go to the signal thread only: block them before any thread starts.
   sigset_t set;
   sigemptyset(&set);
@@ -290,7 +293,6 @@ int run(int argc, char** argv) {
   clock.start();
   progress_view = &terminal;
   download_clock = &clock;
-  stop_requested = 0;
   if (!a.json) {
     std::printf("port %s, %s bit/s after the speed change, %s\n", a.device.c_str(),
                 SPEED_TEXTS[a.speed_index], a.run_after ? "run after download" : "no run request");
