@@ -410,8 +410,10 @@ int run(const Options& options) {
         const double arrived = begin + static_cast<double>(assembler.frame().size()) * char_ms;
         const ReplyPlan plan = ctl.request(assembler.frame(), line, t);
         if (plan.vanish) {
-          ctl.vanished("\"" + std::string(assembler.frame().begin() + 5, assembler.frame().begin() + 7) +
-                       "\" after " + std::to_string((now_ms() - started) / 1000.0).substr(0, 5) + " s");
+          char where[64];
+          std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler.frame()[5],
+                        assembler.frame()[6], (now_ms() - started) / 1000.0);
+          ctl.vanished(where);
           vanished = true;
           break;
         }
