@@ -20,11 +20,8 @@ const FileServices* file_services = &platform_file_services;
 
 namespace {
 
-constexpr std::uint32_t BASE_LOW = 0x8000;     // first address that decides the load base
-constexpr std::uint32_t BASE_HIGH = 0x100000;  // addresses from here on load at 0x100000
 constexpr std::size_t STREAM_BUFFER = 64 * 1024;  // bytes of stdio buffer per stream
 constexpr std::uint8_t FILL_BYTE = 0xFF;
-constexpr std::uint32_t CHECKED_FROM = 12;  // bytes: magic, length and checksum are left out
 
 // The engine's buffers, one instance for the program.
 struct EngineBuffers {
@@ -83,7 +80,7 @@ bool may_write_output(const char* output_path) {
 }
 
 std::uint32_t choose_base(std::uint32_t address) {
-  return address >= BASE_HIGH ? BASE_HIGH : BASE_LOW;
+  return address >= IMAGE_BASE_HIGH ? IMAGE_BASE_HIGH : IMAGE_BASE_LOW;
 }
 
 // Places the bytes of one S3 record. A block is filled with 0xFF, together
@@ -111,32 +108,7 @@ bool write_blocks(std::FILE* output, std::uint32_t written_blocks) {
   return std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, output) == written_blocks;
 }
 
-void store_version(std::uint8_t* header, std::uint16_t version) {
-  header[HEADER_VERSION] = static_cast<std::uint8_t>(version >> 8);
-  header[HEADER_VERSION + 1] = static_cast<std::uint8_t>(version);
-}
-
 }  // namespace
-
-bool parse_version_text(const char* text, std::uint16_t* value) {
-  std::size_t length = std::strlen(text);
-  if (length < 4 || length > 6) return false;
-  auto is_decimal = [](char c) { return c >= '0' && c <= '9'; };
-  if (!is_decimal(text[0]) || text[1] != '.' || !is_decimal(text[2]) || !is_decimal(text[3])) {
-    return false;
-  }
-  unsigned suffix = 0;
-  if (length > 4) {
-    if (length != 6 || text[4] != '_') return false;
-    char c = text[5];
-    bool is_hex = is_decimal(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    if (!is_hex) return false;
-    suffix = static_cast<unsigned>(hex_digit_value(c));
-  }
-  *value = static_cast<std::uint16_t>((suffix << 12) | ((text[0] - '0') << 8) |
-                                      ((text[2] - '0') << 4) | (text[3] - '0'));
-  return true;
-}
 
 bool build_output_path(const char* source_path, const char* dest_name, char* out, int out_size) {
   static const char kExtension[] = ".bin";
@@ -186,7 +158,7 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
   while (std::fgets(buffers.line, sizeof buffers.line, run.source) != nullptr) {
     SRecordLine rec = read_srecord_line(buffers.line);
     if (rec.kind == RECORD_BAD) return run.fail(CONVERT_ERR_SOURCE_OPEN);
-    if (rec.kind == RECORD_DATA && rec.address >= BASE_LOW) {
+    if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
       base = choose_base(rec.address);
       break;
     }
@@ -227,7 +199,7 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
   }
   std::uint32_t image_size = written_blocks * IMAGE_BLOCK_SIZE;
   store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
-  store_le32(header + HEADER_LENGTH, image_size - CHECKED_FROM);
+  store_le32(header + HEADER_LENGTH, image_size - IMAGE_CHECKED_FROM);
   store_le32(header + HEADER_BASE_ADDRESS, base);
   store_le32(header + HEADER_SIZE_FIELD, image_size);
   store_version(header, version);
@@ -242,8 +214,9 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
     if (std::fread(buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
       return run.fail(CONVERT_ERR_DEST_READ);
     }
-    checksum = block == 0 ? xor_words(header + CHECKED_FROM, IMAGE_BLOCK_SIZE - CHECKED_FROM, checksum)
-                          : xor_words(buffers.fill, IMAGE_BLOCK_SIZE, checksum);
+    checksum = block == 0
+                   ? xor_words(header + IMAGE_CHECKED_FROM, IMAGE_BLOCK_SIZE - IMAGE_CHECKED_FROM, checksum)
+                   : xor_words(buffers.fill, IMAGE_BLOCK_SIZE, checksum);
   }
   store_le32(header + HEADER_CHECKSUM, checksum);
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "imgconv/image_format.h"  // parse_version_text and the header layout
+
 namespace imgconv {
 
 enum ConvertResult : int {
@@ -37,9 +39,6 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
                                const char* version_text, const char* comment);
 ConvertResult write_header_only(const char* dest_name, const char* version_text,
                                 const char* comment);
-
-// 4 to 6 characters "D.DD" or "D.DD_H"; true and the 16-bit value on success.
-bool parse_version_text(const char* text, std::uint16_t* value);
 
 int hex_digit_value(char c);
 std::uint32_t parse_hex32(const char* eight_chars);

@@ -1,7 +1,10 @@
-// Image file layout helpers: little-endian words, header decoding, XOR checksum.
+// Image file layout helpers: little-endian words, header fields, XOR
+// checksum, version text, and the checks of an image read back.
 #include "imgconv/image_format.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace imgconv {
 
@@ -15,6 +18,11 @@ void store_le32(std::uint8_t* p, std::uint32_t v) {
   p[1] = static_cast<std::uint8_t>(v >> 8);
   p[2] = static_cast<std::uint8_t>(v >> 16);
   p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+void store_version(std::uint8_t* header, std::uint16_t version) {
+  header[HEADER_VERSION] = static_cast<std::uint8_t>(version >> 8);
+  header[HEADER_VERSION + 1] = static_cast<std::uint8_t>(version);
 }
 
 ImageHeader decode_header(const std::uint8_t* first64) {
@@ -40,6 +48,82 @@ std::uint32_t xor_words(const std::uint8_t* data, std::size_t length, std::uint3
   std::uint32_t sum = seed;
   for (std::size_t i = 0; i + 4 <= length; i += 4) sum ^= load_le32(data + i);
   return sum;
+}
+
+bool parse_version_text(const char* text, std::uint16_t* value) {
+  std::size_t length = std::strlen(text);
+  if (length < 4 || length > 6) return false;
+  auto is_decimal = [](char c) { return c >= '0' && c <= '9'; };
+  if (!is_decimal(text[0]) || text[1] != '.' || !is_decimal(text[2]) || !is_decimal(text[3])) {
+    return false;
+  }
+  unsigned suffix = 0;
+  if (length > 4) {
+    if (length != 6 || text[4] != '_') return false;
+    const char c = text[5];
+    if (is_decimal(c)) {
+      suffix = static_cast<unsigned>(c - '0');
+    } else if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) {
+      suffix = static_cast<unsigned>((c | 0x20) - 'a' + 10);
+    } else {
+      return false;
+    }
+  }
+  *value = static_cast<std::uint16_t>((suffix << 12) | ((text[0] - '0') << 8) |
+                                      ((text[2] - '0') << 4) | (text[3] - '0'));
+  return true;
+}
+
+std::string format_version_text(std::uint16_t version) {
+  const char* digits = "0123456789ABCDEF";
+  std::string text = {digits[(version >> 8) & 0xF], '.', digits[(version >> 4) & 0xF],
+                      digits[version & 0xF]};
+  if ((version >> 12) != 0) text += {'_', digits[version >> 12]};
+  return text;
+}
+
+ImageSummary summarize_image(const std::uint8_t* data, std::size_t size) {
+  ImageSummary s;
+  s.readable = true;
+  s.size = size;
+  s.check_value = size % 4 == 0 ? xor_words(data, size) : 0;
+  if (size < IMAGE_HEADER_SIZE) return s;
+  s.has_header = true;
+  s.header = decode_header(data);
+  const ImageHeader& h = s.header;
+  s.whole_blocks = size <= IMAGE_LIMIT && size % IMAGE_BLOCK_SIZE == 0;
+  s.magic_ok = h.magic == IMAGE_MAGIC;
+  s.size_ok = s.whole_blocks && h.size == size;
+  s.length_ok = s.whole_blocks && h.length == size - IMAGE_CHECKED_FROM;
+  if (s.whole_blocks) {
+    s.computed_checksum = xor_words(data + IMAGE_CHECKED_FROM, size - IMAGE_CHECKED_FROM);
+    s.checksum_ok = h.checksum == s.computed_checksum;
+  }
+  s.base_ok = h.base_address == 0 || h.base_address == IMAGE_BASE_LOW ||
+              h.base_address == IMAGE_BASE_HIGH;
+  s.comment_ok = std::memchr(data + HEADER_COMMENT, 0, IMAGE_COMMENT_MAX + 1) != nullptr;
+  return s;
+}
+
+ImageSummary read_image_summary(const char* path) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return ImageSummary{};
+  std::vector<std::uint8_t> data(IMAGE_LIMIT + 1);
+  const std::size_t size = std::fread(data.data(), 1, data.size(), f);
+  const bool read_error = std::ferror(f) != 0;
+  std::fclose(f);
+  if (read_error) return ImageSummary{};
+  return summarize_image(data.data(), size);
+}
+
+std::string to_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 4);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
 }
 
 }  // namespace imgconv

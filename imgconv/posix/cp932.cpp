@@ -1,5 +1,5 @@
-// cp932 <-> UTF-8 with the C library's iconv(3).
-#include "imgconv/posix/cp932.h"
+// The image comment's cp932 <-> UTF-8 conversion on POSIX, with iconv(3).
+#include "imgconv/image_format.h"
 
 #include <iconv.h>
 
@@ -73,16 +73,6 @@ bool convert(const char* to, const char* from, const std::string& in, std::strin
 }
 
 }  // namespace
-
-std::string to_crlf(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 4);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-    out += text[i];
-  }
-  return out;
-}
 
 TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string* bad) {
   std::size_t offset = 0;

@@ -1,7 +1,6 @@
 // --info: shows the header of an image or header-only file and checks it.
 #pragma once
 
-#include <cstddef>
 #include <cstdio>
 
 namespace imgconv {
@@ -10,8 +9,5 @@ namespace imgconv {
 // for a valid image, EXIT_BAD_IMAGE otherwise, EXIT_NO_INPUT when the file
 // cannot be read.
 int show_image_info(const char* path, std::FILE* out);
-
-// The version value as text: 1.23, or 1.23_A with a suffix digit.
-void format_version(unsigned version, char* out, std::size_t out_size);
 
 }  // namespace imgconv

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "imgconv/image_format.h"
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
 
@@ -13,7 +14,6 @@ namespace imgload {
 namespace {
 
 constexpr std::size_t MAX_PATH_BYTES = RUN_PATH_SIZE - 1;  // bytes, the sequencer's slot
-constexpr std::uint32_t IMAGE_BLOCK_MASK = 0x7FF;          // 2048-byte blocks
 constexpr int HEX7_DIGITS = 7;
 constexpr std::uint32_t INTERNAL_FIRST = 0x8000;
 constexpr std::uint32_t INTERNAL_LAST = 0x1F800;
@@ -52,7 +52,7 @@ int CheckImageFile(const char* path) {
   const bool measured = image_file_size(file, &size);
   close_image_file(file);
   if (!measured) return 1;
-  if (size == 0 || (size & IMAGE_BLOCK_MASK) != 0) return 2;
+  if (size == 0 || size % imgconv::IMAGE_BLOCK_SIZE != 0) return 2;
   return 0;
 }
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <thread>
 
+#include "imgconv/image_format.h"
 #include "imgload/download/download_job.h"
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
 #include "imgload/download/status.h"
 #include "imgload/link/serial_port.h"
-#include "imgload/posix/image_info.h"
 #include "imgload/posix/port_list.h"
 #include "imgload/posix/terminal_view.h"
 #include "imgload/posix/ticker_clock.h"
@@ -149,9 +149,8 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
 int refuse_row(int message_row, int row) {
   const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
   if (view != nullptr) {
-    view->json_event("\"event\":\"refused\",\"row\":" + std::to_string(row) + ",\"text\":" +
-                     json_string(text) + ",\"gloss\":" + json_string(message_gloss(message_row)) +
-                     ",\"exit_status\":" + std::to_string(message_row));
+    view->json_event(JsonObject().text("event", "refused").number("row", row).text("text", text)
+                         .text("gloss", message_gloss(message_row)).number("exit_status", message_row));
   }
   std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
   return message_row;
@@ -182,35 +181,34 @@ int check_rows(const Arguments& a) {
 
 void show_files(const Arguments& a, bool json) {
   for (int i = 0; i < a.count; ++i) {
-    const ImageInfo info = read_image_info(download_job.paths[i]);
-    char address[16];
-    std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(download_job.start_addresses[i]));
+    const char* path = download_job.paths[i];
+    const std::uint32_t start = download_job.start_addresses[i];
+    const imgconv::ImageSummary info = imgconv::read_image_summary(path);
+    const imgconv::ImageHeader& h = info.header;
+    const std::string version = imgconv::format_version_text(h.version);
+    const std::string comment = imgconv::cp932_to_utf8(h.comment);
+    const bool verifies = info.checksum_verifies();
     if (json) {
-      char numbers[200];
-      std::snprintf(numbers, sizeof numbers,
-                    "\"start_address\":%u,\"header\":%s,\"base_address\":%u,\"size\":%u,"
-                    "\"checksum\":%u,\"checksum_verifies\":%s,\"check_value\":%u",
-                    static_cast<unsigned>(download_job.start_addresses[i]),
-                    info.has_magic ? "true" : "false", static_cast<unsigned>(info.base_address),
-                    static_cast<unsigned>(info.size), static_cast<unsigned>(info.checksum),
-                    info.checksum_verifies ? "true" : "false",
-                    static_cast<unsigned>(info.check_value));
-      view->json_event("\"event\":\"image\",\"number\":" + std::to_string(i + 1) + ",\"path\":" +
-                       json_string(download_job.paths[i]) + "," + numbers + ",\"version\":" +
-                       json_string(info.version) + ",\"comment\":" + json_string(info.comment));
+      view->json_event(JsonObject().text("event", "image").number("number", i + 1).text("path", path)
+                           .number("start_address", start).flag("header", info.magic_ok)
+                           .number("base_address", h.base_address).number("size", h.size)
+                           .number("checksum", h.checksum).flag("checksum_verifies", verifies)
+                           .number("check_value", info.check_value).text("version", version)
+                           .text("comment", comment));
       continue;
     }
-    std::printf("No.%d %s -> %s\n", i + 1, download_job.paths[i],
-                download_job.start_addresses[i] == 0 ? "0000000_A (address 0)" : address);
-    if (!info.has_magic) {
+    char address[16];
+    std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(start));
+    std::printf("No.%d %s -> %s\n", i + 1, path, start == 0 ? "0000000_A (address 0)" : address);
+    if (!info.magic_ok) {
       std::printf("  no image header (the file is sent as it is)\n");
       continue;
     }
-    std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", info.version.c_str(),
-                one_line(info.comment).c_str(), static_cast<unsigned>(info.base_address),
-                static_cast<unsigned>(info.size));
-    std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(info.checksum),
-                info.checksum_verifies ? "verifies" : "DOES NOT VERIFY");
+    std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", version.c_str(),
+                one_line(comment).c_str(), static_cast<unsigned>(h.base_address),
+                static_cast<unsigned>(h.size));
+    std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(h.checksum),
+                verifies ? "verifies" : "DOES NOT VERIFY");
   }
   std::fflush(stdout);
 }
@@ -302,8 +300,8 @@ int run(int argc, char** argv) {
   clock.stop();
 
   const int status = status_of(terminal.last_status());
-  terminal.json_event("\"event\":\"end\",\"text\":" + json_string(terminal.last_status()) +
-                      ",\"exit_status\":" + std::to_string(status));
+  terminal.json_event(JsonObject().text("event", "end").text("text", terminal.last_status())
+                          .number("exit_status", status));
   return status == ROW_SUCCESS ? EXIT_SUCCESS_RUN : status;
 }
 

@@ -61,6 +61,18 @@ std::string json_string(const std::string& text) {
   return out + "\"";
 }
 
+JsonObject& JsonObject::number(const char* key, double value, int decimals) {
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.*f", decimals, value);
+  return raw(key, digits);
+}
+
+JsonObject& JsonObject::raw(const char* key, const std::string& value) {
+  if (body_.size() > 1) body_ += ',';
+  body_ += json_string(key) + ':' + value;
+  return *this;
+}
+
 void TerminalView::finish_bar_line() {
   if (bar_shown_) {
     std::fputc('\n', out_);
@@ -74,8 +86,7 @@ void TerminalView::set_text(int control_id, const char* text) {
     last_status_ = text;
     const std::string gloss = gloss_for(text);
     if (style_ == ViewStyle::JSON) {
-      std::fprintf(out_, "{\"event\":\"status\",\"text\":%s,\"gloss\":%s}\n",
-                   json_string(text).c_str(), json_string(gloss).c_str());
+      write_json(JsonObject().text("event", "status").text("text", text).text("gloss", gloss));
     } else {
       finish_bar_line();
       std::fprintf(out_, "%s%s%s%s\n", one_line(text).c_str(), gloss.empty() ? "" : " [",
@@ -87,8 +98,8 @@ void TerminalView::set_text(int control_id, const char* text) {
     file_number_ = number;
     const char* path = (paths_ != nullptr && number >= 1 && number <= 3) ? paths_[number - 1] : "";
     if (style_ == ViewStyle::JSON) {
-      std::fprintf(out_, "{\"event\":\"file\",\"label\":%s,\"number\":%d,\"path\":%s}\n",
-                   json_string(text).c_str(), number, json_string(path).c_str());
+      write_json(JsonObject().text("event", "file").text("label", text).number("number", number)
+                     .text("path", path));
     } else {
       finish_bar_line();
       std::fprintf(out_, "%s %s\n", text, path);
@@ -129,11 +140,10 @@ void TerminalView::render(bool force) {
   const double left = rate > 0 ? (static_cast<double>(blocks_total - blocks_sent) * BLOCK_BYTES) / rate : 0;
   switch (style_) {
     case ViewStyle::JSON:
-      std::fprintf(out_,
-                   "{\"event\":\"progress\",\"file\":%d,\"position\":%u,\"maximum\":%u,"
-                   "\"blocks_sent\":%u,\"blocks\":%u,\"bytes_per_second\":%.0f,"
-                   "\"seconds_left\":%.1f}\n",
-                   file_number_, position_, maximum_, blocks_sent, blocks_total, rate, left);
+      write_json(JsonObject().text("event", "progress").number("file", file_number_)
+                     .number("position", position_).number("maximum", maximum_)
+                     .number("blocks_sent", blocks_sent).number("blocks", blocks_total)
+                     .number("bytes_per_second", rate, 0).number("seconds_left", left, 1));
       break;
     case ViewStyle::LINES: {
       const int tenth = static_cast<int>(position_ * 10 / maximum_);
@@ -165,7 +175,7 @@ void TerminalView::render(bool force) {
 void TerminalView::note(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (style_ == ViewStyle::JSON) {
-    std::fprintf(out_, "{\"event\":\"note\",\"text\":%s}\n", json_string(text).c_str());
+    write_json(JsonObject().text("event", "note").text("text", text));
   } else {
     finish_bar_line();
     std::fprintf(out_, "%s\n", text.c_str());
@@ -173,11 +183,15 @@ void TerminalView::note(const std::string& text) {
   std::fflush(out_);
 }
 
-void TerminalView::json_event(const std::string& body) {
+void TerminalView::json_event(const JsonObject& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (style_ != ViewStyle::JSON) return;
-  std::fprintf(out_, "{%s}\n", body.c_str());
+  write_json(event);
   std::fflush(out_);
+}
+
+void TerminalView::write_json(const JsonObject& event) {
+  std::fprintf(out_, "%s\n", event.str().c_str());
 }
 
 }  // namespace imgload

@@ -14,6 +14,7 @@
 namespace imgload {
 
 enum class ViewStyle { BAR, LINES, JSON };
+class JsonObject;
 
 class TerminalView : public ProgressView {
  public:
@@ -26,13 +27,14 @@ class TerminalView : public ProgressView {
   // A note of the front end (stop request, summary), kept apart from the bar.
   void note(const std::string& text);
   // A JSON event assembled by the front end (JSON style only).
-  void json_event(const std::string& body);
+  void json_event(const JsonObject& event);
   void set_file_paths(const char* const* paths) { paths_ = paths; }
 
   const std::string& last_status() const { return last_status_; }
 
  private:
   void finish_bar_line();
+  void write_json(const JsonObject& event);  // one line; the caller holds the lock
   void render(bool force);
 
   ViewStyle style_;
@@ -56,5 +58,20 @@ std::string gloss_for(const char* text);
 std::string one_line(const std::string& text);
 // JSON string literal of a UTF-8 text.
 std::string json_string(const std::string& text);
+
+// The one JSON writer of the --json events: an object written field by
+// field, in the order given, on one line.
+class JsonObject {
+ public:
+  JsonObject& text(const char* key, const std::string& value) { return raw(key, json_string(value)); }
+  JsonObject& number(const char* key, long long value) { return raw(key, std::to_string(value)); }
+  JsonObject& number(const char* key, double value, int decimals);
+  JsonObject& flag(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
+  std::string str() const { return body_ + "}"; }
+
+ private:
+  JsonObject& raw(const char* key, const std::string& value);
+  std::string body_ = "{";
+};
 
 }  // namespace imgload

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "imgconv/image_format.h"
+
 namespace zp3ksim {
 
 namespace {
@@ -48,11 +50,6 @@ std::string hex(std::uint32_t value, int digits) {
   char text[16];
   std::snprintf(text, sizeof text, "%0*X", digits, value);
   return text;
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 bool is_data_reader(const std::string& key) { return key == "AD" || key == "AB"; }
@@ -445,7 +442,7 @@ void SimController::advance(const std::string& key, const std::string& fields, O
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(fields.data() + 8);
     data_.insert(data_.end(), bytes, bytes + DATA_BLOCK);
-    for (int i = 0; i < DATA_BLOCK; i += 4) check_value_ ^= le32(bytes + i);
+    check_value_ = imgconv::xor_words(bytes, DATA_BLOCK, check_value_);
     next_block_ = (next_block_ & ~0xFFFFu) + v + 1;  // one wrong number is reported once
     ++blocks_received_;
   } else if (key == "FDEND") {

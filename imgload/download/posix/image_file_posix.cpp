@@ -1,6 +1,6 @@
 // The files-and-paths seam on POSIX: absolute paths against the working
-// directory, and image files opened read-only under an exclusive flock so
-// that a file another program holds locked is refused.
+// directory (the converter's), and image files opened read-only under an
+// exclusive flock so that a file another program holds locked is refused.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,27 +9,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "imgconv/file_services.h"
 #include "imgload/download/image_file.h"
 
 namespace imgload {
 
+// One POSIX path completion for both programs: the converter's file seam.
 bool full_path(const char* name, char* out, int out_size) {
   if (name == nullptr || out == nullptr || out_size <= 0) return false;
-  const std::size_t name_length = std::strlen(name);
-  if (name[0] == '/') {
-    if (name_length + 1 > static_cast<std::size_t>(out_size)) return false;
-    std::memcpy(out, name, name_length + 1);
-    return true;
-  }
-  if (getcwd(out, static_cast<std::size_t>(out_size)) == nullptr) return false;
-  std::size_t length = std::strlen(out);
-  const bool needs_slash = length == 0 || out[length - 1] != '/';
-  if (length + (needs_slash ? 1 : 0) + name_length + 1 > static_cast<std::size_t>(out_size)) {
-    return false;
-  }
-  if (needs_slash) out[length++] = '/';
-  std::memcpy(out + length, name, name_length + 1);
-  return true;
+  return imgconv::platform_file_services.full_path(name, out, static_cast<std::size_t>(out_size));
 }
 
 FileHandle open_image_file(const char* path) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "imgconv/image_format.h"
 #include "imgload/download/messages.h"
 #include "imgload/link/frame.h"
-#include "imgload/posix/image_info.h"
 #include "imgload/posix/terminal_view.h"
 #include "imgload/posix/trace_file.h"
 
@@ -52,27 +52,31 @@ std::string write_temp(const std::vector<std::uint8_t>& d) {
   return name;
 }
 
-TEST(ImageInfoTest, ReadsTheHeaderAndVerifiesTheChecksum) {
-  const std::string path = write_temp(example_image());
-  const ImageInfo info = read_image_info(path.c_str());
+// The summary of the file at a temporary path, which is removed.
+imgconv::ImageSummary summary_of(const std::vector<std::uint8_t>& d) {
+  const std::string path = write_temp(d);
+  const imgconv::ImageSummary info = imgconv::read_image_summary(path.c_str());
   std::remove(path.c_str());
-  EXPECT_TRUE(info.has_magic);
-  EXPECT_EQ(info.version, "1.00");
-  EXPECT_EQ(info.comment, "abc");
-  EXPECT_EQ(info.base_address, 0x100000u);
-  EXPECT_EQ(info.size, 2048u);
-  EXPECT_TRUE(info.checksum_verifies);
+  return info;
+}
+
+TEST(ImageInfoTest, ReadsTheHeaderAndVerifiesTheChecksum) {
+  const imgconv::ImageSummary info = summary_of(example_image());
+  EXPECT_TRUE(info.magic_ok);
+  EXPECT_EQ(imgconv::format_version_text(info.header.version), "1.00");
+  EXPECT_EQ(imgconv::cp932_to_utf8(info.header.comment), "abc");
+  EXPECT_EQ(info.header.base_address, 0x100000u);
+  EXPECT_EQ(info.header.size, 2048u);
+  EXPECT_TRUE(info.checksum_verifies());
   EXPECT_EQ(info.check_value, 0x1234518Cu) << "magic XOR length";
 }
 
 TEST(ImageInfoTest, AChangedByteFailsTheChecksum) {
   std::vector<std::uint8_t> d = example_image();
   d[1000] = 0x00;
-  const std::string path = write_temp(d);
-  const ImageInfo info = read_image_info(path.c_str());
-  std::remove(path.c_str());
-  EXPECT_TRUE(info.has_magic);
-  EXPECT_FALSE(info.checksum_verifies);
+  const imgconv::ImageSummary info = summary_of(d);
+  EXPECT_TRUE(info.magic_ok);
+  EXPECT_FALSE(info.checksum_verifies());
 }
 
 TEST(ImageInfoTest, VersionSuffixAndCp932Comment) {
@@ -81,21 +85,17 @@ TEST(ImageInfoTest, VersionSuffixAndCp932Comment) {
   d[25] = 0x23;
   const unsigned char demo[] = {0x83, 0x66, 0x83, 0x82, 0x0D, 0x0A, 0x41, 0x00};  // デモ CR LF A
   std::memcpy(&d[32], demo, sizeof demo);
-  const std::string path = write_temp(d);
-  const ImageInfo info = read_image_info(path.c_str());
-  std::remove(path.c_str());
-  EXPECT_EQ(info.version, "1.23_A");
-  EXPECT_EQ(info.comment, "デモ\r\nA");
-  EXPECT_FALSE(info.checksum_verifies) << "the checksum was not made again";
+  const imgconv::ImageSummary info = summary_of(d);
+  EXPECT_EQ(imgconv::format_version_text(info.header.version), "1.23_A");
+  EXPECT_EQ(imgconv::cp932_to_utf8(info.header.comment), "デモ\r\nA");
+  EXPECT_FALSE(info.checksum_verifies()) << "the checksum was not made again";
 }
 
 TEST(ImageInfoTest, AFileWithoutHeaderIsReportedSo) {
-  const std::string path = write_temp(std::vector<std::uint8_t>(2048, 0));
-  const ImageInfo info = read_image_info(path.c_str());
-  std::remove(path.c_str());
-  EXPECT_FALSE(info.has_magic);
-  EXPECT_FALSE(info.checksum_verifies);
-  EXPECT_FALSE(read_image_info("/nonexistent/x.bin").readable);
+  const imgconv::ImageSummary info = summary_of(std::vector<std::uint8_t>(2048, 0));
+  EXPECT_FALSE(info.magic_ok);
+  EXPECT_FALSE(info.checksum_verifies());
+  EXPECT_FALSE(imgconv::read_image_summary("/nonexistent/x.bin").readable);
 }
 
 std::string captured(std::FILE* f) {

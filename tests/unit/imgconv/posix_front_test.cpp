@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imgconv/convert.h"
-#include "imgconv/posix/cp932.h"
+#include "imgconv/image_format.h"
 #include "imgconv/posix/image_info.h"
 #include "imgconv/posix/options.h"
 #include "imgconv/posix/texts.h"
@@ -96,13 +96,9 @@ TEST(Cp932, ConvertsJapaneseAndRefusesWhatItCannotHold) {
 }
 
 TEST(ImageInfo, VersionText) {
-  char text[16];
-  format_version(0xA123, text, sizeof text);
-  EXPECT_STREQ(text, "1.23_A");
-  format_version(0x0100, text, sizeof text);
-  EXPECT_STREQ(text, "1.00");
-  format_version(0xF999, text, sizeof text);
-  EXPECT_STREQ(text, "9.99_F");
+  EXPECT_EQ(format_version_text(0xA123), "1.23_A");
+  EXPECT_EQ(format_version_text(0x0100), "1.00");
+  EXPECT_EQ(format_version_text(0xF999), "9.99_F");
 }
 
 TEST(ImageInfo, ValidImageHeaderOnlyAndDamagedFiles) {
