@@ -5,6 +5,9 @@
 #   SETUP: shell commands run first in the work folder; exit 77 skips the test.
 # Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, ZP3K_DRIVER, and
 # any *_EXE variable, which is handed to the script as a Windows path.
+# ZP3K_WORK: a work folder the caller has prepared (kept as it is).
+# ZP3K_LOCALE: a locale other than the Japanese one the prefix runs with; the
+# script sees the ANSI code page it must give as ZP3K_ACP.
 set -uo pipefail
 name=$1 script=$2 setup=${3:-}
 driver_timeout=150  # seconds; a hung dialog must not hold the whole test run
@@ -20,11 +23,29 @@ fi
 
 to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 
-work=$ZP3K_BUILD_DIR/wine-work/$name
 shots=$ZP3K_BUILD_DIR/screenshots
-rm -rf "$work"
+if [ -n "${ZP3K_WORK:-}" ]; then
+  work=$ZP3K_WORK
+else
+  work=$ZP3K_BUILD_DIR/wine-work/$name
+  rm -rf "$work"
+fi
 mkdir -p "$work" "$shots"
 cd "$work" || exit 1
+
+locale_env=()
+export ZP3K_ACP=932
+if [ -n "${ZP3K_LOCALE:-}" ]; then
+  if ! locale -a | grep -qix "${ZP3K_LOCALE/UTF-8/utf8}"; then
+    echo "locale $ZP3K_LOCALE is not generated on this machine (localedef)" >&2
+    exit 1
+  fi
+  locale_env=("LANG=$ZP3K_LOCALE" "LC_ALL=$ZP3K_LOCALE")
+  case $ZP3K_LOCALE in
+    en_US*) ZP3K_ACP=1252 ;;
+    zh_CN*) ZP3K_ACP=936 ;;
+  esac
+fi
 
 for var in $(compgen -e); do
   case $var in *_EXE) export "$var=$(to_windows "${!var}")" ;; esac
@@ -45,6 +66,8 @@ take_screenshots() {
     if [ -e shot.request ]; then
       read -r file geometry < shot.request
       rm -f shot.request
+      # Pictures taken under another locale are kept apart: name-en_US.png
+      if [ -n "${ZP3K_LOCALE:-}" ]; then file=${file%.png}-${ZP3K_LOCALE%%.*}.png; fi
       import -window root -crop "$geometry" +repage "$shots/$file" \
         || echo "screenshot $file failed" >&2
       echo "screenshot: $shots/$file"
@@ -59,7 +82,7 @@ export ZP3K_SCREENSHOTS=1
 
 cp "$script" script.txt
 # shellcheck disable=SC2086  # ZP3K_WINE_ENV is a list of VAR=value words
-timeout -k 10 "$driver_timeout" env $ZP3K_WINE_ENV wine "$ZP3K_DRIVER" script.txt
+timeout -k 10 "$driver_timeout" env $ZP3K_WINE_ENV "${locale_env[@]}" wine "$ZP3K_DRIVER" script.txt
 rc=$?
 kill "$taker" 2>/dev/null
 wait "$taker" 2>/dev/null

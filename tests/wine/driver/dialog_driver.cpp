@@ -1,4 +1,4 @@
-// Test driver for the Windows dialogs under Wine: reads a script of commands
+// Test driver for the Windows programs under Wine: reads a script of commands
 // (one per line) and drives another process's dialogs through window messages,
 // printing what it sees as plain lines and "FAIL ..." for every unmet expectation.
 //
@@ -12,39 +12,52 @@
 // Commands (ID is a control id, IDOK/IDCANCEL/IDYES/IDNO, or 0 for the window
 // itself; waits take an optional timeout in ms, 20000 by default):
 //   start EXE [ARGS]             run EXE with the command line "EXE" ARGS, exactly
-//   wait_dialog NAME TITLE [ms]  bind NAME to the visible dialog with that title
+//   wait_dialog NAME TITLE [ms] [MARKER]  bind NAME to the visible dialog with that
+//                                title (and a control MARKER, where dialogs share it)
 //   wait_msgbox NAME TITLE [ms]  the same for a message box
 //   wait_gone NAME [ms]          until the window has closed
 //   wait_exit [ms] / expect_exit CODE / expect_running
 //   windows / list NAME / msgbox NAME / template EXE ID [EXPECTED_FILE]
 //   click NAME ID                BM_CLICK, then waits until the click was handled
 //                                (or reached the modal loop of what it opened)
-//   set_text NAME ID TEXT / close NAME / send_command NAME ID CODE
+//   set_text NAME ID TEXT [ID TEXT]... / close NAME / send_command NAME ID CODE
 //   choose_file NAME PATH        type PATH into an open-file dialog and confirm
-//   expect_text NAME ID TEXT     cp932 bytes of WM_GETTEXT against TEXT
-//   expect_control NAME ID CLASS X Y W H   rectangle in dialog units
+//   warns NAME TEXT              click NAME's IDOK; a warning box with NAME's title,
+//                                TEXT and one OK button must appear; it is closed
+//   expect_text NAME ID TEXT     UTF-16 text of WM_GETTEXT against TEXT
+//   expect_control NAME ID CLASS X Y W H [TEXT|* [MASK VALUE]]  rectangle in dialog
+//                                units, then text and (style & MASK) == VALUE
 //   expect_client_size NAME W H / expect_order NAME ID... / expect_focus NAME ID
 //   expect_style NAME ID MASK VALUE / expect_selection NAME ID START END|all
-//   expect_enabled|expect_visible|expect_checked|expect_position NAME ID VALUE
-//                                (expect_position reads a progress bar, PBM_GETPOS)
+//   expect_enabled|expect_visible|expect_checked|expect_position NAME ID VALUE [ID VALUE]...
+//                                (expect_position reads a progress bar, PBM_GETPOS;
+//                                "full" is the end of its range)
+//   expect_items NAME ID TEXT... the entries of a combo box, in order
+//   follow_run NAME [STOP_LABEL] [SHOT.png]  samples a progress dialog until its OK
+//                                is enabled; clicks IDCANCEL once the file label
+//                                reads STOP_LABEL ("-": never); a screenshot once a
+//                                block label shows
+//   expect_seen status|file|block TEXT|any [0]  whether the last run showed it
 //   expect_msgbox NAME TEXT BUTTON_IDS(1,2) ICON(warning|error|information|question|none)
 //   expect_no_msgbox TITLE MS    no such message box appears within MS
 //   expect_file PATH same OTHER | size N | missing | hex OFFSET HEXBYTES
 //   dialog_font FACE POINTS      font of the dialogs measured (MS UI Gothic 10)
 //   shot FILE.png / sync NAME / sleep MS / echo TEXT
+//   chdir PATH                   the folder the next started program runs in
+//   expect_acp CP                the ANSI code page this Wine session has
 // Unmet expectations print FAIL and the script goes on; a failed wait stops it.
 // The exit code is 0 when nothing failed. A program started here is ended
 // when the script ends.
 //
-// Texts are compared as the dialogs hold them for the A functions: the expected
-// UTF-8 text is converted to the ANSI code page (932 under a Japanese locale)
-// and compared byte for byte with what WM_GETTEXT returns.
+// Texts are read through the wide functions and compared in UTF-16 with the
+// script's UTF-8 text, so a check holds whatever the ANSI code page is.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -74,6 +87,7 @@ struct State {
   std::wstring font_name = L"MS UI Gothic";
   int font_points = 10;
   int base_x = 0, base_y = 0;  // pixels per 4 horizontal / 8 vertical dialog units
+  std::wstring home;           // the folder the driver began in, where shots are asked for
 } state;
 
 // ---- text helpers ---------------------------------------------------------
@@ -86,26 +100,18 @@ std::string to_utf8(const std::wstring& w) {
   return s;
 }
 
-std::wstring from_codepage(UINT cp, const std::string& s) {
+std::wstring from_utf8(const std::string& s) {
   if (s.empty()) return {};
-  int n = MultiByteToWideChar(cp, 0, s.data(), (int)s.size(), nullptr, 0);
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), nullptr, 0);
   std::wstring w(n, L'\0');
-  MultiByteToWideChar(cp, 0, s.data(), (int)s.size(), &w[0], n);
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], n);
   return w;
 }
 
-std::string to_ansi(const std::wstring& w) {
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, w.data(), (int)w.size(), nullptr, 0, nullptr, nullptr);
-  std::string s(n, '\0');
-  WideCharToMultiByte(CP_ACP, 0, w.data(), (int)w.size(), &s[0], n, nullptr, nullptr);
-  return s;
-}
-
-// Printable form of an ANSI byte text: UTF-8, with line breaks escaped.
-std::string show(const std::string& ansi) {
-  std::string u = to_utf8(from_codepage(CP_ACP, ansi)), out;
-  for (char c : u) {
+// Printable form of a text: UTF-8, with line breaks and quotes escaped.
+std::string show(const std::wstring& text) {
+  std::string out;
+  for (char c : to_utf8(text)) {
     if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else if (c == '"') out += "\\\"";
@@ -215,16 +221,16 @@ std::wstring class_of(HWND w) {
   return name;
 }
 
-// The window's text as the ANSI functions see it (cp932 bytes).
-std::string text_of(HWND w) {
+// The window's text in UTF-16, as the wide functions read it.
+std::wstring text_of(HWND w) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &length))
+  if (!w || !SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &length))
     return {};
-  std::vector<char> buffer(length * 2 + 2, '\0');
+  std::vector<wchar_t> buffer(length + 1, L'\0');
   DWORD_PTR copied = 0;
-  SendMessageTimeoutA(w, WM_GETTEXT, buffer.size(), (LPARAM)buffer.data(), SMTO_NORMAL,
+  SendMessageTimeoutW(w, WM_GETTEXT, buffer.size(), (LPARAM)buffer.data(), SMTO_NORMAL,
                       SEND_TIMEOUT, &copied);
-  return std::string(buffer.data(), std::strlen(buffer.data()));
+  return std::wstring(buffer.data(), std::min<size_t>(copied, length));
 }
 
 bool belongs_to_target(HWND w) {
@@ -241,8 +247,9 @@ bool is_message_box(HWND w) {
 }
 
 struct FindRequest {
-  std::string title;  // ANSI
+  std::wstring title;
   bool want_message_box;
+  int marker;  // a control the dialog must have; 0: any
   HWND found;
 };
 
@@ -250,21 +257,22 @@ BOOL CALLBACK find_top_level(HWND w, LPARAM lp) {
   auto* req = reinterpret_cast<FindRequest*>(lp);
   if (!IsWindowVisible(w) || class_of(w) != L"#32770" || !belongs_to_target(w)) return TRUE;
   if (is_message_box(w) != req->want_message_box) return TRUE;
-  if (text_of(w) != req->title) return TRUE;
+  if (text_of(w) != req->title || (req->marker && !GetDlgItem(w, req->marker))) return TRUE;
   req->found = w;
   return FALSE;
 }
 
-HWND find_dialog(const std::wstring& title, bool message_box) {
-  FindRequest req{to_ansi(title), message_box, nullptr};
+HWND find_dialog(const std::wstring& title, bool message_box, int marker) {
+  FindRequest req{title, message_box, marker, nullptr};
   EnumWindows(find_top_level, (LPARAM)&req);
   return req.found;
 }
 
-HWND wait_for_dialog(const std::wstring& title, bool message_box, DWORD timeout) {
+HWND wait_for_dialog(const std::wstring& title, bool message_box, DWORD timeout,
+                     int marker = 0) {
   DWORD start = GetTickCount();
   for (;;) {
-    HWND w = find_dialog(title, message_box);
+    HWND w = find_dialog(title, message_box, marker);
     if (w) return w;
     if (GetTickCount() - start > timeout) return nullptr;
     Sleep(POLL_INTERVAL);
@@ -388,7 +396,7 @@ BOOL CALLBACK add_target_window(HWND w, LPARAM lp) {
 
 // Which standard icon a message box shows: its icon control is compared
 // pixel by pixel with each standard icon drawn on the same background.
-std::string message_box_icon(HWND box) {
+std::string drawn_icon(HWND box) {
   HWND icon = GetDlgItem(box, WINE_MSGBOX_ICON_ID);
   if (!icon) icon = GetDlgItem(box, WINDOWS_MSGBOX_ICON_ID);
   DWORD_PTR handle = 0;
@@ -435,6 +443,17 @@ std::string message_box_icon(HWND box) {
   }
   // The drawn icon must match the control all but a few anti-aliased pixels.
   return best_same * 100 >= (size_t)w * h * 98 ? best : "unknown";
+}
+
+// The icon of a box just opened may not have reached the screen yet: it is
+// looked at again for a while before it counts as none of the four.
+std::string message_box_icon(HWND box) {
+  std::string icon = drawn_icon(box);
+  for (DWORD start = GetTickCount(); icon == "unknown" && GetTickCount() - start < 2000;) {
+    Sleep(SURFACE_FLUSH_DELAY);
+    icon = drawn_icon(box);
+  }
+  return icon;
 }
 
 // ---- commands -------------------------------------------------------------
@@ -488,7 +507,7 @@ bool cmd_wait_exit(const Args& a) {
 
 bool cmd_wait_window(const Args& a, bool message_box) {
   DWORD timeout = a.size() > 3 ? (DWORD)to_int(a[3]) : DEFAULT_TIMEOUT;
-  HWND w = wait_for_dialog(a[2], message_box, timeout);
+  HWND w = wait_for_dialog(a[2], message_box, timeout, a.size() > 4 ? to_int(a[4]) : 0);
   if (!w) {
     fail(std::string(message_box ? "no message box" : "no dialog") + " titled \"" +
          to_utf8(a[2]) + "\"");
@@ -506,7 +525,7 @@ void cmd_msgbox(const Args& a) {
   if (!box) return;
   print("msgbox caption=\"%s\"\n", show(text_of(box)).c_str());
   HWND text = GetDlgItem(box, MSGBOX_TEXT_ID);
-  print("msgbox text=\"%s\" hex=%s\n", show(text_of(text)).c_str(), hex(text_of(text)).c_str());
+  print("msgbox text=\"%s\"\n", show(text_of(text)).c_str());
   std::string buttons;
   for (HWND c : children(box))
     if (IsWindowVisible(c) && class_of(c) == L"Button")
@@ -518,10 +537,8 @@ void cmd_expect_msgbox(const Args& a) {
   // expect_msgbox NAME "TEXT" BUTTON_IDS ICON
   HWND box = window_named(a[1]);
   if (!box) return;
-  std::string text = text_of(GetDlgItem(box, MSGBOX_TEXT_ID));
-  if (text != to_ansi(a[2]))
-    fail("message text \"" + show(text) + "\" (" + hex(text) + "), expected \"" +
-         show(to_ansi(a[2])) + "\" (" + hex(to_ansi(a[2])) + ")");
+  std::wstring text = text_of(GetDlgItem(box, MSGBOX_TEXT_ID));
+  if (text != a[2]) fail("message text \"" + show(text) + "\", expected \"" + show(a[2]) + "\"");
   std::string buttons;
   for (HWND c : children(box))
     if (IsWindowVisible(c) && class_of(c) == L"Button")
@@ -542,21 +559,24 @@ void cmd_click(const Args& a) {
 }
 
 void cmd_set_text(const Args& a) {
-  HWND c = control(a[1], a[2]);
-  DWORD_PTR ignored;
-  if (c && !SendMessageTimeoutW(c, WM_SETTEXT, 0, (LPARAM)a[3].c_str(), SMTO_NORMAL, SEND_TIMEOUT,
-                                &ignored))
-    fail("WM_SETTEXT failed");
+  for (size_t i = 2; i + 1 < a.size(); i += 2) {
+    HWND c = control(a[1], a[i]);
+    DWORD_PTR ignored;
+    if (c && !SendMessageTimeoutW(c, WM_SETTEXT, 0, (LPARAM)a[i + 1].c_str(), SMTO_NORMAL,
+                                  SEND_TIMEOUT, &ignored))
+      fail("WM_SETTEXT failed");
+  }
 }
 
 void cmd_expect_text(const Args& a) {
   HWND c = control(a[1], a[2]);
   if (!c) return;
-  std::string seen = text_of(c), want = to_ansi(a[3]);
-  if (seen != want)
-    fail("text of " + to_utf8(a[2]) + " is \"" + show(seen) + "\" (" + hex(seen) +
-         "), expected \"" + show(want) + "\" (" + hex(want) + ")");
+  std::wstring seen = text_of(c);
+  if (seen != a[3])
+    fail("text of " + to_utf8(a[2]) + " is \"" + show(seen) + "\", expected \"" + show(a[3]) + "\"");
 }
+
+void cmd_expect_style(const Args& a);
 
 void cmd_expect_control(const Args& a) {
   // expect_control NAME ID CLASS X Y W H
@@ -569,6 +589,8 @@ void cmd_expect_control(const Args& a) {
   std::string seen = u.x + "," + u.y + "," + u.w + "," + u.h;
   std::string want = to_utf8(a[4]) + "," + to_utf8(a[5]) + "," + to_utf8(a[6]) + "," + to_utf8(a[7]);
   if (seen != want) fail("rectangle of " + to_utf8(a[2]) + " is " + seen + ", expected " + want);
+  if (a.size() > 8 && a[8] != L"*") cmd_expect_text({a[0], a[1], a[2], a[8]});
+  if (a.size() > 10) cmd_expect_style({a[0], a[1], a[2], a[9], a[10]});
 }
 
 void cmd_expect_style(const Args& a) {
@@ -608,24 +630,31 @@ void cmd_expect_order(const Args& a) {
 }
 
 void cmd_expect_state(const Args& a, const char* what) {
-  HWND c = control(a[1], a[2]);
-  if (!c) return;
-  int want = to_int(a[3]), seen = 0;
-  DWORD_PTR r = 0;
-  if (!std::strcmp(what, "enabled")) {
-    seen = IsWindowEnabled(c) ? 1 : 0;
-  } else if (!std::strcmp(what, "checked")) {
-    SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &r);
-    seen = (int)r;
-  } else if (!std::strcmp(what, "position")) {
-    SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &r);
-    seen = (int)r;
-  } else if (!std::strcmp(what, "visible")) {
-    seen = IsWindowVisible(c) ? 1 : 0;
+  for (size_t i = 2; i + 1 < a.size(); i += 2) {
+    HWND c = control(a[1], a[i]);
+    if (!c) continue;
+    int want = to_int(a[i + 1]), seen = 0;
+    DWORD_PTR r = 0;
+    if (!std::strcmp(what, "enabled")) {
+      seen = IsWindowEnabled(c) ? 1 : 0;
+    } else if (!std::strcmp(what, "checked")) {
+      SendMessageTimeoutW(c, BM_GETCHECK, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &r);
+      seen = (int)r;
+    } else if (!std::strcmp(what, "position")) {
+      SendMessageTimeoutW(c, PBM_GETPOS, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &r);
+      seen = (int)r;
+      if (a[i + 1] == L"full") {  // the end of a range that is more than one step
+        SendMessageTimeoutW(c, PBM_GETRANGE, FALSE, 0, SMTO_NORMAL, SEND_TIMEOUT, &r);
+        want = (int)r >= 2 ? (int)r : -1;
+      }
+    } else if (!std::strcmp(what, "visible")) {
+      seen = IsWindowVisible(c) ? 1 : 0;
+    }
+    if (seen != want)
+      fail(std::string(what) + " of " + to_utf8(a[i]) + " is " + std::to_string(seen) +
+           ", expected " + (a[i + 1] == L"full" ? "the end of a range of " : "") +
+           std::to_string(want));
   }
-  if (seen != want)
-    fail(std::string(what) + " of " + to_utf8(a[2]) + " is " + std::to_string(seen) +
-         ", expected " + std::to_string(want));
 }
 
 void cmd_expect_focus(const Args& a) {
@@ -701,6 +730,116 @@ bool cmd_wait_gone(const Args& a) {
     Sleep(POLL_INTERVAL);
   }
   return true;
+}
+
+// warns NAME TEXT: the warning box that a click on NAME's IDOK must bring,
+// with NAME's title, TEXT, one OK button and the warning icon; closed again.
+bool cmd_warns(const Args& a) {
+  HWND dialog = window_named(a[1]);
+  if (!dialog) return false;
+  cmd_click({L"click", a[1], L"IDOK"});
+  if (!cmd_wait_window({L"wait_msgbox", L"warning", text_of(dialog)}, true)) return false;
+  cmd_expect_msgbox({L"expect_msgbox", L"warning", a[2], L"1", L"warning"});
+  cmd_click({L"click", L"warning", L"IDOK"});
+  return cmd_wait_gone({L"wait_gone", L"warning"});
+}
+
+void cmd_expect_items(const Args& a) {
+  // expect_items NAME ID TEXT...: the entries of a combo box, in order.
+  HWND c = control(a[1], a[2]);
+  if (!c) return;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(c, CB_GETCOUNT, 0, 0, SMTO_NORMAL, SEND_TIMEOUT, &count);
+  std::wstring seen, want;
+  for (DWORD_PTR i = 0; i < count; ++i) {
+    wchar_t entry[256] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(c, CB_GETLBTEXTLEN, i, 0, SMTO_NORMAL, SEND_TIMEOUT, &length);
+    if (length < 256)  // the W form comes back whole across processes
+      SendMessageTimeoutW(c, CB_GETLBTEXT, i, (LPARAM)entry, SMTO_NORMAL, SEND_TIMEOUT, &length);
+    seen += (i ? L"|" : L"") + std::wstring(entry);
+  }
+  for (size_t i = 3; i < a.size(); ++i) want += (i > 3 ? L"|" : L"") + a[i];
+  if (seen != want) fail("entries \"" + show(seen) + "\", expected \"" + show(want) + "\"");
+}
+
+// ---- downloads --------------------------------------------------------------
+
+// The progress dialog's status, file and block labels and its bar.
+constexpr int PROGRESS_STATUS_ID = 1014;
+constexpr int PROGRESS_FILE_ID = 1017;
+constexpr int PROGRESS_BLOCK_ID = 1018;
+constexpr int PROGRESS_BAR_ID = 1035;
+constexpr DWORD RUN_TIMEOUT = 120000;  // ms for a download to end
+constexpr DWORD RUN_POLL = 20;         // ms between looks at a running download
+
+void cmd_shot(const Args& a);
+
+// What the last followed run showed while it went on, each change once.
+struct RunSeen {
+  std::vector<std::wstring> status, file, block, bar;
+} run_seen;
+
+void remember(std::vector<std::wstring>& list, const std::wstring& s) {
+  if (!s.empty() && (list.empty() || list.back() != s)) list.push_back(s);
+}
+
+bool cmd_follow_run(const Args& a) {
+  // follow_run NAME [STOP_LABEL] [SHOT.png]
+  HWND dialog = window_named(a[1]);
+  if (!dialog) return false;
+  const std::wstring stop = a.size() > 2 ? a[2] : L"-";
+  bool shot_due = a.size() > 3, stopped = false;
+  run_seen = {};
+  DWORD start = GetTickCount();
+  // OK is read first, so whatever is seen while it is disabled was shown
+  // while the run still went on.
+  while (!IsWindowEnabled(GetDlgItem(dialog, IDOK))) {
+    if (GetTickCount() - start > RUN_TIMEOUT) {
+      fail("the run did not end within " + std::to_string(RUN_TIMEOUT) + " ms");
+      return false;
+    }
+    std::wstring file = text_of(GetDlgItem(dialog, PROGRESS_FILE_ID));
+    std::wstring block = text_of(GetDlgItem(dialog, PROGRESS_BLOCK_ID));
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(GetDlgItem(dialog, PROGRESS_BAR_ID), PBM_GETPOS, 0, 0, SMTO_NORMAL,
+                        SEND_TIMEOUT, &position);
+    remember(run_seen.status, text_of(GetDlgItem(dialog, PROGRESS_STATUS_ID)));
+    remember(run_seen.file, file);
+    remember(run_seen.block, block);
+    if (position > 0) remember(run_seen.bar, std::to_wstring(position));
+    if (shot_due && !block.empty()) {
+      shot_due = false;
+      cmd_shot({L"shot", a[3]});
+    }
+    if (!stopped && file == stop) {
+      stopped = true;
+      SendNotifyMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    }
+    Sleep(RUN_POLL);
+  }
+  sync_with(dialog);
+  for (const auto& s : run_seen.status) print("  status while running: %s\n", show(s).c_str());
+  for (const auto& s : run_seen.file) print("  file label: %s\n", show(s).c_str());
+  print("  block labels seen: %d, final status \"%s\"\n", (int)run_seen.block.size(),
+        show(text_of(GetDlgItem(dialog, PROGRESS_STATUS_ID))).c_str());
+  return true;
+}
+
+void cmd_expect_seen(const Args& a) {
+  // expect_seen status|file|block|bar TEXT|any [0]
+  const std::vector<std::wstring>* list = a[1] == L"status" ? &run_seen.status
+                                          : a[1] == L"file"  ? &run_seen.file
+                                          : a[1] == L"block" ? &run_seen.block
+                                          : a[1] == L"bar"   ? &run_seen.bar
+                                                             : nullptr;
+  if (!list) return fail("unknown part of a run: " + to_utf8(a[1]));
+  bool want = a.size() < 4 || to_int(a[3]) != 0;
+  bool seen = a[2] == L"any" ? !list->empty()
+                             : std::find(list->begin(), list->end(), a[2]) != list->end();
+  if (seen != want)
+    fail(to_utf8(a[1]) + " \"" + show(a[2]) + "\" " + (want ? "not seen" : "seen") +
+         " during the run");
 }
 
 void cmd_expect_no_msgbox(const Args& a) {
@@ -802,18 +941,19 @@ void cmd_shot(const Args& a) {
     print("screenshot request %s (no taker)\n", request.c_str());
     return;
   }
-  DeleteFileW(L"shot.done");
-  FILE* f = _wfopen(L"shot.request.tmp", L"wb");
+  const std::wstring done = state.home + L"\\shot.done", asked = state.home + L"\\shot.request";
+  DeleteFileW(done.c_str());
+  FILE* f = _wfopen((asked + L".tmp").c_str(), L"wb");
   if (!f) return fail("cannot write shot.request");
   std::fprintf(f, "%s\n", request.c_str());
   std::fclose(f);
-  MoveFileExW(L"shot.request.tmp", L"shot.request", MOVEFILE_REPLACE_EXISTING);
+  MoveFileExW((asked + L".tmp").c_str(), asked.c_str(), MOVEFILE_REPLACE_EXISTING);
   DWORD start = GetTickCount();
-  while (GetFileAttributesW(L"shot.done") == INVALID_FILE_ATTRIBUTES) {
+  while (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (GetTickCount() - start > DEFAULT_TIMEOUT) return fail("screenshot " + request + " not taken");
     Sleep(POLL_INTERVAL);
   }
-  DeleteFileW(L"shot.done");
+  DeleteFileW(done.c_str());
   print("screenshot %s\n", request.c_str());
 }
 
@@ -1021,6 +1161,10 @@ bool run(const Args& a) {
   if (c == L"list") { if (need(2)) cmd_list(a); return true; }
   if (c == L"msgbox") { if (need(2)) cmd_msgbox(a); return true; }
   if (c == L"expect_msgbox") { if (need(5)) cmd_expect_msgbox(a); return true; }
+  if (c == L"warns") return need(3) && cmd_warns(a);
+  if (c == L"follow_run") return need(2) && cmd_follow_run(a);
+  if (c == L"expect_seen") { if (need(3)) cmd_expect_seen(a); return true; }
+  if (c == L"expect_items") { if (need(3)) cmd_expect_items(a); return true; }
   if (c == L"expect_no_msgbox") { if (need(3)) cmd_expect_no_msgbox(a); return true; }
   if (c == L"click") { if (need(3)) cmd_click(a); return true; }
   if (c == L"set_text") { if (need(4)) cmd_set_text(a); return true; }
@@ -1040,6 +1184,15 @@ bool run(const Args& a) {
   if (c == L"shot") { if (need(2)) cmd_shot(a); return true; }
   if (c == L"sync") { if (need(2) && window_named(a[1])) sync_with(window_named(a[1])); return true; }
   if (c == L"sleep") { if (need(2)) Sleep((DWORD)to_int(a[1])); return true; }
+  if (c == L"chdir") {
+    if (need(2) && !SetCurrentDirectoryW(a[1].c_str())) fail("no folder " + to_utf8(a[1]));
+    return true;
+  }
+  if (c == L"expect_acp") {
+    if (need(2) && GetACP() != (UINT)to_int(a[1]))
+      fail("ANSI code page " + std::to_string(GetACP()) + ", expected " + to_utf8(a[1]));
+    return true;
+  }
   if (c == L"echo") { print("%s\n", a.size() > 1 ? to_utf8(a[1]).c_str() : ""); return true; }
   fail("unknown command " + to_utf8(c));
   return false;
@@ -1053,13 +1206,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 2;
   }
+  wchar_t home[MAX_PATH];
+  state.home.assign(home, GetCurrentDirectoryW(MAX_PATH, home));
+  print("ANSI code page %u\n", GetACP());
   char raw[8192];
   bool go_on = true;
   while (go_on && std::fgets(raw, sizeof raw, script)) {
     ++state.line_number;
     std::string line(raw);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    Args args = split(from_codepage(CP_UTF8, line));
+    Args args = split(from_utf8(line));
     if (args.empty() || args[0][0] == L'#') continue;
     for (auto& arg : args) arg = expand_variables(arg);  // values are taken as they stand
     go_on = run(args);

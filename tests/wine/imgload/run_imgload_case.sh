@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Runs imgload.exe under Wine through one case of the dialog driver, with
-# COM1 (or COM3) wired to the simulated controller's pseudo-terminal, then
-# checks what the simulator received and saved.
+# Runs imgload.exe under Wine through one dialog-driver script, with COM1 (or
+# COM3) wired to the simulated controller's pseudo-terminal, then checks what
+# the simulator received and saved. The images lie in a folder whose name
+# neither cp932 nor cp1252 can spell whole.
 # Usage: run_imgload_case.sh CASE
-# Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, IMGLOAD_EXE,
-# IMGLOAD_DRIVER, ZP3KSIM (the native simulator; empty: cases needing it skip).
+# Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, ZP3K_DRIVER,
+# IMGLOAD_EXE, ZP3KSIM (the native simulator; empty: cases needing it skip),
+# ZP3K_LOCALE (optional, as for run_wine_test.sh).
 set -uo pipefail
 case_name=$1
-driver_timeout=240  # seconds; a hung dialog must not hold the whole test run
+here=$(cd "$(dirname "$0")" && pwd)
 sim_pid=""
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -19,8 +21,8 @@ to_windows() { printf 'Z:%s' "${1//\//\\}"; }
 # shellcheck disable=SC2086  # ZP3K_WINE_ENV is a list of VAR=value words
 wine_run() { env $ZP3K_WINE_ENV "$@"; }
 
-work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name
-shots=$ZP3K_BUILD_DIR/screenshots
+work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name${ZP3K_LOCALE:+-${ZP3K_LOCALE%%.*}}
+images="$work/Ünï 한글"
 prefix=$ZP3K_BUILD_DIR/wineprefix
 # Wine's mount manager rewrites dosdevices/comN at every session start (COM1
 # becomes /dev/ttyS0), so the prefix's Ports key names fixed links, the same
@@ -28,7 +30,7 @@ prefix=$ZP3K_BUILD_DIR/wineprefix
 com1=$prefix/zp3k-com1
 com3=$prefix/zp3k-com3
 rm -rf "$work"
-mkdir -p "$work/saved" "$shots"
+mkdir -p "$work/saved" "$images"
 cd "$work" || exit 1
 
 finish() {
@@ -52,7 +54,7 @@ configure_prefix() {
 # Image files of whole 2048-byte blocks with varied bytes, and the files
 # the validation refuses.
 make_images() {
-  python3 - <<'EOF'
+  (cd "$images" && python3 -) <<'EOF'
 import random
 rng = random.Random(20261207)
 def image(name, size):
@@ -113,7 +115,7 @@ expect_line() {  # expect_line REGEX WHAT: a line of the report matches
   fi
 }
 same_image() {  # same_image SAVED ORIGINAL
-  if ! cmp -s "saved/$1" "$2"; then
+  if ! cmp -s "saved/$1" "$images/$2"; then
     echo "FAIL: saved/$1 is not byte-identical to $2"
     failures=$((failures + 1))
   fi
@@ -125,14 +127,12 @@ no_image() {
   fi
 }
 
-run_driver() {  # run_driver SCENARIO [KIND]
-  # Wine's own messages go to a file; the driver's findings to the log.
-  timeout -k 10 "$driver_timeout" env $ZP3K_WINE_ENV wine "$IMGLOAD_DRIVER" "$1" \
-    "$(to_windows "$IMGLOAD_EXE")" "$(to_windows "$work")" "$(to_windows "$work")" "${2:-}" \
-    2> wine.err
-  local rc=$?
-  if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then echo "FAIL: the driver timed out"; fi
-  if [ $rc -ne 0 ]; then failures=$((failures + 1)); fi
+run_script() {  # run_script SCRIPT [VAR=value...]: the driver on SCRIPT.txt
+  local script=$1
+  shift
+  env IMAGES="$(to_windows "$images")" ZP3K_WORK="$work" "$@" \
+    bash "$here/../run_wine_test.sh" "imgload-$case_name" "$here/$script.txt" \
+    || failures=$((failures + 1))
 }
 
 configure_prefix
@@ -140,18 +140,12 @@ make_images
 rm -f "$com1" "$com3"
 
 case $case_name in
-  dialogs)
-    run_driver dialogs
-    ;;
-  validation)  # COM1 leads nowhere: accepted jobs end with the port error
-    run_driver validation
-    ;;
-  missing)
-    run_driver failure missing
-    ;;
+  dialogs) run_script dialogs ;;
+  validation) run_script validation ;;  # COM1 leads nowhere: accepted jobs end with the port error
+  missing) run_script failure ADDRESS=0008000 STATUS=$'通信エラー\n(COMポートオープンエラー)' ;;
   one)
     start_sim "$com1"
-    run_driver download one
+    run_script one
     stop_sim
     same_image image-1.bin a.bin
     same_image image-2.bin a.bin
@@ -161,16 +155,16 @@ case $case_name in
     ;;
   three)
     start_sim "$com1"
-    run_driver download three
+    run_script three ADDRESS2=001F800 ADDRESS3=0000000_A STOP_LABEL=- LATER_FILES=1
     stop_sim
     same_image image-1.bin a.bin
     same_image image-2.bin b.bin
     same_image image-3.bin c.bin
     expect_line 'requests: AD=1 AA=3 .* RUN=1' "one model request, three modes, the run request"
     ;;
-  stop)
+  stop)  # the stop button during file 1: the run ends after it
     start_sim "$com1"
-    run_driver download stop
+    run_script three ADDRESS2=0008000 ADDRESS3=0008000 STOP_LABEL=No.1 LATER_FILES=0
     stop_sim
     same_image image-1.bin a.bin
     no_image image-2.bin
@@ -178,22 +172,24 @@ case $case_name in
     ;;
   speed)  # COM3 at 9600 bit/s chosen in the settings dialog; COM1 unwired
     start_sim "$com3"
-    run_driver download speed
+    run_script speed
     stop_sim
     same_image image-1.bin a.bin
     expect_line 'requests: AD=1 AA=1 AB=[0-9]+ EF=1 ' "one file over COM3"
     expect_line 'speeds of requests: 9600x[0-9]+$' "every request at 9600 bit/s, also after EF"
     ;;
-  timeout)  # a controller that never answers "AD"
-    start_sim "$com1" --fault 'silent@AD'
-    run_driver failure timeout
+  timeout|noise)  # "AD" never answered, or answered by ACK and bytes without end, never CR
+    fault=silent
+    [ "$case_name" = noise ] && fault=noise
+    start_sim "$com1" --fault "$fault@AD"
+    run_script failure ADDRESS=0008000 STATUS=$'通信エラー\n(タイムアウトエラー)'
     stop_sim
     expect_line 'requests: AD=3 AA=0 ' "three AD requests and nothing else"
     no_image image-1.bin
     ;;
   noflash)  # a model without external flash, the file bound for 0100000
     start_sim "$com1" --model 00
-    run_driver failure noflash
+    run_script failure ADDRESS=0100000 STATUS=$'外部FROM未搭載機種のため、\n外部FROMにダウンロードできません。\nダウンロード先頭アドレスを確認してください。(No.1)'
     stop_sim
     expect_line 'requests: AD=1 AA=0 ' "only the model request"
     no_image image-1.bin
@@ -203,11 +199,6 @@ case $case_name in
     exit 2
     ;;
 esac
-
-for bmp in *.bmp; do
-  [ -e "$bmp" ] || continue
-  convert "$bmp" "$shots/imgload-${bmp%.bmp}.png" && echo "screenshot: $shots/imgload-${bmp%.bmp}.png"
-done
 
 echo "imgload case $case_name: $failures failure(s)"
 [ $failures -eq 0 ]
