@@ -1,12 +1,18 @@
-// The POSIX front end's argument reader.
+// The POSIX front end's argument reader, on getopt_long.
 #include "imgconv/posix/options.h"
 
-#include <cstring>
+#include <getopt.h>
 
 #include "imgconv/command_line.h"
 
 namespace imgconv {
 namespace {
+
+// --header-only and --info have no letter; 'H' and 'I' are only their codes.
+const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                               {"header-only", no_argument, nullptr, 'H'},
+                               {"info", required_argument, nullptr, 'I'},
+                               {nullptr, 0, nullptr, 0}};
 
 bool refuse(Options* options, const std::string& why) {
   options->problem = why;
@@ -21,34 +27,44 @@ bool read_options(int argc, const char* const* argv, Options* options) {
   bool info = false;
   bool help = false;
   bool any_word = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      help = true;
-    } else if (std::strcmp(arg, "--header-only") == 0) {
-      if (header_only) return refuse(options, "--header-only given twice");
-      header_only = true;
-    } else if (std::strcmp(arg, "--info") == 0) {
-      if (info) return refuse(options, "--info given twice");
-      if (i + 1 >= argc) return refuse(options, "--info needs a file name");
-      info = true;
-      options->info_path = argv[++i];
-    } else if (arg[0] == '-' && arg[1] != '\0' && arg[1] != '-') {
-      int slot = option_slot(arg[1]);
-      if (slot < 0) return refuse(options, std::string("unknown option ") + arg);
-      if (options->given[slot]) return refuse(options, std::string("option -") + arg[1] + " given twice");
-      options->given[slot] = true;
-      any_word = true;
-      if (arg[2] != '\0') {
-        options->value[slot] = arg + 2;
-      } else {
-        if (i + 1 >= argc) return refuse(options, std::string("option -") + arg[1] + " needs a value");
-        options->value[slot] = argv[++i];
+  // Reset for every call. In order ('-') getopt_long never reorders argv.
+  char* const* args = const_cast<char* const*>(argv);
+  optind = 0;
+  opterr = 0;
+  // '-': every other word comes back in order as 1; ':': a missing value as ':'.
+  int c;
+  while ((c = getopt_long(argc, args, "-:hS:D:V:C:", kLongOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'h':
+        help = true;
+        break;
+      case 'H':
+        if (header_only) return refuse(options, "--header-only given twice");
+        header_only = true;
+        break;
+      case 'I':
+        if (info) return refuse(options, "--info given twice");
+        info = true;
+        options->info_path = optarg;
+        break;
+      case ':':
+        if (optopt == 'I') return refuse(options, "--info needs a file name");
+        return refuse(options, std::string("option -") + char(optopt) + " needs a value");
+      case '?':  // a short option by its letter, a long one by its word
+        if (optopt != 0) return refuse(options, std::string("unknown option -") + char(optopt));
+        return refuse(options, std::string("unknown option ") + args[optind - 1]);
+      case 1:
+        return refuse(options, std::string("unexpected argument ") + optarg);
+      default: {
+        const int slot = option_slot(static_cast<char>(c));
+        if (options->given[slot]) return refuse(options, std::string("option -") + char(c) + " given twice");
+        options->given[slot] = true;
+        options->value[slot] = optarg;
+        any_word = true;
       }
-    } else {
-      return refuse(options, std::string("unexpected argument ") + arg);
     }
   }
+  if (optind < argc) return refuse(options, std::string("unexpected argument ") + args[optind]);
   if (help) {
     options->mode = Mode::HELP;
     return true;

@@ -2,6 +2,7 @@
 // messages as the Windows main dialog, shows their headers, and runs the
 // same download sequencer over a serial device, with a progress display,
 // Ctrl-C as the stop request and an exit status for each outcome.
+#include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -97,49 +98,68 @@ int usage_error(const char* what, const char* arg) {
   return EXIT_USAGE;
 }
 
+// Long options only (and -h); the letters are their getopt_long codes.
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},     {"list-ports", no_argument, nullptr, 'l'},
+    {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
+    {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
+    {"trace", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
+};
+
+// One file word, FILE or FILE@ADDRESS; false when there are three already.
+bool add_file(const std::string& word, Arguments* a) {
+  if (a->count == MAX_ENTRIES) return false;
+  const std::size_t at = word.rfind('@');
+  a->files[a->count] = at == std::string::npos ? word : word.substr(0, at);
+  a->addresses[a->count] = at == std::string::npos ? DEFAULT_ADDRESS : word.substr(at + 1);
+  ++a->count;
+  return true;
+}
+
 // Parses the command line; returns -1 to go on, or an exit status.
 int parse_arguments(int argc, char** argv, Arguments* a) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(USAGE, stdout);
-      return 0;
-    }
-    if (arg == "--list-ports") {
-      for (const PortCandidate& p : list_ports()) std::printf("%s  %s\n", p.path.c_str(), p.note.c_str());
-      return 0;
-    }
-    if (arg == "--no-run") {
-      a->run_after = false;
-    } else if (arg == "--json") {
-      a->json = true;
-    } else if (arg == "--port" || arg == "--speed" || arg == "--trace") {
-      if (i + 1 >= argc) return usage_error("missing value for", argv[i]);
-      const std::string value = argv[++i];
-      if (arg == "--trace") {
-        a->trace = value;
-      } else if (arg == "--port") {
+  optind = 0;
+  opterr = 0;
+  // '-': file words come back in order as 1; ':': a missing value as ':'.
+  int c;
+  while ((c = getopt_long(argc, argv, "-:h", kLongOptions, nullptr)) != -1) {
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (c) {
+      case 'h':
+        std::fputs(USAGE, stdout);
+        return 0;
+      case 'l':
+        for (const PortCandidate& p : list_ports()) std::printf("%s  %s\n", p.path.c_str(), p.note.c_str());
+        return 0;
+      case 'n': a->run_after = false; break;
+      case 'j': a->json = true; break;
+      case 't': a->trace = value; break;
+      case 'p':
         a->device = value;
         for (int n = 1; n <= 4; ++n) {
           if (value == PORT_NAMES[n]) a->device = "/dev/ttyS" + std::to_string(n - 1);
         }
-      } else {
+        break;
+      case 's': {
         int found = -1;
         for (int s = 0; s < 5; ++s) {
           if (value == SPEED_TEXTS[s]) found = s;
         }
         if (found < 0) return usage_error("unsupported speed", value.c_str());
         a->speed_index = found;
+        break;
       }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage_error("unknown option", argv[i]);
-    } else {
-      if (a->count == MAX_ENTRIES) return usage_error("at most three files", nullptr);
-      const std::size_t at = arg.rfind('@');
-      a->files[a->count] = at == std::string::npos ? arg : arg.substr(0, at);
-      a->addresses[a->count] = at == std::string::npos ? DEFAULT_ADDRESS : arg.substr(at + 1);
-      ++a->count;
+      case ':':
+        return usage_error("missing value for", argv[optind - 1]);
+      case '?':
+        return usage_error("unknown option", optopt != 0 ? (std::string("-") + char(optopt)).c_str()
+                                                          : argv[optind - 1]);
+      default:  // 1: a file word
+        if (!add_file(value, a)) return usage_error("at most three files", nullptr);
     }
+  }
+  for (; optind < argc; ++optind) {  // the words after "--"
+    if (!add_file(argv[optind], a)) return usage_error("at most three files", nullptr);
   }
   if (a->count == 0) return usage_error("no image file given", nullptr);
   return -1;

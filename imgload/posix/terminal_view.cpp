@@ -190,8 +190,4 @@ void TerminalView::json_event(const JsonObject& event) {
   std::fflush(out_);
 }
 
-void TerminalView::write_json(const JsonObject& event) {
-  std::fprintf(out_, "%s\n", event.str().c_str());
-}
-
 }  // namespace imgload

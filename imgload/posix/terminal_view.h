@@ -14,7 +14,24 @@
 namespace imgload {
 
 enum class ViewStyle { BAR, LINES, JSON };
-class JsonObject;
+
+// JSON string literal of a UTF-8 text.
+std::string json_string(const std::string& text);
+
+// The one JSON writer of the --json events: an object written field by
+// field, in the order given, on one line.
+class JsonObject {
+ public:
+  JsonObject& text(const char* key, const std::string& value) { return raw(key, json_string(value)); }
+  JsonObject& number(const char* key, long long value) { return raw(key, std::to_string(value)); }
+  JsonObject& number(const char* key, double value, int decimals);
+  JsonObject& flag(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
+  std::string str() const { return body_ + "}"; }
+
+ private:
+  JsonObject& raw(const char* key, const std::string& value);
+  std::string body_ = "{";
+};
 
 class TerminalView : public ProgressView {
  public:
@@ -34,7 +51,8 @@ class TerminalView : public ProgressView {
 
  private:
   void finish_bar_line();
-  void write_json(const JsonObject& event);  // one line; the caller holds the lock
+  // One event on one line; the caller holds the lock.
+  void write_json(const JsonObject& event) { std::fprintf(out_, "%s\n", event.str().c_str()); }
   void render(bool force);
 
   ViewStyle style_;
@@ -56,22 +74,4 @@ class TerminalView : public ProgressView {
 std::string gloss_for(const char* text);
 // A text on one line: line breaks become spaces.
 std::string one_line(const std::string& text);
-// JSON string literal of a UTF-8 text.
-std::string json_string(const std::string& text);
-
-// The one JSON writer of the --json events: an object written field by
-// field, in the order given, on one line.
-class JsonObject {
- public:
-  JsonObject& text(const char* key, const std::string& value) { return raw(key, json_string(value)); }
-  JsonObject& number(const char* key, long long value) { return raw(key, std::to_string(value)); }
-  JsonObject& number(const char* key, double value, int decimals);
-  JsonObject& flag(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
-  std::string str() const { return body_ + "}"; }
-
- private:
-  JsonObject& raw(const char* key, const std::string& value);
-  std::string body_ = "{";
-};
-
 }  // namespace imgload

@@ -3,6 +3,7 @@
 // the line, checks what the downloader does, saves the images it receives
 // and reports; it exits with 1 when the downloader broke the protocol.
 #include <fcntl.h>
+#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,59 +131,86 @@ struct Options {
   SimOptions sim;
 };
 
+// Long options only; the letters are their getopt_long codes.
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},        {"link", required_argument, nullptr, 'l'},
+    {"save-dir", required_argument, nullptr, 's'}, {"report", required_argument, nullptr, 'r'},
+    {"model", required_argument, nullptr, 'm'},  {"fault", required_argument, nullptr, 'f'},
+    {"no-pace", no_argument, nullptr, 'p'},      {"runs", required_argument, nullptr, 'n'},
+    {"max-time", required_argument, nullptr, 't'}, {"quiet", no_argument, nullptr, 'q'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The whole text as a number above zero: no sign, space, unit or other
+// trailing character ("3x" and "1s" are refused, as are inf and nan).
+template <typename Number>
+bool positive_number(const char* text, Number* out) {
+  const char* end = text + std::strlen(text);
+  Number value{};
+  const auto [stop, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || stop != end || !(value > 0) || !std::isfinite(double(value))) return false;
+  *out = value;
+  return true;
+}
+
 bool parse_options(int argc, char** argv, Options* o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "zp3ksim: %s needs a value\n", a.c_str());
+  optind = 0;
+  opterr = 0;
+  // '-': a word that is no option comes back as 1; ':': a missing value as ':'.
+  int c;
+  while ((c = getopt_long(argc, argv, "-:h", kLongOptions, nullptr)) != -1) {
+    const std::string v = optarg != nullptr ? optarg : "";
+    switch (c) {
+      case 'h':
+        std::fputs(USAGE, stdout);
+        std::exit(EXIT_OK);
+      case 'l': o->link = v; break;
+      case 's': o->sim.save_dir = v; break;
+      case 'r': o->report_file = v; break;
+      case 'm':
+        if (v.size() != 2) {
+          std::fprintf(stderr, "zp3ksim: --model takes two characters\n");
+          return false;
+        }
+        o->sim.model = v;
+        break;
+      case 'f': {
+        Fault f;
+        std::string error;
+        if (!parse_fault(v, &f, &error)) {
+          std::fprintf(stderr, "zp3ksim: --fault %s: %s\n", v.c_str(), error.c_str());
+          return false;
+        }
+        o->sim.faults.push_back(f);
+        break;
+      }
+      case 'p': o->pace = false; break;
+      case 'q': o->sim.quiet = true; break;
+      case 'n':
+        if (!positive_number(optarg, &o->runs)) {
+          std::fprintf(stderr, "zp3ksim: --runs takes a whole number from 1, not '%s'\n", optarg);
+          return false;
+        }
+        break;
+      case 't':
+        if (!positive_number(optarg, &o->max_time_s)) {
+          std::fprintf(stderr, "zp3ksim: --max-time takes seconds above 0, not '%s'\n", optarg);
+          return false;
+        }
+        break;
+      case ':':
+        std::fprintf(stderr, "zp3ksim: %s needs a value\n", argv[optind - 1]);
+        return false;
+      default: {  // '?' or 1: an unknown option (a letter, or a long word) or a stray word
+        const std::string word = c == 1 ? v : optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1];
+        std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", word.c_str());
         return false;
       }
-      *out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      std::fputs(USAGE, stdout);
-      std::exit(EXIT_OK);
-    } else if (a == "--link") {
-      if (!value(&o->link)) return false;
-    } else if (a == "--save-dir") {
-      if (!value(&o->sim.save_dir)) return false;
-    } else if (a == "--report") {
-      if (!value(&o->report_file)) return false;
-    } else if (a == "--model") {
-      if (!value(&v)) return false;
-      if (v.size() != 2) {
-        std::fprintf(stderr, "zp3ksim: --model takes two characters\n");
-        return false;
-      }
-      o->sim.model = v;
-    } else if (a == "--fault") {
-      if (!value(&v)) return false;
-      Fault f;
-      std::string error;
-      if (!parse_fault(v, &f, &error)) {
-        std::fprintf(stderr, "zp3ksim: --fault %s: %s\n", v.c_str(), error.c_str());
-        return false;
-      }
-      o->sim.faults.push_back(f);
-    } else if (a == "--no-pace") {
-      o->pace = false;
-    } else if (a == "--runs") {
-      if (!value(&v)) return false;
-      o->runs = std::atoi(v.c_str());
-      if (o->runs < 1) return false;
-    } else if (a == "--max-time") {
-      if (!value(&v)) return false;
-      o->max_time_s = std::atof(v.c_str());
-      if (o->max_time_s <= 0) return false;
-    } else if (a == "--quiet") {
-      o->sim.quiet = true;
-    } else {
-      std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", a.c_str());
-      return false;
     }
+  }
+  if (optind < argc) {  // a word after "--"
+    std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", argv[optind]);
+    return false;
   }
   return true;
 }

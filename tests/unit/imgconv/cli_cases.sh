@@ -88,6 +88,7 @@ usage)
   expect_exit 64 "$imgconv" -sa.hex
   expect_exit 64 "$imgconv" stray
   expect_exit 64 "$imgconv" -Sa.hex -D
+  grep -q 'option -D needs a value' err.txt || fail "message of a missing value"
   expect_exit 0 "$imgconv" --help
   grep -q -- '--info' out.txt || fail "usage text"
   ;;

@@ -62,7 +62,8 @@ TEST(PosixOptions, UnusableArguments) {
   const std::vector<std::vector<const char*>> bad = {
       {},                        {"-Sa.hex", "-Sb.hex"}, {"-sa.hex"}, {"a.hex"},
       {"-S"},                    {"-Sa.hex", "-C"},      {"-X1"},     {"--info"},
-      {"--info", "a", "-Sa.hex"}, {"--nope"},            {"-"},       {"--header-only", "--header-only"}};
+      {"--info", "a", "-Sa.hex"}, {"--nope"},            {"-"},       {"--header-only", "--header-only"},
+      {"-Sa.hex", "--", "x"}};
   for (const auto& args : bad) {
     Options o;
     EXPECT_FALSE(read(args, &o)) << (args.empty() ? "(none)" : args[0]);
