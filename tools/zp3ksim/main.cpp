@@ -404,7 +404,9 @@ int run(const Options& options) {
   bool line_open = false;
   bool vanished = false;  // the device disappeared as asked: the line is gone
   // After noise, a downloader that closes puts its old settings back, and
-  // with echo on the line hands noise bytes still arriving back to us.
+  // with echo on the line hands noise bytes still arriving back to us, at
+  // times only after the close has been seen: from the first noise on, a
+  // noise byte outside a frame is taken for its echo, not for a violation.
   bool noise_echo = false;
   double line_free_ms = 0;  // when the line is idle again after the last reply
   std::uint8_t buffer[1024];
@@ -452,7 +454,7 @@ int run(const Options& options) {
         if (!plan.bytes.empty()) {
           line_free_ms = send_reply(pty.master, plan, arrived, char_ms, ctl);
           ctl.reply_finished(now_ms());
-          noise_echo = plan.noise;
+          noise_echo = noise_echo || plan.noise;
         }
       }
       if (vanished) break;
@@ -471,7 +473,6 @@ int run(const Options& options) {
       if (line_open) {
         line_open = false;
         ctl.line_closed(now_ms(), !assembler.empty());
-        noise_echo = false;
         assembler.clear();
         reset_line(pty);
       }
