@@ -10,6 +10,7 @@
 
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
+#include "imgconv/image_format.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
 #include "resources/win32_text.h"
@@ -107,8 +108,9 @@ void on_init_dialog(HWND dialog) {
 void on_start(HWND dialog) {
   // A comment character that cp932 lacks is refused before anything is
   // opened: the image could only store a stand-in for it.
-  std::string comment;
-  if (!zp3k::to_image_comment(zp3k::item_text(dialog, IDC_COMMENT), &comment)) {
+  std::string comment_utf8, comment, bad;
+  if (!zp3k::narrow(zp3k::item_text(dialog, IDC_COMMENT), &comment_utf8) ||
+      imgconv::utf8_to_cp932(comment_utf8, &comment, &bad) != imgconv::TextError::NONE) {
     wchar_t text[256];
     LoadStringW(program_instance, IDS_COMMENT_NOT_CP932, text, 256);
     show_warning(dialog, text);
