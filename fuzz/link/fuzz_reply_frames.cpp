@@ -10,8 +10,7 @@
 #include "fake_port.h"
 #include "imgload/download/status.h"
 #include "imgload/link/commands.h"
-#include "imgload/link/countdown.h"
-#include "imgload/link/frame.h"
+#include "imgload/link/link.h"
 
 namespace {
 
@@ -41,9 +40,10 @@ void script(FakePort& port, std::uint8_t seed, const std::uint8_t* data, std::si
 
 // Runs one reader until the script is used up and the reader is idle, and
 // checks every result it gives.
-void run_reader(int (*reader)(), const imgload::ReaderState& state, bool data_reader) {
+void run_reader(imgload::Link& link, bool data_reader) {
+  const imgload::ReaderState& state = data_reader ? link.data_reader() : link.plain_reader();
   for (int calls = 0; calls < MAX_CALLS; ++calls) {
-    const int status = reader();
+    const int status = data_reader ? link.read_data_reply() : link.read_reply();
     require(state.count >= 0 && state.count <= imgload::FRAME_BUFFER_SIZE);
     if (status == imgload::REPLY_WAIT) {
       require(state.reading == 1);
@@ -59,24 +59,26 @@ void run_reader(int (*reader)(), const imgload::ReaderState& state, bool data_re
     }
     if (status == imgload::REPLY_TIMEOUT) {
       if (FakePort::get().pending_bytes() == 0) return;
-      imgload::reply_countdown.set(3);  // the rest comes as a new reply
+      link.countdown().set(3);  // the rest comes as a new reply
       continue;
     }
-    require(imgload::frames.reply[state.count - 1] == imgload::CR ||
+    require(link.reply()[state.count - 1] == imgload::CR ||
             state.count == imgload::FRAME_BUFFER_SIZE);
     if (status == imgload::REPLY_OK && data_reader) {
       require(state.count >= 10);
-      require(std::memcmp(imgload::frames.reply_code, imgload::frames.reply + 5, 2) == 0);
+      require(std::memcmp(link.reply_code(), link.reply() + 5, 2) == 0);
       const std::uint32_t addresses[3] = {0x8000, 0x100000, 0};
-      const imgload::Judgement model = imgload::judge_model_reply(status, addresses, 3);
-      require(model == imgload::JUDGE_ACCEPTED || model == imgload::JUDGE_STOPPED);
-      const imgload::Judgement mode = imgload::judge_mode_reply(status, "06");
+      int refused = 0;
+      const imgload::Judgement model = imgload::judge_model_reply(link, status, addresses, 3, &refused);
+      require(model == imgload::JUDGE_ACCEPTED || model == imgload::JUDGE_BAD_MODEL ||
+              (model == imgload::JUDGE_NO_EXTERNAL && refused == 2));
+      const imgload::Judgement mode = imgload::judge_mode_reply(link, status, "06");
       require(mode == imgload::JUDGE_ACCEPTED || mode == imgload::JUDGE_OTHER_MODE);
     }
     if (!data_reader) {
-      require((status == imgload::REPLY_OK) == (imgload::frames.reply[0] == imgload::ACK));
+      require((status == imgload::REPLY_OK) == (link.reply()[0] == imgload::ACK));
     }
-    imgload::reply_countdown.set(3);
+    link.countdown().set(3);
   }
   std::abort();  // a reader that never finishes
 }
@@ -92,23 +94,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   --size;
 
   // The whole input as one stored reply.
-  const int judged = imgload::check_reply_bcc(data, static_cast<int>(size > 4096 ? 4096 : size));
+  char code[3] = {};
+  const int judged =
+      imgload::check_reply_bcc(data, static_cast<int>(size > 4096 ? 4096 : size), code);
   require(judged == imgload::REPLY_OK || judged == imgload::REPLY_BCC);
 
   for (int reader = 0; reader < 2; ++reader) {
-    imgload::reset_frames();
     port.reset();
     port.attach_clock(&clock);
-    imgload::serial_port.handle = imgload::open_port("COM1", 9600, 8, 2, 0);
-    imgload::reply_countdown.set(3);
+    imgload::ReplyCountdown countdown;
+    clock.lower(&countdown);
+    imgload::Link link(countdown, nullptr);
+    require(link.open("COM1", 9600));
+    countdown.set(3);
     script(port, seed, data, size);
-    if (reader == 0) {
-      run_reader(imgload::read_reply, imgload::frames.plain, false);
-    } else {
-      run_reader(imgload::read_data_reply, imgload::frames.data, true);
-    }
+    run_reader(link, reader == 1);
     require(port.pending_bytes() == 0);
-    imgload::close_port(imgload::serial_port.handle);
+    clock.lower(nullptr);
   }
 
   // The hexadecimal digit rules over every pair of the input.

@@ -1,15 +1,15 @@
-// The settings of one download: written by the main and settings dialogs
-// (or the command line) only while no run goes on, read by the sequencer.
+// The settings of one download: filled by the main and settings dialogs (or
+// the command line) while no run goes on; a download takes its own copy.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace imgload {
 
 constexpr int MAX_ENTRIES = 3;
 constexpr int JOB_PATH_SIZE = 520;    // bytes; a usable path is at most 255 bytes
-constexpr int RUN_PATH_SIZE = 256;    // bytes, the sequencer's copy of a path
+constexpr int RUN_PATH_SIZE = 256;    // bytes: a path the sequencer runs with is shorter
+constexpr int JOB_PORT_NAME_SIZE = 256;  // bytes, NUL included
 constexpr std::uint32_t SPEEDS[5] = {9600, 19200, 38400, 57600, 115200};  // bit/s
 
 struct DownloadJob {
@@ -20,11 +20,7 @@ struct DownloadJob {
   int port_number = 1;                           // 1..4 (COM1..COM4)
   int speed_index = 4;                           // 0..4
   // POSIX only: the device to open instead of COMn (empty: use COMn).
-  char port_device[256] = {};
+  char port_device[JOB_PORT_NAME_SIZE] = {};
 };
-extern DownloadJob download_job;
-
-// Set by the stop button (or Ctrl-C); read by the sequencer once per file.
-extern std::atomic<int> stop_requested;
 
 }  // namespace imgload

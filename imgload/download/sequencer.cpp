@@ -3,16 +3,10 @@
 // waiting for the reply countdown through the clock, never by spinning.
 #include "imgload/download/sequencer.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "imgload/download/image_file.h"
 #include "imgload/download/messages.h"
-#include "imgload/download/progress_view.h"
 #include "imgload/download/status.h"
-#include "imgload/link/commands.h"
-#include "imgload/link/countdown.h"
-#include "imgload/link/frame.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
@@ -26,81 +20,71 @@ constexpr int PAUSE_AFTER_FINISH = 3;
 constexpr int PAUSE_AFTER_CLOSE = 1;
 constexpr unsigned SPEED_CHANGE_GAP_MS = 1000;  // ms the port stays closed for "EF"
 constexpr int SPEED_CODE_BASE = 6;              // "EF" code of 9600 bit/s
-constexpr int LABEL_SIZE = 32;                  // bytes, file and block labels
 
-// Lengths of the requests, bytes, for the trace.
-constexpr int LENGTH_AD = 10;
-constexpr int LENGTH_AA = 12;
-constexpr int LENGTH_AB = 10;
-constexpr int LENGTH_EF = 14;
-constexpr int LENGTH_FG = 26;
-constexpr int LENGTH_FD_DATA = 530;
-constexpr int LENGTH_FD_END = 26;
-constexpr int LENGTH_AG = 10;
-
-// What phase 4 keeps for the file being sent.
-struct Transfer {
-  FileHandle file;
-  std::uint32_t block_number;
-  std::uint32_t check_value;
-  std::uint32_t blocks_left;  // data requests still due for the announced size
-  std::uint8_t block[DATA_BLOCK_SIZE];
-};
-Transfer transfer = {INVALID_FILE, 0, 0, 0, {}};
-
-int other_mode_answers = 0;  // "AB" answers with another mode for this file
-
-void sent(int length) {
-  if (link_trace != nullptr) link_trace->frame_sent(frames.transmit, length);
-}
-
-int traced(int status, const ReaderState& reader) {
-  if (link_trace != nullptr && status != REPLY_WAIT) {
-    link_trace->reply_read(frames.reply, reader.count, status);
-  }
+StatusText row_text(int row) {
+  StatusText status;
+  status.row = row;
   return status;
 }
 
-int plain_reply() { return traced(read_reply(), frames.plain); }
-int data_reply() { return traced(read_data_reply(), frames.data); }
+}  // namespace
 
-bool open_line(std::uint32_t baud_rate) {
-  serial_port.handle = open_port(sequencer.port_name, baud_rate, PORT_BYTE_SIZE,
-                                 PORT_PARITY_EVEN, PORT_ONE_STOP_BIT);
-  const bool opened = serial_port.handle != INVALID_PORT;
-  if (link_trace != nullptr) link_trace->port_opened(sequencer.port_name, baud_rate, opened);
-  return opened;
+Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
+                   ProgressView* view, LinkTrace* trace)
+    : job_(job), stop_requested_(stop_requested), view_(view), link_(countdown_, trace) {}
+
+void Download::show(const StatusText& status) {
+  if (view_ != nullptr) view_->status_shown(status);
 }
 
-void close_line() {
-  if (serial_port.handle == INVALID_PORT) return;
-  close_port(serial_port.handle);
-  serial_port.handle = INVALID_PORT;
-  if (link_trace != nullptr) link_trace->port_closed();
+// Every failure shows its text and ends the run; the text is the outcome.
+void Download::end_with_row(int row) {
+  outcome_ = row_text(row);
+  show(outcome_);
+  running_ = false;
 }
 
-void close_transfer_file() {
-  close_image_file(transfer.file);
-  transfer.file = INVALID_FILE;
+void Download::end_with_code(int status) {
+  const int row = row_for_code(status);
+  if (row >= 0) {
+    end_with_row(row);
+  } else {
+    outcome_ = row_text(-1);  // a code without a row: no text, no success
+    running_ = false;
+  }
 }
 
-void set_text(int control, const char* text) {
-  if (progress_view != nullptr) progress_view->set_text(control, text);
+void Download::progress_setup(std::uint32_t total, std::uint32_t unit) {
+  if (view_ != nullptr) view_->range_set(progress_maximum(total, unit));
+}
+
+void Download::progress_step() {
+  if (view_ != nullptr) view_->stepped();
+}
+
+void Download::close_transfer_file() {
+  close_image_file(transfer_.file);
+  transfer_.file = INVALID_FILE;
+}
+
+void Download::file_read_failure() {
+  close_transfer_file();
+  end_with_row(ROW_FILE_READ);
 }
 
 // A pause: true once the countdown has run out; otherwise waits for the next
 // tick of the clock, so the loop does not spin.
-bool pause_over() {
-  if (reply_countdown.expired()) return true;
-  if (download_clock != nullptr) download_clock->wait_tick();
+bool Download::pause_over() {
+  if (countdown_.expired()) return true;
+  clock_->wait_tick();
   return false;
 }
 
 // A failed reply to a request that may be sent again: the step goes back to
 // the sending step, or the third failure ends the run.
-void retry_or_fail(int status, int* step) {
-  if (--sequencer.retries_left == 0) {
-    show_error_for_code(status);
+void Download::retry_or_fail(int status, int* step) {
+  if (--retries_left_ == 0) {
+    end_with_code(status);
   } else {
     --*step;
   }
@@ -108,8 +92,8 @@ void retry_or_fail(int status, int* step) {
 
 // The plain reply to a request that may be sent again: true once accepted;
 // a failure takes the step back to the sending step or ends the run.
-bool retried_reply_accepted(int* step) {
-  const int status = plain_reply();
+bool Download::retried_reply_accepted(int* step) {
+  const int status = link_.read_reply();
   if (status == REPLY_WAIT) return false;
   if (status != REPLY_OK) {
     retry_or_fail(status, step);
@@ -120,43 +104,49 @@ bool retried_reply_accepted(int* step) {
 
 // The plain reply to a request that is not sent again: true once accepted;
 // a failure ends the run at once.
-bool single_reply_accepted() {
-  const int status = plain_reply();
+bool Download::single_reply_accepted() {
+  const int status = link_.read_reply();
   if (status == REPLY_WAIT) return false;
   if (status != REPLY_OK) {
-    show_error_for_code(status);
+    end_with_code(status);
     return false;
   }
   return true;
 }
 
-void enter_phase(Phase phase) {
-  sequencer.phase = phase;
-  sequencer.retries_left = RETRY_BUDGET;
+void Download::enter_phase(Phase phase) {
+  steps_.phase = phase;
+  retries_left_ = RETRY_BUDGET;
 }
 
-const char* current_mode() { return mode_for_address(sequencer.start_addresses[sequencer.file_index]); }
-
-void file_read_failure() {
-  close_transfer_file();
-  show_status(ROW_FILE_READ);
-  running = 0;
+const char* Download::current_mode() const {
+  return mode_for_address(job_.start_addresses[file_index_]);
 }
 
-void step_identify() {
-  int& step = sequencer.control_step;
+void Download::step_identify() {
+  int& step = steps_.control_step;
   if (step == 0) {
-    set_text(CONTROL_STATUS, dialog_text(TEXT_TRANSFER_NOTICE));
-    send_model_request();
-    sent(LENGTH_AD);
+    StatusText notice;
+    notice.kind = StatusText::TRANSFER_NOTICE;
+    show(notice);
+    send_model_request(link_);
     step = 1;
     return;
   }
-  const int status = data_reply();
-  switch (judge_model_reply(status, sequencer.start_addresses, download_job.entry_count)) {
+  const int status = link_.read_data_reply();
+  StatusText refusal;
+  refusal.kind = StatusText::NO_EXTERNAL_FLASH;
+  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refusal.entry)) {
     case JUDGE_WAIT:
-    case JUDGE_STOPPED:  // the judgement has shown its text and ended the run
     case JUDGE_OTHER_MODE:
+      break;
+    case JUDGE_BAD_MODEL:
+      end_with_row(ROW_DATA_ERROR);
+      break;
+    case JUDGE_NO_EXTERNAL:
+      outcome_ = refusal;
+      show(refusal);
+      running_ = false;
       break;
     case JUDGE_FAILED:
       retry_or_fail(status, &step);
@@ -168,36 +158,35 @@ void step_identify() {
   }
 }
 
-void step_mode() {
-  int& step = sequencer.control_step;
+void Download::step_mode() {
+  int& step = steps_.control_step;
   switch (step) {
     case 0:
-      other_mode_answers = 0;
-      send_mode_request(current_mode());
-      sent(LENGTH_AA);
+      other_mode_answers_ = 0;
+      send_mode_request(link_, current_mode());
       step = 1;
       break;
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      reply_countdown.set(PAUSE_AFTER_MODE);
-      sequencer.retries_left = RETRY_BUDGET;
+      countdown_.set(PAUSE_AFTER_MODE);
+      retries_left_ = RETRY_BUDGET;
       break;
     case 2:
       if (!pause_over()) break;
       step = 3;
-      sequencer.retries_left = RETRY_BUDGET;
+      retries_left_ = RETRY_BUDGET;
       break;
     case 3:
-      send_mode_query();
-      sent(LENGTH_AB);
+      send_mode_query(link_);
       step = 4;
       break;
     default: {
-      const int status = data_reply();
-      switch (judge_mode_reply(status, current_mode())) {
+      const int status = link_.read_data_reply();
+      switch (judge_mode_reply(link_, status, current_mode())) {
         case JUDGE_WAIT:
-        case JUDGE_STOPPED:
+        case JUDGE_BAD_MODEL:
+        case JUDGE_NO_EXTERNAL:
           break;
         case JUDGE_FAILED:
           retry_or_fail(status, &step);
@@ -210,8 +199,8 @@ void step_mode() {
           // Another mode costs no attempt, but the asking is bounded. A stop
           // request is no reason to leave: the controller is switching, and
           // the file is finished before the run ends.
-          if (++other_mode_answers >= MODE_QUERY_LIMIT) {
-            show_error_for_code(REPLY_TIMEOUT);
+          if (++other_mode_answers_ >= MODE_QUERY_LIMIT) {
+            end_with_code(REPLY_TIMEOUT);
           } else {
             step = 3;
           }
@@ -222,12 +211,11 @@ void step_mode() {
   }
 }
 
-void step_speed() {
-  int& step = sequencer.speed_step;
+void Download::step_speed() {
+  int& step = steps_.speed_step;
   switch (step) {
     case 0:
-      send_speed_request(sequencer.speed_code);
-      sent(LENGTH_EF);
+      send_speed_request(link_, speed_code_);
       step = 1;
       break;
     case 1:
@@ -236,14 +224,13 @@ void step_speed() {
       step = 2;
       break;
     case 2:
-      close_line();
-      if (download_clock != nullptr) download_clock->sleep_ms(SPEED_CHANGE_GAP_MS);
-      if (!open_line(sequencer.selected_speed)) {
-        show_status(ROW_PORT_OPEN);
-        running = 0;
+      link_.close();
+      clock_->sleep_ms(SPEED_CHANGE_GAP_MS);
+      if (!link_.open(port_name_, selected_speed_)) {
+        end_with_row(ROW_PORT_OPEN);
         break;
       }
-      reply_countdown.set(PAUSE_AFTER_REOPEN);
+      countdown_.set(PAUSE_AFTER_REOPEN);
       step = 3;
       break;
     default:
@@ -254,15 +241,11 @@ void step_speed() {
   }
 }
 
-void step_announce() {
-  int& step = sequencer.announce_step;
-  const int index = sequencer.file_index;
+void Download::step_announce() {
+  int& step = steps_.announce_step;
   if (step == 0) {
-    char label[LABEL_SIZE];
-    std::snprintf(label, sizeof label, "No.%01d", index + 1);
-    set_text(CONTROL_FILE_LABEL, label);
-    send_announce_request(sequencer.start_addresses[index], sequencer.file_sizes[index]);
-    sent(LENGTH_FG);
+    if (view_ != nullptr) view_->file_started(file_index_ + 1);
+    send_announce_request(link_, job_.start_addresses[file_index_], file_sizes_[file_index_]);
     step = 1;
     return;
   }
@@ -271,68 +254,62 @@ void step_announce() {
   step = 0;
 }
 
-void step_blocks() {
-  int& step = sequencer.transfer_step;
-  const int index = sequencer.file_index;
+void Download::step_blocks() {
+  int& step = steps_.transfer_step;
   switch (step) {
     case 0: {
-      transfer.file = open_image_file(sequencer.paths[index]);
-      if (transfer.file == INVALID_FILE) {
-        show_status(ROW_FILE_OPEN);
-        running = 0;
+      transfer_.file = open_image_file(job_.paths[file_index_]);
+      if (transfer_.file == INVALID_FILE) {
+        end_with_row(ROW_FILE_OPEN);
         break;
       }
       std::uint32_t size = 0;
       // The controller was told the size measured at set-up; a file that has
       // changed size since cannot be sent as announced.
-      if (!image_file_size(transfer.file, &size) || size != sequencer.file_sizes[index]) {
+      if (!image_file_size(transfer_.file, &size) || size != file_sizes_[file_index_]) {
         file_read_failure();
         break;
       }
       progress_setup(size, DATA_BLOCK_SIZE);
-      transfer.block_number = 1;
-      transfer.check_value = 0;
-      transfer.blocks_left = size / DATA_BLOCK_SIZE;
-      sequencer.retries_left = RETRY_BUDGET;
+      transfer_.block_number = 1;
+      transfer_.check_value = 0;
+      transfer_.blocks_left = size / DATA_BLOCK_SIZE;
+      retries_left_ = RETRY_BUDGET;
       step = 1;
       break;
     }
     case 1: {
-      const int got = read_image_file(transfer.file, transfer.block, DATA_BLOCK_SIZE);
-      if (got == 0 && transfer.blocks_left == 0) {
+      const int got = read_image_file(transfer_.file, transfer_.block, DATA_BLOCK_SIZE);
+      if (got == 0 && transfer_.blocks_left == 0) {
         close_transfer_file();
         progress_step();
-        sequencer.retries_left = RETRY_BUDGET;
+        retries_left_ = RETRY_BUDGET;
         step = 3;
         break;
       }
       // A failed read, a short block, an early end (the file shrank) or data
       // past the announced size (it grew): nothing padded or extra is sent.
-      if (got != DATA_BLOCK_SIZE || transfer.blocks_left == 0) {
+      if (got != DATA_BLOCK_SIZE || transfer_.blocks_left == 0) {
         file_read_failure();
         break;
       }
-      char label[LABEL_SIZE];
-      std::snprintf(label, sizeof label, "Block No. %ld", static_cast<long>(transfer.block_number));
-      set_text(CONTROL_BLOCK_LABEL, label);
+      if (view_ != nullptr) view_->block_sent(transfer_.block_number);
       progress_step();
-      send_data_request(transfer.block_number, transfer.block, &transfer.check_value);
-      sent(LENGTH_FD_DATA);
-      ++transfer.block_number;
-      --transfer.blocks_left;
+      send_data_request(link_, transfer_.block_number, transfer_.block, &transfer_.check_value);
+      ++transfer_.block_number;
+      --transfer_.blocks_left;
       step = 2;
       break;
     }
     case 2:
       if (single_reply_accepted()) {
         step = 1;
-      } else if (running == 0) {
+      } else if (!running_) {
         close_transfer_file();  // the failed reply ended the run
       }
       break;
     case 3:
-      send_end_request(transfer.check_value);
-      sent(LENGTH_FD_END);
+      send_end_request(link_, transfer_.check_value);
       step = 4;
       break;
     default:
@@ -343,19 +320,18 @@ void step_blocks() {
   }
 }
 
-void step_finish() {
-  int& step = sequencer.finish_step;
+void Download::step_finish() {
+  int& step = steps_.finish_step;
   switch (step) {
     case 0:
-      send_finish_request();
-      sent(LENGTH_AG);
+      send_finish_request(link_);
       step = 1;
       break;
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      reply_countdown.set(PAUSE_AFTER_FINISH);
-      sequencer.retries_left = RETRY_BUDGET;
+      countdown_.set(PAUSE_AFTER_FINISH);
+      retries_left_ = RETRY_BUDGET;
       break;
     default:
       if (!pause_over()) break;
@@ -365,37 +341,32 @@ void step_finish() {
   }
 }
 
-void step_next() {
-  const bool last = sequencer.file_index == download_job.entry_count - 1;
-  if (last || stop_requested.load() != 0) {
+void Download::step_next() {
+  const bool last = file_index_ == job_.entry_count - 1;
+  if (last || stop_requested_.load() != 0) {
     enter_phase(PHASE_END);
   } else {
     enter_phase(PHASE_MODE);
-    sequencer.control_step = 0;
-    sequencer.speed_step = 0;
-    sequencer.announce_step = 0;
-    sequencer.transfer_step = 0;
-    sequencer.finish_step = 0;
+    steps_.control_step = 0;
+    steps_.speed_step = 0;
+    steps_.announce_step = 0;
+    steps_.transfer_step = 0;
+    steps_.finish_step = 0;
     progress_setup(2, 1);
-    ++sequencer.file_index;
+    ++file_index_;
   }
-  if (!open_line(PORT_BASE_SPEED)) {
-    show_status(ROW_PORT_OPEN);
-    running = 0;
-  }
+  if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_row(ROW_PORT_OPEN);
 }
 
-void step_end() {
-  if (download_job.run_after_download != 0) {
-    send_run_request();  // its reply is not read: the port closes right after
-    sent(LENGTH_AA);
+void Download::step_end() {
+  if (job_.run_after_download != 0) {
+    send_run_request(link_);  // its reply is not read: the port closes right after
   }
-  show_status(ROW_SUCCESS);
-  running = 0;
+  end_with_row(ROW_SUCCESS);
 }
 
-void step() {
-  switch (sequencer.phase) {
+void Download::step() {
+  switch (steps_.phase) {
     case PHASE_IDENTIFY: step_identify(); break;
     case PHASE_MODE: step_mode(); break;
     case PHASE_SPEED: step_speed(); break;
@@ -403,98 +374,78 @@ void step() {
     case PHASE_BLOCKS: step_blocks(); break;
     case PHASE_FINISH: step_finish(); break;
     case PHASE_CLOSE:
-      sequencer.phase = PHASE_SETTLE;
-      reply_countdown.set(PAUSE_AFTER_CLOSE);
-      close_line();
+      steps_.phase = PHASE_SETTLE;
+      countdown_.set(PAUSE_AFTER_CLOSE);
+      link_.close();
       break;
     case PHASE_SETTLE:
-      if (pause_over()) sequencer.phase = PHASE_NEXT;
+      if (pause_over()) steps_.phase = PHASE_NEXT;
       break;
     case PHASE_NEXT: step_next(); break;
     default: step_end(); break;
   }
 }
 
-void clear_counters() {
-  sequencer.phase = PHASE_IDENTIFY;
-  sequencer.control_step = 0;
-  sequencer.speed_step = 0;
-  sequencer.announce_step = 0;
-  sequencer.transfer_step = 0;
-  sequencer.finish_step = 0;
-}
-
-// Set-up steps 2 to 5: the paths, start addresses and sizes of the files.
-// False (with status row 7 shown) when a file cannot be opened and measured.
-bool measure_files(int count) {
-  for (int i = 0; i < count; ++i) {
-    const char* path = download_job.paths[i];
-    // A path too long for the copy would name another file once shortened.
-    const std::size_t length = strnlen(path, JOB_PATH_SIZE);
-    if (length >= static_cast<std::size_t>(RUN_PATH_SIZE)) return false;
-    std::memcpy(sequencer.paths[i], path, length);
-    sequencer.paths[i][length] = '\0';
+// Set-up steps 2 to 5: the paths and the sizes of the files, and the bar.
+// False when a file cannot be opened and measured.
+bool Download::measure_files() {
+  for (int i = 0; i < job_.entry_count; ++i) {
+    // A path too long for the sequencer would name another file once shortened.
+    if (strnlen(job_.paths[i], JOB_PATH_SIZE) >= static_cast<std::size_t>(RUN_PATH_SIZE)) {
+      return false;
+    }
   }
   progress_setup(2, 1);
-  for (int i = 0; i < count; ++i) sequencer.start_addresses[i] = download_job.start_addresses[i];
-  for (int i = 0; i < count; ++i) {
-    const FileHandle file = open_image_file(sequencer.paths[i]);
+  for (int i = 0; i < job_.entry_count; ++i) {
+    const FileHandle file = open_image_file(job_.paths[i]);
     if (file == INVALID_FILE) return false;
     std::uint32_t size = 0;
     const bool measured = image_file_size(file, &size);
     close_image_file(file);
     if (!measured) return false;
-    sequencer.file_sizes[i] = size;
+    file_sizes_[i] = size;
   }
   return true;
 }
 
 // Set-up step 6: speed code, port name and selected speed. False when the
 // job names no usable port or speed.
-bool choose_port() {
-  const int speed_index = download_job.speed_index;
+bool Download::choose_port() {
+  const int speed_index = job_.speed_index;
   if (speed_index < 0 || speed_index > 4) return false;
-  sequencer.speed_code = speed_index + SPEED_CODE_BASE;
-  sequencer.selected_speed = SPEEDS[speed_index];
-  const char* name = download_job.port_device;
+  speed_code_ = speed_index + SPEED_CODE_BASE;
+  selected_speed_ = SPEEDS[speed_index];
+  const char* name = job_.port_device;
   if (name[0] == '\0') {
-    const int number = download_job.port_number;
+    const int number = job_.port_number;
     if (number < 1 || number > 4) return false;
     name = PORT_NAMES[number];
   }
-  const std::size_t length = strnlen(name, sizeof download_job.port_device);
-  if (length >= sizeof sequencer.port_name) return false;
-  std::memcpy(sequencer.port_name, name, length);
-  sequencer.port_name[length] = '\0';
-  // The link state's copy of the name only informs; a long device path is cut.
-  const std::size_t kept = length < sizeof serial_port.name ? length : sizeof serial_port.name - 1;
-  std::memcpy(serial_port.name, sequencer.port_name, kept);
-  serial_port.name[kept] = '\0';
-  serial_port.baud_rate = sequencer.selected_speed;
+  const std::size_t length = strnlen(name, sizeof job_.port_device);
+  if (length >= sizeof port_name_) return false;
+  std::memcpy(port_name_, name, length);
+  port_name_[length] = '\0';
   return true;
 }
 
-}  // namespace
-
-void run_download() {
-  running = 1;
-  const int count = download_job.entry_count;
-  if (count < 1 || count > MAX_ENTRIES || !measure_files(count)) {
-    show_status(ROW_FILE_OPEN);
-    running = 0;
-    return;
+DownloadOutcome Download::run(Clock& clock) {
+  clock_ = &clock;
+  running_ = true;
+  outcome_ = row_text(ROW_SUCCESS);
+  const int count = job_.entry_count;
+  if (count < 1 || count > MAX_ENTRIES || !measure_files()) {
+    end_with_row(ROW_FILE_OPEN);
+    return outcome_;
   }
-  if (!choose_port() || !open_line(PORT_BASE_SPEED)) {
-    show_status(ROW_PORT_OPEN);
-    running = 0;
-  }
-  sequencer.retries_left = RETRY_BUDGET;
-  sequencer.file_index = 0;
-  while (running == 1 && sequencer.file_index < count) step();
+  if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_row(ROW_PORT_OPEN);
+  retries_left_ = RETRY_BUDGET;
+  file_index_ = 0;
+  while (running_ && file_index_ < count) step();
   // End of run, after success or failure.
   close_transfer_file();
-  close_line();
-  clear_counters();
+  link_.close();
+  steps_ = SequencerSteps{};
+  return outcome_;
 }
 
 }  // namespace imgload

@@ -1,11 +1,19 @@
 // The download sequencer: one job from "AD" to the final text, as a polled
-// state machine of phases with one step counter each and a retry budget.
+// state machine of phases with one step counter each and a retry budget. One
+// Download object holds everything of one run: its link (port handle, frame
+// and reply buffers, readers), its reply countdown, the phase, steps and
+// retries, the file being sent and its copy of the job.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "imgload/download/download_job.h"
+#include "imgload/download/image_file.h"
+#include "imgload/download/progress_view.h"
 #include "imgload/link/clock.h"
+#include "imgload/link/commands.h"
+#include "imgload/link/link.h"
 
 namespace imgload {
 
@@ -24,49 +32,105 @@ enum Phase : int {
 
 constexpr int RETRY_BUDGET = 3;
 
-struct Sequencer {
-  int phase;
-  int control_step;
-  int speed_step;
-  int announce_step;
-  int transfer_step;
-  int finish_step;
-  int retries_left;
-  int file_index;
-  char paths[MAX_ENTRIES][RUN_PATH_SIZE];
-  std::uint32_t start_addresses[MAX_ENTRIES];
-  std::uint32_t file_sizes[MAX_ENTRIES];
-  char port_name[256];
-  std::uint32_t selected_speed;  // bit/s
-  int speed_code;                // speed_index + 6
-};
-extern Sequencer sequencer;
-
-// The clock that lowers the reply countdown; set by the front end.
-extern Clock* download_clock;
-
-// Observer of a run's traffic on the line, for a front end's trace (the
-// Linux command line's --trace) and for tests; null when nobody listens.
-// Called on the thread that runs the download, in the order things happen.
-class LinkTrace {
- public:
-  virtual ~LinkTrace() = default;
-  virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
-  virtual void port_closed() = 0;
-  virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
-  // A reply the reader finished: the bytes it stored and its status. After
-  // REPLY_TIMEOUT, the bytes are whatever arrived before the silence.
-  virtual void reply_read(const std::uint8_t* reply, int length, int status) = 0;
-};
-extern LinkTrace* link_trace;
-
 // How many "AB" answers reporting another mode one file may get before the
 // run gives up with the timeout text: about a minute of prompt answers at
 // 9600 bit/s (each exchange is some 23 ms on the wire), longer with a slower
 // controller, so a controller that takes its time to switch is waited for.
 constexpr int MODE_QUERY_LIMIT = 2500;
 
-// Runs download_job to its end; the outcome is the last status text shown.
-void run_download();
+// The phase and step counters; all 0 between runs.
+struct SequencerSteps {
+  int phase = PHASE_IDENTIFY;
+  int control_step = 0;  // phases 0, 1 and 9
+  int speed_step = 0;
+  int announce_step = 0;
+  int transfer_step = 0;
+  int finish_step = 0;
+};
+
+// A run's outcome: the status row it ended with, or the external-flash
+// refusal of an entry.
+using DownloadOutcome = StatusText;
+inline bool succeeded(const DownloadOutcome& outcome) {
+  return outcome.kind == StatusText::ROW && outcome.row == 0;
+}
+
+class Download {
+ public:
+  // stop_requested: set by the front end's stop button or Ctrl-C, read once
+  // per file. view and trace may be null.
+  Download(const DownloadJob& job, const std::atomic<int>& stop_requested, ProgressView* view,
+           LinkTrace* trace);
+  Download(const Download&) = delete;
+  Download& operator=(const Download&) = delete;
+
+  // The countdown this download's clock lowers once a second.
+  ReplyCountdown& countdown() { return countdown_; }
+
+  // Runs the job to its end, waiting on clock; returns how it ended (the
+  // last status shown).
+  DownloadOutcome run(Clock& clock);
+
+  // After a run: every counter is back at 0 and the port is closed.
+  const SequencerSteps& steps() const { return steps_; }
+  bool port_open() const { return link_.is_open(); }
+
+ private:
+  // What phase 4 keeps for the file being sent.
+  struct Transfer {
+    FileHandle file = INVALID_FILE;
+    std::uint32_t block_number = 0;
+    std::uint32_t check_value = 0;
+    std::uint32_t blocks_left = 0;  // data requests still due for the announced size
+    std::uint8_t block[DATA_BLOCK_SIZE] = {};
+  };
+
+  bool measure_files();
+  bool choose_port();
+  void step();
+  void step_identify();
+  void step_mode();
+  void step_speed();
+  void step_announce();
+  void step_blocks();
+  void step_finish();
+  void step_next();
+  void step_end();
+
+  // Output and the end of a run.
+  void show(const StatusText& status);
+  void end_with_row(int row);
+  void end_with_code(int status);
+  void progress_setup(std::uint32_t total, std::uint32_t unit);
+  void progress_step();
+  void file_read_failure();
+  void close_transfer_file();
+
+  bool pause_over();
+  void retry_or_fail(int status, int* step);
+  bool retried_reply_accepted(int* step);
+  bool single_reply_accepted();
+  void enter_phase(Phase phase);
+  const char* current_mode() const;
+
+  DownloadJob job_;
+  const std::atomic<int>& stop_requested_;
+  ProgressView* view_;
+  Clock* clock_ = nullptr;
+  ReplyCountdown countdown_;
+  Link link_;
+
+  SequencerSteps steps_;
+  bool running_ = false;
+  DownloadOutcome outcome_;
+  int retries_left_ = 0;
+  int file_index_ = 0;
+  int other_mode_answers_ = 0;  // "AB" answers with another mode for this file
+  std::uint32_t file_sizes_[MAX_ENTRIES] = {};
+  char port_name_[JOB_PORT_NAME_SIZE] = {};
+  std::uint32_t selected_speed_ = 0;  // bit/s
+  int speed_code_ = 0;                // speed_index + 6
+  Transfer transfer_;
+};
 
 }  // namespace imgload

@@ -1,5 +1,5 @@
-// Status and progress output of a download: the status rows, the mapping of
-// failure codes to rows and the progress bar, all through the progress view.
+// The status rows of a download: the mapping of failure codes to rows, the
+// progress bar's range, and the status texts with their glosses.
 #include "imgload/download/status.h"
 
 #include "imgload/download/messages.h"
@@ -7,14 +7,10 @@
 
 namespace imgload {
 
-int running = 0;
-ProgressView* progress_view = nullptr;
-
 namespace {
-
 constexpr unsigned PROGRESS_MAXIMUM_LIMIT = 0xFFFF;  // the bar's range is 16-bit
+}  // namespace
 
-// Status row for a failure code, or -1 when the code has none.
 int row_for_code(int code) {
   switch (code) {
     case -10: return ROW_PORT_OPEN;
@@ -31,29 +27,38 @@ int row_for_code(int code) {
   }
 }
 
-}  // namespace
-
-void show_status(int row) {
-  if (row < 0 || row >= STATUS_ROW_COUNT || progress_view == nullptr) return;
-  progress_view->set_text(CONTROL_STATUS, message_text(row));
-}
-
-void show_error_for_code(int code) {
-  const int row = row_for_code(code);
-  if (row >= 0) show_status(row);
-  running = 0;
-}
-
-void progress_setup(std::uint32_t total, std::uint32_t unit) {
-  if (progress_view == nullptr) return;
+unsigned progress_maximum(std::uint32_t total, std::uint32_t unit) {
   // A unit of 0 would divide by zero: the bar then has the range 0..1.
   std::uint64_t maximum = unit == 0 ? 1 : std::uint64_t{total} / unit + 1;
   if (maximum > PROGRESS_MAXIMUM_LIMIT) maximum = PROGRESS_MAXIMUM_LIMIT;
-  progress_view->progress_reset(static_cast<unsigned>(maximum));
+  return static_cast<unsigned>(maximum);
 }
 
-void progress_step() {
-  if (progress_view != nullptr) progress_view->progress_step();
+std::string status_text(const StatusText& status) {
+  switch (status.kind) {
+    case StatusText::TRANSFER_NOTICE:
+      return dialog_text(TEXT_TRANSFER_NOTICE);
+    case StatusText::NO_EXTERNAL_FLASH:
+      return std::string(message_text(MSG_NO_EXTERNAL_FLASH)) + "(No." +
+             std::to_string(status.entry) + ")";
+    case StatusText::ROW:
+      break;
+  }
+  if (status.row < 0 || status.row >= STATUS_ROW_COUNT) return std::string();
+  return message_text(status.row);
+}
+
+const char* status_gloss(const StatusText& status) {
+  switch (status.kind) {
+    case StatusText::TRANSFER_NOTICE:
+      return "data transfer in progress; do not switch the power off";
+    case StatusText::NO_EXTERNAL_FLASH:
+      return message_gloss(MSG_NO_EXTERNAL_FLASH);
+    case StatusText::ROW:
+      break;
+  }
+  if (status.row < 0 || status.row >= STATUS_ROW_COUNT) return "";
+  return message_gloss(status.row);
 }
 
 }  // namespace imgload

@@ -1,4 +1,5 @@
-// Status and progress output of a download, through the progress view.
+// The status rows of a download and the progress bar's range: what a failure
+// code shows and how far the bar goes.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +8,10 @@ namespace imgload {
 
 constexpr int STATUS_ROW_COUNT = 11;
 
-// 1 while a download run goes on; every failure sets it to 0.
-extern int running;
-
-void show_status(int row);              // control 1014 <- status row 0..10
-void show_error_for_code(int code);     // status row for a failure code; running = 0
-void progress_setup(std::uint32_t total, std::uint32_t unit);  // range 0..total/unit+1
-void progress_step();
+// Status row for a failure code, or -1 when the code has none.
+int row_for_code(int code);
+// The progress bar's maximum for total bytes in steps of unit: total/unit + 1,
+// at most 16 bits, 1 for a unit of 0.
+unsigned progress_maximum(std::uint32_t total, std::uint32_t unit);
 
 }  // namespace imgload

@@ -3,14 +3,9 @@
 // information) and "AB" (mode query) replies.
 #include "imgload/link/commands.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "imgload/download/messages.h"
-#include "imgload/download/progress_view.h"
-#include "imgload/download/status.h"
-#include "imgload/link/countdown.h"
-#include "imgload/link/frame.h"
+#include "imgconv/image_format.h"
 
 namespace imgload {
 
@@ -20,7 +15,6 @@ constexpr std::uint8_t MODEL_EXTERNAL_PAIR = 0x30;  // both bits: external flash
 constexpr std::uint8_t MODEL_EXTERNAL_BIT = 0x08;   // alone: external flash fitted
 constexpr int MODEL_BYTE_OFFSET = 7;                // "AD" reply offsets 7 and 8
 constexpr std::uint32_t END_BLOCK_NUMBER = 0xFFFF;
-constexpr int REFUSAL_TEXT_SIZE = 512;              // bytes, refusal text plus "(No.n)"
 
 // Appends value as count upper-case digits at fields[*n].
 void put_hex(std::uint8_t* fields, int* n, std::uint32_t value, int count) {
@@ -35,10 +29,10 @@ void put_text(std::uint8_t* fields, int* n, const char* text, int count) {
   *n += count;
 }
 
-void send_request(const char* command, const std::uint8_t* fields, int field_count,
+void send_request(Link& link, const char* command, const std::uint8_t* fields, int field_count,
                   int countdown) {
-  send_frame(command, fields, field_count);
-  reply_countdown.set(countdown);
+  link.send_frame(command, fields, field_count);
+  link.countdown().set(countdown);
 }
 
 bool has_external_flash(std::uint8_t model) {
@@ -51,45 +45,38 @@ const char* mode_for_address(std::uint32_t start_address) {
   return start_address == 0 ? "07" : "06";
 }
 
-void send_model_request() { send_request("AD", nullptr, 0, COUNTDOWN_AD); }
+void send_model_request(Link& link) { send_request(link, "AD", nullptr, 0, COUNTDOWN_AD); }
 
-void send_mode_request(const char mode[2]) {
+void send_mode_request(Link& link, const char mode[2]) {
   std::uint8_t fields[2];
   int n = 0;
   put_text(fields, &n, mode, 2);
-  send_request("AA", fields, n, COUNTDOWN_AA);
+  send_request(link, "AA", fields, n, COUNTDOWN_AA);
 }
 
-void send_mode_query() { send_request("AB", nullptr, 0, COUNTDOWN_AB); }
+void send_mode_query(Link& link) { send_request(link, "AB", nullptr, 0, COUNTDOWN_AB); }
 
-void send_speed_request(int speed_code) {
+void send_speed_request(Link& link, int speed_code) {
   std::uint8_t fields[4];
   int n = 0;
   put_hex(fields, &n, static_cast<std::uint32_t>(speed_code), 2);
   put_text(fields, &n, "12", 2);
-  send_request("EF", fields, n, COUNTDOWN_EF);
+  send_request(link, "EF", fields, n, COUNTDOWN_EF);
 }
 
-void send_announce_request(std::uint32_t start_address, std::uint32_t file_size) {
+void send_announce_request(Link& link, std::uint32_t start_address, std::uint32_t file_size) {
   std::uint8_t fields[16];
   int n = 0;
   put_hex(fields, &n, start_address, 8);
   put_hex(fields, &n, file_size, 8);
-  send_request("FG", fields, n, COUNTDOWN_FG);
+  send_request(link, "FG", fields, n, COUNTDOWN_FG);
 }
 
 void fold_check_value(const std::uint8_t* data512, std::uint32_t* check_value) {
-  std::uint32_t value = *check_value;
-  for (int i = 0; i < DATA_BLOCK_SIZE; i += 4) {
-    value ^= static_cast<std::uint32_t>(data512[i]) |
-             static_cast<std::uint32_t>(data512[i + 1]) << 8 |
-             static_cast<std::uint32_t>(data512[i + 2]) << 16 |
-             static_cast<std::uint32_t>(data512[i + 3]) << 24;
-  }
-  *check_value = value;
+  *check_value = imgconv::xor_words(data512, DATA_BLOCK_SIZE, *check_value);
 }
 
-void send_data_request(std::uint32_t block_number, const std::uint8_t* data512,
+void send_data_request(Link& link, std::uint32_t block_number, const std::uint8_t* data512,
                        std::uint32_t* check_value) {
   std::uint8_t fields[8 + DATA_BLOCK_SIZE];
   int n = 0;
@@ -98,56 +85,53 @@ void send_data_request(std::uint32_t block_number, const std::uint8_t* data512,
   std::memcpy(fields + n, data512, DATA_BLOCK_SIZE);  // raw bytes, CR included
   n += DATA_BLOCK_SIZE;
   fold_check_value(data512, check_value);
-  send_request("FD", fields, n, COUNTDOWN_FD_DATA);
+  send_request(link, "FD", fields, n, COUNTDOWN_FD_DATA);
 }
 
-void send_end_request(std::uint32_t check_value) {
+void send_end_request(Link& link, std::uint32_t check_value) {
   std::uint8_t fields[16];
   int n = 0;
   put_hex(fields, &n, END_BLOCK_NUMBER, 4);
   put_hex(fields, &n, 0, 4);
   put_hex(fields, &n, check_value, 8);
-  send_request("FD", fields, n, COUNTDOWN_FD_END);
+  send_request(link, "FD", fields, n, COUNTDOWN_FD_END);
 }
 
-void send_finish_request() { send_request("AG", nullptr, 0, COUNTDOWN_AG); }
+void send_finish_request(Link& link) { send_request(link, "AG", nullptr, 0, COUNTDOWN_AG); }
 
-void send_run_request() {
+void send_run_request(Link& link) {
   std::uint8_t fields[2];
   int n = 0;
   put_text(fields, &n, "01", 2);
   // The run ends right after this request; the countdown only keeps the
   // usual one second of the mode request.
-  send_request("AA", fields, n, COUNTDOWN_AA);
+  send_request(link, "AA", fields, n, COUNTDOWN_AA);
 }
 
-Judgement judge_model_reply(int status, const std::uint32_t* start_addresses, int entry_count) {
+Judgement judge_model_reply(const Link& link, int status, const std::uint32_t* start_addresses,
+                            int entry_count, int* refused_entry) {
   if (status == REPLY_WAIT) return JUDGE_WAIT;
   if (status != REPLY_OK) return JUDGE_FAILED;
   std::uint8_t model = 0;
-  if (!parse_hex_byte(reinterpret_cast<const char*>(frames.reply + MODEL_BYTE_OFFSET), &model)) {
-    show_status(ROW_DATA_ERROR);
-    running = 0;
-    return JUDGE_STOPPED;
+  if (!parse_hex_byte(reinterpret_cast<const char*>(link.reply() + MODEL_BYTE_OFFSET), &model)) {
+    return JUDGE_BAD_MODEL;
   }
   if (has_external_flash(model)) return JUDGE_ACCEPTED;
   for (int i = 0; i < entry_count; ++i) {
     const std::uint32_t address = start_addresses[i];
     if (address >= EXTERNAL_FLASH_FIRST && address <= EXTERNAL_FLASH_LAST) {
-      char text[REFUSAL_TEXT_SIZE];
-      std::snprintf(text, sizeof text, "%s(No.%01d)", message_text(MSG_NO_EXTERNAL_FLASH), i + 1);
-      if (progress_view != nullptr) progress_view->set_text(CONTROL_STATUS, text);
-      running = 0;
-      return JUDGE_STOPPED;
+      *refused_entry = i + 1;
+      return JUDGE_NO_EXTERNAL;
     }
   }
   return JUDGE_ACCEPTED;
 }
 
-Judgement judge_mode_reply(int status, const char mode[2]) {
+Judgement judge_mode_reply(const Link& link, int status, const char mode[2]) {
   if (status == REPLY_WAIT) return JUDGE_WAIT;
   if (status != REPLY_OK) return JUDGE_FAILED;
-  if (frames.reply_code[0] == mode[0] && frames.reply_code[1] == mode[1]) return JUDGE_ACCEPTED;
+  const char* code = link.reply_code();
+  if (code[0] == mode[0] && code[1] == mode[1]) return JUDGE_ACCEPTED;
   return JUDGE_OTHER_MODE;
 }
 

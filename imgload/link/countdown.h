@@ -1,5 +1,5 @@
-// The reply countdown in whole seconds: set by the download worker for each
-// request and pause, lowered by one each second by the clock. The lowering
+// The reply countdown in whole seconds, one per download: set by the download
+// for each request and pause, lowered by one each second by its clock. The lowering
 // never overwrites a value that was set after it read the old one, and the
 // countdown never goes below 0.
 #pragma once
@@ -26,7 +26,5 @@ class ReplyCountdown {
  private:
   std::atomic<int> seconds_{0};
 };
-
-extern ReplyCountdown reply_countdown;
 
 }  // namespace imgload

@@ -1,16 +1,9 @@
-// Request frames out and reply frames in: the frame codec, the BCC, the
-// hexadecimal digit rules and the two reply readers polled under the reply
-// countdown.
+// The frame codec: request frames out, the BCC and the hexadecimal digit rules.
 #include "imgload/link/frame.h"
 
 #include <cstring>
 
-#include "imgload/link/countdown.h"
-#include "imgload/link/serial_port.h"
-
 namespace imgload {
-
-FrameState frames;
 
 namespace {
 
@@ -29,57 +22,11 @@ int hex_value(char c) {
   return -1;
 }
 
-enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
-
-// Reads bytes one at a time into the reply buffer until CR, under the
-// countdown; shared by both readers, each passing its own state.
-FrameProgress read_frame(ReaderState& state) {
-  if (!state.reading) {
-    state.count = 0;
-    state.reading = 1;
-    state.late = 0;
-  }
-  for (;;) {
-    std::uint8_t byte = 0;
-    const int got = read_port(serial_port.handle, &byte, 1);
-    if (got < 0) {
-      // The line has failed (hung up, device gone): no reply will come, so
-      // the reply ends now instead of after the rest of its countdown.
-      state.reading = 0;
-      return FRAME_TIMED_OUT;
-    }
-    if (got == 0) {
-      // Silence: the countdown decides whether to wait on.
-      if (!reply_countdown.expired()) return FRAME_PENDING;
-      state.reading = 0;
-      return FRAME_TIMED_OUT;
-    }
-    if (state.count < FRAME_BUFFER_SIZE) frames.reply[state.count++] = byte;
-    if (byte == CR) {
-      state.reading = 0;
-      if (state.late) reply_countdown.set(0);  // the grace is over with the reply
-      return FRAME_COMPLETE;
-    }
-    // Bytes that keep coming must not hold the reader for ever: once the
-    // countdown has run out, the reply gets the grace to reach its CR.
-    if (reply_countdown.expired()) {
-      if (state.late) {
-        state.reading = 0;
-        return FRAME_TIMED_OUT;
-      }
-      state.late = 1;
-      reply_countdown.set(LATE_REPLY_GRACE);
-    }
-  }
-}
-
 }  // namespace
 
-void reset_frames() { std::memset(&frames, 0, sizeof frames); }
-
-int send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
+int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fields,
+                int field_count) {
   if (field_count < 0 || field_count > MAX_FIELD_BYTES) return 0;
-  std::uint8_t* out = frames.transmit;
   int n = 0;
   out[n++] = ENQ;
   out[n++] = '0';
@@ -97,29 +44,10 @@ int send_frame(const char command[2], const std::uint8_t* fields, int field_coun
   out[n++] = static_cast<std::uint8_t>(digits[0]);
   out[n++] = static_cast<std::uint8_t>(digits[1]);
   out[n++] = CR;
-  write_port(serial_port.handle, out, n);  // a short write shows up as a missing reply
   return n;
 }
 
-int read_reply() {
-  switch (read_frame(frames.plain)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return REPLY_TIMEOUT;
-    case FRAME_COMPLETE: break;
-  }
-  return frames.reply[0] == ACK ? REPLY_OK : REPLY_NAK;
-}
-
-int read_data_reply() {
-  switch (read_frame(frames.data)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return REPLY_TIMEOUT;
-    case FRAME_COMPLETE: break;
-  }
-  return check_reply_bcc(frames.reply, frames.data.count);
-}
-
-int check_reply_bcc(const std::uint8_t* reply, int length) {
+int check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]) {
   // Too short to hold a reply code in front of its BCC: refused, so that no
   // byte outside the reply (left over from an earlier one) is taken for it.
   if (reply == nullptr || length < MIN_CODED_REPLY) return REPLY_BCC;
@@ -131,9 +59,9 @@ int check_reply_bcc(const std::uint8_t* reply, int length) {
       reply[length - 2] != static_cast<std::uint8_t>(digits[1])) {
     return REPLY_BCC;
   }
-  frames.reply_code[0] = static_cast<char>(reply[5]);
-  frames.reply_code[1] = static_cast<char>(reply[6]);
-  frames.reply_code[2] = '\0';
+  reply_code[0] = static_cast<char>(reply[5]);
+  reply_code[1] = static_cast<char>(reply[6]);
+  reply_code[2] = '\0';
   return REPLY_OK;
 }
 

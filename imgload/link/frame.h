@@ -1,6 +1,6 @@
-// Request and reply frames: ENQ "00" "FF" command fields BCC CR out, and two
-// reply readers (plain: first byte ACK; data: BCC) polled under the reply
-// countdown, each with its own state, sharing one 544-byte reply buffer.
+// Request and reply frames: ENQ "00" "FF" command fields BCC CR out; replies
+// in up to 544 bytes ending in CR, judged by their first byte (ACK) or by
+// their BCC. The codec and the digit rules; the readers are the link's.
 #pragma once
 
 #include <cstdint>
@@ -32,24 +32,14 @@ struct ReaderState {
 // end the reply as a timeout.
 constexpr int LATE_REPLY_GRACE = 3;  // seconds of the reply countdown
 
-// Frame buffers and reader states: one for the whole program.
-struct FrameState {
-  std::uint8_t transmit[FRAME_BUFFER_SIZE];
-  std::uint8_t reply[FRAME_BUFFER_SIZE];
-  char reply_code[3];
-  ReaderState plain;
-  ReaderState data;
-};
-extern FrameState frames;
-void reset_frames();
+// Builds ENQ "00" "FF" command fields BCC CR into out (FRAME_BUFFER_SIZE
+// bytes). Returns the length, or 0 when the fields do not fit.
+int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fields,
+                int field_count);
 
-// Builds ENQ "00" "FF" command fields BCC CR in the transmit buffer and
-// writes it with one write_port on serial_port.handle. Returns the length.
-int send_frame(const char command[2], const std::uint8_t* fields, int field_count);
-
-int read_reply();
-int read_data_reply();
-int check_reply_bcc(const std::uint8_t* reply, int length);
+// Judges a complete reply of length bytes by its BCC: REPLY_OK (with offsets
+// 5 and 6 copied into reply_code) or REPLY_BCC.
+int check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]);
 
 void to_hex_digits(int value, int count, char* out);
 int parse_hex_byte(const char* text, std::uint8_t* out);

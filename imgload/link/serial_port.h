@@ -19,14 +19,6 @@ constexpr std::uint32_t PORT_BASE_SPEED = 9600;        // bit/s
 constexpr unsigned PORT_READ_TIMEOUT_MS = 3000;        // ms
 constexpr unsigned PORT_WRITE_TIMEOUT_MS = 3000;       // ms
 
-// The link state: one for the whole program.
-struct SerialPort {
-  char name[64];            // "COM1".."COM4" on Windows, a device path on POSIX
-  std::uint32_t baud_rate;  // the selected speed, bit/s
-  PortHandle handle;
-};
-extern SerialPort serial_port;
-
 // The open handle, or INVALID_PORT on any failure (no handle left open).
 PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
                      std::uint8_t parity, std::uint8_t stop_bits);

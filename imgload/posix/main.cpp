@@ -1,7 +1,8 @@
 // imgload for Linux: checks one to three image files with the same rules and
 // messages as the Windows main dialog, shows their headers, and runs the
-// same download sequencer over a serial device, with a progress display,
-// Ctrl-C as the stop request and an exit status for each outcome.
+// same download sequencer over one serial device, or over several at once
+// (one download and thread per port), with a progress display, Ctrl-C as the
+// stop request and an exit status for each outcome.
 #include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "imgconv/image_format.h"
 #include "imgload/download/download_job.h"
@@ -35,11 +38,12 @@ constexpr int EXIT_UNKNOWN = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
+constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
 const char DEFAULT_ADDRESS[] = "0008000";
 const char DEFAULT_DEVICE[] = "/dev/ttyS0";  // COM1
 
 const char USAGE[] =
-    "usage: imgload [--port DEVICE] [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
+    "usage: imgload [--port DEVICE]... [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
     "               [--json] [--trace FILE] FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]\n"
     "       imgload --list-ports\n"
     "\n"
@@ -47,7 +51,9 @@ const char USAGE[] =
     "a serial line, as the Windows downloader does.\n"
     "\n"
     "  --port DEVICE   the serial device (default /dev/ttyS0; COM1..COM4 name\n"
-    "                  /dev/ttyS0..3)\n"
+    "                  /dev/ttyS0..3). Given up to 16 times, the same files go\n"
+    "                  to every port at once, one row per port, and a summary\n"
+    "                  ends the run\n"
     "  --speed N       line speed after the speed change (default 115200)\n"
     "  --no-run        do not tell the controller to start running at the end\n"
     "                  (the default is to start it, as the Windows dialog does)\n"
@@ -60,8 +66,9 @@ const char USAGE[] =
     "                  0000000_A for address 0 (default 0008000). A path that\n"
     "                  contains '@' needs an explicit address.\n"
     "\n"
-    "Ctrl-C once asks to stop after the current file (the run then ends as after\n"
-    "the last file); Ctrl-C again ends at once (the system closes the port).\n"
+    "Ctrl-C once asks every port to stop after its current file (the run then\n"
+    "ends as after the last file); Ctrl-C again ends at once (the system closes\n"
+    "the ports).\n"
     "\n"
     "exit status:\n"
     "   0  ダウンロード正常終了 (download completed normally)\n"
@@ -76,11 +83,13 @@ const char USAGE[] =
     "  14  ダウンロードファイルのサイズを2kバイト単位にしてください。 (size not whole 2 KB)\n"
     "  15  外部FROM未搭載機種のため… (external flash refused by the controller's model)\n"
     "   1  the run ended without a known text\n"
+    "      with several ports: 0 when every port succeeded, otherwise the status\n"
+    "      of the first port (in the order given) that did not\n"
     "   2  bad command line\n"
     " 130  ended by a second Ctrl-C\n";
 
 struct Arguments {
-  std::string device = DEFAULT_DEVICE;
+  std::vector<std::string> devices;  // none given: DEFAULT_DEVICE
   int speed_index = 4;
   bool run_after = true;
   bool json = false;
@@ -89,8 +98,6 @@ struct Arguments {
   std::string files[MAX_ENTRIES];
   std::string addresses[MAX_ENTRIES];
 };
-
-TerminalView* view = nullptr;
 
 int usage_error(const char* what, const char* arg) {
   std::fprintf(stderr, "imgload: %s%s%s\n%s", what, arg ? ": " : "", arg ? arg : "",
@@ -134,12 +141,21 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
       case 'n': a->run_after = false; break;
       case 'j': a->json = true; break;
       case 't': a->trace = value; break;
-      case 'p':
-        a->device = value;
+      case 'p': {
+        if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
+        std::string device = value;
         for (int n = 1; n <= 4; ++n) {
-          if (value == PORT_NAMES[n]) a->device = "/dev/ttyS" + std::to_string(n - 1);
+          if (value == PORT_NAMES[n]) device = "/dev/ttyS" + std::to_string(n - 1);
         }
+        if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
+          return usage_error("device path too long", nullptr);
+        }
+        for (const std::string& d : a->devices) {
+          if (d == device) return usage_error("a port given twice", value.c_str());
+        }
+        a->devices.push_back(device);
         break;
+      }
       case 's': {
         int found = -1;
         for (int s = 0; s < 5; ++s) {
@@ -162,59 +178,60 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
     if (!add_file(argv[optind], a)) return usage_error("at most three files", nullptr);
   }
   if (a->count == 0) return usage_error("no image file given", nullptr);
+  if (a->devices.empty()) a->devices.push_back(DEFAULT_DEVICE);
   return -1;
 }
 
 // A message row with the row number, as the main dialog's warning shows it.
-int refuse_row(int message_row, int row) {
+int refuse_row(Terminal& terminal, int message_row, int row) {
   const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
-  if (view != nullptr) {
-    view->json_event(JsonObject().text("event", "refused").number("row", row).text("text", text)
-                         .text("gloss", message_gloss(message_row)).number("exit_status", message_row));
-  }
+  terminal.json(JsonObject().text("event", "refused").number("row", row).text("text", text)
+                    .text("gloss", message_gloss(message_row)).number("exit_status", message_row));
   std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
   return message_row;
 }
 
 // The checks of the main dialog, row by row: path, file, address.
-int check_rows(const Arguments& a) {
+int check_rows(const Arguments& a, DownloadJob* job, Terminal& terminal) {
   for (int i = 0; i < a.count; ++i) {
     const int row = i + 1;
-    char* path = download_job.paths[i];
-    if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) return refuse_row(MSG_BAD_PATH, row);
+    char* path = job->paths[i];
+    if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) {
+      return refuse_row(terminal, MSG_BAD_PATH, row);
+    }
     std::strcpy(path, a.files[i].c_str());
-    if (CompletePath(path) != 1) return refuse_row(MSG_BAD_PATH, row);
+    if (CompletePath(path) != 1) return refuse_row(terminal, MSG_BAD_PATH, row);
     switch (CheckImageFile(path)) {
       case 0: break;
-      case 1: return refuse_row(MSG_FILE_OPEN, row);
-      default: return refuse_row(MSG_BAD_SIZE, row);
+      case 1: return refuse_row(terminal, MSG_FILE_OPEN, row);
+      default: return refuse_row(terminal, MSG_BAD_SIZE, row);
     }
     // The address field holds at most 11 characters; a longer text is cut
     // there, as the dialog reads it.
     const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
-    if (ParseStartAddress(address.c_str(), &download_job.start_addresses[i]) != 1) {
-      return refuse_row(MSG_BAD_ADDRESS, row);
+    if (ParseStartAddress(address.c_str(), &job->start_addresses[i]) != 1) {
+      return refuse_row(terminal, MSG_BAD_ADDRESS, row);
     }
   }
   return -1;
 }
 
-void show_files(const Arguments& a, bool json) {
-  for (int i = 0; i < a.count; ++i) {
-    const char* path = download_job.paths[i];
-    const std::uint32_t start = download_job.start_addresses[i];
+void show_files(const DownloadJob& job, Terminal& terminal) {
+  for (int i = 0; i < job.entry_count; ++i) {
+    const char* path = job.paths[i];
+    const std::uint32_t start = job.start_addresses[i];
     const imgconv::ImageSummary info = imgconv::read_image_summary(path);
     const imgconv::ImageHeader& h = info.header;
     const std::string version = imgconv::format_version_text(h.version);
     const std::string comment = imgconv::cp932_to_utf8(h.comment);
     const bool verifies = info.checksum_verifies();
-    if (json) {
-      view->json_event(JsonObject().text("event", "image").number("number", i + 1).text("path", path)
-                           .number("start_address", start).flag("header", info.magic_ok)
-                           .number("base_address", h.base_address).number("size", h.size)
-                           .number("checksum", h.checksum).flag("checksum_verifies", verifies)
-                           .number("check_value", info.check_value).text("version", version)
-                           .text("comment", comment));
+    if (terminal.style() == ViewStyle::JSON) {
+      terminal.json(JsonObject().text("event", "image").number("number", i + 1).text("path", path)
+                        .number("start_address", start).flag("header", info.magic_ok)
+                        .number("base_address", h.base_address).number("size", h.size)
+                        .number("checksum", h.checksum).flag("checksum_verifies", verifies)
+                        .number("check_value", info.check_value).text("version", version)
+                        .text("comment", comment));
       continue;
     }
     char address[16];
@@ -233,38 +250,95 @@ void show_files(const Arguments& a, bool json) {
   std::fflush(stdout);
 }
 
-// Ctrl-C: the first asks to stop after the current file, the second ends at
-// once. SIGTERM ends at once too. Signals are taken by this thread only. The
-// port belongs to the download thread: ending the process leaves its closing
-// to the system (which drops DTR) instead of closing it under that thread.
-void signal_thread(sigset_t set, int entry_count) {
+// What the signal thread needs: the stop request every download reads, and
+// where to say what it did.
+struct SignalTarget {
+  std::atomic<int>* stop_requested;
+  TerminalView* view;
+  int entry_count;
+  std::size_t ports;
+};
+
+// Ctrl-C: the first asks every port to stop after its current file, the
+// second ends at once. SIGTERM ends at once too. Signals are taken by this
+// thread only. The ports belong to the download threads: ending the process
+// leaves their closing to the system (which drops DTR) instead of closing
+// them under those threads.
+void signal_thread(sigset_t set, SignalTarget target) {
   int presses = 0;
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
     if (sig == SIGINT && ++presses == 1) {
-      stop_requested = 1;
-      view->note(entry_count > 1
-                     ? "imgload: stop requested: the current file is finished, then the run "
-                       "ends (Ctrl-C again ends at once)"
-                     : "imgload: stop requested; with one file the run goes on to its end "
-                       "(Ctrl-C again ends at once)");
+      target.stop_requested->store(1);
+      target.view->note(target.ports > 1
+                            ? "imgload: stop requested: every port finishes its current file, "
+                              "then ends (Ctrl-C again ends at once)"
+                        : target.entry_count > 1
+                            ? "imgload: stop requested: the current file is finished, then the "
+                              "run ends (Ctrl-C again ends at once)"
+                            : "imgload: stop requested; with one file the run goes on to its end "
+                              "(Ctrl-C again ends at once)");
       continue;
     }
-    view->note("imgload: ended at once; the port is closed");
+    target.view->note(target.ports > 1 ? "imgload: ended at once; the ports are closed"
+                                        : "imgload: ended at once; the port is closed");
     std::fflush(nullptr);
     _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
   }
 }
 
-// The exit status of the text the run ended with.
-int status_of(const std::string& text) {
-  for (int row = 0; row <= ROW_PORT_OPEN; ++row) {
-    if (text == message_text(row)) return row;
+// The exit status of a run's outcome.
+int status_of(const DownloadOutcome& outcome) {
+  if (outcome.kind == StatusText::NO_EXTERNAL_FLASH) return MSG_NO_EXTERNAL_FLASH;
+  if (outcome.kind != StatusText::ROW || outcome.row < 0 || outcome.row > ROW_PORT_OPEN) {
+    return EXIT_UNKNOWN;
   }
-  const char* refusal = message_text(MSG_NO_EXTERNAL_FLASH);
-  if (text.compare(0, std::strlen(refusal), refusal) == 0) return MSG_NO_EXTERNAL_FLASH;
-  return EXIT_UNKNOWN;
+  return outcome.row == ROW_SUCCESS ? EXIT_SUCCESS_RUN : outcome.row;
+}
+
+// One port's download: its view, trace, clock and outcome.
+struct PortRun {
+  PortRun(Terminal& terminal, const DownloadJob& job, const std::string& device, bool named,
+          int row, TraceFile* trace, const std::atomic<int>& stop)
+      : view(terminal, named ? device : std::string(), row),
+        port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
+                                             : nullptr),
+        download(job, stop, &view,
+                 port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace),
+        clock(download.countdown()) {}
+
+  void run() {
+    const auto started = std::chrono::steady_clock::now();
+    clock.start();
+    outcome = download.run(clock);
+    clock.stop();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  }
+
+  TerminalView view;
+  std::unique_ptr<TraceFile::Port> port_trace;
+  Download download;
+  TickerClock clock;
+  DownloadOutcome outcome;
+  double seconds = 0;
+};
+
+// The closing table of a run over several ports: port, outcome, time.
+void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>>& runs,
+                  Terminal& terminal) {
+  std::size_t width = 4;
+  for (const std::string& d : a.devices) width = d.size() > width ? d.size() : width;
+  char line[1024];
+  std::snprintf(line, sizeof line, "%-*s  %6s  %s", static_cast<int>(width), "port", "time", "outcome");
+  terminal.line(line);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const DownloadOutcome& o = runs[i]->outcome;
+    std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
+                  a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
+                  status_gloss(o));
+    terminal.line(line);
+  }
 }
 
 int run(int argc, char** argv) {
@@ -275,54 +349,78 @@ int run(int argc, char** argv) {
   const ViewStyle style = a.json ? ViewStyle::JSON
                           : isatty(STDOUT_FILENO) ? ViewStyle::BAR
                                                   : ViewStyle::LINES;
-  static TerminalView terminal(style, stdout);
-  view = &terminal;
+  const std::size_t ports = a.devices.size();
+  const bool several = ports > 1;
+  Terminal terminal(style, stdout, several ? static_cast<int>(ports) : 0);
 
-  download_job.entry_count = a.count;
-  download_job.run_after_download = a.run_after ? 1 : 0;
-  download_job.speed_index = a.speed_index;
-  download_job.port_number = 1;
-  if (a.device.size() >= sizeof download_job.port_device) return usage_error("device path too long", nullptr);
-  std::strcpy(download_job.port_device, a.device.c_str());
-
-  const int refused = check_rows(a);
+  DownloadJob job;
+  job.entry_count = a.count;
+  job.run_after_download = a.run_after ? 1 : 0;
+  job.speed_index = a.speed_index;
+  job.port_number = 1;
+  const int refused = check_rows(a, &job, terminal);
   if (refused >= 0) return refused;
-  show_files(a, a.json);
+  show_files(job, terminal);
 
-  static TraceFile trace;
-  if (!a.trace.empty()) {
-    if (!trace.open(a.trace.c_str())) return usage_error("cannot write the trace file", a.trace.c_str());
-    link_trace = &trace;
+  TraceFile trace;
+  if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
+    return usage_error("cannot write the trace file", a.trace.c_str());
   }
 
-  // Cleared before the signal thread starts, so that a first Ctrl-C is never lost.
-  stop_requested = 0;
+  std::atomic<int> stop_requested{0};
+  const char* paths[MAX_ENTRIES] = {job.paths[0], job.paths[1], job.paths[2]};
+  std::vector<std::unique_ptr<PortRun>> runs;
+  for (std::size_t i = 0; i < ports; ++i) {
+    std::strcpy(job.port_device, a.devices[i].c_str());
+    runs.push_back(std::make_unique<PortRun>(terminal, job, a.devices[i], several,
+                                             static_cast<int>(i),
+                                             a.trace.empty() ? nullptr : &trace, stop_requested));
+    runs.back()->view.set_file_paths(paths);
+  }
+
   // Signals go to the signal thread only: block them before any thread starts.
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread(signal_thread, set, a.count).detach();
+  TerminalView front(terminal);
+  std::thread(signal_thread, set, SignalTarget{&stop_requested, &front, a.count, ports}).detach();
 
-  const char* paths[MAX_ENTRIES] = {download_job.paths[0], download_job.paths[1], download_job.paths[2]};
-  terminal.set_file_paths(paths);
-  static TickerClock clock;
-  clock.start();
-  progress_view = &terminal;
-  download_clock = &clock;
   if (!a.json) {
-    std::printf("port %s, %s bit/s after the speed change, %s\n", a.device.c_str(),
-                SPEED_TEXTS[a.speed_index], a.run_after ? "run after download" : "no run request");
+    std::string names;
+    for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
+    std::printf("%s %s, %s bit/s after the speed change, %s\n", several ? "ports" : "port",
+                names.c_str(), SPEED_TEXTS[a.speed_index],
+                a.run_after ? "run after download" : "no run request");
     std::fflush(stdout);
   }
-  run_download();
-  clock.stop();
+  if (several) {
+    std::vector<std::thread> threads;
+    for (const std::unique_ptr<PortRun>& r : runs) threads.emplace_back([&r] { r->run(); });
+    for (std::thread& t : threads) t.join();
+  } else {
+    runs[0]->run();
+  }
 
-  const int status = status_of(terminal.last_status());
-  terminal.json_event(JsonObject().text("event", "end").text("text", terminal.last_status())
-                          .number("exit_status", status));
-  return status == ROW_SUCCESS ? EXIT_SUCCESS_RUN : status;
+  int status = EXIT_SUCCESS_RUN;
+  for (const std::unique_ptr<PortRun>& r : runs) {
+    const int port_status = status_of(r->outcome);
+    JsonObject end = r->view.event("end").text("text", status_text(r->outcome));
+    if (several) end.text("gloss", status_gloss(r->outcome)).number("seconds", r->seconds, 1);
+    r->view.json_event(end.number("exit_status", port_status));
+    if (status == EXIT_SUCCESS_RUN) status = port_status;
+  }
+  if (several) {
+    terminal.leave_rows();
+    if (style == ViewStyle::JSON) {
+      terminal.json(JsonObject().text("event", "summary").number("ports", static_cast<long long>(ports))
+                        .number("exit_status", status));
+    } else {
+      show_summary(a, runs, terminal);
+    }
+  }
+  return status;
 }
 
 }  // namespace

@@ -20,17 +20,6 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
 
 }  // namespace
 
-std::string gloss_for(const char* text) {
-  for (int row = 0; row < MESSAGE_COUNT; ++row) {
-    const char* m = message_text(row);
-    if (std::strncmp(text, m, std::strlen(m)) == 0) return message_gloss(row);
-  }
-  if (std::strcmp(text, dialog_text(TEXT_TRANSFER_NOTICE)) == 0) {
-    return "data transfer in progress; do not switch the power off";
-  }
-  return "";
-}
-
 std::string one_line(const std::string& text) {
   std::string out = text;
   for (char& c : out) {
@@ -73,44 +62,100 @@ JsonObject& JsonObject::raw(const char* key, const std::string& value) {
   return *this;
 }
 
-void TerminalView::finish_bar_line() {
+Terminal::Terminal(ViewStyle style, std::FILE* out, int rows)
+    : style_(style), out_(out), rows_(style == ViewStyle::BAR ? static_cast<std::size_t>(rows) : 0) {}
+
+void Terminal::end_bar_line() {
   if (bar_shown_) {
     std::fputc('\n', out_);
     bar_shown_ = false;
   }
 }
 
-void TerminalView::set_text(int control_id, const char* text) {
+// The rows are the last lines written: move up over them and clear.
+void Terminal::erase_rows() {
+  if (rows_drawn_ > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", rows_drawn_);
+  rows_drawn_ = 0;
+}
+
+void Terminal::draw_rows() {
+  for (const std::string& r : rows_) std::fprintf(out_, "%s\x1b[K\n", r.c_str());
+  rows_drawn_ = static_cast<int>(rows_.size());
+}
+
+void Terminal::line(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (control_id == CONTROL_STATUS) {
-    last_status_ = text;
-    const std::string gloss = gloss_for(text);
-    if (style_ == ViewStyle::JSON) {
-      write_json(JsonObject().text("event", "status").text("text", text).text("gloss", gloss));
-    } else {
-      finish_bar_line();
-      std::fprintf(out_, "%s%s%s%s\n", one_line(text).c_str(), gloss.empty() ? "" : " [",
-                   gloss.c_str(), gloss.empty() ? "" : "]");
-    }
-  } else if (control_id == CONTROL_FILE_LABEL) {
-    int number = 0;
-    std::sscanf(text, "No.%d", &number);
-    file_number_ = number;
-    const char* path = (paths_ != nullptr && number >= 1 && number <= 3) ? paths_[number - 1] : "";
-    if (style_ == ViewStyle::JSON) {
-      write_json(JsonObject().text("event", "file").text("label", text).number("number", number)
-                     .text("path", path));
-    } else {
-      finish_bar_line();
-      std::fprintf(out_, "%s %s\n", text, path);
-    }
-  }
-  // The block label is shown through the bar's block count.
+  end_bar_line();
+  erase_rows();
+  std::fprintf(out_, "%s\n", text.c_str());
+  if (has_rows()) draw_rows();
   std::fflush(out_);
 }
 
-void TerminalView::progress_reset(unsigned maximum) {
+void Terminal::json(const JsonObject& event) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (style_ != ViewStyle::JSON) return;
+  std::fprintf(out_, "%s\n", event.str().c_str());
+  std::fflush(out_);
+}
+
+void Terminal::row(int index, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (index < 0 || index >= static_cast<int>(rows_.size())) return;
+  rows_[static_cast<std::size_t>(index)] = text;
+  erase_rows();
+  draw_rows();
+  std::fflush(out_);
+}
+
+void Terminal::leave_rows() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rows_.clear();
+  rows_drawn_ = 0;
+}
+
+void Terminal::bar(const std::string& text, bool done) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::fprintf(out_, "\r%s\x1b[K", text.c_str());
+  bar_shown_ = true;
+  if (done) end_bar_line();
+  std::fflush(out_);
+}
+
+JsonObject TerminalView::event(const char* name) const {
+  JsonObject e;
+  if (!port_.empty()) e.text("port", port_);
+  return e.text("event", name);
+}
+
+void TerminalView::json_event(const JsonObject& event) { terminal_.json(event); }
+
+void TerminalView::status_shown(const StatusText& status) {
+  const std::string text = status_text(status);
+  const std::string gloss = status_gloss(status);
+  if (terminal_.style() == ViewStyle::JSON) {
+    terminal_.json(event("status").text("text", text).text("gloss", gloss));
+  } else if (terminal_.has_rows()) {
+    terminal_.row(row_, port_ + "  " + one_line(text));
+  } else {
+    terminal_.line(prefix() + one_line(text) + (gloss.empty() ? "" : " [" + gloss + "]"));
+  }
+}
+
+void TerminalView::file_started(int number) {
+  file_number_ = number;
+  const char* path = (paths_ != nullptr && number >= 1 && number <= 3) ? paths_[number - 1] : "";
+  const std::string label = "No." + std::to_string(number);
+  if (terminal_.style() == ViewStyle::JSON) {
+    terminal_.json(event("file").text("label", label).number("number", number).text("path", path));
+  } else if (terminal_.has_rows()) {
+    terminal_.row(row_, port_ + "  " + label + " " + path);
+  } else {
+    terminal_.line(prefix() + label + " " + path);
+  }
+}
+
+void TerminalView::range_set(unsigned maximum) {
   maximum_ = maximum;
   position_ = 0;
   last_tenth_ = -1;
@@ -121,8 +166,7 @@ void TerminalView::progress_reset(unsigned maximum) {
   last_render_ = started_ - RENDER_INTERVAL;
 }
 
-void TerminalView::progress_step() {
-  std::lock_guard<std::mutex> lock(mutex_);
+void TerminalView::stepped() {
   if (position_ < maximum_) ++position_;
   render(position_ == maximum_);
 }
@@ -138,20 +182,22 @@ void TerminalView::render(bool force) {
   const double bytes = static_cast<double>(blocks_sent > 1 ? blocks_sent - 1 : 0) * BLOCK_BYTES;
   const double rate = elapsed > 0 ? bytes / elapsed : 0;
   const double left = rate > 0 ? (static_cast<double>(blocks_total - blocks_sent) * BLOCK_BYTES) / rate : 0;
-  switch (style_) {
+  char text[256];
+  switch (terminal_.style()) {
     case ViewStyle::JSON:
-      write_json(JsonObject().text("event", "progress").number("file", file_number_)
-                     .number("position", position_).number("maximum", maximum_)
-                     .number("blocks_sent", blocks_sent).number("blocks", blocks_total)
-                     .number("bytes_per_second", rate, 0).number("seconds_left", left, 1));
-      break;
+      terminal_.json(event("progress").number("file", file_number_)
+                         .number("position", position_).number("maximum", maximum_)
+                         .number("blocks_sent", blocks_sent).number("blocks", blocks_total)
+                         .number("bytes_per_second", rate, 0).number("seconds_left", left, 1));
+      return;
     case ViewStyle::LINES: {
       const int tenth = static_cast<int>(position_ * 10 / maximum_);
       if (tenth == last_tenth_ && !force) return;
       last_tenth_ = tenth;
-      std::fprintf(out_, "No.%d %3u%%  %u/%u blocks  %.0f bytes/s  %.0f s left\n", file_number_,
-                   position_ * 100 / maximum_, blocks_sent, blocks_total, rate, left);
-      break;
+      std::snprintf(text, sizeof text, "No.%d %3u%%  %u/%u blocks  %.0f bytes/s  %.0f s left",
+                    file_number_, position_ * 100 / maximum_, blocks_sent, blocks_total, rate, left);
+      terminal_.line(prefix() + text);
+      return;
     }
     case ViewStyle::BAR: {
       const auto now = std::chrono::steady_clock::now();
@@ -162,32 +208,24 @@ void TerminalView::render(bool force) {
       for (int i = 0; i < BAR_WIDTH; ++i) bar[i] = i < filled ? '#' : '-';
       bar[BAR_WIDTH] = '\0';
       const int secs = static_cast<int>(left + 0.5);
-      std::fprintf(out_, "\r  [%s] %u/%u blocks  %.1f KiB/s  %d:%02d left\x1b[K", bar, blocks_sent,
-                   blocks_total, rate / 1024.0, secs / 60, secs % 60);
-      bar_shown_ = true;
-      if (position_ == maximum_) finish_bar_line();
-      break;
+      std::snprintf(text, sizeof text, "  [%s] %u/%u blocks  %.1f KiB/s  %d:%02d left", bar,
+                    blocks_sent, blocks_total, rate / 1024.0, secs / 60, secs % 60);
+      if (terminal_.has_rows()) {
+        terminal_.row(row_, port_ + "  No." + std::to_string(file_number_) + text);
+      } else {
+        terminal_.bar(text, position_ == maximum_);
+      }
+      return;
     }
   }
-  std::fflush(out_);
 }
 
 void TerminalView::note(const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (style_ == ViewStyle::JSON) {
-    write_json(JsonObject().text("event", "note").text("text", text));
+  if (terminal_.style() == ViewStyle::JSON) {
+    terminal_.json(event("note").text("text", text));
   } else {
-    finish_bar_line();
-    std::fprintf(out_, "%s\n", text.c_str());
+    terminal_.line(text);
   }
-  std::fflush(out_);
-}
-
-void TerminalView::json_event(const JsonObject& event) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (style_ != ViewStyle::JSON) return;
-  write_json(event);
-  std::fflush(out_);
 }
 
 }  // namespace imgload

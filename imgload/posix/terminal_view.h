@@ -1,13 +1,14 @@
 // The progress view of the Linux command line: a bar with blocks, bytes per
-// second and time left on a terminal, plain lines otherwise, or one JSON
-// event per line for scripts. Status texts are printed in UTF-8 with their
-// English gloss.
+// second and time left on a terminal (with several ports, one row per port,
+// redrawn in place), plain lines otherwise, or one JSON event per line for
+// scripts. Status texts are printed in UTF-8 with their English gloss.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "imgload/download/progress_view.h"
 
@@ -33,45 +34,75 @@ class JsonObject {
   std::string body_ = "{";
 };
 
-class TerminalView : public ProgressView {
+// The output every port's view shares: one stream and one lock. With several
+// ports drawn as bars, each port has a row that is redrawn in place; other
+// lines are written above the rows.
+class Terminal {
  public:
-  TerminalView(ViewStyle style, std::FILE* out) : style_(style), out_(out) {}
+  Terminal(ViewStyle style, std::FILE* out, int rows = 0);
+  ViewStyle style() const { return style_; }
+  bool has_rows() const { return !rows_.empty(); }
 
-  void set_text(int control_id, const char* text) override;
-  void progress_reset(unsigned maximum) override;
-  void progress_step() override;
-
-  // A note of the front end (stop request, summary), kept apart from the bar.
-  void note(const std::string& text);
-  // A JSON event assembled by the front end (JSON style only).
-  void json_event(const JsonObject& event);
-  void set_file_paths(const char* const* paths) { paths_ = paths; }
-
-  const std::string& last_status() const { return last_status_; }
+  // A line of its own (a note, a status, a file), or a JSON event.
+  void line(const std::string& text);
+  void json(const JsonObject& event);
+  // Row index shows text (the rows are redrawn).
+  void row(int index, const std::string& text);
+  // The single bar line, rewritten in place; done ends it.
+  void bar(const std::string& text, bool done);
+  // The rows stay as they are; later lines go below them.
+  void leave_rows();
 
  private:
-  void finish_bar_line();
-  // One event on one line; the caller holds the lock.
-  void write_json(const JsonObject& event) { std::fprintf(out_, "%s\n", event.str().c_str()); }
-  void render(bool force);
+  void end_bar_line();
+  void erase_rows();
+  void draw_rows();
 
   ViewStyle style_;
   std::FILE* out_;
   std::mutex mutex_;
+  std::vector<std::string> rows_;
+  int rows_drawn_ = 0;
+  bool bar_shown_ = false;
+};
+
+class TerminalView : public ProgressView {
+ public:
+  // port: the device, named on every line and event when several ports run
+  // (empty: one port, nothing added); row: its row on the terminal.
+  TerminalView(Terminal& terminal, std::string port = "", int row = 0)
+      : terminal_(terminal), port_(std::move(port)), row_(row) {}
+
+  void status_shown(const StatusText& status) override;
+  void file_started(int number) override;
+  void block_sent(std::uint32_t) override {}  // shown through the bar's block count
+  void range_set(unsigned maximum) override;
+  void stepped() override;
+
+  // A note of the front end (stop request), kept apart from the bar.
+  void note(const std::string& text);
+  // A JSON event of this port, "event" first after the port (JSON style only).
+  JsonObject event(const char* name) const;
+  void json_event(const JsonObject& event);
+  void set_file_paths(const char* const* paths) { paths_ = paths; }
+
+ private:
+  void render(bool force);
+  std::string prefix() const { return port_.empty() ? std::string() : "[" + port_ + "] "; }
+
+  Terminal& terminal_;
+  std::string port_;
+  int row_;
   const char* const* paths_ = nullptr;
-  std::string last_status_;
   int file_number_ = 0;
   unsigned maximum_ = 0;
   unsigned position_ = 0;
   bool blocks_phase_ = false;
-  bool bar_shown_ = false;
   int last_tenth_ = -1;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point last_render_;
 };
 
-// The English gloss of a status or message text, or "" when it has none.
-std::string gloss_for(const char* text);
 // A text on one line: line breaks become spaces.
 std::string one_line(const std::string& text);
 }  // namespace imgload

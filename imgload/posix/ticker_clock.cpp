@@ -1,7 +1,6 @@
 // The ticker thread of the Linux command line's clock.
 #include "imgload/posix/ticker_clock.h"
 
-#include "imgload/link/countdown.h"
 
 namespace imgload {
 
@@ -33,7 +32,7 @@ void TickerClock::run() {
     if (changed_.wait_until(lock, next, [this] { return stopping_; })) break;
     // Absolute deadlines, so the ticks do not drift with scheduling delays.
     next += TICK;
-    reply_countdown.tick();
+    countdown_.tick();
     ++ticks_;
     changed_.notify_all();
   }

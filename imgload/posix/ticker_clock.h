@@ -10,11 +10,13 @@
 #include <thread>
 
 #include "imgload/link/clock.h"
+#include "imgload/link/countdown.h"
 
 namespace imgload {
 
 class TickerClock : public Clock {
  public:
+  explicit TickerClock(ReplyCountdown& countdown) : countdown_(countdown) {}
   ~TickerClock() override { stop(); }
   void start();
   void stop();
@@ -24,6 +26,7 @@ class TickerClock : public Clock {
  private:
   void run();
 
+  ReplyCountdown& countdown_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t ticks_ = 0;

@@ -26,9 +26,9 @@ TraceFile::~TraceFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void TraceFile::stamp() {
+void TraceFile::stamp(const std::string& label) {
   const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::fprintf(file_, "%12.6f ", t);
+  std::fprintf(file_, "%12.6f %s", t, label.c_str());
 }
 
 void TraceFile::dump(const std::uint8_t* bytes, int length) {
@@ -46,32 +46,38 @@ void TraceFile::dump(const std::uint8_t* bytes, int length) {
   }
 }
 
-void TraceFile::port_opened(const char* name, std::uint32_t baud_rate, bool opened) {
+void TraceFile::opened_line(const std::string& label, const char* name, std::uint32_t baud_rate,
+                            bool opened) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  stamp();
+  stamp(label);
   std::fprintf(file_, "open %s at %u bit/s: %s\n", name, static_cast<unsigned>(baud_rate),
                opened ? "ok" : "FAILED");
   std::fflush(file_);
 }
 
-void TraceFile::port_closed() {
+void TraceFile::closed_line(const std::string& label) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  stamp();
+  stamp(label);
   std::fputs("close\n", file_);
   std::fflush(file_);
 }
 
-void TraceFile::frame_sent(const std::uint8_t* frame, int length) {
+void TraceFile::sent_lines(const std::string& label, const std::uint8_t* frame, int length) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  stamp();
+  stamp(label);
   std::fprintf(file_, "sent %c%c, %d bytes\n", frame[5], frame[6], length);
   dump(frame, length);
   std::fflush(file_);
 }
 
-void TraceFile::reply_read(const std::uint8_t* reply, int length, int status) {
+void TraceFile::read_lines(const std::string& label, const std::uint8_t* reply, int length,
+                           int status) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  stamp();
+  stamp(label);
   const char* judged = status == REPLY_OK        ? "ok"
                        : status == REPLY_NAK     ? "NAK (first byte not ACK)"
                        : status == REPLY_BCC     ? "BCC wrong"

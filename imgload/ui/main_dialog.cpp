@@ -18,6 +18,8 @@
 
 namespace imgload {
 
+DownloadJob download_job;
+std::atomic<int> stop_requested{0};
 HINSTANCE instance = nullptr;
 HWND main_window = nullptr;
 CreateThreadFunction create_thread = CreateThread;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "imgload/download/download_job.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/download/sequencer.h"
@@ -18,7 +20,6 @@ namespace imgload {
 
 std::atomic<HWND> progress_window{nullptr};
 WorkerThread worker_thread = {nullptr, 0, nullptr, nullptr};
-void (*download_runner)() = run_download;
 
 static_assert(IDC_PROGRESS_STATUS == CONTROL_STATUS && IDC_PROGRESS_FILE == CONTROL_FILE_LABEL &&
                   IDC_PROGRESS_BLOCK == CONTROL_BLOCK_LABEL && IDC_PROGRESS_BAR == CONTROL_PROGRESS,
@@ -34,15 +35,29 @@ constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
 // user-interface thread never waits for the worker, so this cannot deadlock.
 class DialogProgressView : public ProgressView {
  public:
-  void set_text(int control_id, const char* text) override {
-    SendMessageW(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
-                 reinterpret_cast<LPARAM>(text));
+  void status_shown(const StatusText& status) override {
+    set_text(CONTROL_STATUS, status_text(status).c_str());
   }
-  void progress_reset(unsigned maximum) override {
+  void file_started(int number) override {
+    char label[LABEL_SIZE];
+    std::snprintf(label, sizeof label, "No.%01d", number);
+    set_text(CONTROL_FILE_LABEL, label);
+  }
+  void block_sent(std::uint32_t block_number) override {
+    char label[LABEL_SIZE];
+    std::snprintf(label, sizeof label, "Block No. %ld", static_cast<long>(block_number));
+    set_text(CONTROL_BLOCK_LABEL, label);
+  }
+  void range_set(unsigned maximum) override {
     SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
   }
-  void progress_step() override {
-    SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0);
+  void stepped() override { SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0); }
+
+ private:
+  static constexpr int LABEL_SIZE = 32;  // bytes, file and block labels
+  static void set_text(int control_id, const char* text) {
+    SendMessageW(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
+                 reinterpret_cast<LPARAM>(text));
   }
 };
 
@@ -56,6 +71,8 @@ class DialogTimerClock : public Clock {
 
 DialogProgressView dialog_view;
 DialogTimerClock dialog_clock;
+// The countdown of the worker's download; used on the user-interface thread only.
+ReplyCountdown* dialog_countdown = nullptr;
 
 // Whether the run of the open progress dialog has ended; until it has, OK
 // must not close the dialog, because the worker still writes into it.
@@ -66,17 +83,30 @@ void set_run_state(HWND window, bool ended) {
   EnableWindow(GetDlgItem(window, IDOK), ended ? TRUE : FALSE);
 }
 
+// A download of the job the main and settings dialogs filled in. Its text
+// is left in the dialog; the outcome needs no other reader.
+void run_dialog_job(ProgressView& view, Clock& clock) {
+  Download download(download_job, stop_requested, &view, nullptr);
+  lower_countdown(&download.countdown());
+  (void)download.run(clock);
+  lower_countdown(nullptr);
+}
+
 }  // namespace
 
+DownloadRunner download_runner = run_dialog_job;
+
+void lower_countdown(ReplyCountdown* countdown) {
+  SendMessageW(progress_window.load(), WM_VIEW_COUNTDOWN, 0, reinterpret_cast<LPARAM>(countdown));
+}
+
 DWORD WINAPI WorkerThreadProc(LPVOID /*main dialog, unused*/) {
-  progress_view = &dialog_view;
-  download_clock = &dialog_clock;
   for (;;) {
     // One start per progress dialog; a start given while the previous run
     // was still finishing stays signalled and is taken here.
     if (WaitForSingleObject(worker_thread.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
     SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
-    download_runner();
+    download_runner(dialog_view, dialog_clock);
     SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
   }
 }
@@ -112,8 +142,12 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
       return TRUE;
 
     case WM_TIMER:
-      reply_countdown.tick();
+      if (dialog_countdown != nullptr) dialog_countdown->tick();
       SetEvent(worker_thread.tick_event);
+      return TRUE;
+
+    case WM_VIEW_COUNTDOWN:
+      dialog_countdown = reinterpret_cast<ReplyCountdown*>(lparam);
       return TRUE;
 
     case WM_COMMAND:

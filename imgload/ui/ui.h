@@ -6,7 +6,19 @@
 
 #include <atomic>
 
+#include "imgload/download/download_job.h"
+#include "imgload/download/progress_view.h"
+#include "imgload/link/clock.h"
+#include "imgload/link/countdown.h"
+
 namespace imgload {
+
+// The job the main and settings dialogs fill in while no download runs; the
+// worker's download copies it when a progress dialog opens.
+extern DownloadJob download_job;
+// Set by the progress dialog's stop button, cleared when the next one opens;
+// read by the worker's download once per file.
+extern std::atomic<int> stop_requested;
 
 // The program's instance, stored by WinMain for every DialogBoxParamW.
 extern HINSTANCE instance;
@@ -31,9 +43,14 @@ extern WorkerThread worker_thread;
 using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T,
                                              LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
 extern CreateThreadFunction create_thread;
-// What the worker runs once per progress dialog: run_download, or a test's
-// scripted run.
-extern void (*download_runner)();
+// What the worker runs once per progress dialog, with the dialog's view and
+// clock: a download of the dialogs' job, or a test's scripted run.
+using DownloadRunner = void (*)(ProgressView& view, Clock& clock);
+extern DownloadRunner download_runner;
+// Worker side: the countdown the progress dialog's timer lowers from now on
+// (null: none). The dialog takes it on its own thread, so a tick never
+// reaches a countdown that has gone with its download.
+void lower_countdown(ReplyCountdown* countdown);
 
 // Messages through which the worker has the user-interface thread carry out
 // its output, in order; each is sent, so the worker goes on only after the
@@ -42,6 +59,7 @@ constexpr UINT WM_VIEW_SET_TEXT = WM_APP + 1;        // wParam control id, lPara
 constexpr UINT WM_VIEW_PROGRESS_RESET = WM_APP + 2;  // wParam maximum
 constexpr UINT WM_VIEW_PROGRESS_STEP = WM_APP + 3;
 constexpr UINT WM_VIEW_RUN_STATE = WM_APP + 4;       // wParam 0 run begins, 1 run ended
+constexpr UINT WM_VIEW_COUNTDOWN = WM_APP + 5;       // lParam the countdown to lower, or null
 
 constexpr UINT_PTR COUNTDOWN_TIMER_ID = 1;
 constexpr UINT COUNTDOWN_TIMER_PERIOD = 1000;  // ms, one tick of the reply countdown

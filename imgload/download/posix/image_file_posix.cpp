@@ -1,6 +1,7 @@
 // The files-and-paths seam on POSIX: absolute paths against the working
-// directory (the converter's), and image files opened read-only under an
-// exclusive flock so that a file another program holds locked is refused.
+// directory (the converter's), and image files opened read-only under a
+// shared flock: a file another program holds locked for writing is refused,
+// while the downloads of several ports read the same file side by side.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,7 +27,7 @@ FileHandle open_image_file(const char* path) {
   if (fd < 0) return INVALID_FILE;
   struct stat info {};
   // Only a regular file is an image; a directory opens on POSIX but is not one.
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_SH | LOCK_NB) != 0) {
     close(fd);
     return INVALID_FILE;
   }

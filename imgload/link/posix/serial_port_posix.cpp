@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "imgload/link/posix/line_settings.h"
 #include "imgload/link/serial_port.h"
@@ -19,15 +20,17 @@ namespace imgload {
 
 namespace {
 
-constexpr int MAX_OPEN_PORTS = 4;       // settings slots; the program holds one port
+constexpr int MAX_OPEN_PORTS = 16;      // settings slots: one per controller driven at once
 constexpr long DRAIN_POLL_MS = 10;      // ms between looks at the output queue
 
 // The settings each open port had before it was opened, restored on close.
+// Downloads on several threads open and close ports: the table is locked.
 struct SavedSettings {
-  int fd;
-  termios settings;
+  int fd = -1;
+  termios settings{};
 };
-SavedSettings saved_ports[MAX_OPEN_PORTS] = {{-1, {}}, {-1, {}}, {-1, {}}, {-1, {}}};
+SavedSettings saved_ports[MAX_OPEN_PORTS];
+std::mutex saved_ports_lock;
 
 SavedSettings* slot_for(int fd) {
   for (SavedSettings& slot : saved_ports) {
@@ -143,8 +146,7 @@ bool line_settings_took_effect(const termios& asked, const termios& current) {
 
 PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
                      std::uint8_t parity, std::uint8_t stop_bits) {
-  SavedSettings* slot = slot_for(-1);
-  if (name == nullptr || slot == nullptr) return INVALID_PORT;
+  if (name == nullptr) return INVALID_PORT;
   const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return INVALID_PORT;
   termios previous{};
@@ -160,13 +162,17 @@ PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byt
     (void)tcsetattr(fd, TCSANOW, &asked);
     ok = tcgetattr(fd, &current) == 0 && line_settings_took_effect(asked, current);
   }
+  if (ok) {
+    std::lock_guard<std::mutex> lock(saved_ports_lock);
+    SavedSettings* slot = slot_for(-1);
+    ok = slot != nullptr;
+    if (ok) *slot = {fd, previous};
+  }
   if (!ok) {
     if (changed) (void)tcsetattr(fd, TCSANOW, &previous);
     close(fd);
     return INVALID_PORT;
   }
-  slot->fd = fd;
-  slot->settings = previous;
   set_dtr(fd, true);
   return fd;
 }
@@ -177,10 +183,17 @@ void close_port(PortHandle handle) {
   // The last request (such as the run request) must leave the wire first.
   drain_output(fd);
   set_dtr(fd, false);
-  if (SavedSettings* slot = slot_for(fd)) {
-    (void)tcsetattr(fd, TCSANOW, &slot->settings);
-    slot->fd = -1;
+  termios previous{};
+  bool saved = false;
+  {
+    std::lock_guard<std::mutex> lock(saved_ports_lock);
+    if (SavedSettings* slot = slot_for(fd)) {
+      previous = slot->settings;
+      saved = true;
+      slot->fd = -1;
+    }
   }
+  if (saved) (void)tcsetattr(fd, TCSANOW, &previous);
   close(fd);
 }
 

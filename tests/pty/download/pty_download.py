@@ -8,6 +8,7 @@ checks the exit status, the final text, the images the simulator saved and
 its report (which must show no protocol violation unless the case says so).
 """
 import fcntl
+import json
 import os
 import re
 import resource
@@ -273,6 +274,53 @@ def case_line_fault(w, name):
     expect(sim.saved_count() == 0, "an image was saved")
 
 
+# Four controllers at once from one imgload: (port that gets a fault, the fault,
+# the exit status and text of that port, JSON or the summary table). Every
+# other port must finish with the image unchanged.
+GANGS = {
+    "four_ports": (None, None, 0, SUCCESS, False),
+    "four_ports_one_nak": (2, "nak@FD#2", 9, DATA_ERROR, True),
+}
+
+
+def case_gang(w, name):
+    faulty, fault, code, text, as_json = GANGS[name]
+    path = os.path.join(w, "gang.bin")
+    image = make_image(path, 2, 7)
+    sims = []
+    for n in range(4):
+        d = os.path.join(w, "p%d" % n)
+        os.mkdir(d)
+        sims.append(Simulator(d, ["--fault", fault] if n == faulty else []))
+    args = []
+    for sim in sims:
+        args += ["--port", sim.link]
+    status, out, err = run_imgload(args + (["--json"] if as_json else []) + [path])
+    for sim in sims:
+        sim.stop()
+    sys.stdout.write(out + err + "".join(s.report for s in sims))
+    expect(status == code, "exit status %d, expected %d" % (status, code))
+    if not as_json:
+        for sim in sims:
+            expect(sim.status == 0 and "violations: 0" in sim.report, "violations")
+            expect(sim.received(1) == image, "an image differs")
+            expect(re.search(r"^%s +\d+\.\ds  %s" % (re.escape(sim.link), text), out, re.M),
+                   "no summary line for %s" % sim.link)
+        return
+    ends = [e for e in (json.loads(line) for line in out.splitlines()) if e["event"] == "end"]
+    expect(sorted(e["port"] for e in ends) == sorted(s.link for s in sims), "one end event per port")
+    for n, sim in enumerate(sims):
+        expect(sim.status == 0 and "violations: 0" in sim.report, "port %d: violations" % n)
+        end = [e for e in ends if e["port"] == sim.link][0]
+        if n == faulty:
+            expect(end["text"] == text.replace(" ", "\n", 1) and sim.saved_count() == 0,
+                   "port %d: %r" % (n, end))
+        else:
+            expect(end["exit_status"] == 0 and sim.received(1) == image, "port %d: %r" % (n, end))
+    summary = json.loads(out.splitlines()[-1])
+    expect(summary["event"] == "summary" and summary["exit_status"] == code, "summary event")
+
+
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
@@ -369,6 +417,8 @@ def main():
     fn = globals().get("case_" + CASE)
     if CASE in LINE_FAULTS:
         fn = lambda w: case_line_fault(w, CASE)  # noqa: E731
+    if CASE in GANGS:
+        fn = lambda w: case_gang(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2

@@ -13,6 +13,7 @@
 
 #include "imgconv/image_format.h"
 #include "imgload/download/messages.h"
+#include "imgload/download/status.h"
 #include "imgload/link/frame.h"
 #include "imgload/posix/terminal_view.h"
 #include "imgload/posix/trace_file.h"
@@ -98,6 +99,12 @@ TEST(ImageInfoTest, AFileWithoutHeaderIsReportedSo) {
   EXPECT_FALSE(imgconv::read_image_summary("/nonexistent/x.bin").readable);
 }
 
+StatusText row_status(int row) {
+  StatusText status;
+  status.row = row;
+  return status;
+}
+
 std::string captured(std::FILE* f) {
   std::fflush(f);
   std::rewind(f);
@@ -111,14 +118,17 @@ std::string captured(std::FILE* f) {
 TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   std::FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
-  TerminalView view(ViewStyle::JSON, f);
+  Terminal terminal(ViewStyle::JSON, f);
+  TerminalView view(terminal);
+  TerminalView tagged(terminal, "/dev/b", 1);
   const char* paths[3] = {"/x/a \"b\".bin", "", ""};
   view.set_file_paths(paths);
-  view.progress_reset(3);
-  view.set_text(CONTROL_FILE_LABEL, "No.1");
-  view.progress_reset(5);
-  for (int i = 0; i < 5; ++i) view.progress_step();
-  view.set_text(CONTROL_STATUS, message_text(ROW_TIMEOUT));
+  view.range_set(3);
+  view.file_started(1);
+  view.range_set(5);
+  for (int i = 0; i < 5; ++i) view.stepped();
+  view.status_shown(row_status(ROW_TIMEOUT));
+  tagged.status_shown(row_status(ROW_SUCCESS));  // several ports: each event names its port
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\"}"),
@@ -138,26 +148,36 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
     EXPECT_EQ(line.back(), '}');
     ++events;
   }
-  EXPECT_EQ(events, 1 + 5 + 1);
+  EXPECT_NE(out.find("{\"port\":\"/dev/b\",\"event\":\"status\",\"text\":\"ダウンロード正常終了\""),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(events, 1 + 5 + 1 + 1);
 }
 
 TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
   std::FILE* f = std::tmpfile();
   ASSERT_NE(f, nullptr);
-  TerminalView view(ViewStyle::LINES, f);
-  view.set_text(CONTROL_STATUS, message_text(ROW_SUCCESS));
-  view.set_text(CONTROL_STATUS, message_text(ROW_PORT_OPEN));
+  Terminal terminal(ViewStyle::LINES, f);
+  TerminalView view(terminal);
+  TerminalView named(terminal, "/dev/b", 1);
+  view.status_shown(row_status(ROW_SUCCESS));
+  view.status_shown(row_status(ROW_PORT_OPEN));
+  named.file_started(2);
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_EQ(out,
             "ダウンロード正常終了 [download completed normally]\n"
-            "通信エラー (COMポートオープンエラー) [communication error (COM port open error)]\n");
+            "通信エラー (COMポートオープンエラー) [communication error (COM port open error)]\n"
+            "[/dev/b] No.2 \n");
 }
 
 TEST(TerminalViewTest, RefusalTextWithRowNumberKeepsItsGloss) {
-  const std::string text = std::string(message_text(MSG_NO_EXTERNAL_FLASH)) + "(No.2)";
-  EXPECT_EQ(gloss_for(text.c_str()), message_gloss(MSG_NO_EXTERNAL_FLASH));
-  EXPECT_EQ(gloss_for("something else"), "");
+  StatusText refusal;
+  refusal.kind = StatusText::NO_EXTERNAL_FLASH;
+  refusal.entry = 2;
+  EXPECT_EQ(status_text(refusal), std::string(message_text(MSG_NO_EXTERNAL_FLASH)) + "(No.2)");
+  EXPECT_STREQ(status_gloss(refusal), message_gloss(MSG_NO_EXTERNAL_FLASH));
+  EXPECT_STREQ(status_gloss(row_status(ROW_SUCCESS + STATUS_ROW_COUNT)), "");
   EXPECT_EQ(json_string("a\x01\t"), "\"a\\u0001\\t\"");
 }
 

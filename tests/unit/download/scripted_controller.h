@@ -72,9 +72,11 @@ class ScriptedController : public LinkTrace, public ProgressView, public Clock {
   void frame_sent(const std::uint8_t* frame, int length) override;
   void reply_read(const std::uint8_t* reply, int length, int status) override;
   // ProgressView
-  void set_text(int control_id, const char* text) override;
-  void progress_reset(unsigned maximum) override;
-  void progress_step() override;
+  void status_shown(const StatusText& status) override;
+  void file_started(int number) override;
+  void block_sent(std::uint32_t block_number) override;
+  void range_set(unsigned maximum) override;
+  void stepped() override;
   // Clock
   void wait_tick() override;
   void sleep_ms(unsigned ms) override;

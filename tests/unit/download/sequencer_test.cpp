@@ -1,4 +1,4 @@
-// run_download against the scripted controller and the virtual clock: the
+// A download against the scripted controller and the virtual clock: the
 // whole sequence, the retry and failure rules, pauses, the speed change, the
 // stop request, the set-up failures and a file that changes under the run.
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,6 @@
 #include "imgload/download/status.h"
 #include "imgload/link/countdown.h"
 #include "imgload/link/frame.h"
-#include "imgload/link/serial_port.h"
 #include "scripted_controller.h"
 
 namespace imgload {
@@ -40,22 +40,12 @@ class SequencerTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     ctl.reset();
-    reset_frames();
-    reply_countdown.set(0);
-    std::memset(&sequencer, 0, sizeof sequencer);
-    serial_port.handle = INVALID_PORT;
-    download_job = DownloadJob{};
-    std::strcpy(download_job.port_device, "/dev/fake");
+    job = DownloadJob{};
+    std::strcpy(job.port_device, "/dev/fake");
     stop_requested = 0;
-    running = 0;
-    progress_view = &ctl;
-    download_clock = &ctl;
-    link_trace = &ctl;
+    download_.reset();
   }
   void TearDown() override {
-    progress_view = nullptr;
-    download_clock = nullptr;
-    link_trace = nullptr;
     for (const std::string& f : made_) std::remove(f.c_str());
     rmdir(dir_.c_str());
   }
@@ -77,19 +67,23 @@ class SequencerTest : public ::testing::Test {
 
   void add_entry(const std::string& path, std::uint32_t address = 0x8000) {
     const int i = job_entries_++;
-    std::strcpy(download_job.paths[i], path.c_str());
-    download_job.start_addresses[i] = address;
-    download_job.entry_count = job_entries_;
+    std::strcpy(job.paths[i], path.c_str());
+    job.start_addresses[i] = address;
+    job.entry_count = job_entries_;
   }
 
   void run() {
-    run_download();
-    EXPECT_EQ(running, 0);
-    EXPECT_EQ(serial_port.handle, INVALID_PORT) << "the port stays open after the run";
+    // One download object for the fixture's job; a second run reuses it.
+    if (!download_) download_ = std::make_unique<Download>(job, stop_requested, &ctl, &ctl);
+    ctl.clock.lower(&download_->countdown());
+    outcome = download_->run(ctl);
+    EXPECT_EQ(status_text(outcome), ctl.last_status()) << "the outcome is the last text shown";
+    EXPECT_FALSE(download_->port_open()) << "the port stays open after the run";
     EXPECT_FALSE(testing::FakePort::get().is_open());
-    EXPECT_EQ(sequencer.phase, 0);
-    EXPECT_EQ(sequencer.control_step + sequencer.speed_step + sequencer.announce_step +
-                  sequencer.transfer_step + sequencer.finish_step,
+    const SequencerSteps& steps = download_->steps();
+    EXPECT_EQ(steps.phase, 0);
+    EXPECT_EQ(steps.control_step + steps.speed_step + steps.announce_step + steps.transfer_step +
+                  steps.finish_step,
               0);
   }
 
@@ -101,6 +95,10 @@ class SequencerTest : public ::testing::Test {
   }
 
   ScriptedController ctl;
+  DownloadJob job;
+  std::atomic<int> stop_requested{0};
+  std::unique_ptr<Download> download_;
+  DownloadOutcome outcome;
   std::string dir_;
   std::vector<std::string> made_;
   std::map<std::string, std::vector<std::uint8_t>> contents_;
@@ -141,8 +139,8 @@ TEST_F(SequencerTest, OneFileIsSentAsNDataRequestsAndAnEndRequest) {
 
 TEST_F(SequencerTest, WireOrderForOneFileWithRunAfterDownload) {
   add_entry(make_file("one.bin", 4), 0x8000);
-  download_job.speed_index = 4;
-  download_job.run_after_download = 1;
+  job.speed_index = 4;
+  job.run_after_download = 1;
   run();
   const Strings expected = {
       "open /dev/fake 9600", "send AD", "send AA06", "send AB", "send EF0A12", "close",
@@ -185,7 +183,7 @@ TEST_F(SequencerTest, WireOrderForOneFileWithRunAfterDownload) {
 
 TEST_F(SequencerTest, WithoutRunAfterDownloadTheRunRequestIsNotSent) {
   add_entry(make_file("one.bin", 4));
-  download_job.run_after_download = 0;
+  job.run_after_download = 0;
   run();
   EXPECT_EQ(ctl.last_status(), SUCCESS);
   EXPECT_EQ(ctl.count("RUN"), 0);
@@ -199,7 +197,7 @@ TEST_F(SequencerTest, ThreeFilesAskModelOnceAndChangeSpeedPerFile) {
   add_entry(a, 0x8000);
   add_entry(b, 0x100000);
   add_entry(c, 0);
-  download_job.speed_index = 2;
+  job.speed_index = 2;
   run();
   EXPECT_EQ(ctl.last_status(), SUCCESS);
   EXPECT_EQ(ctl.count("AD"), 1);
@@ -236,7 +234,7 @@ TEST_F(SequencerTest, StopDuringFirstOfThreeFinishesThatFileAndEndsWithSuccess) 
   add_entry(make_file("a.bin", 4, 1));
   add_entry(make_file("b.bin", 4, 2));
   add_entry(make_file("c.bin", 4, 3));
-  ctl.on_request = [](const std::string& request, int occurrence) {
+  ctl.on_request = [this](const std::string& request, int occurrence) {
     if (request == "FD" && occurrence == 2) stop_requested = 1;
   };
   run();
@@ -255,7 +253,7 @@ TEST_F(SequencerTest, StopDuringFirstOfThreeFinishesThatFileAndEndsWithSuccess) 
 TEST_F(SequencerTest, StopDuringLastFileChangesNothing) {
   add_entry(make_file("a.bin", 4, 1));
   add_entry(make_file("b.bin", 4, 2));
-  ctl.on_request = [](const std::string& request, int occurrence) {
+  ctl.on_request = [this](const std::string& request, int occurrence) {
     if (request == "FD" && occurrence == 6) stop_requested = 1;  // file 2, block 2
   };
   run();
@@ -441,7 +439,7 @@ TEST_F(SequencerTest, StopDuringTheModeQueriesFinishesTheFile) {
     add_entry(make_file("b.bin", 4, 2));
     for (int n = row.first_other; n <= row.last_other; ++n) ctl.answer("AB", n, Answer::OTHER_MODE);
     const int stop_at = row.stop_at;
-    ctl.on_request = [stop_at](const std::string& request, int occurrence) {
+    ctl.on_request = [this, stop_at](const std::string& request, int occurrence) {
       if (request == "AB" && occurrence == stop_at) stop_requested = 1;
     };
     run();
@@ -465,7 +463,7 @@ TEST_F(SequencerTest, SpeedRequestNeverAcknowledgedTimesOutAfterThreeAttempts) {
 
 TEST_F(SequencerTest, SpeedChangeIsMadeAlsoAt9600) {
   add_entry(make_file("a.bin", 4));
-  download_job.speed_index = 0;
+  job.speed_index = 0;
   run();
   EXPECT_EQ(ctl.last_status(), SUCCESS);
   EXPECT_EQ(ctl.lines("send EF"), Strings{"send EF0612"});

@@ -371,15 +371,17 @@ TEST_F(ConvertTest, OutputPathRule) {
   char expected[PATH_BUFFER_SIZE];
   ASSERT_TRUE(build_output_path(nullptr, "out", expected, sizeof expected));
   EXPECT_EQ((dir.path() / "out.bin").string(), expected);
-  // On POSIX ':' is an ordinary character: always the current directory.
+  // Without drive letters (POSIX) ':' is an ordinary character: always the
+  // current directory.
+  FileServices rule = platform_file_services;
+  rule.drive_letters = false;
+  file_services = &rule;
   for (const char* source : {"C:\\work\\a.hex", "C:a.hex", "dir:with:colons/x.hex"}) {
     ASSERT_TRUE(build_output_path(source, "out", out, sizeof out));
     EXPECT_STREQ(out, expected) << source;
   }
   // The Windows rule: a drive letter puts the output beside the source.
-  FileServices windows = platform_file_services;
-  windows.drive_letters = true;
-  file_services = &windows;
+  rule.drive_letters = true;
   ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, "C:\\work\\out.bin");
   ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out.bin", out, sizeof out));

@@ -7,36 +7,20 @@
 #include <vector>
 
 #include "fake_port.h"
-#include "imgload/download/progress_view.h"
-#include "imgload/download/status.h"
 #include "imgload/link/commands.h"
-#include "imgload/link/countdown.h"
-#include "imgload/link/frame.h"
-#include "recording_view.h"
 
 namespace imgload {
 namespace {
 
 using testing::Bytes;
 using testing::FakePort;
-using testing::RecordingView;
 using testing::to_bytes;
 
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_frames();
     FakePort::get().reset();
-    reply_countdown.set(0);
-    serial_port.handle = open_port("COM1", 9600, 8, 2, 0);
-    progress_view = &view;
-    running = 1;
-  }
-  void TearDown() override {
-    close_port(serial_port.handle);
-    serial_port.handle = INVALID_PORT;
-    progress_view = nullptr;
-    reply_countdown.set(0);
+    ASSERT_TRUE(link.open("COM1", 9600));
   }
   // The one frame written since the last call, as text.
   std::string last_frame() {
@@ -45,32 +29,48 @@ class CommandTest : public ::testing::Test {
     seen = w.size();
     return w.empty() ? std::string() : std::string(w.back().begin(), w.back().end());
   }
-  // Puts a reply into the buffer as read_data_reply would leave it.
-  void store_reply(const std::string& r) { std::memcpy(frames.reply, r.data(), r.size()); }
+  // Puts a reply into the reply buffer through the plain reader.
+  void store_reply(const std::string& r) {
+    FakePort::get().queue_bytes(r);
+    link.countdown().set(1);
+    ASSERT_NE(link.read_reply(), REPLY_WAIT);
+  }
+  // An "AB" reply with the given code, read by the data reader.
+  void store_code(const std::string& code) {
+    std::string r = "\x06" "00FF" + code;
+    unsigned bcc = 0;
+    for (unsigned char c : r) bcc ^= c;
+    char digits[3];
+    to_hex_digits(static_cast<int>(bcc), 2, digits);
+    FakePort::get().queue_bytes(r + digits + "\r");
+    link.countdown().set(1);
+    ASSERT_EQ(link.read_data_reply(), REPLY_OK);
+  }
 
-  RecordingView view;
+  ReplyCountdown reply_countdown;
+  Link link{reply_countdown, nullptr};
   std::size_t seen = 0;
 };
 
 std::string framed(const std::string& between) { return "\x05" + between + "\r"; }
 
 TEST_F(CommandTest, FixedRequestsAreByteExactWithTheirCountdowns) {
-  send_model_request();
+  send_model_request(link);
   EXPECT_EQ(last_frame(), framed("00FFAD00"));
   EXPECT_EQ(reply_countdown.value(), 1);
-  send_mode_request("06");
+  send_mode_request(link, "06");
   EXPECT_EQ(last_frame(), framed("00FFAA0603"));
   EXPECT_EQ(reply_countdown.value(), 1);
-  send_mode_request("07");
+  send_mode_request(link, "07");
   EXPECT_EQ(last_frame(), framed("00FFAA0702"));
-  send_mode_query();
+  send_mode_query(link);
   EXPECT_EQ(last_frame(), framed("00FFAB06"));
   EXPECT_EQ(reply_countdown.value(), 10);
-  send_finish_request();
+  send_finish_request(link);
   EXPECT_EQ(last_frame(), framed("00FFAG03"));
   EXPECT_EQ(reply_countdown.value(), 1);
   reply_countdown.set(0);
-  send_run_request();
+  send_run_request(link);
   EXPECT_EQ(last_frame(), framed("00FFAA0104"));
   EXPECT_EQ(reply_countdown.value(), 1);
 
@@ -78,17 +78,17 @@ TEST_F(CommandTest, FixedRequestsAreByteExactWithTheirCountdowns) {
                           "00FFEF0A1274"};
   for (int index = 0; index < 5; ++index) {
     reply_countdown.set(0);
-    send_speed_request(index + 6);
+    send_speed_request(link, index + 6);
     EXPECT_EQ(last_frame(), framed(speeds[index])) << index;
     EXPECT_EQ(reply_countdown.value(), 1);
   }
 }
 
 TEST_F(CommandTest, AnnounceRequest) {
-  send_announce_request(0x8000, 0x10000);
+  send_announce_request(link, 0x8000, 0x10000);
   EXPECT_EQ(last_frame(), framed("00FFFG" "00008000" "00010000" "0D"));
   EXPECT_EQ(reply_countdown.value(), 60);
-  send_announce_request(0, 0x200000);
+  send_announce_request(link, 0, 0x200000);
   const std::string f = last_frame();
   ASSERT_EQ(f.size(), 26u);
   EXPECT_EQ(f.substr(7, 16), "0000000000200000");
@@ -97,7 +97,7 @@ TEST_F(CommandTest, AnnounceRequest) {
 TEST_F(CommandTest, FirstDataRequestOfZeroBytes) {
   std::uint8_t block[DATA_BLOCK_SIZE] = {};
   std::uint32_t check = 0;
-  send_data_request(1, block, &check);
+  send_data_request(link, 1, block, &check);
   const std::string f = last_frame();
   EXPECT_EQ(f, "\x05" "00FFFD00010200" + std::string(512, '\0') + "04\r");
   EXPECT_EQ(f.size(), 530u);
@@ -112,7 +112,7 @@ TEST_F(CommandTest, DataBytesTravelUnchangedAndAreCoveredByTheBcc) {
   block[100] = 0x0D;
   block[511] = 0x05;
   std::uint32_t check = 0;
-  send_data_request(0x12345, block, &check);  // low 16 bits of the number
+  send_data_request(link, 0x12345, block, &check);  // low 16 bits of the number
   const std::string f = last_frame();
   ASSERT_EQ(f.size(), 530u);
   EXPECT_EQ(f.substr(0, 15), "\x05" "00FFFD23450200");
@@ -126,7 +126,7 @@ TEST_F(CommandTest, DataBytesTravelUnchangedAndAreCoveredByTheBcc) {
 
   // Changing one data byte changes the BCC digits by that byte's change.
   block[100] = 0x0C;
-  send_data_request(0x12345, block, &check);
+  send_data_request(link, 0x12345, block, &check);
   const std::string g = last_frame();
   unsigned bcc2 = 0;
   for (int i = 0; i < 527; ++i) bcc2 ^= static_cast<unsigned char>(g[i]);
@@ -136,7 +136,7 @@ TEST_F(CommandTest, DataBytesTravelUnchangedAndAreCoveredByTheBcc) {
 }
 
 TEST_F(CommandTest, EndRequest) {
-  send_end_request(0x89ABCDEF);
+  send_end_request(link, 0x89ABCDEF);
   EXPECT_EQ(last_frame(), framed("00FFFDFFFF000089ABCDEF01"));
   EXPECT_EQ(reply_countdown.value(), 35);
 }
@@ -176,12 +176,12 @@ TEST_F(CommandTest, DataRequestsFoldIntoTheCheckValue) {
   std::memset(block, 0xA5, sizeof block);
   std::uint32_t sent = 7;
   std::uint32_t folded = 7;
-  send_data_request(1, block, &sent);
+  send_data_request(link, 1, block, &sent);
   fold_check_value(block, &folded);
   EXPECT_EQ(sent, folded);
   EXPECT_EQ(sent, 7u);  // 128 equal words cancel in pairs
   block[4] = 0;
-  send_data_request(2, block, &sent);
+  send_data_request(link, 2, block, &sent);
   EXPECT_EQ(sent, 7u ^ 0xA5A5A5A5u ^ 0xA5A5A500u);
 }
 
@@ -191,91 +191,73 @@ TEST(Mode, ChosenByTheStartAddress) {
   EXPECT_STREQ(mode_for_address(0x100000), "06");
 }
 
-const char* const REFUSAL =
-    "外部FROM未搭載機種のため、\n外部FROMにダウンロードできません。\n"
-    "ダウンロード先頭アドレスを確認してください。";
-
 TEST_F(CommandTest, ModelReplyStatusesOtherThanOk) {
   const std::uint32_t addresses[] = {0x100000};
-  EXPECT_EQ(judge_model_reply(REPLY_WAIT, addresses, 1), JUDGE_WAIT);
-  EXPECT_EQ(judge_model_reply(REPLY_TIMEOUT, addresses, 1), JUDGE_FAILED);
-  EXPECT_EQ(judge_model_reply(REPLY_BCC, addresses, 1), JUDGE_FAILED);
-  EXPECT_EQ(running, 1);
-  EXPECT_TRUE(view.events.empty());
+  int refused = 0;
+  EXPECT_EQ(judge_model_reply(link, REPLY_WAIT, addresses, 1, &refused), JUDGE_WAIT);
+  EXPECT_EQ(judge_model_reply(link, REPLY_TIMEOUT, addresses, 1, &refused), JUDGE_FAILED);
+  EXPECT_EQ(judge_model_reply(link, REPLY_BCC, addresses, 1, &refused), JUDGE_FAILED);
+  EXPECT_EQ(refused, 0);
 }
 
-TEST_F(CommandTest, ModelByteThatIsNotUpperCaseHexEndsTheRun) {
+TEST_F(CommandTest, ModelByteThatIsNotUpperCaseHexIsABadModel) {
   const std::uint32_t addresses[] = {0x8000};
+  int refused = 0;
   for (const char* digits : {"3a", "G0", "0 "}) {
-    running = 1;
-    view.events.clear();
     store_reply(std::string("\x06" "00FFAD") + digits + "00\r");
-    EXPECT_EQ(judge_model_reply(REPLY_OK, addresses, 1), JUDGE_STOPPED) << digits;
-    EXPECT_EQ(running, 0);
-    ASSERT_EQ(view.events.size(), 1u);
-    EXPECT_EQ(view.events[0].control, CONTROL_STATUS);
-    EXPECT_EQ(view.events[0].text, "通信エラー\n(受信データエラー)");
+    EXPECT_EQ(judge_model_reply(link, REPLY_OK, addresses, 1, &refused), JUDGE_BAD_MODEL) << digits;
   }
 }
 
 TEST_F(CommandTest, ExternalFlashBitsAcceptEveryAddress) {
   const std::uint32_t addresses[] = {0x100000, 0x1F0000, 0x8000};
+  int refused = 0;
   for (const char* digits : {"30", "F0", "08", "0F", "38"}) {
     store_reply(std::string("\x06" "00FFAD") + digits + "00\r");
-    EXPECT_EQ(judge_model_reply(REPLY_OK, addresses, 3), JUDGE_ACCEPTED) << digits;
+    EXPECT_EQ(judge_model_reply(link, REPLY_OK, addresses, 3, &refused), JUDGE_ACCEPTED) << digits;
   }
-  EXPECT_EQ(running, 1);
-  EXPECT_TRUE(view.events.empty());
+  EXPECT_EQ(refused, 0);
 }
 
 TEST_F(CommandTest, WithoutExternalFlashTheFirstExternalEntryIsRefused) {
   for (const char* digits : {"10", "20", "00", "C7"}) {
     store_reply(std::string("\x06" "00FFAD") + digits + "00\r");
+    int refused = 0;
     const std::uint32_t low[] = {0x8000, 0x0FFFFF, 0x1F0001};
-    EXPECT_EQ(judge_model_reply(REPLY_OK, low, 3), JUDGE_ACCEPTED) << digits;
-    EXPECT_EQ(running, 1);
-
-    view.events.clear();
+    EXPECT_EQ(judge_model_reply(link, REPLY_OK, low, 3, &refused), JUDGE_ACCEPTED) << digits;
     const std::uint32_t mixed[] = {0x8000, 0x100000, 0x1F0000};
-    EXPECT_EQ(judge_model_reply(REPLY_OK, mixed, 3), JUDGE_STOPPED) << digits;
-    EXPECT_EQ(running, 0);
-    ASSERT_EQ(view.events.size(), 1u);
-    EXPECT_EQ(view.events[0].control, CONTROL_STATUS);
-    EXPECT_EQ(view.events[0].text, std::string(REFUSAL) + "(No.2)");
-    running = 1;
+    EXPECT_EQ(judge_model_reply(link, REPLY_OK, mixed, 3, &refused), JUDGE_NO_EXTERNAL) << digits;
+    EXPECT_EQ(refused, 2);
   }
   // The last address of the range, as entry 3; entries past the count are
   // not looked at.
-  view.events.clear();
   store_reply("\x06" "00FFAD1000\r");
+  int refused = 0;
   const std::uint32_t last[] = {0, 0x8000, 0x1F0000};
-  EXPECT_EQ(judge_model_reply(REPLY_OK, last, 2), JUDGE_ACCEPTED);
-  EXPECT_EQ(judge_model_reply(REPLY_OK, last, 3), JUDGE_STOPPED);
-  ASSERT_EQ(view.events.size(), 1u);
-  EXPECT_EQ(view.events[0].text, std::string(REFUSAL) + "(No.3)");
+  EXPECT_EQ(judge_model_reply(link, REPLY_OK, last, 2, &refused), JUDGE_ACCEPTED);
+  EXPECT_EQ(judge_model_reply(link, REPLY_OK, last, 3, &refused), JUDGE_NO_EXTERNAL);
+  EXPECT_EQ(refused, 3);
 }
 
 TEST_F(CommandTest, ModeReplyComparesTheReplyCode) {
-  EXPECT_EQ(judge_mode_reply(REPLY_WAIT, "06"), JUDGE_WAIT);
-  EXPECT_EQ(judge_mode_reply(REPLY_TIMEOUT, "06"), JUDGE_FAILED);
-  EXPECT_EQ(judge_mode_reply(REPLY_BCC, "06"), JUDGE_FAILED);
-  std::strcpy(frames.reply_code, "06");
-  EXPECT_EQ(judge_mode_reply(REPLY_OK, "06"), JUDGE_ACCEPTED);
-  EXPECT_EQ(judge_mode_reply(REPLY_OK, "07"), JUDGE_OTHER_MODE);
-  std::strcpy(frames.reply_code, "60");
-  EXPECT_EQ(judge_mode_reply(REPLY_OK, "06"), JUDGE_OTHER_MODE);
-  EXPECT_EQ(running, 1);
-  EXPECT_TRUE(view.events.empty());
+  EXPECT_EQ(judge_mode_reply(link, REPLY_WAIT, "06"), JUDGE_WAIT);
+  EXPECT_EQ(judge_mode_reply(link, REPLY_TIMEOUT, "06"), JUDGE_FAILED);
+  EXPECT_EQ(judge_mode_reply(link, REPLY_BCC, "06"), JUDGE_FAILED);
+  store_code("06");
+  EXPECT_EQ(judge_mode_reply(link, REPLY_OK, "06"), JUDGE_ACCEPTED);
+  EXPECT_EQ(judge_mode_reply(link, REPLY_OK, "07"), JUDGE_OTHER_MODE);
+  store_code("60");
+  EXPECT_EQ(judge_mode_reply(link, REPLY_OK, "06"), JUDGE_OTHER_MODE);
 }
 
 TEST_F(CommandTest, ModeReplyThroughTheDataReader) {
   // The reply code comes from offsets 5 and 6 of the reply read.
   reply_countdown.set(10);
   FakePort::get().queue_bytes("\x06" "00FF0701\r");  // BCC of ACK 00FF07 is 01
-  const int status = read_data_reply();
+  const int status = link.read_data_reply();
   ASSERT_EQ(status, REPLY_OK);
-  EXPECT_EQ(judge_mode_reply(status, mode_for_address(0)), JUDGE_ACCEPTED);
-  EXPECT_EQ(judge_mode_reply(status, mode_for_address(0x8000)), JUDGE_OTHER_MODE);
+  EXPECT_EQ(judge_mode_reply(link, status, mode_for_address(0)), JUDGE_ACCEPTED);
+  EXPECT_EQ(judge_mode_reply(link, status, mode_for_address(0x8000)), JUDGE_OTHER_MODE);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "imgload/link/countdown.h"
 
 namespace imgload {
 namespace testing {
@@ -14,7 +13,7 @@ Bytes to_bytes(const std::string& text) { return Bytes(text.begin(), text.end())
 void VirtualClock::advance(std::uint64_t ms) {
   const std::uint64_t before = now_ms_ / 1000;
   now_ms_ += ms;
-  for (std::uint64_t s = before; s < now_ms_ / 1000; ++s) reply_countdown.tick();
+  for (std::uint64_t s = before; s < now_ms_ / 1000 && countdown_ != nullptr; ++s) countdown_->tick();
 }
 
 FakePort& FakePort::get() {

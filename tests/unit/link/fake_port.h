@@ -22,8 +22,8 @@
 //    not recorded; reads and writes on a handle that is not open fail.
 //
 // VirtualClock implements Clock: wait_tick() advances 1000 ms, sleep_ms(ms)
-// advances ms. Each whole second that passes lowers reply_countdown once,
-// the way the progress dialog's timer would.
+// advances ms. Each whole second that passes lowers the countdown it was
+// given once, the way the progress dialog's timer would.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "imgload/link/clock.h"
+#include "imgload/link/countdown.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
@@ -46,13 +47,16 @@ class VirtualClock : public Clock {
  public:
   void wait_tick() override { advance(1000); }
   void sleep_ms(unsigned ms) override { advance(ms); }
-  // Moves time on; lowers reply_countdown once per whole second crossed.
+  // The countdown the ticks lower (a download's); none: time only passes.
+  void lower(ReplyCountdown* countdown) { countdown_ = countdown; }
+  // Moves time on; lowers the countdown once per whole second crossed.
   void advance(std::uint64_t ms);
   std::uint64_t now_ms() const { return now_ms_; }
   void reset() { now_ms_ = 0; }
 
  private:
   std::uint64_t now_ms_ = 0;
+  ReplyCountdown* countdown_ = nullptr;
 };
 
 struct OpenRecord {

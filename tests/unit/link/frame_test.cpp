@@ -5,6 +5,7 @@
 
 #include "fake_port.h"
 #include "imgload/link/frame.h"
+#include "imgload/link/link.h"
 
 namespace imgload {
 namespace {
@@ -28,25 +29,22 @@ std::string reply_with_bcc(const std::string& body, char first = '\x06') {
 class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_frames();
     FakePort::get().reset();
-    serial_port.handle = open_port("COM1", 9600, 8, 2, 0);
+    ASSERT_TRUE(link.open("COM1", 9600));
   }
-  void TearDown() override {
-    close_port(serial_port.handle);
-    serial_port.handle = INVALID_PORT;
-  }
+  ReplyCountdown countdown;
+  Link link{countdown, nullptr};
 };
 
 TEST_F(FrameTest, ModelRequestIsTheWorkedExample) {
-  EXPECT_EQ(send_frame("AD", nullptr, 0), 10);
+  EXPECT_EQ(link.send_frame("AD", nullptr, 0), 10);
   ASSERT_EQ(FakePort::get().writes().size(), 1u);
   EXPECT_EQ(FakePort::get().writes()[0], to_bytes("\x05" "00FFAD00\r"));
 }
 
 TEST_F(FrameTest, RequestBccCoversTheEnqAndEveryField) {
   const std::uint8_t fields[] = {'1', '2', 0x0D, 0xFF};
-  EXPECT_EQ(send_frame("ZZ", fields, 4), 14);
+  EXPECT_EQ(link.send_frame("ZZ", fields, 4), 14);
   const Bytes& f = FakePort::get().writes().at(0);
   ASSERT_EQ(f.size(), 14u);
   unsigned bcc = 0;
@@ -65,9 +63,9 @@ TEST_F(FrameTest, RequestBccCoversTheEnqAndEveryField) {
 
 TEST_F(FrameTest, OversizedFieldsAreNotSent) {
   static std::uint8_t fields[FRAME_BUFFER_SIZE] = {};
-  EXPECT_EQ(send_frame("FD", fields, FRAME_BUFFER_SIZE - 9), 0);
+  EXPECT_EQ(link.send_frame("FD", fields, FRAME_BUFFER_SIZE - 9), 0);
   EXPECT_TRUE(FakePort::get().writes().empty());
-  EXPECT_EQ(send_frame("FD", fields, FRAME_BUFFER_SIZE - 10), FRAME_BUFFER_SIZE);
+  EXPECT_EQ(link.send_frame("FD", fields, FRAME_BUFFER_SIZE - 10), FRAME_BUFFER_SIZE);
 }
 
 TEST(HexDigits, WritesUpperCaseMostSignificantFirst) {
@@ -103,56 +101,56 @@ TEST(HexDigits, ParseAcceptsOnlyUpperCaseDigits) {
 }
 
 TEST(ReplyBcc, AcceptsACorrectReplyAndKeepsItsCode) {
-  reset_frames();
+  char code[3] = {};
   const std::string r = reply_with_bcc("00FFAB06");
   EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(r.data()),
-                            static_cast<int>(r.size())),
+                            static_cast<int>(r.size()), code),
             REPLY_OK);
-  EXPECT_STREQ(frames.reply_code, "AB");
+  EXPECT_STREQ(code, "AB");
 }
 
 TEST(ReplyBcc, CoversTheFirstByteAndRefusesLowerCaseDigits) {
-  reset_frames();
+  char code[3] = {};
   std::string r = reply_with_bcc("00FFAD3A");
   r[0] = 0x15;  // the BCC was worked out with ACK in front
   EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(r.data()),
-                            static_cast<int>(r.size())),
+                            static_cast<int>(r.size()), code),
             REPLY_BCC);
-  EXPECT_EQ(frames.reply_code[0], '\0');  // unchanged on a refusal
+  EXPECT_EQ(code[0], '\0');  // unchanged on a refusal
 
   // ACK "00FFAB" and 0xAE XOR to 0xAB: the digits "AB", sent as "ab".
   std::string ok = reply_with_bcc(std::string("00FFAB") + '\xAE');
   ASSERT_EQ(ok.substr(ok.size() - 3, 2), "AB");
   EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(ok.data()),
-                            static_cast<int>(ok.size())),
+                            static_cast<int>(ok.size()), code),
             REPLY_OK);
   ok[ok.size() - 3] = 'a';
   ok[ok.size() - 2] = 'b';
   EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(ok.data()),
-                            static_cast<int>(ok.size())),
+                            static_cast<int>(ok.size()), code),
             REPLY_BCC);
 }
 
 TEST(ReplyBcc, RefusesRepliesTooShortToCarryACode) {
-  reset_frames();
+  char code[3] = {};
   // Offsets 5 and 6 must lie in the reply, before its BCC: 10 bytes at least.
   const std::uint8_t lone_cr[] = {0x0D};
-  EXPECT_EQ(check_reply_bcc(lone_cr, 1), REPLY_BCC);
-  EXPECT_EQ(check_reply_bcc(lone_cr, 0), REPLY_BCC);
-  EXPECT_EQ(check_reply_bcc(nullptr, 10), REPLY_BCC);
+  EXPECT_EQ(check_reply_bcc(lone_cr, 1, code), REPLY_BCC);
+  EXPECT_EQ(check_reply_bcc(lone_cr, 0, code), REPLY_BCC);
+  EXPECT_EQ(check_reply_bcc(nullptr, 10, code), REPLY_BCC);
   // "00" CR: an empty XOR that matches its digits, but no code.
   const std::uint8_t three[] = {'0', '0', 0x0D};
-  EXPECT_EQ(check_reply_bcc(three, 3), REPLY_BCC);
+  EXPECT_EQ(check_reply_bcc(three, 3, code), REPLY_BCC);
   for (int len = 4; len < 10; ++len) {
     std::string body(static_cast<std::size_t>(len - 4), '0');
     const std::string r = reply_with_bcc(body);
     ASSERT_EQ(static_cast<int>(r.size()), len);
-    EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(r.data()), len), REPLY_BCC)
+    EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(r.data()), len, code), REPLY_BCC)
         << len;
   }
   const std::string shortest = reply_with_bcc("12FFAB");
-  EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(shortest.data()), 10), REPLY_OK);
-  EXPECT_STREQ(frames.reply_code, "AB");
+  EXPECT_EQ(check_reply_bcc(reinterpret_cast<const std::uint8_t*>(shortest.data()), 10, code), REPLY_OK);
+  EXPECT_STREQ(code, "AB");
 }
 
 }  // namespace

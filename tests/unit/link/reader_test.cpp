@@ -6,8 +6,7 @@
 #include <string>
 
 #include "fake_port.h"
-#include "imgload/link/countdown.h"
-#include "imgload/link/frame.h"
+#include "imgload/link/link.h"
 
 namespace imgload {
 namespace {
@@ -25,33 +24,33 @@ std::string with_bcc(const std::string& head) {
 class ReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_frames();
     port().reset();
     port().attach_clock(&clock);
-    reply_countdown.set(0);
-    serial_port.handle = open_port("COM1", 9600, 8, 2, 0);
-    ASSERT_NE(serial_port.handle, INVALID_PORT);
-  }
-  void TearDown() override {
-    close_port(serial_port.handle);
-    serial_port.handle = INVALID_PORT;
-    reply_countdown.set(0);
+    clock.lower(&countdown);
+    ASSERT_TRUE(link.open("COM1", 9600));
   }
   static FakePort& port() { return FakePort::get(); }
   std::string stored(int count) const {
-    return std::string(reinterpret_cast<const char*>(frames.reply), static_cast<std::size_t>(count));
+    return std::string(reinterpret_cast<const char*>(link.reply()), static_cast<std::size_t>(count));
+  }
+  // Reader 0 is the plain one, 1 the data one.
+  int read(int reader) { return reader == 0 ? link.read_reply() : link.read_data_reply(); }
+  const ReaderState& state(int reader) const {
+    return reader == 0 ? link.plain_reader() : link.data_reader();
   }
 
+  ReplyCountdown countdown;
   VirtualClock clock;
+  Link link{countdown, nullptr};
 };
 
 TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
   const std::string reply = with_bcc("\x06" "00FFAD30");
   for (int reader = 0; reader < 2; ++reader) {
     SCOPED_TRACE(reader == 0 ? "read_reply" : "read_data_reply");
-    auto read = reader == 0 ? read_reply : read_data_reply;
-    ReaderState& state = reader == 0 ? frames.plain : frames.data;
-    reply_countdown.set(10);
+    auto read = [&] { return this->read(reader); };
+    const ReaderState& state = this->state(reader);
+    countdown.set(10);
     port().queue_bytes(reply.substr(0, 3));
     port().queue_empty_read();
     port().queue_bytes(reply.substr(3, 4));
@@ -68,48 +67,48 @@ TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
     EXPECT_EQ(stored(state.count), reply);
     EXPECT_EQ(port().pending_bytes(), 0u);
   }
-  EXPECT_STREQ(frames.reply_code, "AD");
+  EXPECT_STREQ(link.reply_code(), "AD");
 }
 
 TEST_F(ReaderTest, ReaderStatesAreKeptApart) {
-  reply_countdown.set(10);
+  countdown.set(10);
   port().queue_bytes("\x06" "00");
-  EXPECT_EQ(read_reply(), REPLY_WAIT);
-  EXPECT_EQ(frames.plain.reading, 1);
-  EXPECT_EQ(frames.data.reading, 0);
-  EXPECT_EQ(frames.data.count, 0);
+  EXPECT_EQ(link.read_reply(), REPLY_WAIT);
+  EXPECT_EQ(link.plain_reader().reading, 1);
+  EXPECT_EQ(link.data_reader().reading, 0);
+  EXPECT_EQ(link.data_reader().count, 0);
   // The data reader starts its own reply at offset 0.
   port().queue_bytes(with_bcc("\x06" "00FFAB06"));
-  EXPECT_EQ(read_data_reply(), REPLY_OK);
-  EXPECT_STREQ(frames.reply_code, "AB");
-  EXPECT_EQ(frames.plain.reading, 1);
-  EXPECT_EQ(frames.plain.count, 3);
+  EXPECT_EQ(link.read_data_reply(), REPLY_OK);
+  EXPECT_STREQ(link.reply_code(), "AB");
+  EXPECT_EQ(link.plain_reader().reading, 1);
+  EXPECT_EQ(link.plain_reader().count, 3);
 }
 
 TEST_F(ReaderTest, ReplyStillArrivingAfterTheCountdownRanOutIsReadToItsCr) {
   const std::string reply = with_bcc("\x06" "00FFAB07");
   for (int reader = 0; reader < 2; ++reader) {
-    auto read = reader == 0 ? read_reply : read_data_reply;
-    reply_countdown.set(4);
+    auto read = [&] { return this->read(reader); };
+    countdown.set(4);
     port().queue_bytes(reply.substr(0, 5));
     port().queue_empty_read();  // 3 s pass: 1 left
     EXPECT_EQ(read(), REPLY_WAIT);
-    EXPECT_EQ(reply_countdown.value(), 1);
+    EXPECT_EQ(countdown.value(), 1);
     clock.advance(5000);
-    ASSERT_TRUE(reply_countdown.expired());
+    ASSERT_TRUE(countdown.expired());
     port().queue_bytes(reply.substr(5));
     EXPECT_EQ(read(), REPLY_OK);
-    EXPECT_TRUE(reply_countdown.expired()) << "the grace ends with the reply";
+    EXPECT_TRUE(countdown.expired()) << "the grace ends with the reply";
   }
 }
 
 TEST_F(ReaderTest, SilenceTimesOutOnlyAfterAnEmptyReadWithTheCountdownAtZero) {
   for (int reader = 0; reader < 2; ++reader) {
     SCOPED_TRACE(reader);
-    auto read = reader == 0 ? read_reply : read_data_reply;
+    auto read = [&] { return this->read(reader); };
     clock.reset();
     const int reads_before = port().empty_reads();
-    reply_countdown.set(10);
+    countdown.set(10);
     // Each silent read lasts 3 s: 7, 4 and 1 second left, then 0.
     EXPECT_EQ(read(), REPLY_WAIT);
     EXPECT_EQ(read(), REPLY_WAIT);
@@ -121,32 +120,30 @@ TEST_F(ReaderTest, SilenceTimesOutOnlyAfterAnEmptyReadWithTheCountdownAtZero) {
 }
 
 TEST_F(ReaderTest, CountdownAlreadyAtZeroStillWaitsForOneRead) {
-  reply_countdown.set(0);
+  countdown.set(0);
   port().queue_bytes(with_bcc("\x06" "00FFAG"));
-  EXPECT_EQ(read_reply(), REPLY_OK);  // bytes that have arrived are taken
-  EXPECT_EQ(read_reply(), REPLY_TIMEOUT);
+  EXPECT_EQ(link.read_reply(), REPLY_OK);  // bytes that have arrived are taken
+  EXPECT_EQ(link.read_reply(), REPLY_TIMEOUT);
   EXPECT_EQ(port().empty_reads(), 1);
 }
 
 TEST_F(ReaderTest, ReadErrorEndsTheReplyAtOnce) {
   // A failed line (hung up, device gone) does not wait out the countdown.
   for (int reader = 0; reader < 2; ++reader) {
-    auto read = reader == 0 ? read_reply : read_data_reply;
-    ReaderState& state = reader == 0 ? frames.plain : frames.data;
-    reply_countdown.set(30);
+    auto read = [&] { return this->read(reader); };
+    const ReaderState& state = this->state(reader);
+    countdown.set(30);
     port().queue_bytes("\x06" "00");
     port().queue_read_error();
     EXPECT_EQ(read(), REPLY_TIMEOUT) << reader;
     EXPECT_EQ(state.reading, 0);
     EXPECT_EQ(port().read_calls(), 4 * reader + 4);
   }
-  // A handle that is not the open port reads nothing either.
-  reply_countdown.set(0);
-  const PortHandle open = serial_port.handle;
-  serial_port.handle = INVALID_PORT;
+  // A closed link reads nothing either.
+  countdown.set(0);
+  link.close();
   port().queue_bytes(with_bcc("\x06" "00FFAG"));
-  EXPECT_EQ(read_data_reply(), REPLY_TIMEOUT);
-  serial_port.handle = open;
+  EXPECT_EQ(link.read_data_reply(), REPLY_TIMEOUT);
 }
 
 // Bytes that never end a reply (noise, a controller at another speed): the
@@ -159,10 +156,10 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
                          Row{"stream, long countdown", 1, 30, FRAME_BUFFER_SIZE}}) {
     for (int reader = 0; reader < 2; ++reader) {
       SCOPED_TRACE(std::string(row.name) + (reader == 0 ? " read_reply" : " read_data_reply"));
-      auto read = reader == 0 ? read_reply : read_data_reply;
-      ReaderState& state = reader == 0 ? frames.plain : frames.data;
+      auto read = [&] { return this->read(reader); };
+      const ReaderState& state = this->state(reader);
       const std::uint64_t start = clock.now_ms();
-      reply_countdown.set(row.countdown);
+      countdown.set(row.countdown);
       port().queue_bytes("\x06" + std::string(100000, 'A'), row.ms_per_byte);
       EXPECT_EQ(read(), REPLY_TIMEOUT);
       const std::uint64_t took = clock.now_ms() - start;
@@ -172,10 +169,11 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
       EXPECT_EQ(state.reading, 0);
       EXPECT_EQ(state.count, row.stored);
       EXPECT_GT(port().pending_bytes(), 0u) << "the reader gave up while bytes still came";
+      link.close();
       port().reset();
       port().attach_clock(&clock);
-      serial_port.handle = open_port("COM1", 9600, 8, 2, 0);
-      reply_countdown.set(1);
+      ASSERT_TRUE(link.open("COM1", 9600));
+      countdown.set(1);
       const std::string reply = with_bcc("\x06" "00FFAB06");
       port().queue_bytes(reply);
       EXPECT_EQ(read(), REPLY_OK);
@@ -186,13 +184,13 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
 
 TEST_F(ReaderTest, AfterATimeoutTheNextReplyStartsAtOffsetZero) {
   for (int reader = 0; reader < 2; ++reader) {
-    auto read = reader == 0 ? read_reply : read_data_reply;
-    ReaderState& state = reader == 0 ? frames.plain : frames.data;
-    reply_countdown.set(1);
+    auto read = [&] { return this->read(reader); };
+    const ReaderState& state = this->state(reader);
+    countdown.set(1);
     port().queue_bytes("\x15" "99");  // a broken start, then silence
     EXPECT_EQ(read(), REPLY_TIMEOUT);
     EXPECT_EQ(state.reading, 0);
-    reply_countdown.set(1);
+    countdown.set(1);
     const std::string reply = with_bcc("\x06" "00FFAB06");
     port().queue_bytes(reply);
     EXPECT_EQ(read(), REPLY_OK) << reader;
@@ -201,84 +199,82 @@ TEST_F(ReaderTest, AfterATimeoutTheNextReplyStartsAtOffsetZero) {
 }
 
 TEST_F(ReaderTest, FirstByteOtherThanAck) {
-  reply_countdown.set(1);
+  countdown.set(1);
   const std::string nak = with_bcc("\x15" "00FFAB06");
   port().queue_bytes(nak);
-  EXPECT_EQ(read_reply(), REPLY_NAK);
+  EXPECT_EQ(link.read_reply(), REPLY_NAK);
   // The data reader judges by the BCC alone.
   port().queue_bytes(nak);
-  EXPECT_EQ(read_data_reply(), REPLY_OK);
-  EXPECT_STREQ(frames.reply_code, "AB");
+  EXPECT_EQ(link.read_data_reply(), REPLY_OK);
+  EXPECT_STREQ(link.reply_code(), "AB");
   std::string bad = nak;
   bad[bad.size() - 2] = bad[bad.size() - 2] == '0' ? '1' : '0';
   port().queue_bytes(bad);
-  EXPECT_EQ(read_data_reply(), REPLY_BCC);
+  EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
 }
 
 TEST_F(ReaderTest, LowerCaseBccIsRefusedByTheDataReaderOnly) {
-  reply_countdown.set(1);
+  countdown.set(1);
   std::string r = with_bcc(std::string("\x06" "00FFAB") + '\xAE');  // digits "AB"
   ASSERT_EQ(r.substr(r.size() - 3, 2), "AB");
   r[r.size() - 3] = 'a';
   r[r.size() - 2] = 'b';
   port().queue_bytes(r);
-  EXPECT_EQ(read_data_reply(), REPLY_BCC);
+  EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
   port().queue_bytes(r);
-  EXPECT_EQ(read_reply(), REPLY_OK);  // the plain reader looks at the ACK only
+  EXPECT_EQ(link.read_reply(), REPLY_OK);  // the plain reader looks at the ACK only
 }
 
 TEST_F(ReaderTest, OtherStationAndReservedFieldsAreAccepted) {
-  reply_countdown.set(1);
+  countdown.set(1);
   const std::string r = with_bcc("\x06" "17EEAB07");
   port().queue_bytes(r);
-  EXPECT_EQ(read_reply(), REPLY_OK);
+  EXPECT_EQ(link.read_reply(), REPLY_OK);
   port().queue_bytes(r);
-  EXPECT_EQ(read_data_reply(), REPLY_OK);
-  EXPECT_STREQ(frames.reply_code, "AB");
+  EXPECT_EQ(link.read_data_reply(), REPLY_OK);
+  EXPECT_STREQ(link.reply_code(), "AB");
 }
 
 TEST_F(ReaderTest, RepliesOverTheBufferKeepTheirFirst544Bytes) {
-  reply_countdown.set(1);
+  countdown.set(1);
   // 541 bytes, then the BCC over them at offsets 541 and 542, then more
   // bytes that are dropped, then CR.
   std::string head = "\x06" "00FFAD";
   while (head.size() < 541) head += static_cast<char>('A' + head.size() % 20);
   const std::string framed = with_bcc(head);  // head + 2 digits + CR
   std::string longer = framed.substr(0, 543) + std::string(100, 'Z') + "\r";
-  std::memset(frames.reply_code, 0, sizeof frames.reply_code);
   port().queue_bytes(longer);
-  EXPECT_EQ(read_data_reply(), REPLY_OK);
-  EXPECT_EQ(frames.data.count, FRAME_BUFFER_SIZE);
-  EXPECT_EQ(frames.data.reading, 0);
-  EXPECT_STREQ(frames.reply_code, "AD");
+  EXPECT_EQ(link.read_data_reply(), REPLY_OK);
+  EXPECT_EQ(link.data_reader().count, FRAME_BUFFER_SIZE);
+  EXPECT_EQ(link.data_reader().reading, 0);
+  EXPECT_STREQ(link.reply_code(), "AD");
   EXPECT_EQ(port().pending_bytes(), 0u);  // read to its CR
 
   // The same long reply with its BCC at the real end is refused: only the
   // stored bytes are judged.
   std::string tail_bcc = with_bcc(head + std::string(100, 'Z'));
   port().queue_bytes(tail_bcc);
-  EXPECT_EQ(read_data_reply(), REPLY_BCC);
-  EXPECT_EQ(frames.data.count, FRAME_BUFFER_SIZE);
+  EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
+  EXPECT_EQ(link.data_reader().count, FRAME_BUFFER_SIZE);
 
   port().queue_bytes(longer);
-  EXPECT_EQ(read_reply(), REPLY_OK);
-  EXPECT_EQ(frames.plain.count, FRAME_BUFFER_SIZE);
+  EXPECT_EQ(link.read_reply(), REPLY_OK);
+  EXPECT_EQ(link.plain_reader().count, FRAME_BUFFER_SIZE);
 }
 
 TEST_F(ReaderTest, ShortRepliesAreBccFailuresForTheDataReader) {
-  reply_countdown.set(1);
+  countdown.set(1);
   // Leave a valid-looking code behind in the buffer first.
   port().queue_bytes(with_bcc("\x06" "00FFAB06"));
-  ASSERT_EQ(read_data_reply(), REPLY_OK);
-  std::memset(frames.reply_code, 0, sizeof frames.reply_code);
+  ASSERT_EQ(link.read_data_reply(), REPLY_OK);
   for (const char* shortreply : {"\r", "\x06\r", "00\r", "\x06" "00FF06\r"}) {
     port().queue_bytes(shortreply);
-    EXPECT_EQ(read_data_reply(), REPLY_BCC) << shortreply;
-    EXPECT_EQ(frames.data.count, static_cast<int>(std::strlen(shortreply)));
-    EXPECT_EQ(frames.reply_code[0], '\0');  // no code taken from leftovers
+    EXPECT_EQ(link.read_data_reply(), REPLY_BCC) << shortreply;
+    EXPECT_EQ(link.data_reader().count, static_cast<int>(std::strlen(shortreply)));
+    EXPECT_STREQ(link.reply_code(), "AB");  // no code taken from leftovers
   }
   port().queue_bytes("\r");
-  EXPECT_EQ(read_reply(), REPLY_NAK);
+  EXPECT_EQ(link.read_reply(), REPLY_NAK);
 }
 
 }  // namespace

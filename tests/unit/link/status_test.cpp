@@ -1,5 +1,5 @@
-// Status rows, the mapping of failure codes to rows and the progress bar,
-// against a recording progress view.
+// Status rows and their texts, the mapping of failure codes to rows and the
+// progress bar's range.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,13 +7,9 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/download/status.h"
-#include "recording_view.h"
 
 namespace imgload {
 namespace {
-
-using testing::RecordingView;
-using testing::ViewEvent;
 
 const char* const STATUS_TEXTS[STATUS_ROW_COUNT] = {
     "ダウンロード正常終了",
@@ -29,98 +25,45 @@ const char* const STATUS_TEXTS[STATUS_ROW_COUNT] = {
     "通信エラー\n(COMポートオープンエラー)",
 };
 
-class StatusTest : public ::testing::Test {
- protected:
-  void SetUp() override { progress_view = &view; }
-  void TearDown() override { progress_view = nullptr; }
-  RecordingView view;
-};
-
-TEST_F(StatusTest, ShowStatusSetsTheStatusControlToTheRowText) {
-  for (int row = 0; row < STATUS_ROW_COUNT; ++row) {
-    view.events.clear();
-    show_status(row);
-    ASSERT_EQ(view.events.size(), 1u) << row;
-    EXPECT_EQ(view.events[0].kind, ViewEvent::TEXT);
-    EXPECT_EQ(view.events[0].control, CONTROL_STATUS);
-    EXPECT_EQ(view.events[0].text, STATUS_TEXTS[row]) << row;
-  }
-  view.events.clear();
-  show_status(-1);
-  show_status(STATUS_ROW_COUNT);
-  EXPECT_TRUE(view.events.empty());
+StatusText row(int r) {
+  StatusText status;
+  status.row = r;
+  return status;
 }
 
-TEST_F(StatusTest, EveryFailureCodeEndsTheRunWithItsRow) {
+TEST(StatusText, EveryRowHasItsTextAndOthersNone) {
+  for (int r = 0; r < STATUS_ROW_COUNT; ++r) EXPECT_EQ(status_text(row(r)), STATUS_TEXTS[r]) << r;
+  EXPECT_EQ(status_text(row(-1)), "");
+  EXPECT_EQ(status_text(row(STATUS_ROW_COUNT)), "");
+  StatusText notice;
+  notice.kind = StatusText::TRANSFER_NOTICE;
+  EXPECT_EQ(status_text(notice), "データ転送中\n電源を切らないでください!");
+  StatusText refusal;
+  refusal.kind = StatusText::NO_EXTERNAL_FLASH;
+  refusal.entry = 3;
+  EXPECT_EQ(status_text(refusal),
+            "外部FROM未搭載機種のため、\n外部FROMにダウンロードできません。\n"
+            "ダウンロード先頭アドレスを確認してください。(No.3)");
+}
+
+TEST(StatusText, EveryFailureCodeHasItsRow) {
   // Code -11 .. 0 -> row, -1 for no text.
   const int rows[] = {-1, 10, 9, 8, 7, 9, 5, 9, 9, 9, 9, -1};
-  for (int code = -11; code <= 0; ++code) {
-    SCOPED_TRACE(code);
-    view.events.clear();
-    running = 1;
-    show_error_for_code(code);
-    EXPECT_EQ(running, 0);
-    const int row = rows[code + 11];
-    if (row < 0) {
-      EXPECT_TRUE(view.events.empty());
-    } else {
-      ASSERT_EQ(view.events.size(), 1u);
-      EXPECT_EQ(view.events[0].control, CONTROL_STATUS);
-      EXPECT_EQ(view.events[0].text, STATUS_TEXTS[row]);
-    }
-  }
-  view.events.clear();
-  running = 1;
-  show_error_for_code(1);
-  EXPECT_EQ(running, 0);
-  EXPECT_TRUE(view.events.empty());
+  for (int code = -11; code <= 0; ++code) EXPECT_EQ(row_for_code(code), rows[code + 11]) << code;
+  EXPECT_EQ(row_for_code(1), -1);
 }
 
-TEST_F(StatusTest, ProgressRangeIsTotalOverUnitPlusOne) {
+TEST(ProgressRange, TotalOverUnitPlusOneWithinSixteenBits) {
   struct Case {
     std::uint32_t total, unit;
     unsigned maximum;
-  } cases[] = {{2, 1, 3},          {2048, 512, 5},       {512, 512, 2},
-               {7 * 512, 512, 8},  {0x200000, 512, 4097}, {2049, 512, 5}};
+  } cases[] = {{2, 1, 3},          {2048, 512, 5},        {512, 512, 2},
+               {7 * 512, 512, 8},  {0x200000, 512, 4097}, {2049, 512, 5},
+               {0xFFFFFFFFu, 1, 0xFFFF}, {10, 0, 1}};
   for (const Case& c : cases) {
-    view.events.clear();
-    progress_setup(c.total, c.unit);
-    ASSERT_EQ(view.events.size(), 1u);
-    EXPECT_EQ(view.events[0].kind, ViewEvent::RESET);
-    EXPECT_EQ(view.events[0].maximum, c.maximum) << c.total << "/" << c.unit;
+    EXPECT_EQ(progress_maximum(c.total, c.unit), c.maximum) << c.total << "/" << c.unit;
   }
-  for (std::uint32_t n = 1; n <= 4096; n *= 2) {
-    view.events.clear();
-    progress_setup(n * 512, 512);
-    EXPECT_EQ(view.events.at(0).maximum, n + 1);
-  }
-}
-
-TEST_F(StatusTest, ProgressRangeStaysWithinSixteenBits) {
-  progress_setup(0xFFFFFFFFu, 1);
-  progress_setup(10, 0);
-  ASSERT_EQ(view.events.size(), 2u);
-  EXPECT_EQ(view.events[0].maximum, 0xFFFFu);
-  EXPECT_EQ(view.events[1].maximum, 1u);
-}
-
-TEST_F(StatusTest, ProgressStepGoesToTheView) {
-  progress_setup(2, 1);
-  progress_step();
-  progress_step();
-  ASSERT_EQ(view.events.size(), 3u);
-  EXPECT_EQ(view.events[1].kind, ViewEvent::STEP);
-  EXPECT_EQ(view.events[2].kind, ViewEvent::STEP);
-}
-
-TEST(StatusWithoutView, NothingIsShownButTheRunStillEnds) {
-  progress_view = nullptr;
-  running = 1;
-  show_status(0);
-  progress_setup(2, 1);
-  progress_step();
-  show_error_for_code(-5);
-  EXPECT_EQ(running, 0);
+  for (std::uint32_t n = 1; n <= 4096; n *= 2) EXPECT_EQ(progress_maximum(n * 512, 512), n + 1);
 }
 
 }  // namespace

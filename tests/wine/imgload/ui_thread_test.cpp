@@ -111,7 +111,7 @@ void expect_told(size_t before, int control, UINT message, const std::string& te
 
 // Every output must have been carried out when its call returns, and so in
 // the order issued.
-void run_with_output() {
+void run_with_output(ProgressView& view, Clock& clock) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
   seen.stop_at_start = stop_requested.load();
@@ -124,23 +124,25 @@ void run_with_output() {
   watch_controls(dialog);
   size_t count = 0;
   last_told(&count);
-  progress_view->set_text(CONTROL_STATUS, dialog_text(TEXT_TRANSFER_NOTICE));
+  StatusText notice;
+  notice.kind = StatusText::TRANSFER_NOTICE;
+  view.status_shown(notice);
   expect_told(count, CONTROL_STATUS, WM_SETTEXT, dialog_text(TEXT_TRANSFER_NOTICE), "status");
   last_told(&count);
-  progress_view->progress_reset(40);
+  view.range_set(40);
   expect_told(count, CONTROL_PROGRESS, PBM_SETPOS, "", "progress reset");
   for (int block = 1; block <= 40; ++block) {
     char label[32];
     std::snprintf(label, sizeof label, "Block No. %d", block);
     last_told(&count);
-    progress_view->set_text(CONTROL_BLOCK_LABEL, label);
+    view.block_sent(static_cast<std::uint32_t>(block));
     expect_told(count, CONTROL_BLOCK_LABEL, WM_SETTEXT, label, "block label");
     last_told(&count);
-    progress_view->progress_step();
+    view.stepped();
     expect_told(count, CONTROL_PROGRESS, PBM_STEPIT, "", "progress step");
   }
   last_told(&count);
-  progress_view->set_text(CONTROL_FILE_LABEL, "No.1");
+  view.file_started(1);
   expect_told(count, CONTROL_FILE_LABEL, WM_SETTEXT, "No.1", "file label");
   // And what was carried out is what the controls show.
   if (control_text(CONTROL_BLOCK_LABEL) != "Block No. 40") problem("block label text");
@@ -148,13 +150,16 @@ void run_with_output() {
 
   // OK pressed during the run must not close the dialog.
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-  reply_countdown.set(1);
-  while (!reply_countdown.expired()) download_clock->wait_tick();
+  ReplyCountdown countdown;
+  lower_countdown(&countdown);
+  countdown.set(1);
+  while (!countdown.expired()) clock.wait_tick();
+  lower_countdown(nullptr);
   seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
 }
 
 // Presses the stop button and waits until the worker sees the request.
-void run_with_stop() {
+void run_with_stop(ProgressView&, Clock&) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
   seen.stop_at_start = stop_requested.load();
@@ -166,16 +171,19 @@ void run_with_stop() {
 
 // Waits out a countdown of 2 through the dialog's timer, then two more ticks.
 std::vector<int> countdown_values;
-void run_with_countdown() {
+void run_with_countdown(ProgressView&, Clock& clock) {
   ++seen.runs;
-  reply_countdown.set(2);
-  for (int i = 0; i < 10 && !reply_countdown.expired(); ++i) {
-    download_clock->wait_tick();
-    countdown_values.push_back(reply_countdown.value());
+  ReplyCountdown countdown;
+  lower_countdown(&countdown);
+  countdown.set(2);
+  for (int i = 0; i < 10 && !countdown.expired(); ++i) {
+    clock.wait_tick();
+    countdown_values.push_back(countdown.value());
   }
-  download_clock->wait_tick();
-  download_clock->wait_tick();
-  countdown_values.push_back(reply_countdown.value());
+  clock.wait_tick();
+  clock.wait_tick();
+  countdown_values.push_back(countdown.value());
+  lower_countdown(nullptr);
 }
 
 // On the user-interface thread: presses OK as soon as the worker has ended
@@ -198,7 +206,7 @@ class ImgloadWorkerTest : public ::testing::Test {
   }
   void TearDown() override { KillTimer(nullptr, watcher_); }
   // One progress dialog, from opening to OK.
-  INT_PTR open_progress(int entry_count, void (*runner)()) {
+  INT_PTR open_progress(int entry_count, DownloadRunner runner) {
     download_job.entry_count = entry_count;
     download_runner = runner;
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,

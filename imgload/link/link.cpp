@@ -1,0 +1,96 @@
+// The serial link of one download: opening and closing the port, sending
+// request frames and the two reply readers polled under the reply countdown,
+// each with its own state, sharing one 544-byte reply buffer.
+#include "imgload/link/link.h"
+
+namespace imgload {
+
+bool Link::open(const char* name, std::uint32_t baud_rate) {
+  close();
+  handle_ = open_port(name, baud_rate, PORT_BYTE_SIZE, PORT_PARITY_EVEN, PORT_ONE_STOP_BIT);
+  const bool opened = handle_ != INVALID_PORT;
+  if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened);
+  return opened;
+}
+
+void Link::close() {
+  if (handle_ == INVALID_PORT) return;
+  close_port(handle_);
+  handle_ = INVALID_PORT;
+  if (trace_ != nullptr) trace_->port_closed();
+}
+
+int Link::send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
+  const int length = build_frame(transmit_, command, fields, field_count);
+  if (length == 0) return 0;
+  write_port(handle_, transmit_, length);  // a short write shows up as a missing reply
+  if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
+  return length;
+}
+
+// Reads bytes one at a time into the reply buffer until CR, under the
+// countdown; shared by both readers, each passing its own state.
+Link::FrameProgress Link::read_frame(ReaderState& state) {
+  if (!state.reading) {
+    state.count = 0;
+    state.reading = 1;
+    state.late = 0;
+  }
+  for (;;) {
+    std::uint8_t byte = 0;
+    const int got = read_port(handle_, &byte, 1);
+    if (got < 0) {
+      // The line has failed (hung up, device gone): no reply will come, so
+      // the reply ends now instead of after the rest of its countdown.
+      state.reading = 0;
+      return FRAME_TIMED_OUT;
+    }
+    if (got == 0) {
+      // Silence: the countdown decides whether to wait on.
+      if (!countdown_.expired()) return FRAME_PENDING;
+      state.reading = 0;
+      return FRAME_TIMED_OUT;
+    }
+    if (state.count < FRAME_BUFFER_SIZE) reply_[state.count++] = byte;
+    if (byte == CR) {
+      state.reading = 0;
+      if (state.late) countdown_.set(0);  // the grace is over with the reply
+      return FRAME_COMPLETE;
+    }
+    // Bytes that keep coming must not hold the reader for ever: once the
+    // countdown has run out, the reply gets the grace to reach its CR.
+    if (countdown_.expired()) {
+      if (state.late) {
+        state.reading = 0;
+        return FRAME_TIMED_OUT;
+      }
+      state.late = 1;
+      countdown_.set(LATE_REPLY_GRACE);
+    }
+  }
+}
+
+int Link::traced(int status, const ReaderState& state) {
+  if (trace_ != nullptr && status != REPLY_WAIT) trace_->reply_read(reply_, state.count, status);
+  return status;
+}
+
+int Link::read_reply() {
+  switch (read_frame(plain_)) {
+    case FRAME_PENDING: return REPLY_WAIT;
+    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, plain_);
+    case FRAME_COMPLETE: break;
+  }
+  return traced(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
+}
+
+int Link::read_data_reply() {
+  switch (read_frame(data_)) {
+    case FRAME_PENDING: return REPLY_WAIT;
+    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, data_);
+    case FRAME_COMPLETE: break;
+  }
+  return traced(check_reply_bcc(reply_, data_.count, reply_code_), data_);
+}
+
+}  // namespace imgload

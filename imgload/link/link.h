@@ -1,0 +1,71 @@
+// One serial link to one controller: the port handle, the transmit and reply
+// buffers, the two reply readers polled under the reply countdown, and the
+// trace hook where frames are sent and read. A download owns one.
+#pragma once
+
+#include <cstdint>
+
+#include "imgload/link/countdown.h"
+#include "imgload/link/frame.h"
+#include "imgload/link/serial_port.h"
+
+namespace imgload {
+
+// Observer of a link's traffic, for a front end's trace (the Linux command
+// line's --trace) and for tests; called on the thread that runs the link, in
+// the order things happen.
+class LinkTrace {
+ public:
+  virtual ~LinkTrace() = default;
+  virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
+  virtual void port_closed() = 0;
+  virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
+  // A reply the reader finished: the bytes it stored and its status. After
+  // REPLY_TIMEOUT, the bytes are whatever arrived before it gave up.
+  virtual void reply_read(const std::uint8_t* reply, int length, int status) = 0;
+};
+
+class Link {
+ public:
+  // countdown: the reply countdown the readers wait under (the download's).
+  Link(ReplyCountdown& countdown, LinkTrace* trace) : countdown_(countdown), trace_(trace) {}
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+  ~Link() { close(); }
+
+  // Opens the port 8E1 at baud_rate; false (nothing left open) on failure.
+  bool open(const char* name, std::uint32_t baud_rate);
+  // Closes the port when it is open.
+  void close();
+  bool is_open() const { return handle_ != INVALID_PORT; }
+
+  // Builds the request in the transmit buffer and writes it with one
+  // write_port (a short write shows up as a missing reply). Returns its length.
+  int send_frame(const char command[2], const std::uint8_t* fields, int field_count);
+
+  // The readers: REPLY_WAIT while a reply is still due, then its judgement.
+  int read_reply();       // plain: REPLY_OK when the first byte is ACK, else REPLY_NAK
+  int read_data_reply();  // data: by the BCC; REPLY_OK sets reply_code()
+
+  ReplyCountdown& countdown() { return countdown_; }
+  const std::uint8_t* reply() const { return reply_; }
+  const char* reply_code() const { return reply_code_; }
+  const ReaderState& plain_reader() const { return plain_; }
+  const ReaderState& data_reader() const { return data_; }
+
+ private:
+  enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
+  FrameProgress read_frame(ReaderState& state);
+  int traced(int status, const ReaderState& state);
+
+  ReplyCountdown& countdown_;
+  LinkTrace* trace_;
+  PortHandle handle_ = INVALID_PORT;
+  std::uint8_t transmit_[FRAME_BUFFER_SIZE] = {};
+  std::uint8_t reply_[FRAME_BUFFER_SIZE] = {};  // never cleared: bytes past a reply are older ones
+  char reply_code_[3] = {};
+  ReaderState plain_ = {};
+  ReaderState data_ = {};
+};
+
+}  // namespace imgload
