@@ -24,9 +24,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq "${missing[@]}"
 fi
 
-# The Windows programs are tested with the Japanese ANSI code page (932).
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf-\?8$'; then
-  sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
+# The Windows programs are tested with the Japanese ANSI code page (932),
+# and a smoke set with the Western (1252) and Simplified Chinese (936) ones.
+generate=false
+for name in ja_JP en_US zh_CN; do
+  if ! locale -a 2>/dev/null | grep -qi "^$name.utf-\?8$"; then
+    sed -i "s/^# *\($name.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" >> /etc/locale.gen
+    generate=true
+  fi
+done
+if $generate; then locale-gen >/dev/null; fi
