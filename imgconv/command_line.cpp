@@ -23,7 +23,7 @@ int option_slot(char letter) {
 
 int parse_command_line(const char* command_line, CommandLineSlots* slots) {
   std::memset(slots, 0, sizeof *slots);
-  // The command-line copy holds at most 519 characters; the rest is cut.
+  // The command-line copy holds at most COMMAND_LINE_SIZE - 1 bytes; the rest is cut.
   char copy[COMMAND_LINE_SIZE];
   std::size_t length = 0;
   while (length < COMMAND_LINE_SIZE - 1 && command_line[length] != '\0') ++length;
@@ -45,7 +45,7 @@ int parse_command_line(const char* command_line, CommandLineSlots* slots) {
       in_value = false;
       position = 0;
     } else if (in_value) {
-      // A slot holds at most 519 characters; the copy is no longer than that.
+      // A slot holds as much as the copy; the copy is no longer than that.
       slot[position++] = c;
       if (words == COMPLETE_WORDS - 1) words = COMPLETE_WORDS;
     } else {

@@ -4,7 +4,10 @@
 
 namespace imgconv {
 
-constexpr int COMMAND_LINE_SIZE = 520;  // bytes, NUL included
+// The reader takes 519 characters of a command line (the Windows front end
+// cuts it there in UTF-16 units); in UTF-8 they take at most 3 bytes each.
+constexpr int COMMAND_LINE_UNITS = 519;
+constexpr int COMMAND_LINE_SIZE = 3 * COMMAND_LINE_UNITS + 1;  // bytes, NUL included
 
 enum OptionSlot { SLOT_SOURCE = 0, SLOT_DEST = 1, SLOT_VERSION = 2, SLOT_COMMENT = 3 };
 
@@ -16,7 +19,7 @@ struct CommandLineSlots {
 int option_slot(char letter);
 
 // Fills the slots from a command line (without the program name) and returns
-// 0 to 4. A command line or value longer than 519 bytes is cut.
+// 0 to 4. A command line or value longer than COMMAND_LINE_SIZE - 1 bytes is cut.
 int parse_command_line(const char* command_line, CommandLineSlots* slots);
 
 }  // namespace imgconv

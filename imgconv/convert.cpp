@@ -117,12 +117,14 @@ bool build_output_path(const char* source_path, const char* dest_name, char* out
   if (dest_len + sizeof kExtension > sizeof name) return false;
   std::memcpy(name, dest_name, dest_len);
   std::memcpy(name + dest_len, kExtension, sizeof kExtension);
+  if (file_services->path_length(name) > static_cast<std::size_t>(PATH_LIMIT)) return false;
 
   if (out_size <= 0) return false;
   std::size_t capacity = static_cast<std::size_t>(out_size);
   if (source_path == nullptr || !file_services->drive_letters ||
       std::strchr(source_path, ':') == nullptr) {
-    return file_services->full_path(name, out, capacity);
+    return file_services->full_path(name, out, capacity) &&
+           file_services->path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
   }
   // A drive letter: the output goes beside the source, in its folder up to
   // the last backslash, or up to the last ':' when there is no backslash.
@@ -133,7 +135,7 @@ bool build_output_path(const char* source_path, const char* dest_name, char* out
   if (folder_len + name_len + 1 > capacity) return false;
   std::memcpy(out, source_path, folder_len);
   std::memcpy(out + folder_len, name, name_len + 1);
-  return true;
+  return file_services->path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
 }
 
 ConvertResult convert_to_image(const char* source_path, const char* dest_name,

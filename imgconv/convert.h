@@ -21,7 +21,11 @@ enum ConvertResult : int {
   CONVERT_ERR_COMMENT = 7,
 };
 
-constexpr int PATH_BUFFER_SIZE = 520;  // bytes, NUL included
+// A name or path may be 519 characters long, counted as the file system
+// counts (UTF-16 units on Windows, bytes on POSIX); the buffers hold them in
+// UTF-8, which takes at most 3 bytes for one UTF-16 unit.
+constexpr int PATH_LIMIT = 519;                        // file-system units
+constexpr int PATH_BUFFER_SIZE = 3 * PATH_LIMIT + 1;   // bytes, NUL included
 
 // The overwrite question: return true to overwrite, false to cancel.
 using OverwriteQuestion = bool (*)(void* context);

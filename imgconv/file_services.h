@@ -24,6 +24,9 @@ struct FileServices {
   // puts the output beside the source. Elsewhere ':' is an ordinary
   // character and the output always goes into the current directory.
   bool drive_letters;
+  // The length of a UTF-8 path as the file system counts it: UTF-16 units on
+  // Windows, bytes on POSIX.
+  std::size_t (*path_length)(const char* path);
 };
 
 // The platform's implementation (posix/ or win32/).

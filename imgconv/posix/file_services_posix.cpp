@@ -32,6 +32,8 @@ bool posix_full_path(const char* name, char* out, std::size_t out_size) {
   return true;
 }
 
+std::size_t posix_path_length(const char* path) { return std::strlen(path); }
+
 bool posix_file_exists(const char* path) {
   struct stat st;
   return lstat(path, &st) == 0;
@@ -131,6 +133,6 @@ std::FILE* posix_open_output(const char* path) { return std::fopen(path, "w+b");
 
 const FileServices platform_file_services = {posix_full_path, posix_file_exists,
                                              posix_delete_file, posix_open_source,
-                                             posix_open_output, false};
+                                             posix_open_output, false, posix_path_length};
 
 }  // namespace imgconv

@@ -22,7 +22,7 @@ using imgconv::convert_message;
 // The limits count UTF-16 units, as the system does: a path or command line
 // may hold as many characters as the 520-byte buffers held bytes before.
 constexpr std::size_t PATH_TEXT_LIMIT = 519;     // units of the source and destination edits
-constexpr std::size_t COMMAND_LINE_LIMIT = imgconv::COMMAND_LINE_SIZE - 1;  // units
+constexpr std::size_t COMMAND_LINE_LIMIT = imgconv::COMMAND_LINE_UNITS;  // units
 constexpr DWORD FILE_NAME_BUFFER_UNITS = 520;    // open-file dialog and full path, NUL included
 constexpr int AUTOMATIC_RUN_WORDS = 4;    // parse_command_line result that starts the run
 

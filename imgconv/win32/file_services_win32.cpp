@@ -14,8 +14,9 @@ namespace imgconv {
 namespace {
 
 // GetFullPathNameW counts UTF-16 units, as the file system does: the result
-// may hold as many of them as the 520-byte buffer held bytes before.
-constexpr DWORD FULL_PATH_UNITS = PATH_BUFFER_SIZE;
+// may hold as many of them as a path may (the 520-byte buffer of old held
+// as many bytes).
+constexpr DWORD FULL_PATH_UNITS = PATH_LIMIT + 1;  // UTF-16 units, NUL included
 
 bool win32_full_path(const char* name, char* out, std::size_t out_size) {
   wchar_t buffer[FULL_PATH_UNITS];
@@ -27,6 +28,8 @@ bool win32_full_path(const char* name, char* out, std::size_t out_size) {
   std::memcpy(out, utf8.c_str(), utf8.size() + 1);
   return true;
 }
+
+std::size_t win32_path_length(const char* path) { return zp3k::widen(path).size(); }
 
 bool win32_file_exists(const char* path) {
   WIN32_FIND_DATAW found;
@@ -50,6 +53,6 @@ std::FILE* win32_open_output(const char* path) {
 
 const FileServices platform_file_services = {win32_full_path, win32_file_exists,
                                              win32_delete_file, win32_open_source,
-                                             win32_open_output, true};
+                                             win32_open_output, true, win32_path_length};
 
 }  // namespace imgconv

@@ -2,6 +2,7 @@
 // for reading, size and block reads. Win32 and POSIX files define these.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace imgload {
@@ -12,6 +13,9 @@ constexpr FileHandle INVALID_FILE = -1;
 // Absolute path of name against the current directory; false when it fails
 // or would not fit out_size.
 bool full_path(const char* name, char* out, int out_size);
+// The length of a UTF-8 path as the file system counts it: UTF-16 units on
+// Windows, bytes on POSIX.
+std::size_t path_length(const char* path);
 // Opens an existing file for reading, refusing a file another program holds.
 FileHandle open_image_file(const char* path);
 // Low 32 bits of the size; false on failure.

@@ -13,7 +13,6 @@ namespace imgload {
 
 namespace {
 
-constexpr std::size_t MAX_PATH_BYTES = RUN_PATH_SIZE - 1;  // bytes, the sequencer's slot
 constexpr int HEX7_DIGITS = 7;
 constexpr std::uint32_t INTERNAL_FIRST = 0x8000;
 constexpr std::uint32_t INTERNAL_LAST = 0x1F800;
@@ -37,10 +36,11 @@ int CompletePath(char* path) {
   if (std::strchr(path, '.') == nullptr) return 0;
   // A path with a drive colon is taken as it stands; it must still fit the
   // sequencer's copy, or a shortened path would name another file.
-  if (std::strchr(path, ':') != nullptr) return std::strlen(path) <= MAX_PATH_BYTES ? 1 : 0;
+  constexpr std::size_t limit = MAX_PATH_UNITS;
+  if (std::strchr(path, ':') != nullptr) return path_length(path) <= limit ? 1 : 0;
   char completed[JOB_PATH_SIZE];
   if (!full_path(path, completed, sizeof completed)) return 0;
-  if (std::strlen(completed) > MAX_PATH_BYTES) return 0;
+  if (path_length(completed) > limit) return 0;
   std::strcpy(path, completed);
   return 1;
 }

@@ -21,6 +21,8 @@ bool full_path(const char* name, char* out, int out_size) {
   return imgconv::platform_file_services.full_path(name, out, static_cast<std::size_t>(out_size));
 }
 
+std::size_t path_length(const char* path) { return std::strlen(path); }
+
 FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;
   const int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -37,6 +37,8 @@ bool full_path(const char* name, char* out, int out_size) {
   return true;
 }
 
+std::size_t path_length(const char* path) { return zp3k::widen(path).size(); }
+
 FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;
   HANDLE handle = CreateFileW(zp3k::widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

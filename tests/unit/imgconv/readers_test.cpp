@@ -194,8 +194,8 @@ TEST(CommandLine, LongLinesAreCutNeverOverrun) {
   Parsed p = parse("-S" + long_value);
   EXPECT_EQ(p.result, 1);
   EXPECT_EQ(std::strlen(p.slots.value[SLOT_SOURCE]), COMMAND_LINE_SIZE - 1 - 2u);
-  // A line cut at 519 characters loses what follows.
-  Parsed cut = parse("-Sa.hex -D" + std::string(600, 'd') + " -V1.00 -Cc");
+  // A line cut at the buffer loses what follows.
+  Parsed cut = parse("-Sa.hex -D" + std::string(COMMAND_LINE_SIZE, 'd') + " -V1.00 -Cc");
   EXPECT_EQ(cut.result, 1);
   EXPECT_EQ(std::strlen(cut.slots.value[SLOT_DEST]), COMMAND_LINE_SIZE - 1 - 10u);
   EXPECT_STREQ(cut.slots.value[SLOT_VERSION], "");
