@@ -1,19 +1,6 @@
 # Texts are kept in UTF-8 under resources/ and compiled as they stand by both
 # builds: the portable core works on UTF-8, and the Windows programs convert
 # to UTF-16 at the system's edge.
-#
-# zp3k_text_dir(OUT_VAR file1.inc file2.inc ...): sets OUT_VAR to the folder
-# that holds the message tables, for target_include_directories, and
-# ZP3K_TEXT_TARGET to a target that lists them (a dependency that builds
-# nothing).
-function(zp3k_text_dir out_var)
-  set(${out_var} ${PROJECT_SOURCE_DIR}/resources PARENT_SCOPE)
-  if(NOT TARGET zp3k_message_tables)
-    file(GLOB tables ${PROJECT_SOURCE_DIR}/resources/*.inc)
-    add_custom_target(zp3k_message_tables SOURCES ${tables})
-  endif()
-  set(ZP3K_TEXT_TARGET zp3k_message_tables PARENT_SCOPE)
-endfunction()
 
 # zp3k_compile_rc(OUT_VAR NAME): compiles resources/NAME.rc (UTF-8, with its
 # ids in resources/NAME_ids.h, the shared manifest and version block) into an

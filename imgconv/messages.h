@@ -1,5 +1,5 @@
-// The converter's message table (rows 0..18), compiled from resources/ in the
-// build's code page (UTF-8 on POSIX, cp932 for Windows).
+// The converter's message table (rows 0..18), compiled from resources/ in
+// UTF-8 by both builds.
 #pragma once
 
 namespace imgconv {

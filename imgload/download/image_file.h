@@ -1,8 +1,8 @@
-// The files-and-paths seam of the downloader: absolute path, exclusive open
-// for reading, size and block reads. Win32 and POSIX files define these.
+// The image-file seam of the downloader: exclusive open for reading, size
+// and block reads. Win32 and POSIX files define these; paths are completed
+// and measured by the converter's file seam, one per platform.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace imgload {
@@ -10,12 +10,6 @@ namespace imgload {
 using FileHandle = std::intptr_t;
 constexpr FileHandle INVALID_FILE = -1;
 
-// Absolute path of name against the current directory; false when it fails
-// or would not fit out_size.
-bool full_path(const char* name, char* out, int out_size);
-// The length of a UTF-8 path as the file system counts it: UTF-16 units on
-// Windows, bytes on POSIX.
-std::size_t path_length(const char* path);
 // Opens an existing file for reading, refusing a file another program holds.
 FileHandle open_image_file(const char* path);
 // Low 32 bits of the size; false on failure.

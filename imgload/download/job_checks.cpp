@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "imgconv/file_services.h"
 #include "imgconv/image_format.h"
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
@@ -36,11 +37,13 @@ int CompletePath(char* path) {
   if (std::strchr(path, '.') == nullptr) return 0;
   // A path with a drive colon is taken as it stands; it must still fit the
   // sequencer's copy, or a shortened path would name another file.
+  // The converter's file seam completes and measures paths for both programs.
+  const imgconv::FileServices& files = imgconv::platform_file_services;
   constexpr std::size_t limit = MAX_PATH_UNITS;
-  if (std::strchr(path, ':') != nullptr) return path_length(path) <= limit ? 1 : 0;
+  if (std::strchr(path, ':') != nullptr) return files.path_length(path) <= limit ? 1 : 0;
   char completed[JOB_PATH_SIZE];
-  if (!full_path(path, completed, sizeof completed)) return 0;
-  if (path_length(completed) > limit) return 0;
+  if (!files.full_path(path, completed, sizeof completed)) return 0;
+  if (files.path_length(completed) > limit) return 0;
   std::strcpy(path, completed);
   return 1;
 }

@@ -1,6 +1,6 @@
 // The downloader's message table: dialog texts (rows 0..33), the port and
-// speed lists and the 16 message rows. Compiled from resources/ in UTF-8 on
-// POSIX and in cp932 for Windows.
+// speed lists and the 16 message rows. Compiled from resources/ in UTF-8 by
+// both builds.
 #pragma once
 
 namespace imgload {

@@ -1,6 +1,5 @@
-// The files-and-paths seam on POSIX: absolute paths against the working
-// directory (the converter's), and image files opened read-only under a
-// shared flock: a file another program holds locked for writing is refused,
+// The image-file seam on POSIX: image files opened read-only under a shared
+// flock: a file another program holds locked for writing is refused,
 // while the downloads of several ports read the same file side by side.
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,18 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "imgconv/file_services.h"
 #include "imgload/download/image_file.h"
 
 namespace imgload {
-
-// One POSIX path completion for both programs: the converter's file seam.
-bool full_path(const char* name, char* out, int out_size) {
-  if (name == nullptr || out == nullptr || out_size <= 0) return false;
-  return imgconv::platform_file_services.full_path(name, out, static_cast<std::size_t>(out_size));
-}
-
-std::size_t path_length(const char* path) { return std::strlen(path); }
 
 FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;

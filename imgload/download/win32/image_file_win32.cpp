@@ -1,11 +1,8 @@
-// The files-and-paths seam on Windows: GetFullPathNameW for completion and
-// CreateFileW with share mode 0, so a file another program holds is refused.
-// The core's paths are UTF-8; the system is given them in UTF-16, so any file
-// it can name is found, whatever the ANSI code page.
+// The image-file seam on Windows: CreateFileW with share mode 0, so a file
+// another program holds is refused. The core's paths are UTF-8; the system is
+// given them in UTF-16, so any file it can name is found, whatever the ANSI
+// code page.
 #include <windows.h>
-
-#include <cstring>
-#include <string>
 
 #include "imgload/download/image_file.h"
 #include "resources/win32_text.h"
@@ -14,30 +11,9 @@ namespace imgload {
 
 namespace {
 
-// UTF-16 units, as the file system counts: as many characters as the
-// main dialog's path field takes.
-constexpr DWORD FULL_PATH_BUFFER = 520;
-
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 }  // namespace
-
-bool full_path(const char* name, char* out, int out_size) {
-  if (name == nullptr || out == nullptr || out_size <= 0) return false;
-  wchar_t buffer[FULL_PATH_BUFFER];
-  wchar_t* file_part = nullptr;
-  const DWORD length =
-      GetFullPathNameW(zp3k::widen(name).c_str(), FULL_PATH_BUFFER, buffer, &file_part);
-  // 0 is failure; a result of the buffer size or more means it did not fit.
-  if (length == 0 || length >= FULL_PATH_BUFFER) return false;
-  std::string utf8;
-  if (!zp3k::narrow(std::wstring(buffer, length), &utf8)) return false;
-  if (utf8.size() + 1 > static_cast<std::size_t>(out_size)) return false;
-  std::memcpy(out, utf8.c_str(), utf8.size() + 1);
-  return true;
-}
-
-std::size_t path_length(const char* path) { return zp3k::widen(path).size(); }
 
 FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;
