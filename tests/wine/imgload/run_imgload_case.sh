@@ -23,6 +23,7 @@ wine_run() { env $ZP3K_WINE_ENV "$@"; }
 
 work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name${ZP3K_LOCALE:+-${ZP3K_LOCALE%%.*}}
 images="$work/Ünï 한글"
+deep=長い名前のフォルダ長い名前のフォルダ長い名前のフォルダ
 prefix=$ZP3K_BUILD_DIR/wineprefix
 # Wine's mount manager rewrites dosdevices/comN at every session start (COM1
 # becomes /dev/ttyS0), so the prefix's Ports key names fixed links, the same
@@ -69,6 +70,11 @@ image("odd.bin", 3000)
 image("noextension", 2048)
 open("zero.bin", "wb").close()
 EOF
+  # A copy of c.bin three folders of 27 kana and kanji deep: a path of some
+  # 180 characters that takes well over 255 bytes in UTF-8, which it may
+  # only as the file system counts paths (UTF-16 units).
+  mkdir -p "$images/$deep/$deep/$deep"
+  cp "$images/c.bin" "$images/$deep/$deep/$deep/c.bin"
 }
 
 # Starts the simulator on the given link with extra options.
@@ -155,7 +161,8 @@ case $case_name in
     ;;
   three)
     start_sim "$com1"
-    run_script three ADDRESS2=001F800 ADDRESS3=0000000_A STOP_LABEL=- LATER_FILES=1
+    run_script three ADDRESS2=001F800 ADDRESS3=0000000_A STOP_LABEL=- LATER_FILES=1 \
+      THIRD="$(to_windows "$images/$deep/$deep/$deep/c.bin")"
     stop_sim
     same_image image-1.bin a.bin
     same_image image-2.bin b.bin
@@ -164,7 +171,8 @@ case $case_name in
     ;;
   stop)  # the stop button during file 1: the run ends after it
     start_sim "$com1"
-    run_script three ADDRESS2=0008000 ADDRESS3=0008000 STOP_LABEL=No.1 LATER_FILES=0
+    run_script three ADDRESS2=0008000 ADDRESS3=0008000 STOP_LABEL=No.1 LATER_FILES=0 \
+      THIRD="$(to_windows "$images/c.bin")"
     stop_sim
     same_image image-1.bin a.bin
     no_image image-2.bin
