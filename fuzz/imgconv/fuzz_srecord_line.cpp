@@ -65,7 +65,9 @@ std::FILE* open_memory_output(const char*) {
   output_file = MemoryFile{};
   return fopencookie(nullptr, "w+", {mem_read, mem_write, mem_seek, mem_close});
 }
-const FileServices memory_services = {copy_path, never_exists, deleted, open_input, open_memory_output};
+std::size_t byte_length(const char* path) { return std::strlen(path); }
+const FileServices memory_services = {copy_path,  never_exists,       deleted, open_input,
+                                      open_memory_output, false, byte_length};
 
 void check_lines(const std::uint8_t* data, std::size_t size) {
   char line[SRECORD_LINE_BUFFER];
