@@ -8,6 +8,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,8 +23,6 @@
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
-#include "imgload/download/status.h"
-#include "imgload/link/serial_port.h"
 #include "imgload/posix/port_list.h"
 #include "imgload/posix/terminal_view.h"
 #include "imgload/posix/ticker_clock.h"
