@@ -3,6 +3,8 @@
 // closing and failing reads are bounded in time whatever the line does.
 #include <windows.h>
 
+#include <string>
+
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
@@ -12,7 +14,6 @@ namespace {
 constexpr DWORD PORT_ACCESS = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD NO_SHARING = 0;
 constexpr DWORD DRAIN_POLL_MS = 10;  // ms between looks at the output queue
-constexpr int PORT_NAME_UNITS = 64;  // UTF-16 units of a port name, NUL included
 
 HANDLE to_win32(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -50,11 +51,16 @@ PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byt
                      std::uint8_t parity, std::uint8_t stop_bits) {
   if (name == nullptr) return INVALID_PORT;
   // The name is UTF-8 like every text of the core; the system takes UTF-16.
-  wchar_t wide_name[PORT_NAME_UNITS];
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide_name, PORT_NAME_UNITS) == 0) {
+  // It is converted whole, whatever its length (\\.\COM12, or a device
+  // path deep in the name space): the system, not a buffer here, judges it.
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
+  if (units == 0) return INVALID_PORT;
+  std::wstring wide_name(static_cast<std::size_t>(units), L'\0');
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide_name.data(), units) == 0) {
     return INVALID_PORT;
   }
-  HANDLE port = CreateFileW(wide_name, PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE port =
+      CreateFileW(wide_name.c_str(), PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) return INVALID_PORT;
   set_timeouts(port);
   DCB dcb{};

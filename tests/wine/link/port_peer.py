@@ -47,8 +47,11 @@ def judge(master, speed, parity):
 def main():
     exe, prefix, work = sys.argv[1:4]
     wine_env = sys.argv[4:]
-    os.makedirs(work, exist_ok=True)
-    stand_in = os.path.join(work, "not_a_port.bin")
+    # The stand-in lies deep, so that its name is long (over 100 characters)
+    # wherever the build tree is: names of any length reach the system whole.
+    deep = os.path.join(work, "a_folder_with_a_long_name" * 4)
+    os.makedirs(deep, exist_ok=True)
+    stand_in = os.path.join(deep, "not_a_port.bin")
     with open(stand_in, "wb") as f:
         f.write(b"\0" * 16)
 
