@@ -104,7 +104,7 @@ void check_exchange_and_bounds() {
     if (speed != 57600) imgload::close_port(port);
   }
 
-  // Wine grants a second CreateFileA of a device despite share mode 0;
+  // Wine grants a second opening of a device despite share mode 0;
   // reported, not judged (see the regular-file check below).
   // (Odd parity at another speed, so that only the exclusion could refuse.)
   const PortHandle second = imgload::open_port("COM1", 38400, 8, 1, 0);
