@@ -1,21 +1,53 @@
-// The image-file seam of the downloader: exclusive open for reading, size
-// and block reads. Win32 and POSIX files define these; paths are completed
-// and measured by the converter's file seam, one per platform.
+// The image-file seam of the downloader: an exclusive open for reading of a
+// regular file, its 64-bit size and reads (Win32 and POSIX files define
+// these), and the snapshot built on them: a download sends the bytes it read
+// when the file was checked, so a file changed afterwards cannot reach the
+// controller mixed. Paths are completed and measured by the converter's file
+// seam, one per platform.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "imgconv/image_format.h"
+#include "imgload/download/download_job.h"
 
 namespace imgload {
 
 using FileHandle = std::intptr_t;
 constexpr FileHandle INVALID_FILE = -1;
 
-// Opens an existing file for reading, refusing a file another program holds.
+// The largest file taken as an image: 1024 blocks (the header lies inside
+// block 0), with room for a header-only file's 64 bytes on top.
+constexpr std::uint64_t IMAGE_FILE_LIMIT =
+    std::uint64_t{imgconv::IMAGE_LIMIT} + imgconv::IMAGE_HEADER_SIZE;  // bytes
+
+// Opens an existing regular file for reading, refusing at once what is no
+// regular file (a FIFO, a device, a folder) and a file another program holds.
 FileHandle open_image_file(const char* path);
-// Low 32 bits of the size; false on failure.
-bool image_file_size(FileHandle file, std::uint32_t* size);
+// The whole size; false on failure.
+bool image_file_size(FileHandle file, std::uint64_t* size);
 // Bytes read (0 at the end), or -1 on failure.
 int read_image_file(FileHandle file, std::uint8_t* buffer, int count);
 void close_image_file(FileHandle file);
+
+enum class ImageLoad {
+  LOADED,
+  CANNOT_OPEN,  // missing, not a regular file, held by another program, unmeasurable
+  TOO_LARGE,    // over IMAGE_FILE_LIMIT bytes
+  CANNOT_READ,  // a read failed
+};
+
+// Reads the whole file into *bytes (cleared first) under one opening. The
+// size is what was read, so a file that grows while it is read is measured
+// as read, and one past the limit is refused without reading it.
+ImageLoad load_image_file(const char* path, std::vector<std::uint8_t>* bytes);
+
+// The bytes of a job's files, fixed when they were checked.
+struct ImageSet {
+  std::vector<std::uint8_t> files[MAX_ENTRIES];
+};
+using SharedImages = std::shared_ptr<const ImageSet>;
 
 }  // namespace imgload

@@ -48,14 +48,22 @@ int CompletePath(char* path) {
   return 1;
 }
 
-int CheckImageFile(const char* path) {
-  const FileHandle file = open_image_file(path);
-  if (file == INVALID_FILE) return 1;
-  std::uint32_t size = 0;
-  const bool measured = image_file_size(file, &size);
-  close_image_file(file);
-  if (!measured) return 1;
-  if (size == 0 || size % imgconv::IMAGE_BLOCK_SIZE != 0) return 2;
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot) {
+  std::vector<std::uint8_t> read;
+  std::vector<std::uint8_t>& bytes = snapshot != nullptr ? *snapshot : read;
+  switch (load_image_file(path, &bytes)) {
+    case ImageLoad::LOADED:
+      break;
+    case ImageLoad::TOO_LARGE:
+      return 2;
+    case ImageLoad::CANNOT_OPEN:
+    case ImageLoad::CANNOT_READ:
+      return 1;
+  }
+  if (bytes.empty() || bytes.size() % imgconv::IMAGE_BLOCK_SIZE != 0) {
+    bytes.clear();
+    return 2;
+  }
   return 0;
 }
 

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace imgload {
 
 int CompletePath(char* path);                 // 1 ok (completed in place), 0 refused
-int CheckImageFile(const char* path);         // 0 usable, 1 cannot open, 2 wrong size
+// 0 usable, 1 cannot open or read, 2 wrong size (not whole 2048-byte blocks,
+// or larger than any image). A usable file's bytes go to *snapshot if given.
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr);
 int ParseHex7(const char* text, std::uint32_t* value);
 int ParseStartAddress(const char* text, std::uint32_t* address);
 

@@ -30,8 +30,12 @@ StatusText row_text(int row) {
 }  // namespace
 
 Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
-                   ProgressView* view, LinkTrace* trace)
-    : job_(job), stop_requested_(stop_requested), view_(view), link_(countdown_, trace) {}
+                   ProgressView* view, LinkTrace* trace, SharedImages images)
+    : job_(job),
+      stop_requested_(stop_requested),
+      view_(view),
+      link_(countdown_, trace),
+      given_images_(std::move(images)) {}
 
 void Download::show(const StatusText& status) {
   if (view_ != nullptr) view_->status_shown(status);
@@ -60,16 +64,6 @@ void Download::progress_setup(std::uint32_t total, std::uint32_t unit) {
 
 void Download::progress_step() {
   if (view_ != nullptr) view_->stepped();
-}
-
-void Download::close_transfer_file() {
-  close_image_file(transfer_.file);
-  transfer_.file = INVALID_FILE;
-}
-
-void Download::file_read_failure() {
-  close_transfer_file();
-  end_with_row(ROW_FILE_READ);
 }
 
 // A pause: true once the countdown has run out; otherwise waits for the next
@@ -245,7 +239,8 @@ void Download::step_announce() {
   int& step = steps_.announce_step;
   if (step == 0) {
     if (view_ != nullptr) view_->file_started(file_index_ + 1);
-    send_announce_request(link_, job_.start_addresses[file_index_], file_sizes_[file_index_]);
+    const std::size_t size = images_->files[file_index_].size();  // at most IMAGE_FILE_LIMIT
+    send_announce_request(link_, job_.start_addresses[file_index_], static_cast<std::uint32_t>(size));
     step = 1;
     return;
   }
@@ -258,19 +253,11 @@ void Download::step_blocks() {
   int& step = steps_.transfer_step;
   switch (step) {
     case 0: {
-      transfer_.file = open_image_file(job_.paths[file_index_]);
-      if (transfer_.file == INVALID_FILE) {
-        end_with_row(ROW_FILE_OPEN);
-        break;
-      }
-      std::uint32_t size = 0;
-      // The controller was told the size measured at set-up; a file that has
-      // changed size since cannot be sent as announced.
-      if (!image_file_size(transfer_.file, &size) || size != file_sizes_[file_index_]) {
-        file_read_failure();
-        break;
-      }
+      // The blocks come from the snapshot the size was announced from.
+      const std::vector<std::uint8_t>& image = images_->files[file_index_];
+      const std::uint32_t size = static_cast<std::uint32_t>(image.size());
       progress_setup(size, DATA_BLOCK_SIZE);
+      transfer_.next = image.data();
       transfer_.block_number = 1;
       transfer_.check_value = 0;
       transfer_.blocks_left = size / DATA_BLOCK_SIZE;
@@ -279,34 +266,28 @@ void Download::step_blocks() {
       break;
     }
     case 1: {
-      const int got = read_image_file(transfer_.file, transfer_.block, DATA_BLOCK_SIZE);
-      if (got == 0 && transfer_.blocks_left == 0) {
-        close_transfer_file();
+      if (transfer_.blocks_left == 0) {
+        // A partial last block is not padded: the file cannot be sent as announced.
+        if (images_->files[file_index_].size() % DATA_BLOCK_SIZE != 0) {
+          end_with_row(ROW_FILE_READ);
+          break;
+        }
         progress_step();
         retries_left_ = RETRY_BUDGET;
         step = 3;
         break;
       }
-      // A failed read, a short block, an early end (the file shrank) or data
-      // past the announced size (it grew): nothing padded or extra is sent.
-      if (got != DATA_BLOCK_SIZE || transfer_.blocks_left == 0) {
-        file_read_failure();
-        break;
-      }
       if (view_ != nullptr) view_->block_sent(transfer_.block_number);
       progress_step();
-      send_data_request(link_, transfer_.block_number, transfer_.block, &transfer_.check_value);
+      send_data_request(link_, transfer_.block_number, transfer_.next, &transfer_.check_value);
+      transfer_.next += DATA_BLOCK_SIZE;
       ++transfer_.block_number;
       --transfer_.blocks_left;
       step = 2;
       break;
     }
     case 2:
-      if (single_reply_accepted()) {
-        step = 1;
-      } else if (!running_) {
-        close_transfer_file();  // the failed reply ended the run
-      }
+      if (single_reply_accepted()) step = 1;
       break;
     case 3:
       send_end_request(link_, transfer_.check_value);
@@ -386,26 +367,32 @@ void Download::step() {
   }
 }
 
-// Set-up steps 2 to 5: the paths and the sizes of the files, and the bar.
-// False when a file cannot be opened and measured.
-bool Download::measure_files() {
+// Set-up steps 2 to 5: the paths and the bytes of the files, and the bar.
+// The status row that ends the run when a file cannot be read whole, or -1.
+int Download::take_snapshots() {
   for (int i = 0; i < job_.entry_count; ++i) {
     // A path too long for the sequencer would name another file once shortened.
     if (strnlen(job_.paths[i], JOB_PATH_SIZE) >= static_cast<std::size_t>(RUN_PATH_SIZE)) {
-      return false;
+      return ROW_FILE_OPEN;
     }
   }
   progress_setup(2, 1);
+  images_ = given_images_;  // taken by the front end when it checked the files
+  if (images_ != nullptr) return -1;
+  auto images = std::make_shared<ImageSet>();
   for (int i = 0; i < job_.entry_count; ++i) {
-    const FileHandle file = open_image_file(job_.paths[i]);
-    if (file == INVALID_FILE) return false;
-    std::uint32_t size = 0;
-    const bool measured = image_file_size(file, &size);
-    close_image_file(file);
-    if (!measured) return false;
-    file_sizes_[i] = size;
+    switch (load_image_file(job_.paths[i], &images->files[i])) {
+      case ImageLoad::LOADED:
+        break;
+      case ImageLoad::CANNOT_OPEN:
+        return ROW_FILE_OPEN;
+      case ImageLoad::TOO_LARGE:  // it grew past any image since it was checked
+      case ImageLoad::CANNOT_READ:
+        return ROW_FILE_READ;
+    }
   }
-  return true;
+  images_ = std::move(images);
+  return -1;
 }
 
 // Set-up step 6: speed code, port name and selected speed. False when the
@@ -433,8 +420,9 @@ DownloadOutcome Download::run(Clock& clock) {
   running_ = true;
   outcome_ = row_text(ROW_SUCCESS);
   const int count = job_.entry_count;
-  if (count < 1 || count > MAX_ENTRIES || !measure_files()) {
-    end_with_row(ROW_FILE_OPEN);
+  const int refused = count < 1 || count > MAX_ENTRIES ? ROW_FILE_OPEN : take_snapshots();
+  if (refused >= 0) {
+    end_with_row(refused);
     return outcome_;
   }
   if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_row(ROW_PORT_OPEN);
@@ -442,7 +430,6 @@ DownloadOutcome Download::run(Clock& clock) {
   file_index_ = 0;
   while (running_ && file_index_ < count) step();
   // End of run, after success or failure.
-  close_transfer_file();
   link_.close();
   steps_ = SequencerSteps{};
   return outcome_;

@@ -58,9 +58,12 @@ inline bool succeeded(const DownloadOutcome& outcome) {
 class Download {
  public:
   // stop_requested: set by the front end's stop button or Ctrl-C, read once
-  // per file. view and trace may be null.
+  // per file. view and trace may be null. images: the bytes of the job's
+  // files as the front end checked them, shared by the downloads of several
+  // ports; without them the run reads each file once before the port opens.
+  // Either way, what is sent is that snapshot, whatever happens to the files.
   Download(const DownloadJob& job, const std::atomic<int>& stop_requested, ProgressView* view,
-           LinkTrace* trace);
+           LinkTrace* trace, SharedImages images = nullptr);
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;
 
@@ -78,14 +81,13 @@ class Download {
  private:
   // What phase 4 keeps for the file being sent.
   struct Transfer {
-    FileHandle file = INVALID_FILE;
+    const std::uint8_t* next = nullptr;  // the next block inside the file's snapshot
     std::uint32_t block_number = 0;
     std::uint32_t check_value = 0;
     std::uint32_t blocks_left = 0;  // data requests still due for the announced size
-    std::uint8_t block[DATA_BLOCK_SIZE] = {};
   };
 
-  bool measure_files();
+  int take_snapshots();
   bool choose_port();
   void step();
   void step_identify();
@@ -103,8 +105,6 @@ class Download {
   void end_with_code(int status);
   void progress_setup(std::uint32_t total, std::uint32_t unit);
   void progress_step();
-  void file_read_failure();
-  void close_transfer_file();
 
   bool pause_over();
   void retry_or_fail(int status, int* step);
@@ -126,7 +126,8 @@ class Download {
   int retries_left_ = 0;
   int file_index_ = 0;
   int other_mode_answers_ = 0;  // "AB" answers with another mode for this file
-  std::uint32_t file_sizes_[MAX_ENTRIES] = {};
+  const SharedImages given_images_;  // from the front end, or null
+  SharedImages images_;              // this run's bytes, fixed before the port opens
   char port_name_[JOB_PORT_NAME_SIZE] = {};
   std::uint32_t selected_speed_ = 0;  // bit/s
   int speed_code_ = 0;                // speed_index + 6

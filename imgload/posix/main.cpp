@@ -191,8 +191,9 @@ int refuse_row(Terminal& terminal, int message_row, int row) {
   return message_row;
 }
 
-// The checks of the main dialog, row by row: path, file, address.
-int check_rows(const Arguments& a, DownloadJob* job, Terminal& terminal) {
+// The checks of the main dialog, row by row: path, file, address. Each
+// file's bytes are kept as checked: every port sends that snapshot.
+int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal& terminal) {
   for (int i = 0; i < a.count; ++i) {
     const int row = i + 1;
     char* path = job->paths[i];
@@ -201,7 +202,7 @@ int check_rows(const Arguments& a, DownloadJob* job, Terminal& terminal) {
     }
     std::strcpy(path, a.files[i].c_str());
     if (CompletePath(path) != 1) return refuse_row(terminal, MSG_BAD_PATH, row);
-    switch (CheckImageFile(path)) {
+    switch (CheckImageFile(path, &images->files[i])) {
       case 0: break;
       case 1: return refuse_row(terminal, MSG_FILE_OPEN, row);
       default: return refuse_row(terminal, MSG_BAD_SIZE, row);
@@ -216,11 +217,12 @@ int check_rows(const Arguments& a, DownloadJob* job, Terminal& terminal) {
   return -1;
 }
 
-void show_files(const DownloadJob& job, Terminal& terminal) {
+void show_files(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
   for (int i = 0; i < job.entry_count; ++i) {
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
-    const imgconv::ImageSummary info = imgconv::read_image_summary(path);
+    const std::vector<std::uint8_t>& bytes = images.files[i];
+    const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
     const imgconv::ImageHeader& h = info.header;
     const std::string version = imgconv::format_version_text(h.version);
     const std::string comment = imgconv::cp932_to_utf8(h.comment);
@@ -299,13 +301,14 @@ int status_of(const DownloadOutcome& outcome) {
 
 // One port's download: its view, trace, clock and outcome.
 struct PortRun {
-  PortRun(Terminal& terminal, const DownloadJob& job, const std::string& device, bool named,
-          int row, TraceFile* trace, const std::atomic<int>& stop)
+  PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
+          const std::string& device, bool named, int row, TraceFile* trace,
+          const std::atomic<int>& stop)
       : view(terminal, named ? device : std::string(), row),
         port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
                                              : nullptr),
         download(job, stop, &view,
-                 port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace),
+                 port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
         clock(download.countdown()) {}
 
   void run() {
@@ -358,9 +361,10 @@ int run(int argc, char** argv) {
   job.run_after_download = a.run_after ? 1 : 0;
   job.speed_index = a.speed_index;
   job.port_number = 1;
-  const int refused = check_rows(a, &job, terminal);
+  auto images = std::make_shared<ImageSet>();
+  const int refused = check_rows(a, &job, images.get(), terminal);
   if (refused >= 0) return refused;
-  show_files(job, terminal);
+  show_files(job, *images, terminal);
 
   TraceFile trace;
   if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
@@ -372,7 +376,7 @@ int run(int argc, char** argv) {
   std::vector<std::unique_ptr<PortRun>> runs;
   for (std::size_t i = 0; i < ports; ++i) {
     std::strcpy(job.port_device, a.devices[i].c_str());
-    runs.push_back(std::make_unique<PortRun>(terminal, job, a.devices[i], several,
+    runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
                                              static_cast<int>(i),
                                              a.trace.empty() ? nullptr : &trace, stop_requested));
     runs.back()->view.set_file_paths(paths);

@@ -15,21 +15,26 @@ namespace imgload {
 
 FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO without a writer does not hold the open; it
+  // is refused below like every file that is not a regular one.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return INVALID_FILE;
   struct stat info {};
-  // Only a regular file is an image; a directory opens on POSIX but is not one.
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_SH | LOCK_NB) != 0) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || flock(fd, LOCK_SH | LOCK_NB) != 0) {
     close(fd);
     return INVALID_FILE;
   }
   return fd;
 }
 
-bool image_file_size(FileHandle file, std::uint32_t* size) {
+bool image_file_size(FileHandle file, std::uint64_t* size) {
   struct stat info {};
-  if (file == INVALID_FILE || fstat(static_cast<int>(file), &info) != 0) return false;
-  *size = static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size));
+  if (file == INVALID_FILE || fstat(static_cast<int>(file), &info) != 0 || info.st_size < 0) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 

@@ -19,15 +19,20 @@ FileHandle open_image_file(const char* path) {
   if (path == nullptr) return INVALID_FILE;
   HANDLE handle = CreateFileW(zp3k::widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return INVALID_FILE;
+  // A pipe or a device is no image file, even where the system opens it.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return INVALID_FILE;
+  }
   return reinterpret_cast<FileHandle>(handle);
 }
 
-bool image_file_size(FileHandle file, std::uint32_t* size) {
-  if (file == INVALID_FILE) return false;
-  SetLastError(NO_ERROR);  // a size of 0xFFFFFFFF is then told from a failure
-  const DWORD low = GetFileSize(to_handle(file), nullptr);
-  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-  *size = low;
+bool image_file_size(FileHandle file, std::uint64_t* size) {
+  LARGE_INTEGER whole;
+  if (file == INVALID_FILE || !GetFileSizeEx(to_handle(file), &whole) || whole.QuadPart < 0) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(whole.QuadPart);
   return true;
 }
 

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
@@ -137,14 +139,35 @@ TEST_F(FileChecksTest, CompletePathRefusesPathsLongerThan255Bytes) {
   EXPECT_EQ(CompletePath(path), 0);
 }
 
-TEST_F(FileChecksTest, CheckImageFileWantsWholeBlocksOf2048Bytes) {
+TEST_F(FileChecksTest, CheckImageFileWantsWholeBlocksOf2048BytesUpToTheLargestImage) {
   EXPECT_EQ(CheckImageFile(make("a.bin", 2048).c_str()), 0);
   EXPECT_EQ(CheckImageFile(make("b.bin", 4096).c_str()), 0);
   EXPECT_EQ(CheckImageFile(make("c.bin", 0).c_str()), 2);
   EXPECT_EQ(CheckImageFile(make("d.bin", 3000).c_str()), 2);
   EXPECT_EQ(CheckImageFile(make("e.bin", 512).c_str()), 2);
+  EXPECT_EQ(CheckImageFile(make("full.bin", 1024 * 2048).c_str()), 0);
+  EXPECT_EQ(CheckImageFile(make("over.bin", 1025 * 2048).c_str()), 2);
+  // 4 GiB + 2 KiB, sparse: measured on 64 bits, not taken for 2048 bytes.
+  const std::string huge = make("huge.bin", 0);
+  ASSERT_EQ(truncate(huge.c_str(), (off_t{1} << 32) + 2048), 0);
+  EXPECT_EQ(CheckImageFile(huge.c_str()), 2);
   EXPECT_EQ(CheckImageFile((dir_ + "/missing.bin").c_str()), 1);
   EXPECT_EQ(CheckImageFile(dir_.c_str()), 1) << "a folder is not an image file";
+  // A FIFO without a writer is refused at once instead of holding the open.
+  const std::string fifo = dir_ + "/fifo.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  made_.push_back(fifo);
+  EXPECT_EQ(CheckImageFile(fifo.c_str()), 1);
+  EXPECT_EQ(CheckImageFile("/dev/zero"), 1) << "a device is not an image file";
+}
+
+TEST_F(FileChecksTest, CheckImageFileKeepsTheBytesItChecked) {
+  std::vector<std::uint8_t> snapshot{1, 2, 3};
+  const std::string path = make("s.bin", 4096);
+  EXPECT_EQ(CheckImageFile(path.c_str(), &snapshot), 0);
+  EXPECT_EQ(snapshot, std::vector<std::uint8_t>(4096, 0xFF));
+  EXPECT_EQ(CheckImageFile(make("t.bin", 3000).c_str(), &snapshot), 2);
+  EXPECT_TRUE(snapshot.empty()) << "no bytes of a refused file";
 }
 
 TEST_F(FileChecksTest, AFileHeldLockedByAnotherOpenerCannotBeOpened) {
@@ -162,7 +185,7 @@ TEST_F(FileChecksTest, ImageFileReadsWholeBlocksThenZeroAtTheEnd) {
   const std::string path = make("r.bin", 1000);
   const FileHandle file = open_image_file(path.c_str());
   ASSERT_NE(file, INVALID_FILE);
-  std::uint32_t size = 0;
+  std::uint64_t size = 0;
   EXPECT_TRUE(image_file_size(file, &size));
   EXPECT_EQ(size, 1000u);
   std::uint8_t block[512];
