@@ -1,10 +1,11 @@
 // The conversion engine: S-record file to image file, and the header-only file.
 //
-// The image is built in memory and written as whole blocks, but every result
-// code and the output file's state after a failure are those of placing each
-// byte in the file directly: a failure after the output is opened leaves the
-// blocks placed so far (or deletes a new file), and the header is still made
-// from block 0 read back from the file.
+// The image is built in memory and written as whole blocks into a temporary
+// file beside the output; the header is made from block 0 read back from that
+// file, and the finished file is moved over the output name in one step. So
+// the output name holds either its previous file or a whole new one, never a
+// part: a concurrent converter or reader sees one or the other, and an
+// interruption leaves the previous file as it was.
 #include "imgconv/convert.h"
 
 #include <cstring>
@@ -20,12 +21,13 @@ const FileServices* file_services = &platform_file_services;
 
 namespace {
 
-constexpr std::size_t STREAM_BUFFER = 64 * 1024;  // bytes of stdio buffer per stream
+constexpr std::size_t SOURCE_CHUNK = 512 * 1024;  // bytes of source read at a time
 constexpr std::uint8_t FILL_BYTE = 0xFF;
 
 // The engine's buffers, one instance for the program.
 struct EngineBuffers {
   char line[SRECORD_LINE_BUFFER];
+  char chunk[SOURCE_CHUNK];                   // source bytes not yet split into lines
   std::uint8_t image[IMAGE_LIMIT];            // blocks 0 .. written_blocks - 1 are valid
   std::uint8_t header[IMAGE_BLOCK_SIZE];      // block 0 while the header is patched in
   std::uint8_t fill[IMAGE_BLOCK_SIZE];        // blocks read back by the checksum pass
@@ -36,34 +38,55 @@ EngineBuffers buffers;
 // The open files of one operation and the clean-up after a failure.
 struct Run {
   std::FILE* source = nullptr;
-  std::FILE* output = nullptr;
+  std::FILE* output = nullptr;      // the temporary file
   const char* output_path = nullptr;
+  char temp_path[PATH_BUFFER_SIZE] = {};
+  bool output_stage = false;        // the temporary file was created
 
+  bool create_output() {
+    output = file_services->create_temp(output_path, temp_path, sizeof temp_path);
+    output_stage = output != nullptr;
+    return output_stage;
+  }
+
+  // Once the output stage is reached, a failure removes the temporary file
+  // and whatever stands under the output name: no stale image of an earlier
+  // run, which the user may have agreed to replace, is left to be mistaken
+  // for the result of this one.
   ConvertResult fail(ConvertResult code) {
     if (source != nullptr) std::fclose(source);
     source = nullptr;
     if (output != nullptr) {
       std::fclose(output);
       output = nullptr;
-      if (convert_flags.output_was_new) file_services->delete_file(output_path);
+      file_services->delete_file(temp_path);
     }
+    if (output_stage) file_services->delete_file(output_path);
     return code;
   }
 
-  // Closes the finished output; a write that only fails when the stream is
-  // flushed is still a write failure.
+  // Closes the finished temporary file (a write that only fails when the
+  // stream is flushed is still a write failure) and moves it into place. A
+  // move that fails is an output that cannot be created: the output name
+  // keeps what it held.
   ConvertResult finish() {
     std::FILE* file = output;
     output = nullptr;
     if (std::fclose(file) != 0) {
-      if (convert_flags.output_was_new) file_services->delete_file(output_path);
-      return CONVERT_ERR_DEST_WRITE;
+      file_services->delete_file(temp_path);
+      return fail(CONVERT_ERR_DEST_WRITE);
+    }
+    if (!file_services->move_into_place(temp_path, output_path)) {
+      file_services->delete_file(temp_path);
+      return CONVERT_ERR_DEST_OPEN;
     }
     return CONVERT_OK;
   }
 };
 
-// The existence check and the overwrite question; false when the user declined.
+// The existence check and the overwrite question; false when the user
+// declined. output_was_new still records the answer; the clean-up after a
+// failure no longer depends on it, since it removes the output either way.
 bool may_write_output(const char* output_path) {
   if (!convert_flags.confirm_overwrite) return true;
   if (!file_services->file_exists(output_path)) {
@@ -108,6 +131,37 @@ bool write_blocks(std::FILE* output, std::uint32_t written_blocks) {
   return std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, output) == written_blocks;
 }
 
+// The next S0, S3 or S7 record of the source into *rec. CONVERT_OK with
+// *done set at the end of the source; any other result ends the run, a
+// corrupt record (or a line too long to hold one) with its line and fault.
+ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, RecordFaultReport* fault) {
+  std::size_t length = 0;
+  bool line_feed = false;
+  *done = false;
+  RecordFault found = RECORD_FAULT_NONE;
+  switch (lines.next(buffers.line, &length, &line_feed)) {
+    case SourceLines::END:
+      *done = true;
+      return CONVERT_OK;
+    case SourceLines::READ_ERROR:
+      return CONVERT_ERR_SOURCE_OPEN;
+    case SourceLines::TOO_LONG:
+      found = RECORD_FAULT_TOO_LONG;
+      break;
+    case SourceLines::LINE:
+      *rec = read_srecord_line(buffers.line, length, line_feed);
+      if (rec->kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
+      if (rec->kind != RECORD_CORRUPT) return CONVERT_OK;
+      found = rec->fault;
+      break;
+  }
+  if (fault != nullptr) {
+    fault->fault = found;
+    fault->line = lines.line_number();
+  }
+  return CONVERT_ERR_SOURCE_RECORD;
+}
+
 }  // namespace
 
 bool build_output_path(const char* source_path, const char* dest_name, char* out, int out_size) {
@@ -139,7 +193,9 @@ bool build_output_path(const char* source_path, const char* dest_name, char* out
 }
 
 ConvertResult convert_to_image(const char* source_path, const char* dest_name,
-                               const char* version_text, const char* comment) {
+                               const char* version_text, const char* comment,
+                               RecordFaultReport* fault) {
+  if (fault != nullptr) *fault = RecordFaultReport{};
   if (std::strchr(source_path, '.') == nullptr) return CONVERT_ERR_SOURCE_PATH;
   if (dest_name[0] == '\0') return CONVERT_ERR_DEST_OPEN;
   char output_path[PATH_BUFFER_SIZE];
@@ -153,41 +209,34 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
   run.output_path = output_path;
   run.source = file_services->open_source(source_path);
   if (run.source == nullptr) return CONVERT_ERR_SOURCE_OPEN;
-  std::setvbuf(run.source, nullptr, _IOFBF, STREAM_BUFFER);
+  SourceLines lines(run.source, buffers.chunk, sizeof buffers.chunk);
+  SRecordLine rec{};
+  bool done = false;
 
   // First pass: the first S3 address at or above 0x8000 decides the load base.
   std::uint32_t base = 0;
-  while (std::fgets(buffers.line, sizeof buffers.line, run.source) != nullptr) {
-    SRecordLine rec = read_srecord_line(buffers.line);
-    if (rec.kind == RECORD_BAD) return run.fail(CONVERT_ERR_SOURCE_OPEN);
+  for (;;) {
+    ConvertResult r = next_record(lines, &rec, &done, fault);
+    if (r != CONVERT_OK) return run.fail(r);
+    if (done) break;
     if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
       base = choose_base(rec.address);
       break;
     }
   }
-  if (std::ferror(run.source)) return run.fail(CONVERT_ERR_SOURCE_OPEN);
   if (std::fseek(run.source, 0, SEEK_SET) != 0) return run.fail(CONVERT_ERR_SOURCE_PATH);
+  lines.restart();
 
   std::uint32_t written_blocks = 0;  // also the block count: placement never leaves a gap
   if (!may_write_output(output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
-  run.output = file_services->open_output(output_path);
-  if (run.output == nullptr) return run.fail(CONVERT_ERR_DEST_OPEN);
-  std::setvbuf(run.output, nullptr, _IOFBF, STREAM_BUFFER);
+  if (!run.create_output()) return run.fail(CONVERT_ERR_DEST_OPEN);
 
   // Second pass: every S3 record placed at its offset from the base.
-  while (std::fgets(buffers.line, sizeof buffers.line, run.source) != nullptr) {
-    SRecordLine rec = read_srecord_line(buffers.line);
-    if (rec.kind == RECORD_SKIP) continue;
-    if (rec.kind == RECORD_BAD) {
-      // A kept output holds the blocks placed so far, as byte-by-byte placement leaves it.
-      write_blocks(run.output, written_blocks);
-      return run.fail(CONVERT_ERR_SOURCE_OPEN);
-    }
-    place_record(rec, base, &written_blocks);
-  }
-  if (std::ferror(run.source)) {
-    write_blocks(run.output, written_blocks);
-    return run.fail(CONVERT_ERR_SOURCE_OPEN);
+  for (;;) {
+    ConvertResult r = next_record(lines, &rec, &done, fault);
+    if (r != CONVERT_OK) return run.fail(r);
+    if (done) break;
+    if (rec.kind == RECORD_DATA) place_record(rec, base, &written_blocks);
   }
   std::fclose(run.source);
   run.source = nullptr;
@@ -239,8 +288,7 @@ ConvertResult write_header_only(const char* dest_name, const char* version_text,
 
   Run run;
   run.output_path = output_path;
-  run.output = file_services->open_output(output_path);
-  if (run.output == nullptr) return CONVERT_ERR_DEST_OPEN;
+  if (!run.create_output()) return CONVERT_ERR_DEST_OPEN;
 
   std::uint8_t* header = buffers.header;
   std::memset(header, FILL_BYTE, IMAGE_HEADER_SIZE);

@@ -1,6 +1,12 @@
 // The conversion engine: S-record file to image file, and the header-only
 // file. Neither operation shows anything; the overwrite question is asked
-// through the front end's callback and every outcome is a ConvertResult.
+// through the front end's callback and every outcome is a ConvertResult (with
+// the line and fault of a corrupt record as values).
+//
+// The output is whole or absent: it is written into a temporary file in the
+// destination folder and put in the place of the output name only when it is
+// complete and closed. A failure after the output stage is reached removes
+// what stood under the output name, so no stale or broken image is left.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +25,25 @@ enum ConvertResult : int {
   CONVERT_ERR_DEST_READ = 5,
   CONVERT_ERR_VERSION = 6,
   CONVERT_ERR_COMMENT = 7,
+  CONVERT_ERR_SOURCE_RECORD = 8,  // a corrupt S0, S3 or S7 record: see RecordFaultReport
+};
+
+// What is wrong with a corrupt record.
+enum RecordFault : int {
+  RECORD_FAULT_NONE = 0,
+  RECORD_FAULT_NOT_HEX,           // a character that is not a hexadecimal digit
+  RECORD_FAULT_COUNT,             // the byte count does not match the line
+  RECORD_FAULT_CHECKSUM_MISSING,  // the line ends one byte short: no checksum
+  RECORD_FAULT_CHECKSUM_WRONG,    // the checksum does not match the bytes
+  RECORD_FAULT_CUT_OFF,           // the file ends inside the record
+  RECORD_FAULT_TOO_LONG,          // the line does not fit the 255-character line buffer
+};
+
+// The corrupt record behind CONVERT_ERR_SOURCE_RECORD: its 1-based line
+// number in the source and its fault.
+struct RecordFaultReport {
+  RecordFault fault = RECORD_FAULT_NONE;
+  unsigned long line = 0;
 };
 
 // A name or path may be 519 characters long, counted as the file system
@@ -39,8 +64,10 @@ struct ConvertFlags {
 };
 extern ConvertFlags convert_flags;
 
+// *fault (when given) is filled in for CONVERT_ERR_SOURCE_RECORD.
 ConvertResult convert_to_image(const char* source_path, const char* dest_name,
-                               const char* version_text, const char* comment);
+                               const char* version_text, const char* comment,
+                               RecordFaultReport* fault = nullptr);
 ConvertResult write_header_only(const char* dest_name, const char* version_text,
                                 const char* comment);
 

@@ -1,5 +1,5 @@
-// The converter's file seam: absolute path, existence, delete, and opening the
-// source and output streams. One implementation per platform; tests swap the
+// The converter's file seam: absolute path, existence, delete, opening the
+// source, and the output's temporary file and its move into place. One implementation per platform; tests swap the
 // table to put a failing stream behind the engine.
 #pragma once
 
@@ -16,10 +16,18 @@ struct FileServices {
   bool (*file_exists)(const char* path);
   // Removes the file; false when that failed.
   bool (*delete_file)(const char* path);
-  // The source for reading as text lines ("rt"); nullptr on failure.
+  // The source for reading as text lines ("rt"); nullptr on failure, also
+  // at once for what is not a regular file (FIFO, device, directory).
   std::FILE* (*open_source)(const char* path);
-  // The output, created or truncated, for writing and reading back ("w+b").
-  std::FILE* (*open_output)(const char* path);
+  // A new, empty temporary file in the folder of the output path, for
+  // writing and reading back ("w+b"); its path is stored in temp_path
+  // (temp_size bytes). nullptr on failure. Until it is moved into place or
+  // deleted, an interrupted program removes it (POSIX: SIGINT, SIGTERM).
+  std::FILE* (*create_temp)(const char* output_path, char* temp_path, std::size_t temp_size);
+  // Moves the closed temporary file to the output path in one step,
+  // replacing a file or symbolic link of that name (a link is not followed).
+  // False when that failed; the temporary file is then still there.
+  bool (*move_into_place)(const char* temp_path, const char* output_path);
   // True where ':' marks a drive letter (Windows): a source path holding one
   // puts the output beside the source. Elsewhere ':' is an ordinary
   // character and the output always goes into the current directory.

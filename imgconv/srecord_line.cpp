@@ -1,4 +1,5 @@
-// The S-record line reader and the hexadecimal field readers it uses.
+// The S-record line reader, the source's line splitter and the hexadecimal
+// field readers they use.
 #include "imgconv/srecord_line.h"
 
 #include <cstring>
@@ -7,19 +8,21 @@ namespace imgconv {
 
 namespace {
 
-// The digit value of every byte; the data bytes of a record are read through
-// this table because they are most of the input.
+// Two tables of every byte: hex_digit_value's reading (no character is
+// refused there), and the digit value of a real hex digit or -1, which the
+// record verification goes by.
 struct HexTable {
   std::int16_t value[256];
-  constexpr HexTable() : value() {
+  std::int16_t strict[256];
+  constexpr HexTable() : value(), strict() {
     for (int code = 0; code < 256; ++code) {
       if (code >= 'A' && code <= 'F') {
-        value[code] = static_cast<std::int16_t>(code - 'A' + 10);
+        value[code] = strict[code] = static_cast<std::int16_t>(code - 'A' + 10);
       } else if (code >= 'a' && code <= 'f') {
-        value[code] = static_cast<std::int16_t>(code - 'a' + 10);
+        value[code] = strict[code] = static_cast<std::int16_t>(code - 'a' + 10);
       } else {
-        // No character is refused: the record checksum is not verified either.
         value[code] = static_cast<std::int16_t>(code - 0x30);
+        strict[code] = code >= '0' && code <= '9' ? value[code] : -1;
       }
     }
   }
@@ -29,14 +32,19 @@ constexpr HexTable kHex;
 // The byte value of the character, so the result does not depend on whether
 // plain char is signed.
 inline int digit(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
+inline int strict_digit(char c) { return kHex.strict[static_cast<unsigned char>(c)]; }
 
-// Characters before the first CR, LF or NUL.
-std::size_t content_length(const char* line) {
-  std::size_t length = std::strlen(line);
-  if (const void* lf = std::memchr(line, '\n', length)) length = static_cast<const char*>(lf) - line;
-  if (const void* cr = std::memchr(line, '\r', length)) length = static_cast<const char*>(cr) - line;
-  return length;
+// Address bytes of the verified record types by their type character.
+int address_bytes(char type) {
+  switch (type) {
+    case '0': return 2;
+    case '3':
+    case '7': return 4;
+    default: return 0;
+  }
 }
+
+SRecordLine corrupt(RecordFault fault) { return SRecordLine{RECORD_CORRUPT, 0, 0, nullptr, fault}; }
 
 }  // namespace
 
@@ -57,32 +65,101 @@ void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out) {
   }
 }
 
-SRecordLine read_srecord_line(const char* line) {
-  SRecordLine rec{RECORD_BAD, 0, 0, nullptr};
-  // The content ends at the line feed (and a CR before it, as a POSIX text
-  // stream keeps it), or at a NUL that fgets may have stored.
-  std::size_t length = content_length(line);
+SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed) {
+  SRecordLine rec{RECORD_BAD, 0, 0, nullptr, RECORD_FAULT_NONE};
   if (length < 2) return rec;  // a blank line has no record type
-  switch (line[1]) {
-    case '0':
-    case '7':
-      rec.kind = RECORD_SKIP;
-      return rec;
-    case '3':
-      break;
-    default:
-      return rec;
+  const int address_len = address_bytes(line[1]);
+  if (address_len == 0) return rec;
+  while (length > 2 && (line[length - 1] == ' ' || line[length - 1] == '\t' || line[length - 1] == '\r')) {
+    --length;
   }
-  if (length < SRECORD_DATA_COLUMN) return rec;
+
+  // Every character after the type is a hex digit; their bytes sum to 0xFF.
+  std::size_t digits = length - 2;
+  unsigned sum = 0;
+  for (std::size_t i = 2; i + 1 < length; i += 2) {
+    int high = strict_digit(line[i]);
+    int low = strict_digit(line[i + 1]);
+    if (high < 0 || low < 0) return corrupt(RECORD_FAULT_NOT_HEX);
+    sum += static_cast<unsigned>(high * 16 + low);
+  }
+  if (digits % 2 != 0 && strict_digit(line[length - 1]) < 0) return corrupt(RECORD_FAULT_NOT_HEX);
+
+  // The byte count gives the bytes after it: address, data and checksum.
+  if (digits < 2) return corrupt(line_feed ? RECORD_FAULT_COUNT : RECORD_FAULT_CUT_OFF);
   int count = digit(line[2]) * 16 + digit(line[3]);
-  if (count < SRECORD_MIN_COUNT) return rec;
-  std::size_t data_count = static_cast<std::size_t>(count - SRECORD_MIN_COUNT);
-  if (SRECORD_DATA_COLUMN + 2 * data_count > length) return rec;
+  std::size_t expected = 2 + 2 * static_cast<std::size_t>(count);
+  if (digits != expected) {
+    if (!line_feed && digits < expected) return corrupt(RECORD_FAULT_CUT_OFF);
+    if (digits + 2 == expected) return corrupt(RECORD_FAULT_CHECKSUM_MISSING);
+    return corrupt(RECORD_FAULT_COUNT);
+  }
+  if (count < address_len + 1) return corrupt(RECORD_FAULT_COUNT);
+  if ((sum & 0xFF) != 0xFF) return corrupt(RECORD_FAULT_CHECKSUM_WRONG);
+
+  if (line[1] != '3') {
+    rec.kind = RECORD_SKIP;
+    return rec;
+  }
   rec.kind = RECORD_DATA;
   rec.address = parse_hex32(line + 4);
-  rec.data_count = static_cast<std::uint16_t>(data_count);
+  rec.data_count = static_cast<std::uint16_t>(count - SRECORD_MIN_COUNT);
   rec.data = line + SRECORD_DATA_COLUMN;
   return rec;
+}
+
+bool SourceLines::fill() {
+  begin_ = end_ = 0;
+  if (at_end_) return false;
+  end_ = std::fread(chunk_, 1, chunk_size_, source_);
+  if (end_ == 0) at_end_ = true;
+  return end_ > 0;
+}
+
+SourceLines::Status SourceLines::next(char* line, std::size_t* length, bool* line_feed) {
+  std::size_t n = 0;
+  *line_feed = false;
+  for (;;) {
+    if (begin_ == end_ && !fill()) {
+      if (std::ferror(source_)) return READ_ERROR;
+      if (n == 0) return END;
+      break;  // the last line, without a line feed
+    }
+    const char* p = chunk_ + begin_;
+    std::size_t take = end_ - begin_;
+    if (n == SRECORD_LINE_MAX) {
+      // The buffer is full: only the line feed may still follow.
+      if (*p != '\n') {
+        ++line_number_;
+        return TOO_LONG;
+      }
+      ++begin_;
+      *line_feed = true;
+      break;
+    }
+    if (take > SRECORD_LINE_MAX - n) take = SRECORD_LINE_MAX - n;
+    if (const void* lf = std::memchr(p, '\n', take)) {
+      std::size_t k = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+      std::memcpy(line + n, p, k);
+      n += k;
+      begin_ += k + 1;
+      *line_feed = true;
+      break;
+    }
+    std::memcpy(line + n, p, take);
+    n += take;
+    begin_ += take;
+  }
+  line[n] = '\0';
+  *length = n;
+  ++line_number_;
+  return LINE;
+}
+
+void SourceLines::restart() {
+  begin_ = end_ = 0;
+  at_end_ = false;
+  line_number_ = 0;
 }
 
 }  // namespace imgconv

@@ -1,22 +1,28 @@
-// The S-record line reader: record type by the second character, and the S3
-// fields read by position without ever looking past the end of the line.
+// The S-record line reader: the source's lines read in large chunks into the
+// 255-character line buffer, record type by the second character, and the
+// S0, S3 and S7 records verified (hex digits, byte count against the line,
+// checksum) before the S3 fields are read by position.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "imgconv/convert.h"
 
 namespace imgconv {
 
 constexpr std::size_t SRECORD_LINE_BUFFER = 256;  // bytes: up to 255 characters and the NUL
+constexpr std::size_t SRECORD_LINE_MAX = SRECORD_LINE_BUFFER - 1;  // characters, line feed not counted
 constexpr int SRECORD_MIN_COUNT = 5;              // byte count of an S3 record without data
 constexpr std::size_t SRECORD_DATA_COLUMN = 12;   // 0-based index of the first data character
 
 enum RecordKind {
-  RECORD_SKIP,  // S0 or S7: nothing to read
-  RECORD_DATA,  // S3: address and data bytes
-  RECORD_BAD,   // any other type, a blank line, or an S3 record that does not fit its line
+  RECORD_SKIP,     // S0 or S7, verified: nothing to read
+  RECORD_DATA,     // S3, verified: address and data bytes
+  RECORD_BAD,      // any other type, or a blank line
+  RECORD_CORRUPT,  // an S0, S3 or S7 record that fails verification: see fault
 };
 
 struct SRecordLine {
@@ -24,15 +30,56 @@ struct SRecordLine {
   std::uint32_t address;     // S3 only
   std::uint16_t data_count;  // S3 only: byte count - 5
   const char* data;          // S3 only: first data character inside the line
+  RecordFault fault;         // RECORD_CORRUPT only
 };
 
-// Reads one line as fgets delivered it (NUL-terminated). The line's content
-// ends at its first CR, LF or NUL; an S3 record whose byte count is below 5 or
-// whose data would run past that end is RECORD_BAD.
-SRecordLine read_srecord_line(const char* line);
+// Reads one line of length characters (its line feed not included;
+// line_feed tells whether one ended it, so a record without one is the
+// file's cut-off end). Spaces, tabs and CRs at the end of the line are
+// ignored. An S0, S3 or S7 record must consist of hex digits of either case,
+// hold exactly the bytes its byte count gives (at least the address and the
+// checksum) and carry the checksum that makes the bytes from the count on sum
+// to 0xFF (mod 256).
+SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed);
+// The same for a NUL-terminated line as fgets delivers it.
+inline SRecordLine read_srecord_line(const char* line) {
+  std::size_t length = std::strlen(line);
+  bool line_feed = length > 0 && line[length - 1] == '\n';
+  return read_srecord_line(line, line_feed ? length - 1 : length, line_feed);
+}
 
 // Decodes the data bytes of an S3 record into out (rec.data_count bytes), each
 // two characters, first * 16 + second, as hex_digit_value reads them.
 void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
+
+// The lines of a source stream, read in chunks of the caller's buffer and
+// handed out one at a time in the line buffer.
+class SourceLines {
+ public:
+  enum Status { LINE, TOO_LONG, END, READ_ERROR };
+
+  SourceLines(std::FILE* source, char* chunk, std::size_t chunk_size)
+      : source_(source), chunk_(chunk), chunk_size_(chunk_size) {}
+
+  // The next line into line (SRECORD_LINE_BUFFER bytes) without its line
+  // feed, NUL-terminated; *length counts its characters (a NUL inside is one
+  // of them) and *line_feed tells whether a line feed ended it. TOO_LONG: 255
+  // characters and more of the same line follow; the line number counts it.
+  Status next(char* line, std::size_t* length, bool* line_feed);
+  // Starts again from the beginning, once the stream has been rewound.
+  void restart();
+  unsigned long line_number() const { return line_number_; }
+
+ private:
+  bool fill();
+
+  std::FILE* source_;
+  char* chunk_;
+  std::size_t chunk_size_;
+  std::size_t begin_ = 0;  // unread bytes of the chunk: begin_ .. end_ - 1
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+  unsigned long line_number_ = 0;
+};
 
 }  // namespace imgconv

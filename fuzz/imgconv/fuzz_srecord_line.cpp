@@ -1,5 +1,7 @@
-// Fuzzes the S-record line reader, line by line as fgets delivers lines, and
-// the whole conversion of the input as a source file into an in-memory output.
+// Fuzzes the S-record line reader, line by line as the source's line splitter
+// delivers lines, and the whole conversion of the input as a source file into
+// an in-memory output.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,49 +63,70 @@ std::FILE* open_input(const char*) {
   if (input_size == 0) return fmemopen(&empty, 1, "r");
   return fmemopen(const_cast<std::uint8_t*>(input_data), input_size, "r");
 }
-std::FILE* open_memory_output(const char*) {
+std::FILE* create_memory_temp(const char*, char* temp_path, std::size_t temp_size) {
   output_file = MemoryFile{};
+  if (!copy_path("out.tmp", temp_path, temp_size)) return nullptr;
   return fopencookie(nullptr, "w+", {mem_read, mem_write, mem_seek, mem_close});
 }
+bool moved(const char*, const char*) { return true; }
 std::size_t byte_length(const char* path) { return std::strlen(path); }
-const FileServices memory_services = {copy_path,  never_exists,       deleted, open_input,
-                                      open_memory_output, false, byte_length};
+const FileServices memory_services = {copy_path,  never_exists, deleted, open_input, create_memory_temp,
+                                      moved,      false,        byte_length};
 
-void check_lines(const std::uint8_t* data, std::size_t size) {
+// Every line the splitter hands out fits the line buffer; a data record's
+// fields lie inside its line, its digits are real hex digits and its bytes
+// with the checksum sum to 0xFF.
+void check_lines() {
+  std::FILE* source = open_input("in.hex");
+  char chunk[97];  // small, so that lines cross chunk boundaries
   char line[SRECORD_LINE_BUFFER];
-  std::size_t pos = 0;
-  while (pos < size) {
-    // As fgets: up to 255 characters, ending after a line feed.
-    std::size_t n = 0;
-    while (n < sizeof line - 1 && pos < size) {
-      line[n++] = static_cast<char>(data[pos++]);
-      if (line[n - 1] == '\n') break;
-    }
-    line[n] = '\0';
-    SRecordLine rec = read_srecord_line(line);
+  SourceLines lines(source, chunk, sizeof chunk);
+  std::size_t length = 0;
+  bool line_feed = false;
+  for (;;) {
+    SourceLines::Status status = lines.next(line, &length, &line_feed);
+    if (status == SourceLines::END || status == SourceLines::TOO_LONG) break;
+    if (status != SourceLines::LINE || length > SRECORD_LINE_MAX || line[length] != '\0') std::abort();
+    SRecordLine rec = read_srecord_line(line, length, line_feed);
+    if (rec.kind == RECORD_CORRUPT && rec.fault == RECORD_FAULT_NONE) std::abort();
     if (rec.kind != RECORD_DATA) continue;
-    std::size_t length = std::strcspn(line, "\r\n");
-    if (rec.data < line || rec.data + 2 * rec.data_count > line + length) std::abort();
+    if (rec.data != line + SRECORD_DATA_COLUMN || rec.data + 2 * rec.data_count + 2 > line + length) std::abort();
     std::uint8_t bytes[SRECORD_LINE_BUFFER / 2];
     decode_srecord_data(rec, bytes);
+    unsigned sum = static_cast<unsigned>(rec.data_count) + SRECORD_MIN_COUNT;
+    for (int shift = 0; shift < 32; shift += 8) sum += (rec.address >> shift) & 0xFF;
     for (std::size_t i = 0; i < rec.data_count; ++i) {
-      int expected = hex_digit_value(rec.data[2 * i]) * 16 + hex_digit_value(rec.data[2 * i + 1]);
-      if (bytes[i] != static_cast<std::uint8_t>(expected)) std::abort();
+      if (!std::isxdigit(static_cast<unsigned char>(rec.data[2 * i])) ||
+          !std::isxdigit(static_cast<unsigned char>(rec.data[2 * i + 1]))) {
+        std::abort();
+      }
+      sum += bytes[i];
     }
+    const char* check = rec.data + 2 * rec.data_count;
+    sum += static_cast<unsigned>(hex_digit_value(check[0]) * 16 + hex_digit_value(check[1]));
+    if ((sum & 0xFF) != 0xFF) std::abort();
   }
+  std::fclose(source);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  check_lines(data, size);
-
   input_data = data;
   input_size = size;
+  check_lines();
+
   file_services = &memory_services;
   convert_flags.confirm_overwrite = false;
-  ConvertResult r = convert_to_image("in.hex", "out", "1.23_A", "fuzz");
-  if (r != CONVERT_OK && r != CONVERT_ERR_SOURCE_OPEN && r != CONVERT_ERR_DEST_WRITE) std::abort();
+  RecordFaultReport fault;
+  ConvertResult r = convert_to_image("in.hex", "out", "1.23_A", "fuzz", &fault);
+  if (r != CONVERT_OK && r != CONVERT_ERR_SOURCE_OPEN && r != CONVERT_ERR_DEST_WRITE &&
+      r != CONVERT_ERR_SOURCE_RECORD) {
+    std::abort();
+  }
+  // A corrupt record is reported with its fault and a line of the input.
+  if ((r == CONVERT_ERR_SOURCE_RECORD) != (fault.fault != RECORD_FAULT_NONE)) std::abort();
+  if (r == CONVERT_ERR_SOURCE_RECORD && (fault.line == 0 || fault.line > size + 1)) std::abort();
   if (r == CONVERT_OK) {
     // A written image is whole blocks whose words XOR to magic ^ length.
     const auto& img = output_file.bytes;

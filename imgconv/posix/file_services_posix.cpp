@@ -1,6 +1,9 @@
-// POSIX file seam of the converter: paths against getcwd, lstat, unlink, and
-// a source stream that reads CR LF as LF, as a Windows text-mode stream does.
+// POSIX file seam of the converter: paths against getcwd, lstat, unlink, a
+// source stream that reads CR LF as LF, as a Windows text-mode stream does,
+// and the output's temporary file, which SIGINT and SIGTERM remove before
+// the program ends by them.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +42,65 @@ bool posix_file_exists(const char* path) {
   return lstat(path, &st) == 0;
 }
 
-bool posix_delete_file(const char* path) { return unlink(path) == 0; }
+// The temporary file that an interrupted program must remove: its path, and
+// whether it is there. Set and cleared with the two signals blocked, so the
+// handler sees either no file or the whole path.
+char pending_temp[4096];
+volatile sig_atomic_t pending_temp_set = 0;
+const int kCleanupSignals[] = {SIGINT, SIGTERM};
+
+void remove_pending_temp(int sig) {
+  if (pending_temp_set) unlink(pending_temp);
+  // Ended by the signal as if there were no handler.
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Blocks the clean-up signals for as long as it lives.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_;
+};
+
+// Installs the handler where the signal would end the program anyway; an
+// ignored or otherwise handled signal stays as it is.
+void install_cleanup_handlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int sig : kCleanupSignals) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = remove_pending_temp;
+    sigemptyset(&action.sa_mask);
+    for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+// Forgets the pending temporary file when it is the one at path (call with
+// the signals blocked).
+void forget_pending_temp(const char* path) {
+  if (pending_temp_set && std::strcmp(pending_temp, path) == 0) pending_temp_set = 0;
+}
+
+bool posix_delete_file(const char* path) {
+  SignalsBlocked blocked;
+  bool removed = unlink(path) == 0;
+  if (removed || errno == ENOENT) forget_pending_temp(path);
+  return removed;
+}
 
 // The source in text mode: a CR directly before an LF is dropped, so a line
 // reads the same, and fits the line buffer the same, as on Windows.
@@ -112,8 +173,16 @@ int text_close(void* cookie) {
 }
 
 std::FILE* posix_open_source(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Opened without waiting (a FIFO without a writer would block open), and
+  // refused at once unless it is a regular file.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
   auto* src = new (std::nothrow) TextSource{fd, -1};
   std::FILE* text = src == nullptr ? nullptr
                                    : fopencookie(src, "r", {text_read, nullptr, text_seek, text_close});
@@ -127,12 +196,54 @@ std::FILE* posix_open_source(const char* path) {
   return text;
 }
 
-std::FILE* posix_open_output(const char* path) { return std::fopen(path, "w+b"); }
+// The temporary file: a hidden name in the output's folder, made with
+// O_EXCL so that it is this program's own, with the mode a new output file
+// gets (0666 less the umask).
+std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size_t temp_size) {
+  static unsigned serial = 0;
+  const char* slash = std::strrchr(output_path, '/');
+  int folder_len = slash == nullptr ? 0 : static_cast<int>(slash - output_path + 1);
+  install_cleanup_handlers();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int n = std::snprintf(temp_path, temp_size, "%.*s.imgconv-%ld-%u.tmp", folder_len, output_path,
+                          static_cast<long>(getpid()), serial++);
+    if (n < 0 || static_cast<std::size_t>(n) >= temp_size ||
+        static_cast<std::size_t>(n) >= sizeof pending_temp) {
+      return nullptr;
+    }
+    SignalsBlocked blocked;
+    int fd = open(temp_path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    std::memcpy(pending_temp, temp_path, static_cast<std::size_t>(n) + 1);
+    pending_temp_set = 1;
+    std::FILE* file = fdopen(fd, "w+b");
+    if (file == nullptr) {
+      close(fd);
+      unlink(temp_path);
+      pending_temp_set = 0;
+    }
+    return file;
+  }
+  return nullptr;
+}
+
+// rename replaces the name itself: a symbolic link there is replaced, its
+// target left alone, and a reader sees the old file or the new one.
+bool posix_move_into_place(const char* temp_path, const char* output_path) {
+  SignalsBlocked blocked;
+  if (rename(temp_path, output_path) != 0) return false;
+  forget_pending_temp(temp_path);
+  return true;
+}
 
 }  // namespace
 
-const FileServices platform_file_services = {posix_full_path, posix_file_exists,
-                                             posix_delete_file, posix_open_source,
-                                             posix_open_output, false, posix_path_length};
+const FileServices platform_file_services = {posix_full_path,       posix_file_exists,
+                                             posix_delete_file,     posix_open_source,
+                                             posix_create_temp,     posix_move_into_place,
+                                             false,                 posix_path_length};
 
 }  // namespace imgconv

@@ -39,11 +39,17 @@ int run(const Options& options) {
   const std::string& version = options.value[SLOT_VERSION];
   ConvertResult result;
   const char* source_for_path = nullptr;
+  RecordFaultReport fault;
   if (options.mode == Mode::HEADER_ONLY) {
     result = write_header_only(dest.c_str(), version.c_str(), comment.c_str());
   } else {
     source_for_path = options.value[SLOT_SOURCE].c_str();
-    result = convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str());
+    result = convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str(), &fault);
+  }
+  if (result == CONVERT_ERR_SOURCE_RECORD) {
+    std::fprintf(stderr, "imgconv: %s (%s)\n", record_fault_message(fault).c_str(),
+                 record_fault_gloss(fault).c_str());
+    return result;
   }
   if (result != CONVERT_OK) {
     int row = ROW_RESULT_BASE + result;

@@ -40,12 +40,14 @@ constexpr char TEXT_USAGE[] =
     "      (comment; empty when not given)\n"
     "\n"
     "NAME.bin is written in the current directory, whatever the source path holds.\n"
-    "An existing file is overwritten without asking, and a failed conversion leaves\n"
-    "no output file behind.\n"
+    "It is written under a temporary name and renamed when complete, so NAME.bin\n"
+    "is always a whole file. An existing file is replaced without asking; a failed\n"
+    "conversion removes NAME.bin, and an interrupted one leaves it as it was.\n"
     "\n"
-    "終了コード (exit status): 0 success; 1-7 conversion error (1 source path,\n"
-    "2 source open or bad record, 3 destination open, 4 write, 5 read back,\n"
-    "6 version, 7 comment); 64 unusable command line; --info: 65 not a valid\n"
-    "image, 66 cannot read the file.\n";
+    "終了コード (exit status): 0 success; 1-8 conversion error (1 source path,\n"
+    "2 source open or record type, 3 destination open, 4 write, 5 read back,\n"
+    "6 version, 7 comment, 8 corrupt record: its line and fault are shown);\n"
+    "64 unusable command line; --info: 65 not a valid image, 66 cannot read\n"
+    "the file.\n";
 
 }  // namespace imgconv

@@ -123,12 +123,15 @@ void on_start(HWND dialog) {
   // and is refused as it was typed.
   const std::string version = edit_utf8(dialog, IDC_VERSION, PATH_TEXT_LIMIT);
 
+  imgconv::RecordFaultReport fault;
   imgconv::ConvertResult result =
       header_only ? imgconv::write_header_only(dest.c_str(), version.c_str(), comment.c_str())
                   : imgconv::convert_to_image(source.c_str(), dest.c_str(), version.c_str(),
-                                              comment.c_str());
+                                              comment.c_str(), &fault);
   if (result == imgconv::CONVERT_OK) {
     EndDialog(dialog, 1);
+  } else if (result == imgconv::CONVERT_ERR_SOURCE_RECORD) {
+    show_warning(dialog, zp3k::widen(imgconv::record_fault_message(fault).c_str()));
   } else if (result != imgconv::CONVERT_CANCELLED) {
     show_warning(dialog, message(imgconv::ROW_RESULT_BASE + result));
   }

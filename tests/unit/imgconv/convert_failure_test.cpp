@@ -1,9 +1,15 @@
 // Output failures provoked for real: a stdio stream whose device fails behind
-// the file seam (fopencookie), and a file that is a link to /dev/full.
+// the file seam (fopencookie); the output name as a link or a folder; and a
+// conversion ended by a signal.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -75,15 +81,27 @@ int device_close(void*) { return 0; }
 
 FailingDevice* device = nullptr;
 
-// The platform seam, except that the output is the failing device. The real
-// file is still created, so deleting it after a failure can be observed.
+// The platform seam, except that the output is written to the failing device.
+// The real temporary file is still created (and left empty), so that its
+// removal or its move into place can be observed.
 FileServices failing_services;
-std::FILE* open_failing_output(const char* path) {
-  std::FILE* real = platform_file_services.open_output(path);
+std::FILE* create_failing_temp(const char* path, char* temp_path, std::size_t temp_size) {
+  std::FILE* real = platform_file_services.create_temp(path, temp_path, temp_size);
   if (real == nullptr) return nullptr;
   std::fclose(real);
   return fopencookie(device, "w+", {device_read, device_write, device_seek, device_close});
 }
+
+// The names in the current folder, sorted.
+std::vector<std::string> folder_names() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+const std::vector<std::string> kOnlySource = {"in.hex"};
 
 class OutputFailureTest : public ::testing::Test {
  protected:
@@ -92,7 +110,7 @@ class OutputFailureTest : public ::testing::Test {
     convert_flags.confirm_overwrite = false;
     device = &dev;
     failing_services = platform_file_services;
-    failing_services.open_output = open_failing_output;
+    failing_services.create_temp = create_failing_temp;
     file_services = &failing_services;
     // Three blocks of data.
     write_text("in.hex", srecord_file({s3(0x8100, {1}), s3(0x8900, {2}), s3(0x9100, {3})}));
@@ -120,17 +138,17 @@ TEST_F(OutputFailureTest, WriteFailingMidwayGivesWriteErrorAndDeletesANewOutput)
     dev = FailingDevice{};
     dev.write_limit = limit;
     EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE) << limit;
-    EXPECT_FALSE(exists("out.bin")) << limit;
+    EXPECT_EQ(folder_names(), kOnlySource) << limit;
   }
 }
 
-TEST_F(OutputFailureTest, WriteFailureKeepsAnAgreedOverwrite) {
+TEST_F(OutputFailureTest, WriteFailureRemovesAnAgreedOverwrite) {
   convert_flags.confirm_overwrite = true;
   convert_flags.ask_overwrite = [](void*) { return true; };
   write_text("out.bin", "old");
   dev.write_limit = 5000;
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_TRUE(exists("out.bin"));
+  EXPECT_EQ(folder_names(), kOnlySource);
   EXPECT_FALSE(convert_flags.output_was_new);
 }
 
@@ -149,9 +167,8 @@ TEST_F(OutputFailureTest, ReadBackInTheChecksumPassFailingGivesReadError) {
 TEST_F(OutputFailureTest, SeekFailingGivesWriteError) {
   dev.fail_seek = true;
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("out.bin"));
   EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("hdr.bin"));
+  EXPECT_EQ(folder_names(), kOnlySource);
 }
 
 TEST_F(OutputFailureTest, HeaderOnlyWriteAndReadFailures) {
@@ -169,18 +186,31 @@ TEST_F(OutputFailureTest, HeaderOnlyWriteAndReadFailures) {
   EXPECT_FALSE(exists("hdr.bin"));
 }
 
-TEST(FullDevice, ConvertingOntoDevFullGivesWriteErrorAndRemovesTheOutput) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {
   convert_flags = ConvertFlags{};
   convert_flags.confirm_overwrite = false;
   ScratchDir dir;
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
-  ASSERT_EQ(symlink("/dev/full", "out.bin"), 0);
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  write_text("victim.txt", "victim");
+  ASSERT_EQ(symlink("victim.txt", "out.bin"), 0);
+  ASSERT_EQ(symlink("victim.txt", "hdr.bin"), 0);
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_OK);
+  EXPECT_FALSE(std::filesystem::is_symlink("out.bin"));
+  EXPECT_EQ(read_bytes("out.bin").size(), 2048u);
+  EXPECT_EQ(read_bytes("hdr.bin").size(), 64u);
+  EXPECT_EQ(read_bytes("victim.txt"), std::vector<std::uint8_t>({'v', 'i', 'c', 't', 'i', 'm'}));
+  // A link whose conversion fails is removed; its target stays.
+  ASSERT_EQ(std::remove("out.bin"), 0);
+  ASSERT_EQ(symlink("victim.txt", "out.bin"), 0);
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("out.bin"));
-  ASSERT_EQ(symlink("/dev/full", "hdr.bin"), 0);
-  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("hdr.bin"));
+  EXPECT_EQ(read_bytes("victim.txt").size(), 6u);
+  // A folder of that name cannot be replaced: 3, and no temporary file stays.
+  std::filesystem::create_directories("out.bin/inside");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_TRUE(std::filesystem::is_directory("out.bin/inside"));
+  EXPECT_EQ(folder_names(), (std::vector<std::string>{"hdr.bin", "in.hex", "out.bin", "victim.txt"}));
   convert_flags = ConvertFlags{};
 }
 
@@ -222,10 +252,13 @@ struct FailingSource {
   std::size_t position = 0;
   bool fail_rewind = false;
   bool fail_read_at_end = false;
+  int signal_in_second_pass = 0;  // raised at the first read after the rewind
+  bool rewound = false;
 } source_device;
 
 ssize_t source_read(void*, char* buf, size_t size) {
   auto& s = source_device;
+  if (s.rewound && s.signal_in_second_pass != 0) raise(s.signal_in_second_pass);
   if (s.position >= s.text.size() && s.fail_read_at_end) {
     errno = EIO;
     return -1;
@@ -243,11 +276,13 @@ int source_seek(void*, off64_t* offset, int whence) {
     return -1;
   }
   s.position = static_cast<std::size_t>(*offset);
+  s.rewound = true;
   return 0;
 }
 
 std::FILE* open_failing_source(const char*) {
   source_device.position = 0;
+  source_device.rewound = false;
   return fopencookie(nullptr, "r", {source_read, nullptr, source_seek, nullptr});
 }
 
@@ -288,4 +323,26 @@ TEST_F(SourceFailureTest, ReadErrorIsASourceError) {
   source_device.fail_read_at_end = true;
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
+}
+
+TEST_F(SourceFailureTest, SignalInTheSecondPassKeepsThePreviousOutputAndRemovesTheTemporaryFile) {
+  // The first conversion leaves an image; the next ones are ended by a
+  // signal while the temporary file is being filled.
+  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "first"), CONVERT_OK);
+  const std::vector<std::uint8_t> previous = read_bytes("out.bin");
+  for (int sig : {SIGTERM, SIGINT}) {
+    source_device.signal_in_second_pass = sig;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      convert_to_image("in.hex", "out", "1.00", "second");
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << sig;
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_EQ(read_bytes("out.bin"), previous) << sig;
+    EXPECT_EQ(folder_names(), (std::vector<std::string>{"out.bin"})) << sig;
+  }
 }

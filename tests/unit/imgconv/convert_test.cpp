@@ -2,7 +2,9 @@
 // output path, header-only file, and every result code with the output's state after it.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -197,8 +199,14 @@ TEST_F(ConvertTest, LaterRecordsOverwriteAndAnyFirstCharacterWorks) {
   expect_fill_except(image, {{0x200, 0x77}, {0x201, 0x33}});
 }
 
-TEST_F(ConvertTest, CrLfLineEnds) {
+TEST_F(ConvertTest, CrLfLineEndsAndLowerCaseDigits) {
   write_text("in.hex", srecord_file({"S30900100100112233443B"}, "\r\n"));
+  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
+  EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
+  // Lower-case digits give the same image.
+  std::string lower = srecord_file({"S30900100100112233443B"}, "\r\n");
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  write_text("in.hex", lower);
   ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
   EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
   // A record of 120 data bytes fits one read with CR LF as with LF.
@@ -234,7 +242,7 @@ TEST_F(ConvertTest, ChecksBeforeAnythingIsOpened) {
 }
 
 TEST_F(ConvertTest, BadRecordInTheFirstPassCreatesNoOutput) {
-  for (const char* bad : {"", "S1130000", "S5030000FC", "S9030000FC", "S2", "S8", "S30400008000FB"}) {
+  for (const char* bad : {"", "S1130000", "S5030000FC", "S9030000FC", "S2", "S8"}) {
     write_text("in.hex", std::string("S00600004844521B\n") + bad + "\n" + s3(0x8100, {1}) + "\n");
     EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN) << bad;
     EXPECT_FALSE(exists("out.bin")) << bad;
@@ -243,17 +251,53 @@ TEST_F(ConvertTest, BadRecordInTheFirstPassCreatesNoOutput) {
 
 TEST_F(ConvertTest, BadRecordInTheSecondPassDeletesANewOutput) {
   // The first pass ends at the deciding record, so the bad line after it is
-  // found only when the output already exists.
+  // found only when the output stage has been reached.
   write_text("in.hex", s3(0x8100, {1}) + "\n\n" + s3(0x8200, {2}) + "\n");
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
-  // A line longer than 255 characters arrives in pieces; a piece is no record.
-  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(130, 1)) + "\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
-  EXPECT_FALSE(exists("out.bin"));
-  // 120 data bytes still fit one read.
-  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(120, 1)) + "\n");
+  // 120 data bytes fit one line of the buffer, with LF or CR LF.
+  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(120, 1)) + "\r\n");
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+}
+
+TEST_F(ConvertTest, CorruptRecordsAreRefusedWithTheirLineAndFault) {
+  std::string good = s3(0x8100, {0x11, 0x22, 0x33});  // S30800008100112233 + checksum
+  std::string wrong_sum = good.substr(0, good.size() - 2) + "00";
+  std::string no_sum = good.substr(0, good.size() - 2);
+  std::string not_hex = good;
+  not_hex[14] = 'Z';
+  std::string count_longer = good;
+  count_longer[3] = 'A';
+  std::string count_shorter = good;
+  count_shorter[3] = '7';
+  std::string too_long = s3(0x8200, std::vector<std::uint8_t>(130, 1));
+  struct Case { std::string text; RecordFault fault; unsigned long line; } cases[] = {
+      // In the first pass, before the line that decides the base ...
+      {"S00600004844521B\n" + wrong_sum + "\n" + good + "\n", RECORD_FAULT_CHECKSUM_WRONG, 2},
+      {no_sum + "\n" + good + "\n", RECORD_FAULT_CHECKSUM_MISSING, 1},
+      {"S00600004844521C\n" + good + "\n", RECORD_FAULT_CHECKSUM_WRONG, 1},
+      // ... and in the second pass.
+      {good + "\n" + s3(0x8300, {4}) + "\n" + not_hex + "\n", RECORD_FAULT_NOT_HEX, 3},
+      {good + "\n" + count_longer + "\n", RECORD_FAULT_COUNT, 2},
+      {good + "\r\n" + count_shorter + "\r\n", RECORD_FAULT_COUNT, 2},
+      {good + "\n" + too_long + "\n" + good + "\n", RECORD_FAULT_TOO_LONG, 2},
+      {good + "\n" + good.substr(0, 15), RECORD_FAULT_CUT_OFF, 2},
+      {good + "\nS70500000", RECORD_FAULT_CUT_OFF, 2},
+      {good + "\nS7050000000", RECORD_FAULT_CUT_OFF, 2},
+  };
+  for (const auto& c : cases) {
+    write_text("in.hex", c.text);
+    RecordFaultReport fault;
+    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_ERR_SOURCE_RECORD) << c.text;
+    EXPECT_EQ(fault.fault, c.fault) << c.text;
+    EXPECT_EQ(fault.line, c.line) << c.text;
+    EXPECT_FALSE(exists("out.bin")) << c.text;
+  }
+  // A whole last record without its line feed is fine.
+  write_text("in.hex", good + "\nS70500000000FA");
+  RecordFaultReport fault;
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_OK);
+  EXPECT_EQ(fault.fault, RECORD_FAULT_NONE);
 }
 
 TEST_F(ConvertTest, NoDataByteGivesWriteErrorAndDeletesANewOutput) {
@@ -304,31 +348,40 @@ TEST_F(ConvertTest, TheQuestionIsAskedOnlyForAnExistingFileWhenConfirming) {
   EXPECT_FALSE(convert_flags.output_was_new);
 }
 
-TEST_F(ConvertTest, AgreedOverwriteKeepsTheFileAsTheFailureLeftIt) {
+TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
   convert_flags.confirm_overwrite = true;
   question.answer = true;
+  // Error 7 comes after all data is in the temporary file.
   write_text("out.bin", "old");
-  // Error 7 comes after all data is in the file: the blocks stay, unpatched.
   EXPECT_EQ(convert({s3(0x8100, {1}), s3(0x8900, {2})}, "1.00", std::string(31, 'c').c_str()),
             CONVERT_ERR_COMMENT);
-  std::vector<std::uint8_t> kept = read_bytes("out.bin");
-  ASSERT_EQ(kept.size(), 4096u);
-  EXPECT_EQ(kept[0], 0xFF);  // no header
-  EXPECT_EQ(kept[0x100], 1);
-  EXPECT_EQ(kept[0x900], 2);
-
-  // Error 2 in the second pass: the blocks placed before the bad line.
-  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8900, {2}) + "\nS9030000FC\n" + s3(0x9900, {3}) + "\n");
+  EXPECT_FALSE(exists("out.bin"));
+  // Error 2 and 8 in the second pass, error 4 for no data.
+  write_text("out.bin", "old");
+  write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8900, {2}) + "\nS9030000FC\n");
   EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
-  kept = read_bytes("out.bin");
-  ASSERT_EQ(kept.size(), 4096u);
-  EXPECT_EQ(kept[0x900], 2);
-
-  // Error 4 for no data: truncated to empty.
+  EXPECT_FALSE(exists("out.bin"));
+  write_text("out.bin", "old");
+  write_text("in.hex", s3(0x8100, {1}) + "\nS3080000890002\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
+  EXPECT_FALSE(exists("out.bin"));
+  write_text("out.bin", "old");
   EXPECT_EQ(convert({}), CONVERT_ERR_DEST_WRITE);
-  EXPECT_TRUE(exists("out.bin"));
-  EXPECT_EQ(read_bytes("out.bin").size(), 0u);
-  EXPECT_EQ(question.asked, 3);
+  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(question.asked, 4);
+  // A failure before the question leaves the file as it was.
+  write_text("out.bin", "old");
+  write_text("in.hex", "S3080000810001FF\n");
+  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
+  EXPECT_EQ(read_bytes("out.bin").size(), 3u);
+  // Nothing but the output is left in the folder.
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++entries;
+    EXPECT_TRUE(entry.path().filename() == "in.hex" || entry.path().filename() == "out.bin")
+        << entry.path();
+  }
+  EXPECT_EQ(entries, 2u);
 }
 
 TEST_F(ConvertTest, AutomaticRunDeletesAnExistingOutputAfterAFailure) {
@@ -358,12 +411,11 @@ TEST_F(ConvertTest, HeaderOnlyFailures) {
   EXPECT_FALSE(exists("h.bin"));
   EXPECT_EQ(write_header_only("h", "1.20", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("h.bin"));
-  // After an agreed overwrite the failure leaves 64 bytes of 0xFF with the magic.
+  // After an agreed overwrite the failure removes the old file too.
   convert_flags.confirm_overwrite = true;
   write_text("h.bin", "old");
   EXPECT_EQ(write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
-  std::vector<std::uint8_t> kept = read_bytes("h.bin");
-  EXPECT_EQ(kept, std::vector<std::uint8_t>(64, 0xFF));
+  EXPECT_FALSE(exists("h.bin"));
 }
 
 TEST_F(ConvertTest, OutputPathRule) {

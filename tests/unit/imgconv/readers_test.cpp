@@ -1,13 +1,16 @@
-// Tests of the converter's readers: hexadecimal fields, version text, S-record lines, command line.
+// Tests of the converter's readers: hexadecimal fields, version text, S-record lines and
+// the source's line splitter, command line.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
 #include "imgconv/image_format.h"
 #include "imgconv/srecord_line.h"
+#include "test_files.h"
 
 using namespace imgconv;
 
@@ -47,7 +50,6 @@ TEST(VersionText, InvalidTexts) {
 TEST(SRecordLine, TypesBySecondCharacter) {
   EXPECT_EQ(read_srecord_line("S00600004844521B\n").kind, RECORD_SKIP);
   EXPECT_EQ(read_srecord_line("S70500000000FA\r\n").kind, RECORD_SKIP);
-  EXPECT_EQ(read_srecord_line("S0").kind, RECORD_SKIP);
   for (const char* bad : {"\n", "\r\n", "", "S", "S1130000", "S2", "S5030000FC", "S8", "S9030000FC",
                           "s4", "S\n3"}) {
     EXPECT_EQ(read_srecord_line(bad).kind, RECORD_BAD) << bad;
@@ -69,35 +71,97 @@ TEST(SRecordLine, DataFieldsByPosition) {
   decode_srecord_data(rec, bytes);
   EXPECT_EQ(bytes[0], 0x11);
   EXPECT_EQ(bytes[3], 0x44);
-  // Digits are not checked: "G0" is ('G' - 0x30) * 16, cut to 8 bits; both cases read alike.
-  SRecordLine odd = read_srecord_line("S30700008000G0a0");
-  ASSERT_EQ(odd.kind, RECORD_DATA);
-  decode_srecord_data(odd, bytes);
-  EXPECT_EQ(bytes[0], static_cast<std::uint8_t>(('G' - 0x30) * 16));
-  EXPECT_EQ(bytes[1], 0xA0);
-  // The record checksum is neither needed nor verified.
-  EXPECT_EQ(read_srecord_line("S3090010010011223344").kind, RECORD_DATA);
-  EXPECT_EQ(read_srecord_line("S30900100100112233440000").kind, RECORD_DATA);
+  // Lower-case digits read as upper-case ones; trailing blanks are ignored,
+  // and so is a missing line feed after a whole record.
+  for (const char* same : {"s30900100100112233443b\n", "S30900100100112233443B \t\r\n",
+                           "S30900100100112233443B"}) {
+    SRecordLine lower = read_srecord_line(same);
+    ASSERT_EQ(lower.kind, RECORD_DATA) << same;
+    decode_srecord_data(lower, bytes);
+    EXPECT_EQ(lower.address, 0x00100100u);
+    EXPECT_EQ(bytes[3], 0x44);
+  }
   // A record without data bytes.
-  SRecordLine empty = read_srecord_line("S30500008000FA");
+  SRecordLine empty = read_srecord_line("S305000080007A\n");
   ASSERT_EQ(empty.kind, RECORD_DATA);
   EXPECT_EQ(empty.data_count, 0);
 }
 
-TEST(SRecordLine, RecordsThatDoNotFitTheirLineAreRefused) {
-  // Byte count below 5.
-  EXPECT_EQ(read_srecord_line("S30400008000FB\n").kind, RECORD_BAD);
-  EXPECT_EQ(read_srecord_line("S30000008000FB\n").kind, RECORD_BAD);
-  // Data running past the end of the line (the line end is not data).
-  EXPECT_EQ(read_srecord_line("S309001001001122334\n").kind, RECORD_BAD);
-  EXPECT_EQ(read_srecord_line("S30900100100112233\r\n").kind, RECORD_BAD);
-  EXPECT_EQ(read_srecord_line("S3FF00100100").kind, RECORD_BAD);
-  // Too short for the address.
-  EXPECT_EQ(read_srecord_line("S3050010\n").kind, RECORD_BAD);
-  // A NUL inside the line ends it.
+TEST(SRecordLine, CorruptRecordsAreRefusedWithTheirFault) {
+  struct Case { const char* line; RecordFault fault; } cases[] = {
+      {"S30900100100112233443C\n", RECORD_FAULT_CHECKSUM_WRONG},
+      {"S00600004844521C\n", RECORD_FAULT_CHECKSUM_WRONG},
+      {"S70500000000FB\n", RECORD_FAULT_CHECKSUM_WRONG},
+      {"S3090010010011223344\n", RECORD_FAULT_CHECKSUM_MISSING},
+      {"S309001001001122ZZ443B\n", RECORD_FAULT_NOT_HEX},
+      {"S30900100100112233 4 3B\n", RECORD_FAULT_NOT_HEX},
+      {"S30700008000G0a0\n", RECORD_FAULT_NOT_HEX},
+      {"S30900100100112233443\n", RECORD_FAULT_COUNT},  // an odd number of digits
+      {"S30B00100100112233443B\n", RECORD_FAULT_COUNT},      // count longer than the line
+      {"S30800100100112233443B\n", RECORD_FAULT_COUNT},      // count shorter than the line
+      {"S30900100100112233443B00\n", RECORD_FAULT_COUNT},
+      {"S3FF00100100\n", RECORD_FAULT_COUNT},
+      {"S30400008000FB\n", RECORD_FAULT_COUNT},
+      {"S3000000\n", RECORD_FAULT_COUNT},
+      {"S3\n", RECORD_FAULT_COUNT},
+      {"S3030000FC\n", RECORD_FAULT_COUNT},                 // no room for the address
+      {"S309001001001122334", RECORD_FAULT_CUT_OFF},         // the file ends inside it
+      {"S70500000", RECORD_FAULT_CUT_OFF},
+      {"S0", RECORD_FAULT_CUT_OFF},
+  };
+  for (const auto& c : cases) {
+    SRecordLine rec = read_srecord_line(c.line);
+    EXPECT_EQ(rec.kind, RECORD_CORRUPT) << c.line;
+    EXPECT_EQ(rec.fault, c.fault) << c.line;
+  }
+  // A NUL inside the line is a character like any other that is no digit.
   char with_nul[] = "S30900100100112233443B";
   with_nul[14] = '\0';
-  EXPECT_EQ(read_srecord_line(with_nul).kind, RECORD_BAD);
+  EXPECT_EQ(read_srecord_line(with_nul, sizeof with_nul - 1, true).fault, RECORD_FAULT_NOT_HEX);
+}
+
+TEST(SRecordLine, SourceLinesFitTheLineBufferOrAreTooLong) {
+  // Lines of 255 characters fit, with or without their line feed at the end
+  // of the file; a chunk boundary anywhere changes nothing; 256 do not fit.
+  std::string fits(255, 'a'), longer(256, 'b');
+  imgconv_test::ScratchDir dir;
+  imgconv_test::write_text("fits.txt", "one\n" + fits + "\n\n" + fits);
+  imgconv_test::write_text("long.txt", "x\n" + longer + "\n");
+  for (std::size_t chunk_size : {1u, 3u, 254u, 255u, 256u, 4096u}) {
+    std::FILE* f = std::fopen("fits.txt", "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<char> chunk(chunk_size);
+    SourceLines lines(f, chunk.data(), chunk.size());
+    char line[SRECORD_LINE_BUFFER];
+    std::size_t length = 0;
+    bool lf = false;
+    struct Want { std::size_t length; bool lf; } wants[] = {{3, true}, {255, true}, {0, true}, {255, false}};
+    for (const auto& want : wants) {
+      ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE) << chunk_size;
+      EXPECT_EQ(length, want.length) << chunk_size;
+      EXPECT_EQ(lf, want.lf) << chunk_size;
+    }
+    EXPECT_EQ(std::string(line), fits);
+    EXPECT_EQ(lines.next(line, &length, &lf), SourceLines::END);
+    EXPECT_EQ(lines.line_number(), 4u);
+    // Again from the start, after a rewind.
+    ASSERT_EQ(std::fseek(f, 0, SEEK_SET), 0);
+    lines.restart();
+    ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE);
+    EXPECT_STREQ(line, "one");
+    EXPECT_EQ(lines.line_number(), 1u);
+    std::fclose(f);
+  }
+  std::FILE* f = std::fopen("long.txt", "rb");
+  ASSERT_NE(f, nullptr);
+  char chunk[100], line[SRECORD_LINE_BUFFER];
+  std::size_t length = 0;
+  bool lf = false;
+  SourceLines lines(f, chunk, sizeof chunk);
+  ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE);
+  EXPECT_EQ(lines.next(line, &length, &lf), SourceLines::TOO_LONG);
+  EXPECT_EQ(lines.line_number(), 2u);
+  std::fclose(f);
 }
 
 TEST(ImageFormat, WordsAndHeaderDecoding) {
