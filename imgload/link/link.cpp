@@ -23,6 +23,12 @@ void Link::close() {
 int Link::send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
   const int length = build_frame(transmit_, command, fields, field_count);
   if (length == 0) return 0;
+  // A reader in the middle of a reply keeps its bytes; otherwise whatever
+  // waits unread came too late for the request it answered.
+  if (!plain_.reading && !data_.reading) {
+    const int discarded = discard_input(handle_);
+    if (discarded != 0 && trace_ != nullptr) trace_->input_discarded(discarded);
+  }
   write_port(handle_, transmit_, length);  // a short write shows up as a missing reply
   if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
   return length;

@@ -20,6 +20,10 @@ class LinkTrace {
   virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
   virtual void port_closed() = 0;
   virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
+  // Bytes received before a request and read by no reader, dropped before
+  // the request went out: their count, or -1 when the discard failed.
+  // Called only when there was something to say.
+  virtual void input_discarded(int count) { (void)count; }
   // A reply the reader finished: the bytes it stored and its status. After
   // REPLY_TIMEOUT, the bytes are whatever arrived before it gave up.
   virtual void reply_read(const std::uint8_t* reply, int length, int status) = 0;
@@ -39,7 +43,9 @@ class Link {
   void close();
   bool is_open() const { return handle_ != INVALID_PORT; }
 
-  // Builds the request in the transmit buffer and writes it with one
+  // Builds the request in the transmit buffer, drops what was received and
+  // is no part of a reply being read (the late tail of an earlier reply
+  // must not be taken for this request's), and writes the request with one
   // write_port (a short write shows up as a missing reply). Returns its length.
   int send_frame(const char command[2], const std::uint8_t* fields, int field_count);
 

@@ -1,7 +1,8 @@
 // The serial port seam: one COM port, opened exclusively with fixed line
 // settings, DTR raised while open, writes bounded by about 3 s and one-byte
-// reads that return at once or after about 3 s. Win32 and POSIX files (and
-// the tests' fake) define these same functions.
+// reads that return at once or after about 3 s, and a discard of what was
+// received and not read. Win32 and POSIX files (and the tests' fake) define
+// these same functions.
 #pragma once
 
 #include <cstdint>
@@ -28,5 +29,8 @@ void close_port(PortHandle handle);
 int write_port(PortHandle handle, const std::uint8_t* data, int count);
 // Bytes read (0 when the wait ran out), or -1 when the read failed.
 int read_port(PortHandle handle, std::uint8_t* buffer, int count);
+// Drops the bytes received and not yet read; returns how many there were,
+// or -1 when they could not be counted or dropped.
+int discard_input(PortHandle handle);
 
 }  // namespace imgload

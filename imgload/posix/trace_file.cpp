@@ -73,6 +73,15 @@ void TraceFile::sent_lines(const std::string& label, const std::uint8_t* frame, 
   std::fflush(file_);
 }
 
+void TraceFile::discarded_line(const std::string& label, int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ == nullptr) return;
+  stamp(label);
+  if (count < 0) std::fputs("discarding unread bytes FAILED\n", file_);
+  else std::fprintf(file_, "discarded %d stale byte(s), received and read by no reply\n", count);
+  std::fflush(file_);
+}
+
 void TraceFile::read_lines(const std::string& label, const std::uint8_t* reply, int length,
                            int status) {
   std::lock_guard<std::mutex> lock(mutex_);

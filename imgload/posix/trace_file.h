@@ -1,6 +1,7 @@
 // The --trace file of the Linux command line: every port opening and close,
 // every frame sent and every reply read, with the time since the start, in
-// hexadecimal and ASCII. With several ports, each line names its port.
+// hexadecimal and ASCII, and the stale bytes dropped before a request. With
+// several ports, each line names its port.
 #pragma once
 
 #include <chrono>
@@ -23,6 +24,7 @@ class TraceFile : public LinkTrace {
   }
   void port_closed() override { closed_line(""); }
   void frame_sent(const std::uint8_t* frame, int length) override { sent_lines("", frame, length); }
+  void input_discarded(int count) override { discarded_line("", count); }
   void reply_read(const std::uint8_t* reply, int length, int status) override {
     read_lines("", reply, length, status);
   }
@@ -38,6 +40,7 @@ class TraceFile : public LinkTrace {
     void frame_sent(const std::uint8_t* frame, int length) override {
       file_.sent_lines(label_, frame, length);
     }
+    void input_discarded(int count) override { file_.discarded_line(label_, count); }
     void reply_read(const std::uint8_t* reply, int length, int status) override {
       file_.read_lines(label_, reply, length, status);
     }
@@ -51,6 +54,7 @@ class TraceFile : public LinkTrace {
   void opened_line(const std::string& label, const char* name, std::uint32_t baud_rate, bool opened);
   void closed_line(const std::string& label);
   void sent_lines(const std::string& label, const std::uint8_t* frame, int length);
+  void discarded_line(const std::string& label, int count);
   void read_lines(const std::string& label, const std::uint8_t* reply, int length, int status);
   void stamp(const std::string& label);
   void dump(const std::uint8_t* bytes, int length);

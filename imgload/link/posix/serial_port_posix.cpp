@@ -1,6 +1,7 @@
 // The serial port on a POSIX tty device: exclusive open with flock, raw
 // termios line settings, DTR through the modem-control ioctls, reads and
-// writes bounded with poll, settings saved on open and restored on close.
+// writes bounded with poll, settings saved on open and restored on close,
+// unread input counted and flushed.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -232,6 +233,17 @@ int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
     sleep_until(deadline);
     return -1;
   }
+}
+
+int discard_input(PortHandle handle) {
+  if (handle == INVALID_PORT) return -1;
+  const int fd = static_cast<int>(handle);
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0 || pending < 0) return -1;
+  // Nothing waiting (every exchange that went well): no flush to pay for.
+  if (pending == 0) return 0;
+  if (tcflush(fd, TCIFLUSH) != 0) return -1;
+  return pending;
 }
 
 }  // namespace imgload

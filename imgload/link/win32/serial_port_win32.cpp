@@ -1,6 +1,7 @@
 // The serial port on Windows: a COM port through the Win32 communications
 // functions, opened exclusively, with fixed time-outs and DTR while open;
-// closing and failing reads are bounded in time whatever the line does.
+// closing and failing reads are bounded in time whatever the line does;
+// unread input counted and purged.
 #include <windows.h>
 
 #include <string>
@@ -112,6 +113,18 @@ int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
   (void)ClearCommError(port, &errors, nullptr);
   Sleep(PORT_READ_TIMEOUT_MS);
   return -1;
+}
+
+int discard_input(PortHandle handle) {
+  if (handle == INVALID_PORT) return -1;
+  HANDLE port = to_win32(handle);
+  DWORD errors = 0;
+  COMSTAT queues{};
+  if (!ClearCommError(port, &errors, &queues)) return -1;
+  // Nothing waiting (every exchange that went well): no purge to pay for.
+  if (queues.cbInQue == 0) return 0;
+  if (!PurgeComm(port, PURGE_RXCLEAR)) return -1;
+  return static_cast<int>(queues.cbInQue);
 }
 
 }  // namespace imgload

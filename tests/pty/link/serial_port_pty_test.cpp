@@ -1,6 +1,7 @@
 // The POSIX serial port over a real pseudo-terminal: line settings seen from
 // the other side, bounded reads and writes, exclusive opening, descriptors
-// left open on failure, and the settings put back on closing.
+// left open on failure, the settings put back on closing, and unread input
+// dropped.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -187,7 +188,19 @@ TEST(PtyPort, WritesReachTheOtherSideAndArrivedBytesAreReadAtOnce) {
     got += static_cast<char>(byte);
   }
   EXPECT_EQ(got, std::string("\x06\r\n\x00", 4));
+
+  // Bytes nobody read are counted and dropped; what comes after is read.
+  EXPECT_EQ(discard_input(h), 0);
+  pty.send("D3000\r");
+  pollfd arrived{static_cast<int>(h), POLLIN, 0};
+  ASSERT_EQ(poll(&arrived, 1, 2000), 1);
+  EXPECT_EQ(discard_input(h), 6);
+  pty.send("\x06");
+  std::uint8_t byte = 0;
+  EXPECT_EQ(read_port(h, &byte, 1), 1);
+  EXPECT_EQ(byte, 0x06);
   close_port(h);
+  EXPECT_EQ(discard_input(INVALID_PORT), -1);
 }
 
 TEST(PtyPort, SilentReadReturnsNothingNeitherAtOnceNorNever) {

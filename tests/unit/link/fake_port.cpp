@@ -32,6 +32,7 @@ void FakePort::reset() {
   open_handle_ = INVALID_PORT;
   next_handle_ = 100;
   failing_opens_ = 0;
+  failing_discards_ = 0;
   read_calls_ = 0;
   empty_reads_ = 0;
 }
@@ -114,6 +115,20 @@ int FakePort::do_read(PortHandle handle, std::uint8_t* buffer, int count) {
   return static_cast<int>(n);
 }
 
+int FakePort::do_discard(PortHandle handle) {
+  if (handle == INVALID_PORT || handle != open_handle_) return -1;
+  if (failing_discards_ > 0) {
+    --failing_discards_;
+    return -1;
+  }
+  int dropped = 0;
+  while (!script_.empty() && script_.front().kind == Kind::BYTES) {
+    dropped += static_cast<int>(script_.front().bytes.size() - script_.front().taken);
+    script_.pop_front();
+  }
+  return dropped;
+}
+
 }  // namespace testing
 
 PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
@@ -127,5 +142,6 @@ int write_port(PortHandle handle, const std::uint8_t* data, int count) {
 int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
   return testing::FakePort::get().do_read(handle, buffer, count);
 }
+int discard_input(PortHandle handle) { return testing::FakePort::get().do_discard(handle); }
 
 }  // namespace imgload

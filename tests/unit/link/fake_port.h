@@ -2,7 +2,8 @@
 // everything above it; no real port, no real waiting.
 //
 // Linking the library imgload_fake_port (instead of imgload_port) makes
-// open_port, close_port, write_port and read_port act on FakePort::get():
+// open_port, close_port, write_port, read_port and discard_input act on
+// FakePort::get():
 //
 //  - reads follow a script of events: queue_bytes() makes bytes available
 //    (each read_port takes up to its count of them; with ms_per_byte each
@@ -10,6 +11,10 @@
 //    queue_empty_read() one
 //    read that returns 0 and queue_read_error() one that returns -1. When the
 //    script is empty, every read is empty: a silent line.
+//  - discard_input drops the bytes that have arrived: those queued up to the
+//    first empty or failed read still in the script (what comes after it is
+//    still on its way); it returns their count, or -1 when made to fail
+//    with fail_next_discards(n).
 //  - every empty or failed read advances the attached VirtualClock by
 //    PORT_READ_TIMEOUT_MS (3000 ms), as a real silent read would last.
 //  - every write is logged whole (writes()), then passed to the controller
@@ -95,6 +100,7 @@ class FakePort {
 
   // Opens and closes.
   void fail_next_opens(int count) { failing_opens_ = count; }
+  void fail_next_discards(int count) { failing_discards_ = count; }
   const std::vector<OpenRecord>& opens() const { return opens_; }
   const std::vector<PortHandle>& closes() const { return closes_; }
   bool is_open() const { return open_handle_ != INVALID_PORT; }
@@ -110,6 +116,7 @@ class FakePort {
   void do_close(PortHandle handle);
   int do_write(PortHandle handle, const std::uint8_t* data, int count);
   int do_read(PortHandle handle, std::uint8_t* buffer, int count);
+  int do_discard(PortHandle handle);
 
  private:
   enum class Kind { BYTES, EMPTY, ERROR };
@@ -131,6 +138,7 @@ class FakePort {
   PortHandle open_handle_ = INVALID_PORT;
   PortHandle next_handle_ = 100;
   int failing_opens_ = 0;
+  int failing_discards_ = 0;
   int read_calls_ = 0;
   int empty_reads_ = 0;
 };

@@ -1,5 +1,6 @@
 // The two reply readers against a scripted port and a virtual clock: replies
-// across several calls, the countdown, silence, NAK, BCC and long replies.
+// across several calls, the countdown, silence, NAK, BCC and long replies;
+// the stale bytes a request drops before it goes out.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -275,6 +276,61 @@ TEST_F(ReaderTest, ShortRepliesAreBccFailuresForTheDataReader) {
   }
   port().queue_bytes("\r");
   EXPECT_EQ(link.read_reply(), REPLY_NAK);
+}
+
+// Bytes that arrived and no reader took (the tail of a reply that came after
+// its wait) are dropped before the next request is written, and traced; a
+// reply still being read keeps its bytes, and bytes still on their way stay.
+TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
+  struct Discards : LinkTrace {
+    void port_opened(const char*, std::uint32_t, bool) override {}
+    void port_closed() override {}
+    void frame_sent(const std::uint8_t*, int) override { order += "sent "; }
+    void reply_read(const std::uint8_t*, int, int) override {}
+    void input_discarded(int count) override { order += "discarded " + std::to_string(count) + " "; }
+    std::string order;
+  };
+  const std::string reply = with_bcc("\x06" "00FFAB06");
+  struct Row {
+    const char* name;
+    std::string begun;    // the start of a reply the plain reader has read before the request
+    std::string arrived;  // bytes there, unread, when the request goes out
+    bool discard_fails;
+    const char* trace;    // what the trace shows, in order
+    std::string read;     // the reply the plain reader then stores
+  };
+  for (const Row& row : {
+           Row{"a stale tail", "", "D3000\r", false, "discarded 6 sent ", reply},
+           Row{"nothing waiting", "", "", false, "sent ", reply},
+           Row{"a reply being read", reply.substr(0, 2), reply.substr(2), false, "sent ", reply},
+           Row{"the discard fails", "", "D3000\r", true, "discarded -1 sent ", "D3000\r"}}) {
+    SCOPED_TRACE(row.name);
+    Discards trace;
+    Link traced{countdown, &trace};
+    link.close();
+    ASSERT_TRUE(traced.open("COM1", 9600));
+    countdown.set(10);
+    if (!row.begun.empty()) {
+      port().queue_bytes(row.begun);
+      port().queue_empty_read();
+      ASSERT_EQ(traced.read_reply(), REPLY_WAIT);
+    }
+    port().queue_bytes(row.arrived);
+    port().queue_empty_read();
+    port().queue_bytes(reply);  // the answer, on its way after the request
+    port().fail_next_discards(row.discard_fails ? 1 : 0);
+    ASSERT_EQ(traced.send_frame("AB", nullptr, 0), 10);
+    EXPECT_EQ(trace.order, row.trace);
+    EXPECT_EQ(port().writes().size(), 1u) << "the request goes out in any case";
+    int status = REPLY_WAIT;
+    while (status == REPLY_WAIT) status = traced.read_reply();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(traced.reply()),
+                          static_cast<std::size_t>(traced.plain_reader().count)),
+              row.read);
+    traced.close();
+    port().reset();
+    port().attach_clock(&clock);
+  }
 }
 
 }  // namespace
