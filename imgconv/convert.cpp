@@ -21,17 +21,23 @@ const FileServices* file_services = &platform_file_services;
 
 namespace {
 
-constexpr std::size_t SOURCE_CHUNK = 512 * 1024;  // bytes of source read at a time
+constexpr std::size_t SOURCE_CHUNK = 512 * 1024;  // bytes of source split into lines at a time
+constexpr std::size_t STREAM_BUFFER = 256 * 1024;  // bytes of stdio buffer per stream
 constexpr std::uint8_t FILL_BYTE = 0xFF;
 
 // The engine's buffers, one instance for the program.
 struct EngineBuffers {
   char line[SRECORD_LINE_BUFFER];
   char chunk[SOURCE_CHUNK];                   // source bytes not yet split into lines
+  // The streams' own buffers: given, since a size without a buffer is not
+  // honoured by every C library, and large, so that the source and the
+  // read-back of the output take few system calls.
+  char source_stream[STREAM_BUFFER];
+  char output_stream[STREAM_BUFFER];
   std::uint8_t image[IMAGE_LIMIT];            // blocks 0 .. written_blocks - 1 are valid
   std::uint8_t header[IMAGE_BLOCK_SIZE];      // block 0 while the header is patched in
   std::uint8_t fill[IMAGE_BLOCK_SIZE];        // blocks read back by the checksum pass
-  std::uint8_t record[SRECORD_LINE_BUFFER / 2];  // the decoded data bytes of one record
+  std::uint8_t record[SRECORD_LINE_BUFFER / 2];  // the decoded bytes of one record
 };
 EngineBuffers buffers;
 
@@ -46,6 +52,7 @@ struct Run {
   bool create_output() {
     output = file_services->create_temp(output_path, temp_path, sizeof temp_path);
     output_stage = output != nullptr;
+    if (output_stage) std::setvbuf(output, buffers.output_stream, _IOFBF, sizeof buffers.output_stream);
     return output_stage;
   }
 
@@ -120,8 +127,7 @@ void place_record(const SRecordLine& rec, std::uint32_t base, std::uint32_t* wri
                 (last_block + 1 - *written_blocks) * IMAGE_BLOCK_SIZE);
     *written_blocks = last_block + 1;
   }
-  decode_srecord_data(rec, buffers.record);
-  std::memcpy(buffers.image + offset, buffers.record, kept);
+  std::memcpy(buffers.image + offset, rec.bytes, kept);
 }
 
 // Writes the blocks placed so far to the start of the output.
@@ -149,7 +155,7 @@ ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, Reco
       found = RECORD_FAULT_TOO_LONG;
       break;
     case SourceLines::LINE:
-      *rec = read_srecord_line(buffers.line, length, line_feed);
+      *rec = read_srecord_line(buffers.line, length, line_feed, buffers.record);
       if (rec->kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
       if (rec->kind != RECORD_CORRUPT) return CONVERT_OK;
       found = rec->fault;
@@ -209,6 +215,7 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
   run.output_path = output_path;
   run.source = file_services->open_source(source_path);
   if (run.source == nullptr) return CONVERT_ERR_SOURCE_OPEN;
+  std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);
   SourceLines lines(run.source, buffers.chunk, sizeof buffers.chunk);
   SRecordLine rec{};
   bool done = false;

@@ -13,16 +13,19 @@ namespace {
 // record verification goes by.
 struct HexTable {
   std::int16_t value[256];
-  std::int16_t strict[256];
+  std::uint16_t strict[256];  // 0 .. 15, or NOT_A_DIGIT
+  static constexpr std::uint16_t NOT_A_DIGIT = 0x100;
   constexpr HexTable() : value(), strict() {
     for (int code = 0; code < 256; ++code) {
       if (code >= 'A' && code <= 'F') {
-        value[code] = strict[code] = static_cast<std::int16_t>(code - 'A' + 10);
+        value[code] = static_cast<std::int16_t>(code - 'A' + 10);
+        strict[code] = static_cast<std::uint16_t>(value[code]);
       } else if (code >= 'a' && code <= 'f') {
-        value[code] = strict[code] = static_cast<std::int16_t>(code - 'a' + 10);
+        value[code] = static_cast<std::int16_t>(code - 'a' + 10);
+        strict[code] = static_cast<std::uint16_t>(value[code]);
       } else {
         value[code] = static_cast<std::int16_t>(code - 0x30);
-        strict[code] = code >= '0' && code <= '9' ? value[code] : -1;
+        strict[code] = code >= '0' && code <= '9' ? static_cast<std::uint16_t>(value[code]) : NOT_A_DIGIT;
       }
     }
   }
@@ -32,7 +35,7 @@ constexpr HexTable kHex;
 // The byte value of the character, so the result does not depend on whether
 // plain char is signed.
 inline int digit(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
-inline int strict_digit(char c) { return kHex.strict[static_cast<unsigned char>(c)]; }
+inline unsigned strict_digit(char c) { return kHex.strict[static_cast<unsigned char>(c)]; }
 
 // Address bytes of the verified record types by their type character.
 int address_bytes(char type) {
@@ -44,7 +47,9 @@ int address_bytes(char type) {
   }
 }
 
-SRecordLine corrupt(RecordFault fault) { return SRecordLine{RECORD_CORRUPT, 0, 0, nullptr, fault}; }
+SRecordLine corrupt(RecordFault fault) {
+  return SRecordLine{RECORD_CORRUPT, 0, 0, nullptr, fault, nullptr};
+}
 
 }  // namespace
 
@@ -65,8 +70,9 @@ void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out) {
   }
 }
 
-SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed) {
-  SRecordLine rec{RECORD_BAD, 0, 0, nullptr, RECORD_FAULT_NONE};
+SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed,
+                              std::uint8_t* decoded) {
+  SRecordLine rec{RECORD_BAD, 0, 0, nullptr, RECORD_FAULT_NONE, nullptr};
   if (length < 2) return rec;  // a blank line has no record type
   const int address_len = address_bytes(line[1]);
   if (address_len == 0) return rec;
@@ -75,15 +81,23 @@ SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_fe
   }
 
   // Every character after the type is a hex digit; their bytes sum to 0xFF.
+  // The loop has no branch per digit: a bad one only sets a flag bit.
+  std::uint8_t local[SRECORD_LINE_BUFFER / 2];
+  std::uint8_t* out = decoded != nullptr ? decoded : local;
   std::size_t digits = length - 2;
   unsigned sum = 0;
-  for (std::size_t i = 2; i + 1 < length; i += 2) {
-    int high = strict_digit(line[i]);
-    int low = strict_digit(line[i + 1]);
-    if (high < 0 || low < 0) return corrupt(RECORD_FAULT_NOT_HEX);
-    sum += static_cast<unsigned>(high * 16 + low);
+  unsigned flags = 0;
+  const char* p = line + 2;
+  for (std::size_t i = 0; i < digits / 2; ++i, p += 2) {
+    unsigned high = strict_digit(p[0]);
+    unsigned low = strict_digit(p[1]);
+    flags |= high | low;
+    unsigned byte = (high << 4 | low) & 0xFF;
+    out[i] = static_cast<std::uint8_t>(byte);
+    sum += byte;
   }
-  if (digits % 2 != 0 && strict_digit(line[length - 1]) < 0) return corrupt(RECORD_FAULT_NOT_HEX);
+  if (digits % 2 != 0) flags |= strict_digit(line[length - 1]);
+  if (flags & HexTable::NOT_A_DIGIT) return corrupt(RECORD_FAULT_NOT_HEX);
 
   // The byte count gives the bytes after it: address, data and checksum.
   if (digits < 2) return corrupt(line_feed ? RECORD_FAULT_COUNT : RECORD_FAULT_CUT_OFF);
@@ -105,6 +119,7 @@ SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_fe
   rec.address = parse_hex32(line + 4);
   rec.data_count = static_cast<std::uint16_t>(count - SRECORD_MIN_COUNT);
   rec.data = line + SRECORD_DATA_COLUMN;
+  if (decoded != nullptr) rec.bytes = decoded + 1 + address_len;
   return rec;
 }
 

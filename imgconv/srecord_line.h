@@ -31,6 +31,7 @@ struct SRecordLine {
   std::uint16_t data_count;  // S3 only: byte count - 5
   const char* data;          // S3 only: first data character inside the line
   RecordFault fault;         // RECORD_CORRUPT only
+  const std::uint8_t* bytes; // S3 only: the decoded data bytes, when a buffer was given
 };
 
 // Reads one line of length characters (its line feed not included;
@@ -39,8 +40,11 @@ struct SRecordLine {
 // ignored. An S0, S3 or S7 record must consist of hex digits of either case,
 // hold exactly the bytes its byte count gives (at least the address and the
 // checksum) and carry the checksum that makes the bytes from the count on sum
-// to 0xFF (mod 256).
-SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed);
+// to 0xFF (mod 256). The bytes are decoded on the way into decoded (at least
+// SRECORD_LINE_BUFFER / 2 bytes) when it is given: rec.bytes then points at
+// the data bytes there.
+SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed,
+                              std::uint8_t* decoded = nullptr);
 // The same for a NUL-terminated line as fgets delivers it.
 inline SRecordLine read_srecord_line(const char* line) {
   std::size_t length = std::strlen(line);

@@ -81,6 +81,9 @@ exit_codes)
   printf 'S30900100100112233443B\nS9030000FC\n' > bad.hex
   expect_exit 2 "$imgconv" -Sbad.hex -Dout -V1.00
   [ ! -e out.bin ] || fail "result 2 left its output"
+  printf 'S30900100100112233443B\nS70500000000F\n' > bad.hex
+  expect_exit 8 "$imgconv" -Sbad.hex -Dout -V1.00
+  grep -q 'bad record in the source file, line 2' err.txt || fail "English gloss of 8"
   ;;
 usage)
   expect_exit 64 "$imgconv"
@@ -101,6 +104,12 @@ overwrite_without_asking)
   [ -e out.bin ] || fail "version error is found before the output is opened"
   expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -C 0123456789012345678901234567890
   [ ! -e out.bin ] || fail "failed automatic run keeps its output"
+  # A link as the output name is replaced; its target stays as it was.
+  echo victim > victim.txt
+  ln -s victim.txt out.bin
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00
+  [ ! -L out.bin ] && [ "$(stat -c %s out.bin)" = 2048 ] || fail "link not replaced"
+  [ "$(cat victim.txt)" = victim ] || fail "link target written"
   ;;
 header_only)
   expect_exit 0 "$imgconv" --header-only -Dhdr -V1.23_A -Cabc
@@ -122,6 +131,60 @@ info_checks)
   head -c 1024 out.bin > cut.bin
   expect_exit 65 "$imgconv" --info cut.bin
   expect_exit 66 "$imgconv" --info missing.bin
+  ;;
+corrupt_records)
+  # LINE, the fault's gloss, the file: refused with 8, the line named in
+  # Japanese and in the gloss, and nothing left under the output name.
+  s0='S00600004844521B\n' good='S30900100100112233443B\n' s7='S70500000000FA\n'
+  while IFS='|' read -r line gloss text; do
+    printf "$text" > c.hex
+    expect_exit 8 "$imgconv" -Sc.hex -Dout -V1.00
+    grep -q "^${line}行目：" err.txt || { cat err.txt >&2; fail "line $line in Japanese: $text"; }
+    grep -q "line $line: .*$gloss" err.txt || { cat err.txt >&2; fail "gloss for $text"; }
+    [ "$(ls -A | grep -cv -e '\.hex$' -e '\.txt$')" = 0 ] || fail "output or temporary file left: $text"
+  done <<ROWS
+2|the checksum is wrong|${s0}S30900100100112233443C\n${s7}
+2|the checksum is missing|${s0}S3090010010011223344\n${s7}
+3|not a hexadecimal digit|${s0}${good}S309001001001122ZZ443B\n${s7}
+3|the byte count does not match|${s0}${good}S30B00100100112233443B\n${s7}
+3|the byte count does not match|${s0}${good}S30800100100112233443B\n${s7}
+3|the line is cut off|${s0}${good}S70500
+2|longer than 255 characters|${s0}S3$(printf '0%.0s' $(seq 300))\n
+ROWS
+  # Lower-case digits and trailing blanks convert as before.
+  printf 's00600004844521b\ns30900100100112233443b \r\ns70500000000fa\n' > lower.hex
+  expect_exit 0 "$imgconv" -Slower.hex -Dlower -V1.00 -Cabc
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cabc
+  cmp lower.bin out.bin || fail "lower case converts differently"
+  ;;
+concurrent_writers)
+  # Two converters on one output name, 20 rounds: both succeed and the name
+  # always holds one of the two whole images, with no temporary file left.
+  for n in 1 2; do
+    head -c $((768 * 1024)) /dev/urandom > $n.raw
+    objcopy -I binary -O srec --srec-forceS3 --change-addresses=0x100000 $n.raw $n.hex
+    expect_exit 0 "$imgconv" -S$n.hex -Dref$n -V1.00 -Crace
+  done
+  for round in $(seq 20); do
+    "$imgconv" -S1.hex -Dout -V1.00 -Crace >/dev/null & one=$!
+    "$imgconv" -S2.hex -Dout -V1.00 -Crace >/dev/null & two=$!
+    wait $one || fail "round $round: first converter failed"
+    wait $two || fail "round $round: second converter failed"
+    cmp -s out.bin ref1.bin || cmp -s out.bin ref2.bin || fail "round $round: a mixed image"
+    [ -z "$(ls -A | grep '\.tmp$')" ] || fail "round $round: temporary file left"
+  done
+  ;;
+not_regular_files)
+  # A FIFO, a directory and a device are refused at once, not waited on.
+  mkfifo pipe.hex
+  mkdir dir.hex
+  ln -s /dev/zero zero.hex
+  for source in pipe.hex dir.hex zero.hex; do
+    expect_exit 2 timeout 1 "$imgconv" -S$source -Dout -V1.00
+    grep -q '変換元ファイルオープンエラー' err.txt || fail "message for $source"
+    expect_exit 66 timeout 1 "$imgconv" --info $source
+  done
+  [ ! -e out.bin ] || fail "output made from a file that is not regular"
   ;;
 *)
   fail "unknown case"

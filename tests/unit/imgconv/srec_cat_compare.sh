@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Converts real objcopy S-record output with imgconv and with srec_cat and
 # checks that the image bodies after the 64-byte header agree byte for byte:
-# srec_cat_compare.sh IMGCONV BASE RECORD_LENGTH EOL(lf|crlf) [gap]
+# srec_cat_compare.sh IMGCONV BASE RECORD_LENGTH EOL(lf|crlf) [one|gap] [upper|lower]
+# (lower: imgconv reads the records with lower-case hex digits)
 set -euo pipefail
-imgconv=$1 base=$2 reclen=$3 eol=$4 layout=${5:-one}
+imgconv=$1 base=$2 reclen=$3 eol=$4 layout=${5:-one} digits=${6:-upper}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,6 +27,7 @@ fi
 # objcopy ends its lines with CR LF; make both kinds from LF lines.
 tr -d '\r' < a.hex > lf.hex
 if [ "$eol" = crlf ]; then sed 's/$/\r/' lf.hex > a.hex; else cp lf.hex a.hex; fi
+if [ "$digits" = lower ]; then tr 'A-F' 'a-f' < a.hex > lower.hex && mv lower.hex a.hex; fi
 
 "$imgconv" -Sa.hex -Dout -V1.00 -Ccompare >/dev/null
 size=$(stat -c %s out.bin)
@@ -38,4 +40,4 @@ last=$(tail -c 2048 ref.bin | tr -d '\377' | wc -c)
 [ "$last" -gt 0 ] || { echo "FAIL: imgconv's last block holds no data"; exit 1; }
 cmp <(tail -c +65 out.bin) <(tail -c +65 ref.bin) || { echo "FAIL: bodies differ"; exit 1; }
 "$imgconv" --info out.bin >/dev/null || { echo "FAIL: --info does not accept the image"; exit 1; }
-echo "ok base=$base len=$reclen eol=$eol layout=$layout size=$size"
+echo "ok base=$base len=$reclen eol=$eol layout=$layout digits=$digits size=$size"
