@@ -123,35 +123,44 @@ SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_fe
   return rec;
 }
 
-bool SourceLines::fill() {
-  begin_ = end_ = 0;
-  if (at_end_) return false;
-  end_ = std::fread(chunk_, 1, chunk_size_, source_);
-  if (end_ == 0) at_end_ = true;
-  return end_ > 0;
+bool SourceLines::more(std::size_t wanted) {
+  if (end_ - begin_ >= wanted) return true;
+  // Keep the unread bytes (at most one) and read on behind them.
+  std::size_t left = end_ - begin_;
+  std::memmove(chunk_, chunk_ + begin_, left);
+  begin_ = 0;
+  end_ = left;
+  while (!at_end_ && end_ < wanted) {
+    std::size_t got = std::fread(chunk_ + end_, 1, chunk_size_ - end_, source_);
+    if (got == 0) at_end_ = true;
+    end_ += got;
+  }
+  return end_ >= wanted;
 }
 
 SourceLines::Status SourceLines::next(char* line, std::size_t* length, bool* line_feed) {
   std::size_t n = 0;
+  std::size_t end_length = 0;  // characters of the line end consumed: LF, or CR LF
   *line_feed = false;
   for (;;) {
-    if (begin_ == end_ && !fill()) {
+    if (!more(1)) {
       if (std::ferror(source_)) return READ_ERROR;
       if (n == 0) return END;
       break;  // the last line, without a line feed
     }
     const char* p = chunk_ + begin_;
-    std::size_t take = end_ - begin_;
     if (n == SRECORD_LINE_MAX) {
-      // The buffer is full: only the line feed may still follow.
-      if (*p != '\n') {
+      // The buffer is full: only the line end, LF or CR LF, may still follow.
+      end_length = *p == '\n' ? 1 : *p == '\r' && more(2) && chunk_[begin_ + 1] == '\n' ? 2 : 0;
+      if (end_length == 0) {
         ++line_number_;
         return TOO_LONG;
       }
-      ++begin_;
+      begin_ += end_length;
       *line_feed = true;
       break;
     }
+    std::size_t take = end_ - begin_;
     if (take > SRECORD_LINE_MAX - n) take = SRECORD_LINE_MAX - n;
     if (const void* lf = std::memchr(p, '\n', take)) {
       std::size_t k = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
@@ -165,6 +174,9 @@ SourceLines::Status SourceLines::next(char* line, std::size_t* length, bool* lin
     n += take;
     begin_ += take;
   }
+  // A CR directly before the LF is part of the line end, as a Windows
+  // text-mode stream reads it.
+  if (*line_feed && end_length != 2 && n > 0 && line[n - 1] == '\r') --n;
   line[n] = '\0';
   *length = n;
   ++line_number_;

@@ -56,8 +56,10 @@ inline SRecordLine read_srecord_line(const char* line) {
 // two characters, first * 16 + second, as hex_digit_value reads them.
 void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
 
-// The lines of a source stream, read in chunks of the caller's buffer and
-// handed out one at a time in the line buffer.
+// The lines of a source stream, read in chunks of the caller's buffer (at
+// least 2 bytes) and handed out one at a time in the line buffer. A line ends
+// at LF or CR LF, as a Windows text-mode stream reads it; a CR elsewhere is
+// part of the line.
 class SourceLines {
  public:
   enum Status { LINE, TOO_LONG, END, READ_ERROR };
@@ -66,7 +68,7 @@ class SourceLines {
       : source_(source), chunk_(chunk), chunk_size_(chunk_size) {}
 
   // The next line into line (SRECORD_LINE_BUFFER bytes) without its line
-  // feed, NUL-terminated; *length counts its characters (a NUL inside is one
+  // end, NUL-terminated; *length counts its characters (a NUL inside is one
   // of them) and *line_feed tells whether a line feed ended it. TOO_LONG: 255
   // characters and more of the same line follow; the line number counts it.
   Status next(char* line, std::size_t* length, bool* line_feed);
@@ -75,7 +77,8 @@ class SourceLines {
   unsigned long line_number() const { return line_number_; }
 
  private:
-  bool fill();
+  // At least wanted unread bytes in the chunk, unless the stream ends first.
+  bool more(std::size_t wanted);
 
   std::FILE* source_;
   char* chunk_;

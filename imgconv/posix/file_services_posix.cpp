@@ -1,6 +1,5 @@
-// POSIX file seam of the converter: paths against getcwd, lstat, unlink, a
-// source stream that reads CR LF as LF, as a Windows text-mode stream does,
-// and the output's temporary file, which SIGINT and SIGTERM remove before
+// POSIX file seam of the converter: paths against getcwd, lstat, unlink, the
+// source (a regular file only), and the output's temporary file, which SIGINT and SIGTERM remove before
 // the program ends by them.
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "imgconv/file_services.h"
 
@@ -102,76 +100,6 @@ bool posix_delete_file(const char* path) {
   return removed;
 }
 
-// The source in text mode: a CR directly before an LF is dropped, so a line
-// reads the same, and fits the line buffer the same, as on Windows.
-struct TextSource {
-  int fd;
-  int lookahead;  // a byte read past a CR at the end of a chunk, or -1
-};
-
-ssize_t read_some(int fd, char* buf, size_t size) {
-  for (;;) {
-    ssize_t n = read(fd, buf, size);
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
-
-ssize_t text_read(void* cookie, char* buf, size_t size) {
-  auto* src = static_cast<TextSource*>(cookie);
-  if (size == 0) return 0;
-  size_t n = 0;
-  if (src->lookahead >= 0) {
-    buf[n++] = static_cast<char>(src->lookahead);
-    src->lookahead = -1;
-  }
-  ssize_t got = read_some(src->fd, buf + n, size - n);
-  if (got < 0) return n > 0 ? static_cast<ssize_t>(n) : -1;
-  n += static_cast<size_t>(got);
-  if (n == 0) return 0;
-  // Drop each CR that an LF follows inside the chunk.
-  char* out = static_cast<char*>(std::memchr(buf, '\r', n));
-  if (out != nullptr) {
-    const char* end = buf + n;
-    const char* in = out;
-    while (in < end) {
-      // in points at a CR: drop it when an LF follows, then move the run up to the next CR.
-      if (in + 1 < end && in[1] == '\n') ++in;
-      const char* next = static_cast<const char*>(std::memchr(in + 1, '\r', static_cast<size_t>(end - in - 1)));
-      if (next == nullptr) next = end;
-      std::memmove(out, in, static_cast<size_t>(next - in));
-      out += next - in;
-      in = next;
-    }
-    n = static_cast<size_t>(out - buf);
-  }
-  // A CR at the end of the chunk: the next byte decides.
-  if (buf[n - 1] == '\r') {
-    char next;
-    ssize_t r = read_some(src->fd, &next, 1);
-    if (r == 1 && next == '\n') {
-      buf[n - 1] = '\n';
-    } else if (r == 1) {
-      src->lookahead = static_cast<unsigned char>(next);
-    }
-  }
-  return static_cast<ssize_t>(n);
-}
-
-// Only a rewind to the start is needed (the second pass).
-int text_seek(void* cookie, off64_t* offset, int whence) {
-  auto* src = static_cast<TextSource*>(cookie);
-  if (whence != SEEK_SET || *offset != 0 || lseek(src->fd, 0, SEEK_SET) != 0) return -1;
-  src->lookahead = -1;
-  return 0;
-}
-
-int text_close(void* cookie) {
-  auto* src = static_cast<TextSource*>(cookie);
-  int r = close(src->fd);
-  delete src;
-  return r;
-}
-
 std::FILE* posix_open_source(const char* path) {
   // Opened without waiting (a FIFO without a writer would block open), and
   // refused at once unless it is a regular file.
@@ -183,17 +111,15 @@ std::FILE* posix_open_source(const char* path) {
     close(fd);
     return nullptr;
   }
-  auto* src = new (std::nothrow) TextSource{fd, -1};
-  std::FILE* text = src == nullptr ? nullptr
-                                   : fopencookie(src, "r", {text_read, nullptr, text_seek, text_close});
-  if (text == nullptr) {
-    delete src;
+  // Read as it is: the engine's line splitter takes CR LF as a line end.
+  std::FILE* source = fdopen(fd, "r");
+  if (source == nullptr) {
     close(fd);
     return nullptr;
   }
-  // One thread reads it: no lock per fgets call.
-  __fsetlocking(text, FSETLOCKING_BYCALLER);
-  return text;
+  // One thread reads it: no lock per call.
+  __fsetlocking(source, FSETLOCKING_BYCALLER);
+  return source;
 }
 
 // The temporary file: a hidden name in the output's folder, made with

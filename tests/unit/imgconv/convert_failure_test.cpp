@@ -19,6 +19,7 @@
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
 #include "imgconv/image_format.h"
+#include "imgconv/srecord_line.h"
 #include "test_files.h"
 
 using namespace imgconv;
@@ -214,7 +215,7 @@ TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {
   convert_flags = ConvertFlags{};
 }
 
-TEST(TextSource, CrLfReadsAsLfAcrossEveryChunkBoundary) {
+TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
   ScratchDir dir;
   std::string lf, crlf;
   for (int i = 0; i < 200; ++i) {
@@ -223,22 +224,26 @@ TEST(TextSource, CrLfReadsAsLfAcrossEveryChunkBoundary) {
     lf += line + "\n";
     crlf += line + "\r\n";
   }
+  crlf += std::string(254, 'w') + "\r\r\n";  // 255 characters and CR LF fit
+  lf += std::string(254, 'w') + "\r\n";
   crlf += "tail\r";  // a CR at the very end stays too
   lf += "tail\r";
   write_text("crlf.txt", crlf);
-  for (std::size_t chunk : {1u, 2u, 7u, 64u, 4096u}) {
+  for (std::size_t chunk_size : {2u, 7u, 64u, 4096u}) {
     std::FILE* f = platform_file_services.open_source("crlf.txt");
     ASSERT_NE(f, nullptr);
-    std::setvbuf(f, nullptr, _IOFBF, chunk);
+    std::vector<char> chunk(chunk_size);
+    SourceLines lines(f, chunk.data(), chunk.size());
+    char line[SRECORD_LINE_BUFFER];
+    std::size_t length = 0;
+    bool line_feed = false;
     std::string got;
-    char buf[64];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) got.append(buf, n);
-    EXPECT_EQ(got, lf) << "chunk " << chunk;
-    // The second pass starts again from the beginning.
-    ASSERT_EQ(std::fseek(f, 0, SEEK_SET), 0);
-    ASSERT_NE(std::fgets(buf, sizeof buf, f), nullptr);
-    EXPECT_STREQ(buf, "\n");
+    SourceLines::Status status;
+    while ((status = lines.next(line, &length, &line_feed)) == SourceLines::LINE) {
+      got += std::string(line, length) + (line_feed ? "\n" : "");
+    }
+    EXPECT_EQ(status, SourceLines::END);
+    EXPECT_EQ(got, lf) << "chunk " << chunk_size;
     std::fclose(f);
   }
 }
