@@ -35,6 +35,10 @@ constexpr double FRAME_STALL_MS = 3000;       // ms a started frame may wait for
 constexpr std::uint32_t RESET_SPEED = 1200;   // bit/s of a line no downloader holds
 constexpr double CLOSE_SETTLE_MS = 50;        // ms
 constexpr double NOISE_MIN_MS = 0.5;          // ms between noise bytes at the least
+// A request that starts this soon after bytes the downloader may not have
+// read (noise, a reply cut short, a late tail) may find them in front of its
+// reply: the downloader drops unread bytes just before it writes a request.
+constexpr double STALE_SLACK_MS = 100;
 constexpr std::uint8_t NOISE_BYTE = 'A';
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_VIOLATIONS = 1;
@@ -103,7 +107,11 @@ const char USAGE[] =
     "                       silent    no reply\n"
     "                       badbcc    wrong BCC\n"
     "                       lower     BCC digits in lower case\n"
-    "                       split     reply in two halves ARG ms apart (4000)\n"
+    "                       split     reply in two halves ARG ms apart (4000);\n"
+    "                                 requests that come meanwhile are answered\n"
+    "                                 first, the second half follows when the\n"
+    "                                 line is quiet (stale bytes, if the\n"
+    "                                 downloader gave up on the reply)\n"
     "                       slow      ARG ms between reply bytes (100)\n"
     "                       long      ARG filler bytes of reply data (600)\n"
     "                       other     (AB) report the mode not asked for\n"
@@ -184,7 +192,7 @@ bool parse_options(int argc, char** argv, Options* o) {
         o->sim.faults.push_back(f);
         break;
       }
-      case 'p': o->pace = false; break;
+      case 'p': o->pace = o->sim.paced = false; break;
       case 'q': o->sim.quiet = true; break;
       case 'n':
         if (!positive_number(optarg, &o->runs)) {
@@ -344,24 +352,55 @@ double send_noise(int master, double due, double char_ms, SimController& ctl) {
   return now_ms();
 }
 
-// Sends a reply at the pace of the line; stops if the downloader hangs up.
-// Returns the time the last byte left.
-double send_reply(int master, const ReplyPlan& plan, double start_ms, double char_ms,
-                  SimController& ctl) {
+// What went out of a reply (or of its tail).
+struct Sent {
+  double end_ms;       // when the last byte left
+  std::size_t count;   // bytes written
+  bool interrupted;    // a request came first: the downloader no longer waits for it
+};
+
+// Sends bytes [from, to) of a reply at the pace of the line, the first one
+// char_ms after start_ms. Stops when the downloader hangs up, and before a
+// byte when a request is already waiting: a downloader only writes again
+// once it has given up on this reply.
+Sent send_bytes(int master, const ReplyPlan& plan, std::size_t from, std::size_t to,
+                double start_ms, double char_ms) {
   double due = start_ms;
-  const std::size_t half = plan.bytes.size() / 2;
-  for (std::size_t k = 0; k < plan.bytes.size(); ++k) {
+  Sent sent{start_ms, 0, false};
+  for (std::size_t k = from; k < to; ++k) {
     due += char_ms;
-    if (k > 0 && plan.byte_gap_ms > 0) due += plan.byte_gap_ms;
-    if (k == half && plan.split_gap_ms > 0) due += plan.split_gap_ms;
+    if (k > from && plan.byte_gap_ms > 0) due += plan.byte_gap_ms;
     sleep_until(due);
-    if (stop_signal || hung_up(master)) return now_ms();
-    while (write(master, &plan.bytes[k], 1) < 0 && (errno == EINTR || errno == EAGAIN)) {
-      if (stop_signal) return now_ms();
+    if (stop_signal || hung_up(master)) break;
+    if (request_waiting(master)) {
+      sent.interrupted = true;
+      break;
     }
+    while (write(master, &plan.bytes[k], 1) < 0 && (errno == EINTR || errno == EAGAIN)) {
+      if (stop_signal) break;
+    }
+    ++sent.count;
   }
-  return plan.noise ? send_noise(master, due, char_ms, ctl) : due;
+  sent.end_ms = sent.count > 0 ? due : now_ms();
+  return sent;
 }
+
+// The second part of a split reply, due some time after the first. The
+// simulator answers requests that come meanwhile and sends the tail at the
+// first quiet moment after it is due: after the downloader has moved on,
+// those are stale bytes it must not take for the reply to a later request.
+struct PendingTail {
+  ReplyPlan plan;
+  std::size_t next = 0;  // first byte still to send
+  double due_ms = 0;
+  bool late = false;     // a request has come since the first part
+  bool active() const { return next < plan.bytes.size(); }
+  void clear() {
+    plan.bytes.clear();
+    next = 0;
+    late = false;
+  }
+};
 
 int run(const Options& options) {
   Pty pty;
@@ -409,6 +448,9 @@ int run(const Options& options) {
   // noise byte outside a frame is taken for its echo, not for a violation.
   bool noise_echo = false;
   double line_free_ms = 0;  // when the line is idle again after the last reply
+  double stale_until_ms = -1e18;  // when bytes the downloader may not have read last went out
+  bool awaiting_reply = false;    // the last request got no reply (yet)
+  PendingTail tail;
   std::uint8_t buffer[1024];
 
   while (!stop_signal) {
@@ -417,8 +459,13 @@ int run(const Options& options) {
       break;
     }
     if (options.runs > 0 && ctl.runs_ended() >= options.runs) break;
+    int wait_ms = line_open ? OPEN_POLL_MS : CLOSED_POLL_MS;
+    if (tail.active()) {
+      const double until_due = tail.due_ms - now_ms();
+      wait_ms = until_due <= 0 ? 0 : until_due < wait_ms ? static_cast<int>(until_due) + 1 : wait_ms;
+    }
     pollfd p{pty.master, POLLIN, 0};
-    const int ready = poll(&p, 1, line_open ? OPEN_POLL_MS : CLOSED_POLL_MS);
+    const int ready = poll(&p, 1, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
     const bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
     if (ready > 0 && (p.revents & POLLIN) != 0) {
@@ -433,7 +480,9 @@ int run(const Options& options) {
       for (ssize_t i = 0; i < n; ++i) {
         if (noise_echo && assembler.empty() && buffer[i] == NOISE_BYTE) continue;
         if (!assembler.feed(buffer[i], t, pty.master, hangup, ctl)) continue;
-        const LineState& line = assembler.line();
+        LineState line = assembler.line();
+        line.stale = assembler.started_ms() <= stale_until_ms + STALE_SLACK_MS;
+        if (tail.active()) tail.late = true;  // the downloader has moved on
         const double char_ms =
             options.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
         // The request takes its wire time from its first byte (or from the
@@ -451,11 +500,23 @@ int run(const Options& options) {
         }
         assembler.clear();
         line_free_ms = arrived;
-        if (!plan.bytes.empty()) {
-          line_free_ms = send_reply(pty.master, plan, arrived, char_ms, ctl);
-          ctl.reply_finished(now_ms());
-          noise_echo = noise_echo || plan.noise;
+        awaiting_reply = plan.bytes.empty();
+        if (plan.bytes.empty()) continue;
+        const std::size_t head = plan.split_at > 0 ? plan.split_at : plan.bytes.size();
+        const Sent sent = send_bytes(pty.master, plan, 0, head, arrived, char_ms);
+        line_free_ms = sent.end_ms;
+        if (sent.interrupted) {
+          stale_until_ms = sent.end_ms;  // what went out of it may wait unread
+        } else if (head < plan.bytes.size()) {
+          tail.plan = plan;
+          tail.next = head;
+          tail.late = false;
+          tail.due_ms = sent.end_ms + plan.split_gap_ms;
+        } else if (plan.noise) {
+          line_free_ms = stale_until_ms = send_noise(pty.master, sent.end_ms, char_ms, ctl);
+          noise_echo = true;
         }
+        ctl.reply_finished(now_ms());
       }
       if (vanished) break;
       if (n > 0) continue;
@@ -469,7 +530,30 @@ int run(const Options& options) {
                     " bytes");
       assembler.clear();
     }
+    // A tail that is due goes out when the line is quiet: no request coming
+    // in, none waiting for its reply.
+    if (tail.active() && line_open && !hangup && assembler.empty() && !awaiting_reply &&
+        now_ms() >= tail.due_ms) {
+      const LineState line = observe_line(pty.master);
+      const double char_ms =
+          options.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
+      const Sent sent = send_bytes(pty.master, tail.plan, tail.next, tail.plan.bytes.size(),
+                                   now_ms() - char_ms, char_ms);
+      tail.next += sent.count;
+      line_free_ms = sent.end_ms;
+      if (tail.late) ctl.late_tail_sent(static_cast<long>(sent.count));
+      if (tail.late || sent.interrupted) {
+        stale_until_ms = sent.end_ms;
+        tail.late = true;
+      }
+      if (!tail.active()) {
+        if (!tail.late) ctl.reply_finished(now_ms());
+        tail.clear();
+      }
+    }
     if (hangup) {
+      tail.clear();  // the line is reset: nothing of it reaches the next opening
+      awaiting_reply = false;
       if (line_open) {
         line_open = false;
         ctl.line_closed(now_ms(), !assembler.empty());

@@ -18,6 +18,8 @@ constexpr std::uint8_t NAK = 0x15;
 constexpr std::uint8_t CR = 0x0D;
 constexpr int DATA_BLOCK = 512;                   // bytes per data request
 constexpr int READER_BUFFER = 544;                // bytes the downloader keeps of a reply
+constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs for a code and BCC
+constexpr double BITS_PER_CHARACTER = 11;         // start, 8 data, parity, stop
 // The simulator sees a close or an opening only when it next looks, and may
 // be kept waiting by a busy machine: the bounds keep 200 ms of slack, which
 // still tells a missing pause from a kept one.
@@ -53,6 +55,15 @@ std::string hex(std::uint32_t value, int digits) {
 }
 
 bool is_data_reader(const std::string& key) { return key == "AD" || key == "AB"; }
+
+// The downloader's reply countdown after each request, seconds.
+int countdown_of(const std::string& key) {
+  if (key == "AB") return 10;
+  if (key == "FG") return 60;
+  if (key == "FD") return 30;
+  if (key == "FDEND") return 35;
+  return 1;  // AD, AA, EF, AG (and RUN, whose reply is not read)
+}
 bool is_retried(const std::string& key) {
   return key == "AD" || key == "AA" || key == "AB" || key == "EF" || key == "AG";
 }
@@ -237,84 +248,95 @@ bool SimController::allowed(const std::string& key) const {
   }
 }
 
+// What the downloader's readers make of a complete reply: they keep up to
+// READER_BUFFER bytes of it up to its CR; the plain reader looks at the
+// first byte, the data reader at the BCC of what it kept (a code and at
+// least 10 bytes), then the "AD" and "AB" replies are judged by content.
+SimController::Outcome SimController::judge_as_downloader(const std::string& key,
+                                                          const std::vector<std::uint8_t>& reply) {
+  std::size_t kept = 0;
+  bool complete = false;
+  for (std::uint8_t b : reply) {
+    if (kept < static_cast<std::size_t>(READER_BUFFER)) ++kept;
+    if (b == CR) {
+      complete = true;
+      break;
+    }
+  }
+  if (!complete) return Outcome::FAIL;  // it never ends: the downloader gives up
+  if (!is_data_reader(key)) return reply[0] == ACK ? Outcome::ACCEPT : Outcome::FAIL;
+  if (kept < MIN_DATA_REPLY) return Outcome::FAIL;
+  std::uint8_t bcc = 0;
+  for (std::size_t i = 0; i + 4 <= kept; ++i) bcc ^= reply[i];
+  if (std::string(reply.begin() + static_cast<long>(kept) - 3, reply.begin() + static_cast<long>(kept) - 1) !=
+      hex(bcc, 2)) {
+    return Outcome::FAIL;
+  }
+  if (key == "AD") {
+    std::uint32_t b = 0;
+    if (!parse_hex(std::string(reply.begin() + 7, reply.begin() + 9), &b)) return Outcome::STOPS;
+    has_external_flash_ = (b & 0x30) == 0x30 || (b & 0x08) != 0;
+  }
+  if (key == "AB" && std::string(reply.begin() + 5, reply.begin() + 7) != requested_mode_) {
+    return Outcome::OTHER;
+  }
+  return Outcome::ACCEPT;
+}
+
 ReplyPlan SimController::build_reply(const std::string& key, const std::string& command,
-                                     const std::string& fields, const Fault* fault,
-                                     Outcome* outcome, std::string* reported_mode) {
+                                     const Fault* fault, const LineState& line, Outcome* outcome) {
   std::string code = command;
   std::string data;
-  std::string model = options_.model;
-  if (fault != nullptr && fault->kind == FaultKind::MODEL) model = fault->text;
-  if (key == "AD") data = model;
+  if (key == "AD") data = fault != nullptr && fault->kind == FaultKind::MODEL ? fault->text : options_.model;
   if (key == "AB") {
     // The controller is in the mode last asked for, unless a lag is injected.
-    *reported_mode = requested_mode_;
+    code = requested_mode_;
     if (fault != nullptr && fault->kind == FaultKind::OTHER_MODE) {
-      *reported_mode = requested_mode_ == "07" ? "06" : "07";
+      code = requested_mode_ == "07" ? "06" : "07";
     }
-    code = *reported_mode;
   }
-  (void)fields;
   ReplyPlan plan;
   std::uint8_t first = ACK;
   bool bad_bcc = false;
   bool lower = false;
-  *outcome = Outcome::ACCEPT;
+  bool timing_unsure = false;  // whether the reply is complete within the downloader's wait
+  *outcome = Outcome::FAIL;
   if (fault != nullptr) {
     switch (fault->kind) {
       case FaultKind::NAK:
         first = NAK;
-        if (!is_data_reader(key)) *outcome = Outcome::FAIL;  // the data reader sees only the BCC
         break;
       case FaultKind::SILENT:
-        *outcome = Outcome::FAIL;
         return plan;
       case FaultKind::NOISE:
         // A reply that starts and never ends: the downloader must give up.
-        *outcome = Outcome::FAIL;
         plan.bytes.push_back(ACK);
         plan.noise = true;
         return plan;
       case FaultKind::VANISH:
-        *outcome = Outcome::FAIL;
         plan.vanish = true;
         return plan;
       case FaultKind::BAD_BCC:
         bad_bcc = true;
-        if (is_data_reader(key)) *outcome = Outcome::FAIL;
         break;
       case FaultKind::LOWER:
         lower = true;
-        if (is_data_reader(key)) *outcome = Outcome::FAIL;
         break;
       case FaultKind::SPLIT:
         plan.split_gap_ms = fault->number;
-        *outcome = Outcome::UNSURE;
+        timing_unsure = true;
         break;
       case FaultKind::SLOW:
         plan.byte_gap_ms = fault->number;
-        *outcome = Outcome::UNSURE;
+        timing_unsure = true;
         break;
       case FaultKind::LONG:
         data += std::string(static_cast<std::size_t>(fault->number), '0');
-        if (is_data_reader(key) && 10 + data.size() > static_cast<std::size_t>(READER_BUFFER)) {
-          *outcome = Outcome::FAIL;
-        }
         break;
       case FaultKind::OTHER_MODE:
       case FaultKind::MODEL:
         break;
     }
-  }
-  if (*outcome == Outcome::ACCEPT || *outcome == Outcome::UNSURE) {
-    if (key == "AD") {
-      std::uint32_t b = 0;
-      if (!parse_hex(model, &b)) {
-        *outcome = Outcome::STOPS;  // the downloader refuses the model information
-      } else {
-        has_external_flash_ = (b & 0x30) == 0x30 || (b & 0x08) != 0;
-      }
-    }
-    if (key == "AB" && *reported_mode != requested_mode_) *outcome = Outcome::OTHER;
   }
   std::string body = "00FF" + code + data;
   std::vector<std::uint8_t>& out = plan.bytes;
@@ -334,6 +356,17 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
   }
   out.insert(out.end(), digits.begin(), digits.end());
   out.push_back(CR);
+  if (plan.split_gap_ms > 0) plan.split_at = out.size() / 2;
+  *outcome = judge_as_downloader(key, out);
+  // A reply that takes longer on the line than the downloader surely waits
+  // (its countdown may run out a second early, the grace after it lasts 2 s
+  // at the least) may or may not be taken.
+  const double char_ms = options_.paced && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
+  const double surely_waited_ms = (countdown_of(key) + 1) * 1000.0 - TIMING_SLACK_MS;
+  if (static_cast<double>(out.size()) * char_ms > surely_waited_ms) timing_unsure = true;
+  if (timing_unsure && (*outcome == Outcome::ACCEPT || *outcome == Outcome::STOPS)) {
+    *outcome = Outcome::UNSURE;
+  }
   return plan;
 }
 
@@ -358,6 +391,16 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   // back to where the first one was made.
   const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT;
   if (repeat) state_ = state_before_last_;
+  if (repeat && last_outcome_ == Outcome::UNSURE) {
+    // The reply that might have been taken was not: a failed attempt, which
+    // only the retried requests may follow with another, up to the third.
+    failures_ = failures_before_last_ + 1;
+    if (!is_retried(key)) {
+      violation("request \"" + command + "\" sent again after a failed reply (it is not retried)");
+    } else if (failures_ >= 3) {
+      violation("request \"" + command + "\" sent again after its third failed reply");
+    }
+  }
   if (!must_end_ && !allowed(key)) {
     violation("request \"" + command + (key == "FD" ? " " + fields.substr(0, 4) : "") +
               "\" while " + state_name(state_));
@@ -374,19 +417,21 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
     note("fault " + fault->given + " on \"" + command + "\" #" + std::to_string(occurrence));
   }
   Outcome outcome = Outcome::ACCEPT;
-  std::string reported_mode;
-  ReplyPlan plan = build_reply(key, command, fields, fault, &outcome, &reported_mode);
+  ReplyPlan plan = build_reply(key, command, fault, line, &outcome);
+  // Bytes the downloader may find in front of this reply can make it fail
+  // a reply that is good, or take one that is not; a reply that never ends
+  // stays a failure.
+  if (line.stale && !plan.bytes.empty() && !plan.noise) outcome = Outcome::UNSURE;
 
   state_before_last_ = state_;
   last_key_ = key;
   last_outcome_ = outcome;
-  advance(key, fields, outcome, reported_mode);
+  failures_before_last_ = failures_;
+  advance(key, fields, outcome);
   return plan;
 }
 
-void SimController::advance(const std::string& key, const std::string& fields, Outcome outcome,
-                            const std::string& reported_mode) {
-  (void)reported_mode;
+void SimController::advance(const std::string& key, const std::string& fields, Outcome outcome) {
   if (outcome == Outcome::FAIL) {
     if (!is_retried(key) || ++failures_ >= 3) {
       must_end_ = true;
@@ -497,6 +542,9 @@ std::string SimController::report() const {
   for (const auto& [speed, count] : speeds_) r << " " << speed << "x" << count;
   r << "\n  faults injected: " << faults_injected_ << "\n";
   if (noise_bytes_ > 0) r << "  noise bytes sent: " << noise_bytes_ << "\n";
+  if (late_tail_bytes_ > 0) {
+    r << "  late tail bytes sent (after the downloader moved on): " << late_tail_bytes_ << "\n";
+  }
   if (!vanished_at_.empty()) r << "  device vanished at " << vanished_at_ << "\n";
   r << "  runs ended: " << runs_ended_ << "\n";
   for (const std::string& s : runs_) r << "    run ended " << s << "\n";

@@ -20,11 +20,16 @@ struct LineState {
   std::uint32_t speed;    // bit/s, 0 when not one of the known speeds
   std::string problem;    // empty when the settings are the downloader's raw 8E1 ones
   bool known = true;      // false when the downloader had closed the line already
+  // Bytes went out close to this request that the downloader may not have
+  // dropped before sending it (noise, a reply it gave up on, a late tail):
+  // its reply may then reach the downloader's reader behind them.
+  bool stale = false;
 };
 
 struct ReplyPlan {
   std::vector<std::uint8_t> bytes;  // empty: no reply
-  int split_gap_ms = 0;             // > 0: a pause after the first half
+  std::size_t split_at = 0;         // > 0: the tail from here on follows split_gap_ms later
+  int split_gap_ms = 0;
   int byte_gap_ms = 0;              // > 0: a pause between bytes
   bool noise = false;               // after the bytes, more without CR until the next request
   bool vanish = false;              // the device disappears instead of replying
@@ -35,6 +40,7 @@ struct SimOptions {
   std::vector<Fault> faults;
   std::string save_dir;      // empty: received images are not saved
   bool quiet = false;
+  bool paced = true;         // replies at the pace of the line (11 bits a character)
 };
 
 class SimController {
@@ -53,6 +59,8 @@ class SimController {
   void violation(const std::string& what);
   // Noise bytes sent after a reply's start; the device has disappeared.
   void noise_sent(long count) { noise_bytes_ += count; }
+  // The tail of a split reply went out after the downloader had moved on.
+  void late_tail_sent(long count) { late_tail_bytes_ += count; }
   void vanished(const std::string& where) { vanished_at_ = where; }
 
   int violations() const { return violation_count_; }
@@ -71,11 +79,10 @@ class SimController {
   std::uint32_t expected_speed() const;
   bool allowed(const std::string& key) const;
   void end_run(const char* how);
-  void advance(const std::string& key, const std::string& fields, Outcome outcome,
-               const std::string& reported_mode);
-  ReplyPlan build_reply(const std::string& key, const std::string& command,
-                        const std::string& fields, const Fault* fault, Outcome* outcome,
-                        std::string* reported_mode);
+  void advance(const std::string& key, const std::string& fields, Outcome outcome);
+  ReplyPlan build_reply(const std::string& key, const std::string& command, const Fault* fault,
+                        const LineState& line, Outcome* outcome);
+  Outcome judge_as_downloader(const std::string& key, const std::vector<std::uint8_t>& reply);
   void save_image();
   void note(const std::string& line) const;
 
@@ -85,6 +92,7 @@ class SimController {
   std::string last_key_;
   Outcome last_outcome_ = Outcome::ACCEPT;
   int failures_ = 0;
+  int failures_before_last_ = 0;
   bool must_end_ = false;
   std::string must_end_reason_;
   bool run_active_ = false;
@@ -110,6 +118,7 @@ class SimController {
   std::vector<std::string> runs_;
   int faults_injected_ = 0;
   long noise_bytes_ = 0;
+  long late_tail_bytes_ = 0;
   std::string vanished_at_;
   int openings_ = 0;
   int runs_ended_ = 0;

@@ -180,6 +180,52 @@ TEST(SimControllerTest, RetriesAreCountedAndATooManyIsReported) {
   EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
 }
 
+// Whether the downloader may send a request again is judged from what its
+// readers make of the reply bytes (kept whole, or cut at 544 bytes with the
+// BCC taken from there), and from bytes it may have found in front of the
+// reply (stale); a reply that may have failed costs an attempt when the
+// request comes again, and only the retried requests may come again.
+TEST(SimControllerTest, RequestsSentAgainAreJudgedByWhatTheDownloaderCouldRead) {
+  struct Row {
+    const char* name;
+    const char* fault;  // or null
+    const char* model;
+    bool stale;
+    const char* request;
+    int sends;
+    int violations;
+  };
+  for (const Row& row : {
+           Row{"long reply cut at 544 bytes, its BCC right there", "long@AD", "30", false, "AD", 2, 1},
+           Row{"long reply cut at 544 bytes, its BCC wrong there", "long@AD", "31", false, "AD", 2, 0},
+           Row{"long reply kept whole", "long@AD,200", "31", false, "AD", 2, 1},
+           Row{"behind stale bytes, three attempts", nullptr, "30", true, "AD", 3, 0},
+           Row{"behind stale bytes, a fourth attempt", nullptr, "30", true, "AD", 4, 1},
+           Row{"split, three attempts", "split@AD", "30", false, "AD", 3, 0},
+           Row{"split, a fourth attempt", "split@AD", "30", false, "AD", 4, 1},
+           Row{"announce behind stale bytes, sent again", nullptr, "30", true, "FG", 2, 1},
+           Row{"announce split, sent again", "split@FG", "30", false, "FG", 2, 1}}) {
+    SCOPED_TRACE(row.name);
+    SimOptions options;
+    options.model = row.model;
+    if (row.fault != nullptr) {
+      Fault f;
+      std::string error;
+      ASSERT_TRUE(parse_fault(row.fault, &f, &error)) << error;
+      options.faults.push_back(f);
+    }
+    SimRun run(options);
+    const bool announce = std::string(row.request) == "FG";
+    if (announce) run.to_blocks();
+    else run.open();
+    const LineState line{announce ? 115200u : 9600u, "", true, row.stale};
+    for (int i = 0; i < row.sends; ++i) {
+      run.send(announce ? frame("FG", "0000800000000800") : frame("AD", ""), line);
+    }
+    EXPECT_EQ(run.ctl.violations(), row.violations) << run.ctl.report();
+  }
+}
+
 TEST(SimControllerTest, AnnounceIsNotRetriedAfterAFailedReply) {
   SimOptions options;
   Fault f;
