@@ -274,6 +274,65 @@ def case_line_fault(w, name):
     expect(sim.saved_count() == 0, "an image was saved")
 
 
+# Faults a correct downloader rides out: the run succeeds with the image
+# whole and the simulator, judging what the downloader could read, reports no
+# violation. With a late tail (the second half of the first "AD" reply due
+# after the downloader gave up on it and resent "AD", so that it arrives in
+# the pause before "AB"), the trace shows the stale bytes dropped before "AB"
+# and every reply read carries the code of its own request.
+# case: (faults, stale bytes dropped that the trace must show, or None)
+RIDDEN_OUT = {
+    "long_model_reply": (["long@AD"], None),
+    "long_first_mode_reply": (["long@AB#1"], None),
+    "model_reply_split_past_its_wait": (["split@AD#1"], None),
+    "speed_reply_split_past_its_wait": (["split@EF#1"], None),
+    "noise_then_model_request_again": (["noise@AD#1"], None),
+    "noise_then_finish_request_again": (["noise@AG#1"], None),
+    "late_model_tail_dropped": (["split@AD#1,3500"], 6),
+}
+
+
+def trace_exchanges(path):
+    """(command sent, bytes of the reply read after it, its judgement) from a trace."""
+    exchanges, sent, reply, judged = [], None, None, None
+    with open(path) as f:
+        for line in f:
+            m = re.match(r"\s+[\d.]+ (sent (\w\w),|received \d+ bytes: (.*))", line)
+            if m and m.group(2):
+                sent, reply = m.group(2), None
+            elif m:
+                reply, judged = bytearray(), m.group(3)
+                exchanges.append((sent, reply, judged))
+            elif reply is not None and re.match(r"\s+[0-9A-F]{4} ", line):
+                reply.extend(bytes.fromhex(line.split("|")[0].split(None, 1)[1]))
+            else:
+                reply = None
+    return exchanges
+
+
+def case_ridden_out(w, name):
+    faults, dropped = RIDDEN_OUT[name]
+    trace = os.path.join(w, "trace.txt")
+    sim_args = [a for fault in faults for a in ("--fault", fault)]
+    s, out, sim, images = download(w, [(1, None)], ["--trace", trace], sim_args)
+    check_success(s, out, sim, images, model_requests=sim.count("AD"))
+    expect(sim.count("AD") <= 3, "AD sent %d times" % sim.count("AD"))
+    if dropped is None:
+        return
+    with open(trace) as f:
+        text = f.read()
+    expect(re.search(r"discarded %d stale byte\(s\).*\n.* sent AB," % dropped, text),
+           "no %d stale bytes dropped before AB in the trace" % dropped)
+    for n, (command, reply, judged) in enumerate(trace_exchanges(trace)):
+        code = reply[5:7].decode("ascii", "replace")
+        own = "06" if command == "AB" else command  # "AB" answers with the mode
+        if n == 0:  # the first half of the split reply, given up on
+            expect(judged == "timed out" and len(reply) < 7, "first reply: %s" % judged)
+        else:
+            expect(judged == "ok" and code == own,
+                   "reply %d to %s: %s, code %r" % (n, command, judged, code))
+
+
 # Four controllers at once from one imgload: (port that gets a fault, the fault,
 # the exit status and text of that port, JSON or the summary table). Every
 # other port must finish with the image unchanged.
@@ -419,6 +478,8 @@ def main():
         fn = lambda w: case_line_fault(w, CASE)  # noqa: E731
     if CASE in GANGS:
         fn = lambda w: case_gang(w, CASE)  # noqa: E731
+    if CASE in RIDDEN_OUT:
+        fn = lambda w: case_ridden_out(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2
