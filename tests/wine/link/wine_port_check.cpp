@@ -79,6 +79,12 @@ void check_exchange_and_bounds() {
   const std::string echoed = receive_line(port);
   check(echoed == std::string("\x06\x0A\x00\xFF\x7F echo\r", 11), "bytes from the peer read raw");
 
+  // Bytes that arrived and were not read are counted and dropped: the
+  // silent read below finds nothing of them.
+  send(port, "ECHO\r");
+  Sleep(REOPEN_PAUSE_MS);
+  check(imgload::discard_input(port) == 11, "unread bytes counted and dropped");
+
   // A silent line: 0 bytes, neither at once nor never (generous bounds).
   std::uint8_t byte = 0;
   const ULONGLONG start = GetTickCount64();
