@@ -435,18 +435,79 @@ def case_job_checks(w):
     make_image(os.path.join(w, "ok.bin"), 1, 1)
     with open(os.path.join(w, "odd.bin"), "wb") as f:
         f.write(b"\xff" * 3000)
+    with open(os.path.join(w, "huge.bin"), "wb") as f:
+        f.truncate((1 << 32) + 2048)  # sparse: 4 GiB + 2 KiB, 2 KiB when cut to 32 bits
+    os.mkfifo(os.path.join(w, "fifo.bin"))
     cases = [
         ([os.path.join(w, "ok.bin"), os.path.join(w, "noextension")], 11, "(No.2)"),
         ([os.path.join(w, "ok.bin@0008001")], 12, "(No.1)"),
         ([os.path.join(w, "missing.bin")], 13, "(No.1)"),
+        ([os.path.join(w, "ok.bin"), os.path.join(w, "fifo.bin")], 13, "(No.2)"),
         ([os.path.join(w, "ok.bin"), os.path.join(w, "ok.bin"), os.path.join(w, "odd.bin")], 14,
          "(No.3)"),
+        ([os.path.join(w, "huge.bin")], 14, "(No.1)"),
     ]
     for args, code, suffix in cases:
-        status, out, err = run_imgload(["--port", "/dev/null"] + args)
+        # Refused before the port: /dev/null is no controller. The timeout
+        # only guards against a hang (a FIFO held in open()).
+        status, out, err = run_imgload(["--port", "/dev/null"] + args, timeout=20)
         sys.stdout.write(err)
         expect(status == code, "%s: exit %d, expected %d" % (args, status, code))
         expect(suffix in err, "%s: no %s in %r" % (args, suffix, err))
+
+
+def srecord_file(path, base, data):
+    """S3 records of 32 data bytes each and an S7 end, as a converter's source."""
+    with open(path, "w") as f:
+        for off in range(0, len(data), 32):
+            body = bytes([len(data[off:off + 32]) + 5]) + (base + off).to_bytes(4, "big") + \
+                data[off:off + 32]
+            f.write("S3%s%02X\n" % (body.hex().upper(), ~sum(body) & 0xFF))
+        f.write("S70500000000FA\n")
+
+
+def rewrite_by_cp(w, path):
+    other = os.path.join(w, "other.bin")
+    make_image(other, 16, 99)
+    subprocess.run(["cp", other, path], check=True)  # in place: truncate, then write
+
+
+def rewrite_by_imgconv(w, path):
+    source = os.path.join(w, "new.hex")
+    srecord_file(source, 0x8000, bytes((i * 31 + 7) & 0xFF for i in range(16 * 2048)))
+    name = os.path.splitext(os.path.basename(path))[0]
+    subprocess.run([os.environ["IMGCONV"], "-S", source, "-D", name, "-V", "2.00"],
+                   cwd=os.path.dirname(path), check=True, stdout=subprocess.DEVNULL)
+
+
+REWRITES = {"image_rewritten_by_cp": rewrite_by_cp,
+            "image_rewritten_by_imgconv": rewrite_by_imgconv}
+
+
+def case_image_rewritten(w, name):
+    """The image file replaced in the middle of its blocks: the controller gets
+    the bytes that were checked, whole."""
+    path = os.path.join(w, "fw.bin")
+    image = make_image(path, 16, 5)
+    sim = Simulator(w, [])
+    p = subprocess.Popen([IMGLOAD, "--json", "--port", sim.link, path],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = []
+    rewritten = False
+    for line in p.stdout:
+        lines.append(line)
+        if not rewritten and '"blocks_sent":20,' in line:  # 20 of 64 data requests
+            REWRITES[name](w, path)
+            rewritten = True
+    rest, err = p.communicate(timeout=60)
+    out = "".join(lines) + rest
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    expect(rewritten, "the file was not rewritten during its blocks")
+    with open(path, "rb") as f:
+        expect(f.read() != image, "the rewrite left the file as it was")
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    check_success(p.returncode, out, sim, [image])
 
 
 def case_simulator_flags_a_broken_downloader(w):
@@ -480,6 +541,8 @@ def main():
         fn = lambda w: case_gang(w, CASE)  # noqa: E731
     if CASE in RIDDEN_OUT:
         fn = lambda w: case_ridden_out(w, CASE)  # noqa: E731
+    if CASE in REWRITES:
+        fn = lambda w: case_image_rewritten(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2
