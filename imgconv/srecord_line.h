@@ -52,6 +52,11 @@ inline SRecordLine read_srecord_line(const char* line) {
   return read_srecord_line(line, line_feed ? length - 1 : length, line_feed);
 }
 
+// Decodes pairs of hex digits of either case at p into out (pairs bytes) and
+// adds the bytes to *sum; false when a character is not a hex digit (out and
+// *sum then hold an unspecified part of the result).
+bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsigned* sum);
+
 // Decodes the data bytes of an S3 record into out (rec.data_count bytes), each
 // two characters, first * 16 + second, as hex_digit_value reads them.
 void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
