@@ -141,11 +141,12 @@ bool write_blocks(std::FILE* output, std::uint32_t written_blocks) {
 // *done set at the end of the source; any other result ends the run, a
 // corrupt record (or a line too long to hold one) with its line and fault.
 ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, RecordFaultReport* fault) {
+  const char* line = nullptr;
   std::size_t length = 0;
   bool line_feed = false;
   *done = false;
   RecordFault found = RECORD_FAULT_NONE;
-  switch (lines.next(buffers.line, &length, &line_feed)) {
+  switch (lines.next(buffers.line, &line, &length, &line_feed)) {
     case SourceLines::END:
       *done = true;
       return CONVERT_OK;
@@ -155,7 +156,7 @@ ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, Reco
       found = RECORD_FAULT_TOO_LONG;
       break;
     case SourceLines::LINE:
-      *rec = read_srecord_line(buffers.line, length, line_feed, buffers.record);
+      *rec = read_srecord_line(line, length, line_feed, buffers.record);
       if (rec->kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
       if (rec->kind != RECORD_CORRUPT) return CONVERT_OK;
       found = rec->fault;

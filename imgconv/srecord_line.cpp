@@ -189,7 +189,7 @@ bool SourceLines::more(std::size_t wanted) {
   return end_ >= wanted;
 }
 
-SourceLines::Status SourceLines::next(char* line, std::size_t* length, bool* line_feed) {
+SourceLines::Status SourceLines::gather(char* line, std::size_t* length, bool* line_feed) {
   std::size_t n = 0;
   std::size_t end_length = 0;  // characters of the line end consumed: LF, or CR LF
   *line_feed = false;

@@ -62,9 +62,10 @@ bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsig
 void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
 
 // The lines of a source stream, read in chunks of the caller's buffer (at
-// least 2 bytes) and handed out one at a time in the line buffer. A line ends
-// at LF or CR LF, as a Windows text-mode stream reads it; a CR elsewhere is
-// part of the line.
+// least 2 bytes) and handed out one at a time, where they lie in the chunk or,
+// when one crosses the chunk's end, gathered in the caller's line buffer. A
+// line ends at LF or CR LF, as a Windows text-mode stream reads it; a CR
+// elsewhere is part of the line.
 class SourceLines {
  public:
   enum Status { LINE, TOO_LONG, END, READ_ERROR };
@@ -72,16 +73,40 @@ class SourceLines {
   SourceLines(std::FILE* source, char* chunk, std::size_t chunk_size)
       : source_(source), chunk_(chunk), chunk_size_(chunk_size) {}
 
-  // The next line into line (SRECORD_LINE_BUFFER bytes) without its line
-  // end, NUL-terminated; *length counts its characters (a NUL inside is one
-  // of them) and *line_feed tells whether a line feed ended it. TOO_LONG: 255
+  // The next line without its line end, NUL-terminated, at *line: in the
+  // chunk, or in spill (SRECORD_LINE_BUFFER bytes); it stays there until the
+  // next call. *length counts its characters (a NUL inside is one of them)
+  // and *line_feed tells whether a line feed ended it. TOO_LONG: 255
   // characters and more of the same line follow; the line number counts it.
-  Status next(char* line, std::size_t* length, bool* line_feed);
+  Status next(char* spill, const char** line, std::size_t* length, bool* line_feed) {
+    // Most lines lie whole in the chunk, their line feed within reach.
+    const std::size_t unread = end_ - begin_;
+    const std::size_t reach = unread < SRECORD_LINE_MAX + 2 ? unread : SRECORD_LINE_MAX + 2;
+    char* p = chunk_ + begin_;
+    if (const void* lf = std::memchr(p, '\n', reach)) {
+      std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
+      begin_ += n + 1;
+      if (n > 0 && p[n - 1] == '\r') --n;  // CR LF ends the line
+      if (n <= SRECORD_LINE_MAX) {
+        p[n] = '\0';  // over the consumed line end
+        *line = p;
+        *length = n;
+        *line_feed = true;
+        ++line_number_;
+        return LINE;
+      }
+      begin_ -= static_cast<std::size_t>(static_cast<const char*>(lf) - p) + 1;
+    }
+    *line = spill;
+    return gather(spill, length, line_feed);
+  }
   // Starts again from the beginning, once the stream has been rewound.
   void restart();
   unsigned long line_number() const { return line_number_; }
 
  private:
+  // A line that crosses the chunk's end (or is too long), gathered in line.
+  Status gather(char* line, std::size_t* length, bool* line_feed);
   // At least wanted unread bytes in the chunk, unless the stream ends first.
   bool more(std::size_t wanted);
 

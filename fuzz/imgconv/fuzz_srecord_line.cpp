@@ -79,12 +79,13 @@ const FileServices memory_services = {copy_path,  never_exists, deleted, open_in
 void check_lines() {
   std::FILE* source = open_input("in.hex");
   char chunk[97];  // small, so that lines cross chunk boundaries
-  char line[SRECORD_LINE_BUFFER];
+  char spill[SRECORD_LINE_BUFFER];
+  const char* line = nullptr;
   SourceLines lines(source, chunk, sizeof chunk);
   std::size_t length = 0;
   bool line_feed = false;
   for (;;) {
-    SourceLines::Status status = lines.next(line, &length, &line_feed);
+    SourceLines::Status status = lines.next(spill, &line, &length, &line_feed);
     if (status == SourceLines::END || status == SourceLines::TOO_LONG) break;
     if (status != SourceLines::LINE || length > SRECORD_LINE_MAX || line[length] != '\0') std::abort();
     SRecordLine rec = read_srecord_line(line, length, line_feed);

@@ -234,12 +234,13 @@ TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
     ASSERT_NE(f, nullptr);
     std::vector<char> chunk(chunk_size);
     SourceLines lines(f, chunk.data(), chunk.size());
-    char line[SRECORD_LINE_BUFFER];
+    char spill[SRECORD_LINE_BUFFER];
+    const char* line = nullptr;
     std::size_t length = 0;
     bool line_feed = false;
     std::string got;
     SourceLines::Status status;
-    while ((status = lines.next(line, &length, &line_feed)) == SourceLines::LINE) {
+    while ((status = lines.next(spill, &line, &length, &line_feed)) == SourceLines::LINE) {
       got += std::string(line, length) + (line_feed ? "\n" : "");
     }
     EXPECT_EQ(status, SourceLines::END);

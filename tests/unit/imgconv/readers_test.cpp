@@ -168,34 +168,37 @@ TEST(SRecordLine, SourceLinesFitTheLineBufferOrAreTooLong) {
     ASSERT_NE(f, nullptr);
     std::vector<char> chunk(chunk_size);
     SourceLines lines(f, chunk.data(), chunk.size());
-    char line[SRECORD_LINE_BUFFER];
+    char spill[SRECORD_LINE_BUFFER];
+    const char* line = nullptr;
     std::size_t length = 0;
     bool lf = false;
     struct Want { std::size_t length; bool lf; } wants[] = {{3, true}, {255, true}, {0, true}, {255, false}};
     for (const auto& want : wants) {
-      ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE) << chunk_size;
+      ASSERT_EQ(lines.next(spill, &line, &length, &lf), SourceLines::LINE) << chunk_size;
       EXPECT_EQ(length, want.length) << chunk_size;
       EXPECT_EQ(lf, want.lf) << chunk_size;
+      EXPECT_EQ(line[length], '\0') << chunk_size;
     }
     EXPECT_EQ(std::string(line), fits);
-    EXPECT_EQ(lines.next(line, &length, &lf), SourceLines::END);
+    EXPECT_EQ(lines.next(spill, &line, &length, &lf), SourceLines::END);
     EXPECT_EQ(lines.line_number(), 4u);
     // Again from the start, after a rewind.
     ASSERT_EQ(std::fseek(f, 0, SEEK_SET), 0);
     lines.restart();
-    ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE);
+    ASSERT_EQ(lines.next(spill, &line, &length, &lf), SourceLines::LINE);
     EXPECT_STREQ(line, "one");
     EXPECT_EQ(lines.line_number(), 1u);
     std::fclose(f);
   }
   std::FILE* f = std::fopen("long.txt", "rb");
   ASSERT_NE(f, nullptr);
-  char chunk[100], line[SRECORD_LINE_BUFFER];
+  char chunk[100], spill[SRECORD_LINE_BUFFER];
+  const char* line = nullptr;
   std::size_t length = 0;
   bool lf = false;
   SourceLines lines(f, chunk, sizeof chunk);
-  ASSERT_EQ(lines.next(line, &length, &lf), SourceLines::LINE);
-  EXPECT_EQ(lines.next(line, &length, &lf), SourceLines::TOO_LONG);
+  ASSERT_EQ(lines.next(spill, &line, &length, &lf), SourceLines::LINE);
+  EXPECT_EQ(lines.next(spill, &line, &length, &lf), SourceLines::TOO_LONG);
   EXPECT_EQ(lines.line_number(), 2u);
   std::fclose(f);
 }
