@@ -126,13 +126,14 @@ std::FILE* posix_open_source(const char* path) {
 // O_EXCL so that it is this program's own, with the mode a new output file
 // gets (0666 less the umask).
 std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size_t temp_size) {
-  static unsigned serial = 0;
   const char* slash = std::strrchr(output_path, '/');
   int folder_len = slash == nullptr ? 0 : static_cast<int>(slash - output_path + 1);
   install_cleanup_handlers();
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  // The process's own earlier files are gone (moved or deleted), so the name
+  // only needs the next number where another process's file stands.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
     int n = std::snprintf(temp_path, temp_size, "%.*s.imgconv-%ld-%u.tmp", folder_len, output_path,
-                          static_cast<long>(getpid()), serial++);
+                          static_cast<long>(getpid()), attempt);
     if (n < 0 || static_cast<std::size_t>(n) >= temp_size ||
         static_cast<std::size_t>(n) >= sizeof pending_temp) {
       return nullptr;

@@ -74,15 +74,16 @@ std::FILE* win32_open_source(const char* path) {
 // The temporary file: a new name in the output's folder (CREATE_NEW, so it is
 // this program's own), deleted by the engine unless it is moved into place.
 std::FILE* win32_create_temp(const char* output_path, char* temp_path, std::size_t temp_size) {
-  static unsigned serial = 0;
   const char* cut = std::strrchr(output_path, '\\');
   const char* slash = std::strrchr(output_path, '/');
   if (slash != nullptr && (cut == nullptr || slash > cut)) cut = slash;
   if (cut == nullptr) cut = std::strrchr(output_path, ':');
   const int folder_len = cut == nullptr ? 0 : static_cast<int>(cut - output_path + 1);
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  // The process's own earlier files are gone (moved or deleted), so the name
+  // only needs the next number where another process's file stands.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const int n = std::snprintf(temp_path, temp_size, "%.*s~imgconv-%lu-%u.tmp", folder_len,
-                                output_path, GetCurrentProcessId(), serial++);
+                                output_path, GetCurrentProcessId(), attempt);
     if (n < 0 || static_cast<std::size_t>(n) >= temp_size) return nullptr;
     HANDLE h = CreateFileW(zp3k::widen(temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
