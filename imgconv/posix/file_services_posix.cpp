@@ -70,11 +70,9 @@ class SignalsBlocked {
 };
 
 // Installs the handler where the signal would end the program anyway; an
-// ignored or otherwise handled signal stays as it is.
+// ignored or otherwise handled signal stays as it is, and so does one that
+// has the handler already.
 void install_cleanup_handlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
   for (int sig : kCleanupSignals) {
     struct sigaction current;
     if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
