@@ -2,9 +2,7 @@
 // checksum, version text, and the checks of an image read back.
 #include "imgconv/image_format.h"
 
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace imgconv {
 
@@ -103,17 +101,6 @@ ImageSummary summarize_image(const std::uint8_t* data, std::size_t size) {
               h.base_address == IMAGE_BASE_HIGH;
   s.comment_ok = std::memchr(data + HEADER_COMMENT, 0, IMAGE_COMMENT_MAX + 1) != nullptr;
   return s;
-}
-
-ImageSummary read_image_summary(const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return ImageSummary{};
-  std::vector<std::uint8_t> data(IMAGE_LIMIT + 1);
-  const std::size_t size = std::fread(data.data(), 1, data.size(), f);
-  const bool read_error = std::ferror(f) != 0;
-  std::fclose(f);
-  if (read_error) return ImageSummary{};
-  return summarize_image(data.data(), size);
 }
 
 std::string to_crlf(const std::string& text) {

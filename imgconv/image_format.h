@@ -80,9 +80,6 @@ struct ImageSummary {
   bool valid() const { return checksum_verifies() && base_ok && comment_ok; }
 };
 ImageSummary summarize_image(const std::uint8_t* data, std::size_t size);
-// Reads the file (one byte more than the largest image tells an oversized
-// one apart) and summarizes it. The path is passed to std::fopen as it is.
-ImageSummary read_image_summary(const char* path);
 
 // The comment's text encoding. The image stores cp932 whatever the system;
 // each platform converts with its own facility (POSIX: iconv).

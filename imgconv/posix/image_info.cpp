@@ -17,8 +17,8 @@ namespace {
 
 const char* mark(bool ok) { return ok ? "OK" : "NG"; }
 
-// Reads the file as read_image_summary does (one byte more than the largest
-// image), but opened without waiting and refused at once unless it is a
+// Reads the file (one byte more than the largest image tells an oversized
+// one apart), opened without waiting and refused at once unless it is a
 // regular file: a FIFO, device or directory is unreadable as an image.
 ImageSummary read_regular_file(const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
