@@ -1,41 +1,42 @@
-// The progress-view seam: the typed events of a download. Win32: the progress
-// dialog's controls 1014, 1017, 1018 and 1035, updated by the user-interface
-// thread in the order issued; POSIX: the terminal or JSON; tests: a recorder.
+// The progress seam: what a download reports while it runs, in its own words.
+// Win32: the progress dialog's controls (imgload/ui/); POSIX: the terminal or
+// JSON events (imgload/posix/); tests: a recorder. Called on the thread that
+// runs the download, in the order things happen.
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "imgload/download/download_result.h"
 
 namespace imgload {
 
-// Controls of the progress dialog that receive output.
-constexpr int CONTROL_STATUS = 1014;       // status text, two lines
-constexpr int CONTROL_FILE_LABEL = 1017;   // "No.1".."No.3"
-constexpr int CONTROL_BLOCK_LABEL = 1018;  // "Block No. %ld"
-constexpr int CONTROL_PROGRESS = 1035;     // progress bar
-
-// What the status line shows: a status row, the transfer notice, or the
-// refusal of an entry bound for external flash. A run's outcome is one too.
-struct StatusText {
-  enum Kind { ROW, TRANSFER_NOTICE, NO_EXTERNAL_FLASH } kind = ROW;
-  int row = 0;    // ROW: status row 0..10
-  int entry = 0;  // NO_EXTERNAL_FLASH: the 1-based entry refused
+// The pauses of a run, each a wait on the reply countdown.
+enum class Pause : int {
+  AFTER_MODE,    // "AA" accepted: the controller switches mode
+  AFTER_REOPEN,  // the port reopened at the new speed
+  AFTER_FINISH,  // "AG" accepted: the controller writes the flash
+  AFTER_CLOSE,   // the port closed after a file
 };
-
-// The text as control 1014 shows it (UTF-8): the row's text, the notice, or
-// the refusal followed by "(No.n)".
-std::string status_text(const StatusText& status);
-// An English gloss of it, for the terminal.
-const char* status_gloss(const StatusText& status);
 
 class ProgressView {
  public:
   virtual ~ProgressView() = default;
-  virtual void status_shown(const StatusText& status) = 0;     // control 1014
-  virtual void file_started(int number) = 0;                   // 1017: "No." and 1..3
-  virtual void block_sent(std::uint32_t block_number) = 0;     // 1018: "Block No. %ld"
-  virtual void range_set(unsigned maximum) = 0;                // 1035: 0..maximum, position 0
-  virtual void stepped() = 0;                                  // 1035: one step
+  // The paths are usable; the files are about to be read: nothing sent yet.
+  virtual void run_started(int files) = 0;
+  // "AD" goes out: the transfer notice is shown until the run ends.
+  virtual void transfer_started() = 0;
+  // "FG" for file `number` (1-based) goes out: `blocks` data requests follow.
+  virtual void file_started(int number, const char* path, std::uint32_t blocks) = 0;
+  // Data request `number` of `total` goes out.
+  virtual void block_sent(std::uint32_t number, std::uint32_t total) = 0;
+  // Every block of file `number` accepted; the closing request follows.
+  virtual void file_sent(int number) = 0;
+  // File `number` is closed; another_follows when the run goes on with the next.
+  virtual void file_finished(int number, bool another_follows) = 0;
+  // A pause of `seconds` begins.
+  virtual void waiting(Pause pause, int seconds) = 0;
+  // The run ended: its result, given once, last.
+  virtual void ended(const DownloadResult& result) = 0;
 };
 
 }  // namespace imgload

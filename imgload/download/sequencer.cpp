@@ -21,12 +21,6 @@ constexpr int PAUSE_AFTER_CLOSE = 1;
 constexpr unsigned SPEED_CHANGE_GAP_MS = 1000;  // ms the port stays closed for "EF"
 constexpr int SPEED_CODE_BASE = 6;              // "EF" code of 9600 bit/s
 
-StatusText row_text(int row) {
-  StatusText status;
-  status.row = row;
-  return status;
-}
-
 }  // namespace
 
 Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
@@ -37,33 +31,28 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
       link_(countdown_, trace),
       given_images_(std::move(images)) {}
 
-void Download::show(const StatusText& status) {
-  if (view_ != nullptr) view_->status_shown(status);
-}
-
-// Every failure shows its text and ends the run; the text is the outcome.
-void Download::end_with_row(int row) {
-  outcome_ = row_text(row);
-  show(outcome_);
+// Every end of a run goes through here: the result is kept and given to
+// the view, and the step loop stops.
+void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
+  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error};
   running_ = false;
+  if (view_ != nullptr) view_->ended(result_);
 }
 
-void Download::end_with_code(int status) {
-  const int row = row_for_code(status);
-  if (row >= 0) {
-    end_with_row(row);
-  } else {
-    outcome_ = row_text(-1);  // a code without a row: no text, no success
-    running_ = false;
-  }
+// A reply that failed for the last time: a timeout, or a refused or
+// corrupt reply.
+void Download::end_with_reply(ReplyStatus status) {
+  end(status == REPLY_TIMEOUT ? DownloadEnd::TIMED_OUT : DownloadEnd::REPLY_REJECTED,
+      file_index_ + 1, status);
 }
 
-void Download::progress_setup(std::uint32_t total, std::uint32_t unit) {
-  if (view_ != nullptr) view_->range_set(progress_maximum(total, unit));
+void Download::end_with_port_failure() {
+  end(DownloadEnd::PORT_OPEN_FAILED, file_index_ + 1, REPLY_OK, link_.open_error());
 }
 
-void Download::progress_step() {
-  if (view_ != nullptr) view_->stepped();
+void Download::pause(Pause pause, int seconds) {
+  countdown_.set(seconds);
+  if (view_ != nullptr) view_->waiting(pause, seconds);
 }
 
 // A pause: true once the countdown has run out; otherwise waits for the next
@@ -76,9 +65,9 @@ bool Download::pause_over() {
 
 // A failed reply to a request that may be sent again: the step goes back to
 // the sending step, or the third failure ends the run.
-void Download::retry_or_fail(int status, int* step) {
+void Download::retry_or_fail(ReplyStatus status, int* step) {
   if (--retries_left_ == 0) {
-    end_with_code(status);
+    end_with_reply(status);
   } else {
     --*step;
   }
@@ -87,7 +76,7 @@ void Download::retry_or_fail(int status, int* step) {
 // The plain reply to a request that may be sent again: true once accepted;
 // a failure takes the step back to the sending step or ends the run.
 bool Download::retried_reply_accepted(int* step) {
-  const int status = link_.read_reply();
+  const ReplyStatus status = link_.read_reply();
   if (status == REPLY_WAIT) return false;
   if (status != REPLY_OK) {
     retry_or_fail(status, step);
@@ -99,10 +88,10 @@ bool Download::retried_reply_accepted(int* step) {
 // The plain reply to a request that is not sent again: true once accepted;
 // a failure ends the run at once.
 bool Download::single_reply_accepted() {
-  const int status = link_.read_reply();
+  const ReplyStatus status = link_.read_reply();
   if (status == REPLY_WAIT) return false;
   if (status != REPLY_OK) {
-    end_with_code(status);
+    end_with_reply(status);
     return false;
   }
   return true;
@@ -120,27 +109,22 @@ const char* Download::current_mode() const {
 void Download::step_identify() {
   int& step = steps_.control_step;
   if (step == 0) {
-    StatusText notice;
-    notice.kind = StatusText::TRANSFER_NOTICE;
-    show(notice);
+    if (view_ != nullptr) view_->transfer_started();
     send_model_request(link_);
     step = 1;
     return;
   }
-  const int status = link_.read_data_reply();
-  StatusText refusal;
-  refusal.kind = StatusText::NO_EXTERNAL_FLASH;
-  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refusal.entry)) {
+  const ReplyStatus status = link_.read_data_reply();
+  int refused_entry = 0;
+  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry)) {
     case JUDGE_WAIT:
     case JUDGE_OTHER_MODE:
       break;
     case JUDGE_BAD_MODEL:
-      end_with_row(ROW_DATA_ERROR);
+      end(DownloadEnd::BAD_MODEL, 1);
       break;
     case JUDGE_NO_EXTERNAL:
-      outcome_ = refusal;
-      show(refusal);
-      running_ = false;
+      end(DownloadEnd::NO_EXTERNAL_FLASH, refused_entry);
       break;
     case JUDGE_FAILED:
       retry_or_fail(status, &step);
@@ -163,7 +147,7 @@ void Download::step_mode() {
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      countdown_.set(PAUSE_AFTER_MODE);
+      pause(Pause::AFTER_MODE, PAUSE_AFTER_MODE);
       retries_left_ = RETRY_BUDGET;
       break;
     case 2:
@@ -176,7 +160,7 @@ void Download::step_mode() {
       step = 4;
       break;
     default: {
-      const int status = link_.read_data_reply();
+      const ReplyStatus status = link_.read_data_reply();
       switch (judge_mode_reply(link_, status, current_mode())) {
         case JUDGE_WAIT:
         case JUDGE_BAD_MODEL:
@@ -194,7 +178,7 @@ void Download::step_mode() {
           // request is no reason to leave: the controller is switching, and
           // the file is finished before the run ends.
           if (++other_mode_answers_ >= MODE_QUERY_LIMIT) {
-            end_with_code(REPLY_TIMEOUT);
+            end_with_reply(REPLY_TIMEOUT);
           } else {
             step = 3;
           }
@@ -221,10 +205,10 @@ void Download::step_speed() {
       link_.close();
       clock_->sleep_ms(SPEED_CHANGE_GAP_MS);
       if (!link_.open(port_name_, selected_speed_)) {
-        end_with_row(ROW_PORT_OPEN);
+        end_with_port_failure();
         break;
       }
-      countdown_.set(PAUSE_AFTER_REOPEN);
+      pause(Pause::AFTER_REOPEN, PAUSE_AFTER_REOPEN);
       step = 3;
       break;
     default:
@@ -238,8 +222,11 @@ void Download::step_speed() {
 void Download::step_announce() {
   int& step = steps_.announce_step;
   if (step == 0) {
-    if (view_ != nullptr) view_->file_started(file_index_ + 1);
     const std::size_t size = images_->files[file_index_].size();  // at most IMAGE_FILE_LIMIT
+    if (view_ != nullptr) {
+      view_->file_started(file_index_ + 1, job_.paths[file_index_],
+                          static_cast<std::uint32_t>(size / DATA_BLOCK_SIZE));
+    }
     send_announce_request(link_, job_.start_addresses[file_index_], static_cast<std::uint32_t>(size));
     step = 1;
     return;
@@ -256,11 +243,11 @@ void Download::step_blocks() {
       // The blocks come from the snapshot the size was announced from.
       const std::vector<std::uint8_t>& image = images_->files[file_index_];
       const std::uint32_t size = static_cast<std::uint32_t>(image.size());
-      progress_setup(size, DATA_BLOCK_SIZE);
       transfer_.next = image.data();
       transfer_.block_number = 1;
       transfer_.check_value = 0;
-      transfer_.blocks_left = size / DATA_BLOCK_SIZE;
+      transfer_.blocks = size / DATA_BLOCK_SIZE;
+      transfer_.blocks_left = transfer_.blocks;
       retries_left_ = RETRY_BUDGET;
       step = 1;
       break;
@@ -269,16 +256,15 @@ void Download::step_blocks() {
       if (transfer_.blocks_left == 0) {
         // A partial last block is not padded: the file cannot be sent as announced.
         if (images_->files[file_index_].size() % DATA_BLOCK_SIZE != 0) {
-          end_with_row(ROW_FILE_READ);
+          end(DownloadEnd::FILE_READ_FAILED, file_index_ + 1);
           break;
         }
-        progress_step();
+        if (view_ != nullptr) view_->file_sent(file_index_ + 1);
         retries_left_ = RETRY_BUDGET;
         step = 3;
         break;
       }
-      if (view_ != nullptr) view_->block_sent(transfer_.block_number);
-      progress_step();
+      if (view_ != nullptr) view_->block_sent(transfer_.block_number, transfer_.blocks);
       send_data_request(link_, transfer_.block_number, transfer_.next, &transfer_.check_value);
       transfer_.next += DATA_BLOCK_SIZE;
       ++transfer_.block_number;
@@ -311,7 +297,7 @@ void Download::step_finish() {
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      countdown_.set(PAUSE_AFTER_FINISH);
+      pause(Pause::AFTER_FINISH, PAUSE_AFTER_FINISH);
       retries_left_ = RETRY_BUDGET;
       break;
     default:
@@ -324,7 +310,9 @@ void Download::step_finish() {
 
 void Download::step_next() {
   const bool last = file_index_ == job_.entry_count - 1;
-  if (last || stop_requested_.load() != 0) {
+  stopped_ = !last && stop_requested_.load() != 0;
+  if (view_ != nullptr) view_->file_finished(file_index_ + 1, !last && !stopped_);
+  if (last || stopped_) {
     enter_phase(PHASE_END);
   } else {
     enter_phase(PHASE_MODE);
@@ -333,17 +321,16 @@ void Download::step_next() {
     steps_.announce_step = 0;
     steps_.transfer_step = 0;
     steps_.finish_step = 0;
-    progress_setup(2, 1);
     ++file_index_;
   }
-  if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_row(ROW_PORT_OPEN);
+  if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
 }
 
 void Download::step_end() {
   if (job_.run_after_download != 0) {
     send_run_request(link_);  // its reply is not read: the port closes right after
   }
-  end_with_row(ROW_SUCCESS);
+  end(stopped_ ? DownloadEnd::STOPPED : DownloadEnd::SUCCEEDED, file_index_ + 1);
 }
 
 void Download::step() {
@@ -356,7 +343,7 @@ void Download::step() {
     case PHASE_FINISH: step_finish(); break;
     case PHASE_CLOSE:
       steps_.phase = PHASE_SETTLE;
-      countdown_.set(PAUSE_AFTER_CLOSE);
+      pause(Pause::AFTER_CLOSE, PAUSE_AFTER_CLOSE);
       link_.close();
       break;
     case PHASE_SETTLE:
@@ -367,32 +354,35 @@ void Download::step() {
   }
 }
 
-// Set-up steps 2 to 5: the paths and the bytes of the files, and the bar.
-// The status row that ends the run when a file cannot be read whole, or -1.
-int Download::take_snapshots() {
+// Set-up steps 2 to 5: the paths and the bytes of the files. False when
+// the run ended because a file cannot be opened or read whole.
+bool Download::take_snapshots() {
   for (int i = 0; i < job_.entry_count; ++i) {
     // A path too long for the sequencer would name another file once shortened.
     if (strnlen(job_.paths[i], JOB_PATH_SIZE) >= static_cast<std::size_t>(RUN_PATH_SIZE)) {
-      return ROW_FILE_OPEN;
+      end(DownloadEnd::FILE_OPEN_FAILED, i + 1);
+      return false;
     }
   }
-  progress_setup(2, 1);
+  if (view_ != nullptr) view_->run_started(job_.entry_count);
   images_ = given_images_;  // taken by the front end when it checked the files
-  if (images_ != nullptr) return -1;
+  if (images_ != nullptr) return true;
   auto images = std::make_shared<ImageSet>();
   for (int i = 0; i < job_.entry_count; ++i) {
     switch (load_image_file(job_.paths[i], &images->files[i])) {
       case ImageLoad::LOADED:
         break;
       case ImageLoad::CANNOT_OPEN:
-        return ROW_FILE_OPEN;
+        end(DownloadEnd::FILE_OPEN_FAILED, i + 1);
+        return false;
       case ImageLoad::TOO_LARGE:  // it grew past any image since it was checked
       case ImageLoad::CANNOT_READ:
-        return ROW_FILE_READ;
+        end(DownloadEnd::FILE_READ_FAILED, i + 1);
+        return false;
     }
   }
   images_ = std::move(images);
-  return -1;
+  return true;
 }
 
 // Set-up step 6: speed code, port name and selected speed. False when the
@@ -415,24 +405,23 @@ bool Download::choose_port() {
   return true;
 }
 
-DownloadOutcome Download::run(Clock& clock) {
+DownloadResult Download::run(Clock& clock) {
   clock_ = &clock;
   running_ = true;
-  outcome_ = row_text(ROW_SUCCESS);
-  const int count = job_.entry_count;
-  const int refused = count < 1 || count > MAX_ENTRIES ? ROW_FILE_OPEN : take_snapshots();
-  if (refused >= 0) {
-    end_with_row(refused);
-    return outcome_;
-  }
-  if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_row(ROW_PORT_OPEN);
-  retries_left_ = RETRY_BUDGET;
+  stopped_ = false;
   file_index_ = 0;
-  while (running_ && file_index_ < count) step();
+  const int count = job_.entry_count;
+  if (count < 1 || count > MAX_ENTRIES) {
+    end(DownloadEnd::FILE_OPEN_FAILED, 0);
+  } else if (take_snapshots()) {
+    if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
+  }
+  retries_left_ = RETRY_BUDGET;
+  while (running_) step();
   // End of run, after success or failure.
   link_.close();
   steps_ = SequencerSteps{};
-  return outcome_;
+  return result_;
 }
 
 }  // namespace imgload

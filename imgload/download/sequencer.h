@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "imgload/download/download_job.h"
+#include "imgload/download/download_result.h"
 #include "imgload/download/image_file.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/link/clock.h"
@@ -48,13 +49,6 @@ struct SequencerSteps {
   int finish_step = 0;
 };
 
-// A run's outcome: the status row it ended with, or the external-flash
-// refusal of an entry.
-using DownloadOutcome = StatusText;
-inline bool succeeded(const DownloadOutcome& outcome) {
-  return outcome.kind == StatusText::ROW && outcome.row == 0;
-}
-
 class Download {
  public:
   // stop_requested: set by the front end's stop button or Ctrl-C, read once
@@ -70,9 +64,9 @@ class Download {
   // The countdown this download's clock lowers once a second.
   ReplyCountdown& countdown() { return countdown_; }
 
-  // Runs the job to its end, waiting on clock; returns how it ended (the
-  // last status shown).
-  DownloadOutcome run(Clock& clock);
+  // Runs the job to its end, waiting on clock; returns how it ended (also
+  // given to the view, last).
+  DownloadResult run(Clock& clock);
 
   // After a run: every counter is back at 0 and the port is closed.
   const SequencerSteps& steps() const { return steps_; }
@@ -85,9 +79,10 @@ class Download {
     std::uint32_t block_number = 0;
     std::uint32_t check_value = 0;
     std::uint32_t blocks_left = 0;  // data requests still due for the announced size
+    std::uint32_t blocks = 0;       // data requests for the announced size
   };
 
-  int take_snapshots();
+  bool take_snapshots();
   bool choose_port();
   void step();
   void step_identify();
@@ -99,15 +94,14 @@ class Download {
   void step_next();
   void step_end();
 
-  // Output and the end of a run.
-  void show(const StatusText& status);
-  void end_with_row(int row);
-  void end_with_code(int status);
-  void progress_setup(std::uint32_t total, std::uint32_t unit);
-  void progress_step();
+  // The end of a run: the result, given to the view.
+  void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, int system_error = 0);
+  void end_with_reply(ReplyStatus status);
+  void end_with_port_failure();
+  void pause(Pause pause, int seconds);
 
   bool pause_over();
-  void retry_or_fail(int status, int* step);
+  void retry_or_fail(ReplyStatus status, int* step);
   bool retried_reply_accepted(int* step);
   bool single_reply_accepted();
   void enter_phase(Phase phase);
@@ -122,9 +116,10 @@ class Download {
 
   SequencerSteps steps_;
   bool running_ = false;
-  DownloadOutcome outcome_;
+  DownloadResult result_;
   int retries_left_ = 0;
   int file_index_ = 0;
+  bool stopped_ = false;  // the stop request ended the run after file_index_ + 1
   int other_mode_answers_ = 0;  // "AB" answers with another mode for this file
   const SharedImages given_images_;  // from the front end, or null
   SharedImages images_;              // this run's bytes, fixed before the port opens

@@ -1,9 +1,8 @@
-// The status rows of a download: the mapping of failure codes to rows, the
-// progress bar's range, and the status texts with their glosses.
+// The presentation of a download's result: the status row each result shows,
+// the status texts with their glosses, and the progress bar's range.
 #include "imgload/download/status.h"
 
 #include "imgload/download/messages.h"
-#include "imgload/download/progress_view.h"
 
 namespace imgload {
 
@@ -11,20 +10,23 @@ namespace {
 constexpr unsigned PROGRESS_MAXIMUM_LIMIT = 0xFFFF;  // the bar's range is 16-bit
 }  // namespace
 
-int row_for_code(int code) {
-  switch (code) {
-    case -10: return ROW_PORT_OPEN;
-    case -8: return ROW_FILE_READ;
-    case -7: return ROW_FILE_OPEN;
-    case -5: return ROW_TIMEOUT;
-    case -9:
-    case -6:
-    case -4:
-    case -3:
-    case -2:
-    case -1: return ROW_DATA_ERROR;
-    default: return -1;
+StatusText status_for(const DownloadResult& result) {
+  StatusText status;
+  switch (result.end) {
+    case DownloadEnd::SUCCEEDED:
+    case DownloadEnd::STOPPED: status.row = ROW_SUCCESS; break;
+    case DownloadEnd::TIMED_OUT: status.row = ROW_TIMEOUT; break;
+    case DownloadEnd::REPLY_REJECTED:
+    case DownloadEnd::BAD_MODEL: status.row = ROW_DATA_ERROR; break;
+    case DownloadEnd::PORT_OPEN_FAILED: status.row = ROW_PORT_OPEN; break;
+    case DownloadEnd::FILE_OPEN_FAILED: status.row = ROW_FILE_OPEN; break;
+    case DownloadEnd::FILE_READ_FAILED: status.row = ROW_FILE_READ; break;
+    case DownloadEnd::NO_EXTERNAL_FLASH:
+      status.kind = StatusText::NO_EXTERNAL_FLASH;
+      status.entry = result.file;
+      break;
   }
+  return status;
 }
 
 unsigned progress_maximum(std::uint32_t total, std::uint32_t unit) {

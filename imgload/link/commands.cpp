@@ -108,7 +108,7 @@ void send_run_request(Link& link) {
   send_request(link, "AA", fields, n, COUNTDOWN_AA);
 }
 
-Judgement judge_model_reply(const Link& link, int status, const std::uint32_t* start_addresses,
+Judgement judge_model_reply(const Link& link, ReplyStatus status, const std::uint32_t* start_addresses,
                             int entry_count, int* refused_entry) {
   if (status == REPLY_WAIT) return JUDGE_WAIT;
   if (status != REPLY_OK) return JUDGE_FAILED;
@@ -127,7 +127,7 @@ Judgement judge_model_reply(const Link& link, int status, const std::uint32_t* s
   return JUDGE_ACCEPTED;
 }
 
-Judgement judge_mode_reply(const Link& link, int status, const char mode[2]) {
+Judgement judge_mode_reply(const Link& link, ReplyStatus status, const char mode[2]) {
   if (status == REPLY_WAIT) return JUDGE_WAIT;
   if (status != REPLY_OK) return JUDGE_FAILED;
   const char* code = link.reply_code();

@@ -54,9 +54,9 @@ enum Judgement : int {
 // Judges the "AD" reply after read_data_reply returned status: the model
 // information byte, then the external-flash check over the job's entries;
 // on JUDGE_NO_EXTERNAL *refused_entry is the first such entry (1-based).
-Judgement judge_model_reply(const Link& link, int status, const std::uint32_t* start_addresses,
+Judgement judge_model_reply(const Link& link, ReplyStatus status, const std::uint32_t* start_addresses,
                             int entry_count, int* refused_entry);
 // Judges the "AB" reply against the mode sent for the current file.
-Judgement judge_mode_reply(const Link& link, int status, const char mode[2]);
+Judgement judge_mode_reply(const Link& link, ReplyStatus status, const char mode[2]);
 
 }  // namespace imgload

@@ -47,7 +47,7 @@ int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fi
   return n;
 }
 
-int check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]) {
+ReplyStatus check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]) {
   // Too short to hold a reply code in front of its BCC: refused, so that no
   // byte outside the reply (left over from an earlier one) is taken for it.
   if (reply == nullptr || length < MIN_CODED_REPLY) return REPLY_BCC;

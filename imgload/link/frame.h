@@ -39,7 +39,7 @@ int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fi
 
 // Judges a complete reply of length bytes by its BCC: REPLY_OK (with offsets
 // 5 and 6 copied into reply_code) or REPLY_BCC.
-int check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]);
+ReplyStatus check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]);
 
 void to_hex_digits(int value, int count, char* out);
 int parse_hex_byte(const char* text, std::uint8_t* out);

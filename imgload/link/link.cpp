@@ -76,12 +76,12 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
   }
 }
 
-int Link::traced(int status, const ReaderState& state) {
+ReplyStatus Link::traced(ReplyStatus status, const ReaderState& state) {
   if (trace_ != nullptr && status != REPLY_WAIT) trace_->reply_read(reply_, state.count, status);
   return status;
 }
 
-int Link::read_reply() {
+ReplyStatus Link::read_reply() {
   switch (read_frame(plain_)) {
     case FRAME_PENDING: return REPLY_WAIT;
     case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, plain_);
@@ -90,7 +90,7 @@ int Link::read_reply() {
   return traced(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
 }
 
-int Link::read_data_reply() {
+ReplyStatus Link::read_data_reply() {
   switch (read_frame(data_)) {
     case FRAME_PENDING: return REPLY_WAIT;
     case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, data_);

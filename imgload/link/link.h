@@ -26,7 +26,7 @@ class LinkTrace {
   virtual void input_discarded(int count) { (void)count; }
   // A reply the reader finished: the bytes it stored and its status. After
   // REPLY_TIMEOUT, the bytes are whatever arrived before it gave up.
-  virtual void reply_read(const std::uint8_t* reply, int length, int status) = 0;
+  virtual void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) = 0;
 };
 
 class Link {
@@ -42,6 +42,8 @@ class Link {
   // Closes the port when it is open.
   void close();
   bool is_open() const { return handle_ != INVALID_PORT; }
+  // The system error of the last failed open (errno, GetLastError), 0 when unknown.
+  int open_error() const { return 0; }
 
   // Builds the request in the transmit buffer, drops what was received and
   // is no part of a reply being read (the late tail of an earlier reply
@@ -50,8 +52,8 @@ class Link {
   int send_frame(const char command[2], const std::uint8_t* fields, int field_count);
 
   // The readers: REPLY_WAIT while a reply is still due, then its judgement.
-  int read_reply();       // plain: REPLY_OK when the first byte is ACK, else REPLY_NAK
-  int read_data_reply();  // data: by the BCC; REPLY_OK sets reply_code()
+  ReplyStatus read_reply();       // plain: REPLY_OK when the first byte is ACK, else REPLY_NAK
+  ReplyStatus read_data_reply();  // data: by the BCC; REPLY_OK sets reply_code()
 
   ReplyCountdown& countdown() { return countdown_; }
   const std::uint8_t* reply() const { return reply_; }
@@ -62,7 +64,7 @@ class Link {
  private:
   enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
   FrameProgress read_frame(ReaderState& state);
-  int traced(int status, const ReaderState& state);
+  ReplyStatus traced(ReplyStatus status, const ReaderState& state);
 
   ReplyCountdown& countdown_;
   LinkTrace* trace_;

@@ -105,14 +105,6 @@ int usage_error(const char* what, const char* arg) {
   return EXIT_USAGE;
 }
 
-// Long options only (and -h); the letters are their getopt_long codes.
-const option kLongOptions[] = {
-    {"help", no_argument, nullptr, 'h'},     {"list-ports", no_argument, nullptr, 'l'},
-    {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
-    {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
-    {"trace", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
-};
-
 // One file word, FILE or FILE@ADDRESS; false when there are three already.
 bool add_file(const std::string& word, Arguments* a) {
   if (a->count == MAX_ENTRIES) return false;
@@ -123,13 +115,49 @@ bool add_file(const std::string& word, Arguments* a) {
   return true;
 }
 
+// A --port word (COM1..COM4 name /dev/ttyS0..3); -1, or the exit status of
+// a refused one.
+int add_port(const std::string& value, Arguments* a) {
+  if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
+  std::string device = value;
+  for (int n = 1; n <= 4; ++n) {
+    if (value == PORT_NAMES[n]) device = "/dev/ttyS" + std::to_string(n - 1);
+  }
+  if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
+    return usage_error("device path too long", nullptr);
+  }
+  for (const std::string& d : a->devices) {
+    if (d == device) return usage_error("a port given twice", value.c_str());
+  }
+  a->devices.push_back(device);
+  return -1;
+}
+
+// A --speed word; -1, or the exit status of an unsupported one.
+int set_speed(const std::string& value, Arguments* a) {
+  for (int s = 0; s < 5; ++s) {
+    if (value == SPEED_TEXTS[s]) {
+      a->speed_index = s;
+      return -1;
+    }
+  }
+  return usage_error("unsupported speed", value.c_str());
+}
+
 // Parses the command line; returns -1 to go on, or an exit status.
 int parse_arguments(int argc, char** argv, Arguments* a) {
   optind = 0;
   opterr = 0;
   // '-': file words come back in order as 1; ':': a missing value as ':'.
+  // Long options only (and -h); the letters are their getopt_long codes.
+  const option long_options[] = {
+      {"help", no_argument, nullptr, 'h'},     {"list-ports", no_argument, nullptr, 'l'},
+      {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
+      {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
+      {"trace", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
+  };
   int c;
-  while ((c = getopt_long(argc, argv, "-:h", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "-:h", long_options, nullptr)) != -1) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {
       case 'h':
@@ -142,27 +170,13 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
       case 'j': a->json = true; break;
       case 't': a->trace = value; break;
       case 'p': {
-        if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
-        std::string device = value;
-        for (int n = 1; n <= 4; ++n) {
-          if (value == PORT_NAMES[n]) device = "/dev/ttyS" + std::to_string(n - 1);
-        }
-        if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
-          return usage_error("device path too long", nullptr);
-        }
-        for (const std::string& d : a->devices) {
-          if (d == device) return usage_error("a port given twice", value.c_str());
-        }
-        a->devices.push_back(device);
+        const int refused = add_port(value, a);
+        if (refused >= 0) return refused;
         break;
       }
       case 's': {
-        int found = -1;
-        for (int s = 0; s < 5; ++s) {
-          if (value == SPEED_TEXTS[s]) found = s;
-        }
-        if (found < 0) return usage_error("unsupported speed", value.c_str());
-        a->speed_index = found;
+        const int refused = set_speed(value, a);
+        if (refused >= 0) return refused;
         break;
       }
       case ':':
@@ -182,13 +196,27 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
   return -1;
 }
 
-// A message row with the row number, as the main dialog's warning shows it.
-int refuse_row(Terminal& terminal, int message_row, int row) {
+// The refusals of a job before any port opens: the main dialog's warning
+// and the documented exit status of each.
+struct Refusal {
+  int message_row;
+  int exit_status;
+};
+constexpr Refusal REFUSED_PATH = {MSG_BAD_PATH, 11};
+constexpr Refusal REFUSED_ADDRESS = {MSG_BAD_ADDRESS, 12};
+constexpr Refusal REFUSED_FILE_OPEN = {MSG_FILE_OPEN, 13};
+constexpr Refusal REFUSED_SIZE = {MSG_BAD_SIZE, 14};
+
+// The refusal's message with the row number, as the main dialog's warning
+// shows it; returns the exit status.
+int refuse_row(Terminal& terminal, const Refusal& refusal, int row) {
+  const int message_row = refusal.message_row;
   const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
   terminal.json(JsonObject().text("event", "refused").number("row", row).text("text", text)
-                    .text("gloss", message_gloss(message_row)).number("exit_status", message_row));
+                    .text("gloss", message_gloss(message_row))
+                    .number("exit_status", refusal.exit_status));
   std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
-  return message_row;
+  return refusal.exit_status;
 }
 
 // The checks of the main dialog, row by row: path, file, address. Each
@@ -198,20 +226,20 @@ int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal&
     const int row = i + 1;
     char* path = job->paths[i];
     if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) {
-      return refuse_row(terminal, MSG_BAD_PATH, row);
+      return refuse_row(terminal, REFUSED_PATH, row);
     }
     std::strcpy(path, a.files[i].c_str());
-    if (CompletePath(path) != 1) return refuse_row(terminal, MSG_BAD_PATH, row);
+    if (CompletePath(path) != 1) return refuse_row(terminal, REFUSED_PATH, row);
     switch (CheckImageFile(path, &images->files[i])) {
       case 0: break;
-      case 1: return refuse_row(terminal, MSG_FILE_OPEN, row);
-      default: return refuse_row(terminal, MSG_BAD_SIZE, row);
+      case 1: return refuse_row(terminal, REFUSED_FILE_OPEN, row);
+      default: return refuse_row(terminal, REFUSED_SIZE, row);
     }
     // The address field holds at most 11 characters; a longer text is cut
     // there, as the dialog reads it.
     const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
     if (ParseStartAddress(address.c_str(), &job->start_addresses[i]) != 1) {
-      return refuse_row(terminal, MSG_BAD_ADDRESS, row);
+      return refuse_row(terminal, REFUSED_ADDRESS, row);
     }
   }
   return -1;
@@ -290,16 +318,24 @@ void signal_thread(sigset_t set, SignalTarget target) {
   }
 }
 
-// The exit status of a run's outcome.
-int status_of(const DownloadOutcome& outcome) {
-  if (outcome.kind == StatusText::NO_EXTERNAL_FLASH) return MSG_NO_EXTERNAL_FLASH;
-  if (outcome.kind != StatusText::ROW || outcome.row < 0 || outcome.row > ROW_PORT_OPEN) {
-    return EXIT_UNKNOWN;
+// The exit status of each end of a download: the documented values, kept
+// apart from the order of any message table.
+int exit_status_of(const DownloadResult& result) {
+  switch (result.end) {
+    case DownloadEnd::SUCCEEDED:
+    case DownloadEnd::STOPPED: return EXIT_SUCCESS_RUN;
+    case DownloadEnd::TIMED_OUT: return 5;
+    case DownloadEnd::FILE_OPEN_FAILED: return 7;
+    case DownloadEnd::FILE_READ_FAILED: return 8;
+    case DownloadEnd::REPLY_REJECTED:
+    case DownloadEnd::BAD_MODEL: return 9;
+    case DownloadEnd::PORT_OPEN_FAILED: return 10;
+    case DownloadEnd::NO_EXTERNAL_FLASH: return 15;
   }
-  return outcome.row == ROW_SUCCESS ? EXIT_SUCCESS_RUN : outcome.row;
+  return EXIT_UNKNOWN;  // not reached: every end has its status above
 }
 
-// One port's download: its view, trace, clock and outcome.
+// One port's download: its view, trace, clock and result.
 struct PortRun {
   PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
           const std::string& device, bool named, int row, TraceFile* trace,
@@ -314,7 +350,7 @@ struct PortRun {
   void run() {
     const auto started = std::chrono::steady_clock::now();
     clock.start();
-    outcome = download.run(clock);
+    result = download.run(clock);
     clock.stop();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   }
@@ -323,7 +359,7 @@ struct PortRun {
   std::unique_ptr<TraceFile::Port> port_trace;
   Download download;
   TickerClock clock;
-  DownloadOutcome outcome;
+  DownloadResult result;
   double seconds = 0;
 };
 
@@ -336,12 +372,61 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
   std::snprintf(line, sizeof line, "%-*s  %6s  %s", static_cast<int>(width), "port", "time", "outcome");
   terminal.line(line);
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    const DownloadOutcome& o = runs[i]->outcome;
+    const StatusText o = status_for(runs[i]->result);
     std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
                   a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
                   status_gloss(o));
     terminal.line(line);
   }
+}
+
+// Blocks the stop signals in every thread to come and starts the thread
+// that alone takes them.
+void start_signal_thread(std::atomic<int>* stop_requested, TerminalView* front, int entry_count,
+                         std::size_t ports) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(signal_thread, set, SignalTarget{stop_requested, front, entry_count, ports}).detach();
+}
+
+void show_ports(const Arguments& a) {
+  if (a.json) return;
+  std::string names;
+  for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
+  std::printf("%s %s, %s bit/s after the speed change, %s\n",
+              a.devices.size() > 1 ? "ports" : "port", names.c_str(), SPEED_TEXTS[a.speed_index],
+              a.run_after ? "run after download" : "no run request");
+  std::fflush(stdout);
+}
+
+// Each port's "end" event; the exit status is that of the first port, in
+// the order given, that did not succeed.
+int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Arguments& a,
+                   Terminal& terminal) {
+  const bool several = runs.size() > 1;
+  int status = EXIT_SUCCESS_RUN;
+  for (const std::unique_ptr<PortRun>& r : runs) {
+    const int port_status = exit_status_of(r->result);
+    const StatusText shown = status_for(r->result);
+    JsonObject end = r->view.event("end").text("text", status_text(shown));
+    if (several) end.text("gloss", status_gloss(shown)).number("seconds", r->seconds, 1);
+    r->view.json_event(end.number("exit_status", port_status));
+    if (status == EXIT_SUCCESS_RUN) status = port_status;
+  }
+  if (several) {
+    terminal.leave_rows();
+    if (terminal.style() == ViewStyle::JSON) {
+      terminal.json(JsonObject().text("event", "summary")
+                        .number("ports", static_cast<long long>(runs.size()))
+                        .number("exit_status", status));
+    } else {
+      show_summary(a, runs, terminal);
+    }
+  }
+  return status;
 }
 
 int run(int argc, char** argv) {
@@ -372,59 +457,23 @@ int run(int argc, char** argv) {
   }
 
   std::atomic<int> stop_requested{0};
-  const char* paths[MAX_ENTRIES] = {job.paths[0], job.paths[1], job.paths[2]};
   std::vector<std::unique_ptr<PortRun>> runs;
   for (std::size_t i = 0; i < ports; ++i) {
     std::strcpy(job.port_device, a.devices[i].c_str());
     runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
                                              static_cast<int>(i),
                                              a.trace.empty() ? nullptr : &trace, stop_requested));
-    runs.back()->view.set_file_paths(paths);
   }
-
-  // Signals go to the signal thread only: block them before any thread starts.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
   TerminalView front(terminal);
-  std::thread(signal_thread, set, SignalTarget{&stop_requested, &front, a.count, ports}).detach();
-
-  if (!a.json) {
-    std::string names;
-    for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
-    std::printf("%s %s, %s bit/s after the speed change, %s\n", several ? "ports" : "port",
-                names.c_str(), SPEED_TEXTS[a.speed_index],
-                a.run_after ? "run after download" : "no run request");
-    std::fflush(stdout);
-  }
-  if (several) {
-    std::vector<std::thread> threads;
-    for (const std::unique_ptr<PortRun>& r : runs) threads.emplace_back([&r] { r->run(); });
-    for (std::thread& t : threads) t.join();
-  } else {
-    runs[0]->run();
-  }
-
-  int status = EXIT_SUCCESS_RUN;
+  start_signal_thread(&stop_requested, &front, a.count, ports);
+  show_ports(a);
+  std::vector<std::thread> threads;
   for (const std::unique_ptr<PortRun>& r : runs) {
-    const int port_status = status_of(r->outcome);
-    JsonObject end = r->view.event("end").text("text", status_text(r->outcome));
-    if (several) end.text("gloss", status_gloss(r->outcome)).number("seconds", r->seconds, 1);
-    r->view.json_event(end.number("exit_status", port_status));
-    if (status == EXIT_SUCCESS_RUN) status = port_status;
+    if (several) threads.emplace_back([&r] { r->run(); });
   }
-  if (several) {
-    terminal.leave_rows();
-    if (style == ViewStyle::JSON) {
-      terminal.json(JsonObject().text("event", "summary").number("ports", static_cast<long long>(ports))
-                        .number("exit_status", status));
-    } else {
-      show_summary(a, runs, terminal);
-    }
-  }
-  return status;
+  if (!several) runs[0]->run();
+  for (std::thread& t : threads) t.join();
+  return report_results(runs, a, terminal);
 }
 
 }  // namespace

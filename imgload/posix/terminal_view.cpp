@@ -12,7 +12,6 @@ namespace {
 constexpr int BAR_WIDTH = 30;                              // characters
 constexpr std::chrono::milliseconds RENDER_INTERVAL{100};  // ms between bar redraws
 constexpr unsigned BLOCK_BYTES = 512;                      // bytes per data request
-constexpr unsigned IDLE_RANGE = 3;                         // the bar between files: 0..3
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -130,7 +129,7 @@ JsonObject TerminalView::event(const char* name) const {
 
 void TerminalView::json_event(const JsonObject& event) { terminal_.json(event); }
 
-void TerminalView::status_shown(const StatusText& status) {
+void TerminalView::show_status(const StatusText& status) {
   const std::string text = status_text(status);
   const std::string gloss = status_gloss(status);
   if (terminal_.style() == ViewStyle::JSON) {
@@ -142,9 +141,14 @@ void TerminalView::status_shown(const StatusText& status) {
   }
 }
 
-void TerminalView::file_started(int number) {
+void TerminalView::transfer_started() {
+  StatusText notice;
+  notice.kind = StatusText::TRANSFER_NOTICE;
+  show_status(notice);
+}
+
+void TerminalView::file_started(int number, const char* path, std::uint32_t blocks) {
   file_number_ = number;
-  const char* path = (paths_ != nullptr && number >= 1 && number <= 3) ? paths_[number - 1] : "";
   const std::string label = "No." + std::to_string(number);
   if (terminal_.style() == ViewStyle::JSON) {
     terminal_.json(event("file").text("label", label).number("number", number).text("path", path));
@@ -153,15 +157,11 @@ void TerminalView::file_started(int number) {
   } else {
     terminal_.line(prefix() + label + " " + path);
   }
-}
-
-void TerminalView::range_set(unsigned maximum) {
-  maximum_ = maximum;
+  // The bar counts one step per block and one for the end of the file.
+  maximum_ = progress_maximum(blocks * BLOCK_BYTES, BLOCK_BYTES);
   position_ = 0;
   last_tenth_ = -1;
-  // Range 0..3 is the bar between files; a file's blocks (whole 2048-byte
-  // blocks, four requests each) always give a range of 5 or more.
-  blocks_phase_ = maximum != IDLE_RANGE;
+  blocks_phase_ = true;
   started_ = std::chrono::steady_clock::now();
   last_render_ = started_ - RENDER_INTERVAL;
 }

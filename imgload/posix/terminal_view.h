@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imgload/download/progress_view.h"
+#include "imgload/download/status.h"
 
 namespace imgload {
 
@@ -73,27 +74,31 @@ class TerminalView : public ProgressView {
   TerminalView(Terminal& terminal, std::string port = "", int row = 0)
       : terminal_(terminal), port_(std::move(port)), row_(row) {}
 
-  void status_shown(const StatusText& status) override;
-  void file_started(int number) override;
-  void block_sent(std::uint32_t) override {}  // shown through the bar's block count
-  void range_set(unsigned maximum) override;
-  void stepped() override;
-
+  void run_started(int) override { blocks_phase_ = false; }
+  void transfer_started() override;
+  void file_started(int number, const char* path, std::uint32_t blocks) override;
+  void block_sent(std::uint32_t, std::uint32_t) override { stepped(); }
+  void file_sent(int) override { stepped(); }
+  void file_finished(int, bool another_follows) override {
+    if (another_follows) blocks_phase_ = false;
+  }
+  void waiting(Pause, int) override {}
+  void ended(const DownloadResult& result) override { show_status(status_for(result)); }
   // A note of the front end (stop request), kept apart from the bar.
   void note(const std::string& text);
   // A JSON event of this port, "event" first after the port (JSON style only).
   JsonObject event(const char* name) const;
   void json_event(const JsonObject& event);
-  void set_file_paths(const char* const* paths) { paths_ = paths; }
 
  private:
+  void show_status(const StatusText& status);
+  void stepped();
   void render(bool force);
   std::string prefix() const { return port_.empty() ? std::string() : "[" + port_ + "] "; }
 
   Terminal& terminal_;
   std::string port_;
   int row_;
-  const char* const* paths_ = nullptr;
   int file_number_ = 0;
   unsigned maximum_ = 0;
   unsigned position_ = 0;

@@ -83,7 +83,7 @@ void TraceFile::discarded_line(const std::string& label, int count) {
 }
 
 void TraceFile::read_lines(const std::string& label, const std::uint8_t* reply, int length,
-                           int status) {
+                           ReplyStatus status) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
   stamp(label);

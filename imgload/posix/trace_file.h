@@ -25,7 +25,7 @@ class TraceFile : public LinkTrace {
   void port_closed() override { closed_line(""); }
   void frame_sent(const std::uint8_t* frame, int length) override { sent_lines("", frame, length); }
   void input_discarded(int count) override { discarded_line("", count); }
-  void reply_read(const std::uint8_t* reply, int length, int status) override {
+  void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) override {
     read_lines("", reply, length, status);
   }
 
@@ -41,7 +41,7 @@ class TraceFile : public LinkTrace {
       file_.sent_lines(label_, frame, length);
     }
     void input_discarded(int count) override { file_.discarded_line(label_, count); }
-    void reply_read(const std::uint8_t* reply, int length, int status) override {
+    void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) override {
       file_.read_lines(label_, reply, length, status);
     }
 
@@ -55,7 +55,7 @@ class TraceFile : public LinkTrace {
   void closed_line(const std::string& label);
   void sent_lines(const std::string& label, const std::uint8_t* frame, int length);
   void discarded_line(const std::string& label, int count);
-  void read_lines(const std::string& label, const std::uint8_t* reply, int length, int status);
+  void read_lines(const std::string& label, const std::uint8_t* reply, int length, ReplyStatus status);
   void stamp(const std::string& label);
   void dump(const std::uint8_t* bytes, int length);
 

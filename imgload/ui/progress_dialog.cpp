@@ -11,6 +11,7 @@
 #include "imgload/download/download_job.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/download/sequencer.h"
+#include "imgload/download/status.h"
 #include "imgload/link/countdown.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
@@ -20,10 +21,6 @@ namespace imgload {
 
 std::atomic<HWND> progress_window{nullptr};
 WorkerThread worker_thread = {nullptr, 0, nullptr, nullptr};
-
-static_assert(IDC_PROGRESS_STATUS == CONTROL_STATUS && IDC_PROGRESS_FILE == CONTROL_FILE_LABEL &&
-                  IDC_PROGRESS_BLOCK == CONTROL_BLOCK_LABEL && IDC_PROGRESS_BAR == CONTROL_PROGRESS,
-              "the progress view writes into the controls of template 130");
 
 namespace {
 
@@ -35,30 +32,45 @@ constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
 // user-interface thread never waits for the worker, so this cannot deadlock.
 class DialogProgressView : public ProgressView {
  public:
-  void status_shown(const StatusText& status) override {
-    set_text(CONTROL_STATUS, status_text(status).c_str());
+  void run_started(int) override { reset_bar(IDLE_RANGE); }
+  void transfer_started() override {
+    StatusText notice;
+    notice.kind = StatusText::TRANSFER_NOTICE;
+    set_text(IDC_PROGRESS_STATUS, status_text(notice).c_str());
   }
-  void file_started(int number) override {
+  void file_started(int number, const char*, std::uint32_t blocks) override {
     char label[LABEL_SIZE];
     std::snprintf(label, sizeof label, "No.%01d", number);
-    set_text(CONTROL_FILE_LABEL, label);
+    set_text(IDC_PROGRESS_FILE, label);
+    // One step per block and one for the end of the file.
+    reset_bar(progress_maximum(blocks * DATA_BLOCK_SIZE, DATA_BLOCK_SIZE));
   }
-  void block_sent(std::uint32_t block_number) override {
+  void block_sent(std::uint32_t number, std::uint32_t) override {
     char label[LABEL_SIZE];
-    std::snprintf(label, sizeof label, "Block No. %ld", static_cast<long>(block_number));
-    set_text(CONTROL_BLOCK_LABEL, label);
+    std::snprintf(label, sizeof label, "Block No. %ld", static_cast<long>(number));
+    set_text(IDC_PROGRESS_BLOCK, label);
+    step_bar();
   }
-  void range_set(unsigned maximum) override {
-    SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
+  void file_sent(int) override { step_bar(); }
+  void file_finished(int, bool another_follows) override {
+    if (another_follows) reset_bar(IDLE_RANGE);
   }
-  void stepped() override { SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0); }
+  void waiting(Pause, int) override {}
+  void ended(const DownloadResult& result) override {
+    set_text(IDC_PROGRESS_STATUS, status_text(status_for(result)).c_str());
+  }
 
  private:
   static constexpr int LABEL_SIZE = 32;  // bytes, file and block labels
+  static constexpr unsigned IDLE_RANGE = 3;  // the bar before and between files: 0..3
   static void set_text(int control_id, const char* text) {
     SendMessageW(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
                  reinterpret_cast<LPARAM>(text));
   }
+  static void reset_bar(unsigned maximum) {
+    SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
+  }
+  static void step_bar() { SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0); }
 };
 
 // The reply countdown is lowered by the progress dialog's timer, which also

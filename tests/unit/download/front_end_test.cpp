@@ -87,10 +87,10 @@ TEST(ImageInfoTest, AFileWithoutHeaderIsReportedSo) {
   EXPECT_FALSE(info.checksum_verifies());
 }
 
-StatusText row_status(int row) {
-  StatusText status;
-  status.row = row;
-  return status;
+DownloadResult ended_with(DownloadEnd end) {
+  DownloadResult result;
+  result.end = end;
+  return result;
 }
 
 std::string captured(std::FILE* f) {
@@ -109,14 +109,12 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   Terminal terminal(ViewStyle::JSON, f);
   TerminalView view(terminal);
   TerminalView tagged(terminal, "/dev/b", 1);
-  const char* paths[3] = {"/x/a \"b\".bin", "", ""};
-  view.set_file_paths(paths);
-  view.range_set(3);
-  view.file_started(1);
-  view.range_set(5);
-  for (int i = 0; i < 5; ++i) view.stepped();
-  view.status_shown(row_status(ROW_TIMEOUT));
-  tagged.status_shown(row_status(ROW_SUCCESS));  // several ports: each event names its port
+  view.run_started(1);
+  view.file_started(1, "/x/a \"b\".bin", 4);
+  for (std::uint32_t i = 1; i <= 4; ++i) view.block_sent(i, 4);
+  view.file_sent(1);
+  view.ended(ended_with(DownloadEnd::TIMED_OUT));
+  tagged.ended(ended_with(DownloadEnd::SUCCEEDED));  // several ports: each event names its port
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\"}"),
@@ -148,9 +146,9 @@ TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
   Terminal terminal(ViewStyle::LINES, f);
   TerminalView view(terminal);
   TerminalView named(terminal, "/dev/b", 1);
-  view.status_shown(row_status(ROW_SUCCESS));
-  view.status_shown(row_status(ROW_PORT_OPEN));
-  named.file_started(2);
+  view.ended(ended_with(DownloadEnd::SUCCEEDED));
+  view.ended(ended_with(DownloadEnd::PORT_OPEN_FAILED));
+  named.file_started(2, "", 4);
   const std::string out = captured(f);
   std::fclose(f);
   EXPECT_EQ(out,
@@ -165,7 +163,9 @@ TEST(TerminalViewTest, RefusalTextWithRowNumberKeepsItsGloss) {
   refusal.entry = 2;
   EXPECT_EQ(status_text(refusal), std::string(message_text(MSG_NO_EXTERNAL_FLASH)) + "(No.2)");
   EXPECT_STREQ(status_gloss(refusal), message_gloss(MSG_NO_EXTERNAL_FLASH));
-  EXPECT_STREQ(status_gloss(row_status(ROW_SUCCESS + STATUS_ROW_COUNT)), "");
+  StatusText beyond;
+  beyond.row = STATUS_ROW_COUNT;
+  EXPECT_STREQ(status_gloss(beyond), "");
   EXPECT_EQ(json_string("a\x01\t"), "\"a\\u0001\\t\"");
 }
 

@@ -167,27 +167,44 @@ void ScriptedController::frame_sent(const std::uint8_t* frame, int length) {
   note("send " + text);
 }
 
-void ScriptedController::reply_read(const std::uint8_t*, int, int status) {
+void ScriptedController::reply_read(const std::uint8_t*, int, ReplyStatus status) {
   note("reply " + std::to_string(status));
 }
 
-// The events are written down as the progress dialog's controls would show them.
-void ScriptedController::status_shown(const StatusText& status) {
-  last_status_ = status_text(status);
-  note("text " + std::to_string(CONTROL_STATUS) + " " + last_status_);
+// The events are written down as the progress dialog shows them: texts of
+// the status (1014), file (1017) and block (1018) labels, the bar's range
+// and steps.
+void ScriptedController::run_started(int) { note("reset 3"); }
+
+void ScriptedController::transfer_started() {
+  StatusText notice;
+  notice.kind = StatusText::TRANSFER_NOTICE;
+  last_status_ = status_text(notice);
+  note("text 1014 " + last_status_);
 }
 
-void ScriptedController::file_started(int number) {
-  note("text " + std::to_string(CONTROL_FILE_LABEL) + " No." + std::to_string(number));
+void ScriptedController::file_started(int number, const char*, std::uint32_t blocks) {
+  note("text 1017 No." + std::to_string(number));
+  note("reset " + std::to_string(progress_maximum(blocks * 512, 512)));
 }
 
-void ScriptedController::block_sent(std::uint32_t block_number) {
-  note("text " + std::to_string(CONTROL_BLOCK_LABEL) + " Block No. " + std::to_string(block_number));
+void ScriptedController::block_sent(std::uint32_t number, std::uint32_t) {
+  note("text 1018 Block No. " + std::to_string(number));
+  note("step");
 }
 
-void ScriptedController::range_set(unsigned maximum) { note("reset " + std::to_string(maximum)); }
+void ScriptedController::file_sent(int) { note("step"); }
 
-void ScriptedController::stepped() { note("step"); }
+void ScriptedController::file_finished(int, bool another_follows) {
+  if (another_follows) note("reset 3");
+}
+
+void ScriptedController::waiting(Pause, int) {}
+
+void ScriptedController::ended(const DownloadResult& result) {
+  last_status_ = status_text(status_for(result));
+  note("text 1014 " + last_status_);
+}
 
 void ScriptedController::wait_tick() {
   ++wait_ticks;

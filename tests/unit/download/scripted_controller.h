@@ -70,13 +70,16 @@ class ScriptedController : public LinkTrace, public ProgressView, public Clock {
   void port_opened(const char* name, std::uint32_t baud_rate, bool opened) override;
   void port_closed() override;
   void frame_sent(const std::uint8_t* frame, int length) override;
-  void reply_read(const std::uint8_t* reply, int length, int status) override;
+  void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) override;
   // ProgressView
-  void status_shown(const StatusText& status) override;
-  void file_started(int number) override;
-  void block_sent(std::uint32_t block_number) override;
-  void range_set(unsigned maximum) override;
-  void stepped() override;
+  void run_started(int files) override;
+  void transfer_started() override;
+  void file_started(int number, const char* path, std::uint32_t blocks) override;
+  void block_sent(std::uint32_t number, std::uint32_t total) override;
+  void file_sent(int number) override;
+  void file_finished(int number, bool another_follows) override;
+  void waiting(Pause pause, int seconds) override;
+  void ended(const DownloadResult& result) override;
   // Clock
   void wait_tick() override;
   void sleep_ms(unsigned ms) override;

@@ -77,7 +77,7 @@ class SequencerTest : public ::testing::Test {
     if (!download_) download_ = std::make_unique<Download>(job, stop_requested, &ctl, &ctl);
     ctl.clock.lower(&download_->countdown());
     outcome = download_->run(ctl);
-    EXPECT_EQ(status_text(outcome), ctl.last_status()) << "the outcome is the last text shown";
+    EXPECT_EQ(status_text(status_for(outcome)), ctl.last_status()) << "the outcome is the last text shown";
     EXPECT_FALSE(download_->port_open()) << "the port stays open after the run";
     EXPECT_FALSE(testing::FakePort::get().is_open());
     const SequencerSteps& steps = download_->steps();
@@ -98,7 +98,7 @@ class SequencerTest : public ::testing::Test {
   DownloadJob job;
   std::atomic<int> stop_requested{0};
   std::unique_ptr<Download> download_;
-  DownloadOutcome outcome;
+  DownloadResult outcome;
   std::string dir_;
   std::vector<std::string> made_;
   std::map<std::string, std::vector<std::uint8_t>> contents_;

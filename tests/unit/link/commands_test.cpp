@@ -254,7 +254,7 @@ TEST_F(CommandTest, ModeReplyThroughTheDataReader) {
   // The reply code comes from offsets 5 and 6 of the reply read.
   reply_countdown.set(10);
   FakePort::get().queue_bytes("\x06" "00FF0701\r");  // BCC of ACK 00FF07 is 01
-  const int status = link.read_data_reply();
+  const ReplyStatus status = link.read_data_reply();
   ASSERT_EQ(status, REPLY_OK);
   EXPECT_EQ(judge_mode_reply(link, status, mode_for_address(0)), JUDGE_ACCEPTED);
   EXPECT_EQ(judge_mode_reply(link, status, mode_for_address(0x8000)), JUDGE_OTHER_MODE);

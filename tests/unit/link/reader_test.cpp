@@ -286,7 +286,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
     void port_opened(const char*, std::uint32_t, bool) override {}
     void port_closed() override {}
     void frame_sent(const std::uint8_t*, int) override { order += "sent "; }
-    void reply_read(const std::uint8_t*, int, int) override {}
+    void reply_read(const std::uint8_t*, int, ReplyStatus) override {}
     void input_discarded(int count) override { order += "discarded " + std::to_string(count) + " "; }
     std::string order;
   };
@@ -322,7 +322,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
     ASSERT_EQ(traced.send_frame("AB", nullptr, 0), 10);
     EXPECT_EQ(trace.order, row.trace);
     EXPECT_EQ(port().writes().size(), 1u) << "the request goes out in any case";
-    int status = REPLY_WAIT;
+    ReplyStatus status = REPLY_WAIT;
     while (status == REPLY_WAIT) status = traced.read_reply();
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(traced.reply()),
                           static_cast<std::size_t>(traced.plain_reader().count)),

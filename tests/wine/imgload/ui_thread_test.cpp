@@ -53,7 +53,7 @@ std::string control_text(int id) {
 }
 
 int bar(UINT message, WPARAM wparam = 0) {
-  return static_cast<int>(SendDlgItemMessageA(progress_window.load(), CONTROL_PROGRESS, message, wparam, 0));
+  return static_cast<int>(SendDlgItemMessageA(progress_window.load(), IDC_PROGRESS_BAR, message, wparam, 0));
 }
 
 // What the dialog's controls were told, recorded on the user-interface
@@ -67,7 +67,7 @@ struct Told {
 std::mutex told_lock;
 std::vector<Told> told;
 WNDPROC original_procs[4];
-const int kWatched[4] = {CONTROL_STATUS, CONTROL_FILE_LABEL, CONTROL_BLOCK_LABEL, CONTROL_PROGRESS};
+const int kWatched[4] = {IDC_PROGRESS_STATUS, IDC_PROGRESS_FILE, IDC_PROGRESS_BLOCK, IDC_PROGRESS_BAR};
 
 LRESULT CALLBACK recording_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   const int id = GetDlgCtrlID(window);
@@ -124,28 +124,25 @@ void run_with_output(ProgressView& view, Clock& clock) {
   watch_controls(dialog);
   size_t count = 0;
   last_told(&count);
-  StatusText notice;
-  notice.kind = StatusText::TRANSFER_NOTICE;
-  view.status_shown(notice);
-  expect_told(count, CONTROL_STATUS, WM_SETTEXT, dialog_text(TEXT_TRANSFER_NOTICE), "status");
+  view.transfer_started();
+  expect_told(count, IDC_PROGRESS_STATUS, WM_SETTEXT, dialog_text(TEXT_TRANSFER_NOTICE), "status");
   last_told(&count);
-  view.range_set(40);
-  expect_told(count, CONTROL_PROGRESS, PBM_SETPOS, "", "progress reset");
-  for (int block = 1; block <= 40; ++block) {
+  view.file_started(1, "", 39);  // the bar's range: 39 blocks and the end of the file
+  expect_told(count, IDC_PROGRESS_BAR, PBM_SETPOS, "", "progress reset");
+  if (control_text(IDC_PROGRESS_FILE) != "No.1") problem("file label text");
+  for (int block = 1; block <= 39; ++block) {
     char label[32];
     std::snprintf(label, sizeof label, "Block No. %d", block);
     last_told(&count);
-    view.block_sent(static_cast<std::uint32_t>(block));
-    expect_told(count, CONTROL_BLOCK_LABEL, WM_SETTEXT, label, "block label");
-    last_told(&count);
-    view.stepped();
-    expect_told(count, CONTROL_PROGRESS, PBM_STEPIT, "", "progress step");
+    view.block_sent(static_cast<std::uint32_t>(block), 39);
+    expect_told(count, IDC_PROGRESS_BAR, PBM_STEPIT, "", "progress step");
+    if (control_text(IDC_PROGRESS_BLOCK) != label) problem("block label text");
   }
   last_told(&count);
-  view.file_started(1);
-  expect_told(count, CONTROL_FILE_LABEL, WM_SETTEXT, "No.1", "file label");
+  view.file_sent(1);
+  expect_told(count, IDC_PROGRESS_BAR, PBM_STEPIT, "", "progress step");
   // And what was carried out is what the controls show.
-  if (control_text(CONTROL_BLOCK_LABEL) != "Block No. 40") problem("block label text");
+  if (control_text(IDC_PROGRESS_BLOCK) != "Block No. 39") problem("block label text");
   if (bar(PBM_GETRANGE, FALSE) != 40 || bar(PBM_GETPOS) != 40) problem("progress bar position");
 
   // OK pressed during the run must not close the dialog.

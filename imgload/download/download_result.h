@@ -1,0 +1,31 @@
+// How a download ended: one value from the sequencer to the front ends, which
+// turn it into the status text and (on Linux) the exit status by their tables.
+#pragma once
+
+#include "imgload/link/frame.h"
+
+namespace imgload {
+
+enum class DownloadEnd : int {
+  SUCCEEDED,          // every file accepted whole (and the run request sent when asked)
+  STOPPED,            // a stop request honoured: files 1..file accepted whole, the rest not sent
+  TIMED_OUT,          // a reply did not come in time, or the mode never switched
+  REPLY_REJECTED,     // a reply refused or corrupt once too often (reply says how)
+  BAD_MODEL,          // the "AD" reply's model information is not two digits
+  NO_EXTERNAL_FLASH,  // entry `file` is bound for external flash the model lacks
+  PORT_OPEN_FAILED,   // the port (or its reopening at a new speed) failed to open
+  FILE_OPEN_FAILED,   // file `file` cannot be opened (or its path is unusable)
+  FILE_READ_FAILED,   // file `file` cannot be read whole, or is not whole blocks
+};
+
+struct DownloadResult {
+  DownloadEnd end = DownloadEnd::SUCCEEDED;
+  int file = 0;                  // the file concerned, 1-based; 0 when none
+  int files = 0;                 // the files of the job
+  ReplyStatus reply = REPLY_OK;  // TIMED_OUT, REPLY_REJECTED: the last reply's status
+  int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
+
+  bool succeeded() const { return end == DownloadEnd::SUCCEEDED; }
+};
+
+}  // namespace imgload
