@@ -8,7 +8,10 @@
 
 namespace imgload {
 
-class ReplyCountdown {
+// Cell: where the seconds are kept; std::atomic<int> in the product, a cell
+// that can act between the lowering's read and its write in the tests.
+template <typename Cell>
+class BasicCountdown {
  public:
   void set(int seconds) { seconds_.store(seconds < 0 ? 0 : seconds); }
   int value() const { return seconds_.load(); }
@@ -24,7 +27,9 @@ class ReplyCountdown {
   }
 
  private:
-  std::atomic<int> seconds_{0};
+  Cell seconds_{0};
 };
+
+using ReplyCountdown = BasicCountdown<std::atomic<int>>;
 
 }  // namespace imgload
