@@ -333,49 +333,61 @@ def case_ridden_out(w, name):
                    "reply %d to %s: %s, code %r" % (n, command, judged, code))
 
 
-# Four controllers at once from one imgload: (port that gets a fault, the fault,
-# the exit status and text of that port, JSON or the summary table). Every
-# other port must finish with the image unchanged.
+# Four controllers at once from one imgload: (the ports that fail, each with
+# its fault, or None for a device that does not exist, and its exit status
+# and text; the run's exit status; JSON or the summary table). Every other
+# port must finish with the image unchanged. The run's status is that of the
+# first failing port in the order given.
 GANGS = {
-    "four_ports": (None, None, 0, SUCCESS, False),
-    "four_ports_one_nak": (2, "nak@FD#2", 9, DATA_ERROR, True),
+    "four_ports": ({}, 0, False),
+    "four_ports_two_fail": ({1: (None, 10, PORT_OPEN), 2: ("nak@FD#2", 9, DATA_ERROR)}, 10, True),
 }
 
 
 def case_gang(w, name):
-    faulty, fault, code, text, as_json = GANGS[name]
+    failing, code, as_json = GANGS[name]
     path = os.path.join(w, "gang.bin")
     image = make_image(path, 2, 7)
-    sims = []
+    sims, links = [], []
     for n in range(4):
+        fault = failing.get(n, (None,))[0]
+        if n in failing and fault is None:
+            sims.append(None)
+            links.append(os.path.join(w, "missing%d" % n))
+            continue
         d = os.path.join(w, "p%d" % n)
         os.mkdir(d)
-        sims.append(Simulator(d, ["--fault", fault] if n == faulty else []))
+        sims.append(Simulator(d, ["--fault", fault] if fault else []))
+        links.append(sims[-1].link)
     args = []
-    for sim in sims:
-        args += ["--port", sim.link]
+    for link in links:
+        args += ["--port", link]
     status, out, err = run_imgload(args + (["--json"] if as_json else []) + [path])
-    for sim in sims:
+    live = [sim for sim in sims if sim is not None]
+    for sim in live:
         sim.stop()
-    sys.stdout.write(out + err + "".join(s.report for s in sims))
+    sys.stdout.write(out + err + "".join(s.report for s in live))
     expect(status == code, "exit status %d, expected %d" % (status, code))
+    for sim in live:
+        expect(sim.status == 0 and "violations: 0" in sim.report, "violations")
     if not as_json:
-        for sim in sims:
-            expect(sim.status == 0 and "violations: 0" in sim.report, "violations")
+        for sim in live:
             expect(sim.received(1) == image, "an image differs")
-            expect(re.search(r"^%s +\d+\.\ds  %s" % (re.escape(sim.link), text), out, re.M),
+            expect(re.search(r"^%s +\d+\.\ds  %s" % (re.escape(sim.link), SUCCESS), out, re.M),
                    "no summary line for %s" % sim.link)
         return
-    ends = [e for e in (json.loads(line) for line in out.splitlines()) if e["event"] == "end"]
-    expect(sorted(e["port"] for e in ends) == sorted(s.link for s in sims), "one end event per port")
-    for n, sim in enumerate(sims):
-        expect(sim.status == 0 and "violations: 0" in sim.report, "port %d: violations" % n)
-        end = [e for e in ends if e["port"] == sim.link][0]
-        if n == faulty:
-            expect(end["text"] == text.replace(" ", "\n", 1) and sim.saved_count() == 0,
+    ends = {e["port"]: e for e in (json.loads(line) for line in out.splitlines())
+            if e["event"] == "end"}
+    expect(sorted(ends) == sorted(links), "one end event per port")
+    for n, link in enumerate(links):
+        end = ends[link]
+        if n in failing:
+            _, port_code, text = failing[n]
+            expect(end["exit_status"] == port_code and end["text"] == text.replace(" ", "\n", 1),
                    "port %d: %r" % (n, end))
+            expect(sims[n] is None or sims[n].saved_count() == 0, "port %d saved an image" % n)
         else:
-            expect(end["exit_status"] == 0 and sim.received(1) == image, "port %d: %r" % (n, end))
+            expect(end["exit_status"] == 0 and sims[n].received(1) == image, "port %d: %r" % (n, end))
     summary = json.loads(out.splitlines()[-1])
     expect(summary["event"] == "summary" and summary["exit_status"] == code, "summary event")
 
