@@ -161,79 +161,35 @@ def case_three_files_57600_json(w):
     expect(out.count('"event":"file"') == 3, "JSON file events")
 
 
-def case_no_target(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "silent@AD"])
-    check_failure(s, out, TIMEOUT, 5)
-    expect(sim.count("AD") == 3, "AD sent %d times" % sim.count("AD"))
+# Faults on a real line: a few rows; the sequencer's tests cover every
+# request's failures on the virtual clock. case: (files, simulator options,
+# exit status, text or None for success, requests counted by the simulator,
+# a text the output must hold and one it must not).
+FAULTS = {
+    "no_target": ([(1, None)], ["--fault", "silent@AD"], 5, TIMEOUT, {"AD": 3}, ()),
+    "data_nak": ([(2, None)], ["--fault", "nak@FD#3"], 9, DATA_ERROR, {"FD": 3, "FDEND": 0}, ()),
+    "finish_retried": ([(1, None)], ["--fault", "nak@AG#1-2"], 0, None, {"AG": 3}, ()),
+    "mode_lag_costs_no_attempt": ([(1, "0000000_A")], ["--fault", "other@AB#1-5"], 0, None,
+                                  {"AB": 6}, ()),
+    "split_and_long_replies": ([(1, None)], ["--fault", "split@FG#1,4000", "--fault", "long@AG#1,700",
+                                             "--fault", "slow@AB#1,20"], 0, None,
+                               {"FG": 1, "AG": 1}, ()),
+    "external_flash_refused": ([(1, None), (1, "0100000"), (1, "0110000")], ["--model", "10"], 15,
+                               NO_EXTERNAL, {"AA": 0}, ("(No.2)", "(No.3)")),
+}
 
 
-def case_mode_nak(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@AA"])
-    check_failure(s, out, DATA_ERROR, 9)
-    expect(sim.count("AA") == 3, "AA sent %d times" % sim.count("AA"))
-
-
-def case_speed_never_acknowledged(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "silent@EF"])
-    check_failure(s, out, TIMEOUT, 5)
-    expect(sim.count("EF") == 3 and sim.count("FG") == 0, "EF attempts")
-
-
-def case_announce_nak(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@FG#1"])
-    check_failure(s, out, DATA_ERROR, 9)
-    expect(sim.count("FG") == 1 and sim.count("FD") == 0, "FG not retried")
-
-
-def case_data_nak(w):
-    s, out, sim, _ = download(w, [(2, None)], sim_args=["--fault", "nak@FD#3"])
-    check_failure(s, out, DATA_ERROR, 9)
-    expect(sim.count("FD") == 3 and sim.count("FDEND") == 0, "FD not retried")
-
-
-def case_end_request_nak(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--fault", "nak@FDEND#1"])
-    check_failure(s, out, DATA_ERROR, 9)
-    expect(sim.count("AG") == 0, "AG after a failed end request")
-
-
-def case_finish_retried(w):
-    s, out, sim, images = download(w, [(1, None)], sim_args=["--fault", "nak@AG#1-2"])
-    check_success(s, out, sim, images)
-    expect(sim.count("AG") == 3, "AG sent %d times" % sim.count("AG"))
-
-
-def case_model_bcc_then_lower_case_bcc(w):
-    s, out, sim, images = download(w, [(1, None)],
-                                   sim_args=["--fault", "badbcc@AD#1", "--fault", "lower@AD#2"])
-    check_success(s, out, sim, images, model_requests=3)
-
-
-def case_mode_lag_costs_no_attempt(w):
-    s, out, sim, images = download(w, [(1, "0000000_A")], sim_args=["--fault", "other@AB#1-5"])
-    check_success(s, out, sim, images)
-    expect(sim.count("AB") == 6, "AB sent %d times" % sim.count("AB"))
-
-
-def case_split_and_long_replies(w):
-    s, out, sim, images = download(w, [(1, None)], sim_args=[
-        "--fault", "split@FG#1,4000", "--fault", "long@AG#1,700", "--fault", "slow@AB#1,20"])
-    check_success(s, out, sim, images)
-    expect(sim.count("FG") == 1 and sim.count("AG") == 1, "accepted at the first attempt")
-
-
-def case_external_flash_refused(w):
-    s, out, sim, _ = download(w, [(1, None), (1, "0100000"), (1, "0110000")],
-                              sim_args=["--model", "10"])
-    check_failure(s, out, NO_EXTERNAL, 15)
-    expect("(No.2)" in out and "(No.3)" not in out, "only the first external entry named")
-    expect(sim.count("AA") == 0, "nothing sent after AD")
-
-
-def case_lower_case_model_digits(w):
-    s, out, sim, _ = download(w, [(1, None)], sim_args=["--model", "3a"])
-    check_failure(s, out, DATA_ERROR, 9)
-    expect(sim.count("AD") == 1, "not retried")
+def case_fault(w, name):
+    files, sim_args, code, text, counts, named = FAULTS[name]
+    s, out, sim, images = download(w, files, sim_args=sim_args)
+    if text is None:
+        check_success(s, out, sim, images)
+    else:
+        check_failure(s, out, text, code)
+    for request, count in counts.items():
+        expect(sim.count(request) == count, "%s sent %d times" % (request, sim.count(request)))
+    if named:
+        expect(named[0] in out and named[1] not in out, "not only %s named" % named[0])
 
 
 # Lines that never end a reply, and a device that disappears: the run ends
@@ -547,6 +503,8 @@ def case_simulator_flags_a_broken_downloader(w):
 
 def main():
     fn = globals().get("case_" + CASE)
+    if CASE in FAULTS:
+        fn = lambda w: case_fault(w, CASE)  # noqa: E731
     if CASE in LINE_FAULTS:
         fn = lambda w: case_line_fault(w, CASE)  # noqa: E731
     if CASE in GANGS:
