@@ -3,6 +3,22 @@
 
 namespace imgload {
 
+namespace {
+
+// Reads until count bytes or the end of the file; the bytes read, or -1.
+int read_whole(FileHandle file, std::uint8_t* buffer, int count) {
+  int total = 0;
+  while (total < count) {
+    const int got = read_image_file(file, buffer + total, count - total);
+    if (got < 0) return -1;
+    if (got == 0) break;  // end of file
+    total += got;
+  }
+  return total;
+}
+
+}  // namespace
+
 ImageLoad load_image_file(const char* path, std::vector<std::uint8_t>* bytes) {
   bytes->clear();
   const FileHandle file = open_image_file(path);
@@ -16,7 +32,7 @@ ImageLoad load_image_file(const char* path, std::vector<std::uint8_t>* bytes) {
   } else {
     // One byte past the limit tells a file that grew while it was read.
     bytes->resize(static_cast<std::size_t>(IMAGE_FILE_LIMIT) + 1);
-    const int got = read_image_file(file, bytes->data(), static_cast<int>(bytes->size()));
+    const int got = read_whole(file, bytes->data(), static_cast<int>(bytes->size()));
     if (got < 0) {
       result = ImageLoad::CANNOT_READ;
     } else if (static_cast<std::uint64_t>(got) > IMAGE_FILE_LIMIT) {

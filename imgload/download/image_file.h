@@ -28,7 +28,7 @@ constexpr std::uint64_t IMAGE_FILE_LIMIT =
 FileHandle open_image_file(const char* path);
 // The whole size; false on failure.
 bool image_file_size(FileHandle file, std::uint64_t* size);
-// Bytes read (0 at the end), or -1 on failure.
+// One read of at most count bytes: bytes read (0 at the end), or -1 on failure.
 int read_image_file(FileHandle file, std::uint8_t* buffer, int count);
 void close_image_file(FileHandle file);
 

@@ -40,16 +40,11 @@ bool image_file_size(FileHandle file, std::uint64_t* size) {
 
 int read_image_file(FileHandle file, std::uint8_t* buffer, int count) {
   if (file == INVALID_FILE || count < 0) return -1;
-  int total = 0;
-  while (total < count) {
-    const ssize_t n = read(static_cast<int>(file), buffer + total,
-                           static_cast<std::size_t>(count - total));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;  // end of file
-    total += static_cast<int>(n);
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(file), buffer, static_cast<std::size_t>(count));
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return -1;
   }
-  return total;
 }
 
 void close_image_file(FileHandle file) {

@@ -37,18 +37,12 @@ bool image_file_size(FileHandle file, std::uint64_t* size) {
 }
 
 int read_image_file(FileHandle file, std::uint8_t* buffer, int count) {
-  if (file == INVALID_FILE || count < 0) return -1;
-  int total = 0;
-  while (total < count) {
-    DWORD got = 0;
-    if (!ReadFile(to_handle(file), buffer + total, static_cast<DWORD>(count - total), &got,
-                  nullptr)) {
-      return -1;
-    }
-    if (got == 0) break;  // end of file
-    total += static_cast<int>(got);
+  DWORD got = 0;
+  if (file == INVALID_FILE || count < 0 ||
+      !ReadFile(to_handle(file), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+    return -1;
   }
-  return total;
+  return static_cast<int>(got);
 }
 
 void close_image_file(FileHandle file) {
