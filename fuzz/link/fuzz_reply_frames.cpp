@@ -43,7 +43,7 @@ void script(FakePort& port, std::uint8_t seed, const std::uint8_t* data, std::si
 void run_reader(imgload::Link& link, bool data_reader) {
   const imgload::ReaderState& state = data_reader ? link.data_reader() : link.plain_reader();
   for (int calls = 0; calls < MAX_CALLS; ++calls) {
-    const ReplyStatus status = data_reader ? link.read_data_reply() : link.read_reply();
+    const imgload::ReplyStatus status = data_reader ? link.read_data_reply() : link.read_reply();
     require(state.count >= 0 && state.count <= imgload::FRAME_BUFFER_SIZE);
     if (status == imgload::REPLY_WAIT) {
       require(state.reading == 1);
