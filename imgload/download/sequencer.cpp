@@ -30,11 +30,11 @@ StatusText row_text(int row) {
 }  // namespace
 
 Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
-                   ProgressView* view, LinkTrace* trace, SharedImages images)
+                   SerialPort& port, ProgressView* view, LinkTrace* trace, SharedImages images)
     : job_(job),
       stop_requested_(stop_requested),
       view_(view),
-      link_(countdown_, trace),
+      link_(port, countdown_, trace),
       given_images_(std::move(images)) {}
 
 void Download::show(const StatusText& status) {

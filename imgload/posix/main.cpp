@@ -299,7 +299,7 @@ int status_of(const DownloadOutcome& outcome) {
   return outcome.row == ROW_SUCCESS ? EXIT_SUCCESS_RUN : outcome.row;
 }
 
-// One port's download: its view, trace, clock and outcome.
+// One port's download: its view, trace, serial port, clock and outcome.
 struct PortRun {
   PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
           const std::string& device, bool named, int row, TraceFile* trace,
@@ -307,7 +307,8 @@ struct PortRun {
       : view(terminal, named ? device : std::string(), row),
         port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
                                              : nullptr),
-        download(job, stop, &view,
+        port(make_system_port()),
+        download(job, stop, *port, &view,
                  port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
         clock(download.countdown()) {}
 
@@ -321,6 +322,7 @@ struct PortRun {
 
   TerminalView view;
   std::unique_ptr<TraceFile::Port> port_trace;
+  std::unique_ptr<SerialPort> port;
   Download download;
   TickerClock clock;
   DownloadOutcome outcome;
