@@ -74,9 +74,7 @@ class SequencerTest : public ::testing::Test {
 
   void run() {
     // One download object for the fixture's job; a second run reuses it.
-    if (!download_) {
-      download_ = std::make_unique<Download>(job, stop_requested, ctl.port, &ctl, &ctl);
-    }
+    if (!download_) download_.reset(new Download(job, stop_requested, ctl.port, &ctl, &ctl));
     ctl.clock.lower(&download_->countdown());
     outcome = download_->run(ctl);
     EXPECT_EQ(status_text(outcome), ctl.last_status()) << "the outcome is the last text shown";
