@@ -40,7 +40,7 @@ void script(FakePort& port, std::uint8_t seed, const std::uint8_t* data, std::si
 
 // Runs one reader until the script is used up and the reader is idle, and
 // checks every result it gives.
-void run_reader(imgload::Link& link, bool data_reader) {
+void run_reader(FakePort& port, imgload::Link& link, bool data_reader) {
   const imgload::ReaderState& state = data_reader ? link.data_reader() : link.plain_reader();
   for (int calls = 0; calls < MAX_CALLS; ++calls) {
     const imgload::ReplyStatus status = data_reader ? link.read_data_reply() : link.read_reply();
@@ -58,7 +58,7 @@ void run_reader(imgload::Link& link, bool data_reader) {
               status == imgload::REPLY_TIMEOUT);
     }
     if (status == imgload::REPLY_TIMEOUT) {
-      if (FakePort::get().pending_bytes() == 0) return;
+      if (port.pending_bytes() == 0) return;
       link.countdown().set(3);  // the rest comes as a new reply
       continue;
     }
@@ -88,7 +88,7 @@ void run_reader(imgload::Link& link, bool data_reader) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static VirtualClock clock;
-  FakePort& port = FakePort::get();
+  FakePort port;
   const std::uint8_t seed = data[0];
   ++data;
   --size;
@@ -104,11 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.attach_clock(&clock);
     imgload::ReplyCountdown countdown;
     clock.lower(&countdown);
-    imgload::Link link(countdown, nullptr);
+    imgload::Link link(port, countdown, nullptr);
     require(link.open("COM1", 9600));
     countdown.set(3);
     script(port, seed, data, size);
-    run_reader(link, reader == 1);
+    run_reader(port, link, reader == 1);
     require(port.pending_bytes() == 0);
     clock.lower(nullptr);
   }

@@ -24,11 +24,11 @@ constexpr int SPEED_CODE_BASE = 6;              // "EF" code of 9600 bit/s
 }  // namespace
 
 Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
-                   ProgressView* view, LinkTrace* trace, SharedImages images)
+                   SerialPort& port, ProgressView* view, LinkTrace* trace, SharedImages images)
     : job_(job),
       stop_requested_(stop_requested),
       view_(view),
-      link_(countdown_, trace),
+      link_(port, countdown_, trace),
       given_images_(std::move(images)) {}
 
 // Every end of a run goes through here: the result is kept and given to

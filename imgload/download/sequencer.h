@@ -52,12 +52,13 @@ struct SequencerSteps {
 class Download {
  public:
   // stop_requested: set by the front end's stop button or Ctrl-C, read once
-  // per file. view and trace may be null. images: the bytes of the job's
+  // per file. port: the serial port the run opens and closes (not open).
+  // view and trace may be null. images: the bytes of the job's
   // files as the front end checked them, shared by the downloads of several
   // ports; without them the run reads each file once before the port opens.
   // Either way, what is sent is that snapshot, whatever happens to the files.
-  Download(const DownloadJob& job, const std::atomic<int>& stop_requested, ProgressView* view,
-           LinkTrace* trace, SharedImages images = nullptr);
+  Download(const DownloadJob& job, const std::atomic<int>& stop_requested, SerialPort& port,
+           ProgressView* view, LinkTrace* trace, SharedImages images = nullptr);
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;
 

@@ -7,16 +7,14 @@ namespace imgload {
 
 bool Link::open(const char* name, std::uint32_t baud_rate) {
   close();
-  handle_ = open_port(name, baud_rate, PORT_BYTE_SIZE, PORT_PARITY_EVEN, PORT_ONE_STOP_BIT);
-  const bool opened = handle_ != INVALID_PORT;
+  const bool opened = port_.open(name, link_settings(baud_rate));
   if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened);
   return opened;
 }
 
 void Link::close() {
-  if (handle_ == INVALID_PORT) return;
-  close_port(handle_);
-  handle_ = INVALID_PORT;
+  if (!port_.is_open()) return;
+  port_.close();
   if (trace_ != nullptr) trace_->port_closed();
 }
 
@@ -26,10 +24,10 @@ int Link::send_frame(const char command[2], const std::uint8_t* fields, int fiel
   // A reader in the middle of a reply keeps its bytes; otherwise whatever
   // waits unread came too late for the request it answered.
   if (!plain_.reading && !data_.reading) {
-    const int discarded = discard_input(handle_);
+    const int discarded = port_.discard_input();
     if (discarded != 0 && trace_ != nullptr) trace_->input_discarded(discarded);
   }
-  write_port(handle_, transmit_, length);  // a short write shows up as a missing reply
+  port_.write(transmit_, length);  // a short write shows up as a missing reply
   if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
   return length;
 }
@@ -44,7 +42,7 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
   }
   for (;;) {
     std::uint8_t byte = 0;
-    const int got = read_port(handle_, &byte, 1);
+    const int got = port_.read(&byte, 1);
     if (got < 0) {
       // The line has failed (hung up, device gone): no reply will come, so
       // the reply ends now instead of after the rest of its countdown.

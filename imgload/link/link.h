@@ -1,6 +1,6 @@
-// One serial link to one controller: the port handle, the transmit and reply
-// buffers, the two reply readers polled under the reply countdown, and the
-// trace hook where frames are sent and read. A download owns one.
+// One serial link to one controller: the port it is given, the transmit and
+// reply buffers, the two reply readers polled under the reply countdown, and
+// the trace hook where frames are sent and read. A download owns one.
 #pragma once
 
 #include <cstdint>
@@ -31,24 +31,27 @@ class LinkTrace {
 
 class Link {
  public:
+  // port: the serial port this link opens and closes (not open yet);
   // countdown: the reply countdown the readers wait under (the download's).
-  Link(ReplyCountdown& countdown, LinkTrace* trace) : countdown_(countdown), trace_(trace) {}
+  Link(SerialPort& port, ReplyCountdown& countdown, LinkTrace* trace)
+      : port_(port), countdown_(countdown), trace_(trace) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
   ~Link() { close(); }
 
-  // Opens the port 8E1 at baud_rate; false (nothing left open) on failure.
+  // Opens the port 8E1 at baud_rate; false (nothing left open) on failure,
+  // with the system's reason in open_error().
   bool open(const char* name, std::uint32_t baud_rate);
   // Closes the port when it is open.
   void close();
-  bool is_open() const { return handle_ != INVALID_PORT; }
+  bool is_open() const { return port_.is_open(); }
   // The system error of the last failed open (errno, GetLastError), 0 when unknown.
-  int open_error() const { return 0; }
+  int open_error() const { return port_.open_error(); }
 
   // Builds the request in the transmit buffer, drops what was received and
   // is no part of a reply being read (the late tail of an earlier reply
   // must not be taken for this request's), and writes the request with one
-  // write_port (a short write shows up as a missing reply). Returns its length.
+  // port write (a short write shows up as a missing reply). Returns its length.
   int send_frame(const char command[2], const std::uint8_t* fields, int field_count);
 
   // The readers: REPLY_WAIT while a reply is still due, then its judgement.
@@ -66,9 +69,9 @@ class Link {
   FrameProgress read_frame(ReaderState& state);
   ReplyStatus traced(ReplyStatus status, const ReaderState& state);
 
+  SerialPort& port_;
   ReplyCountdown& countdown_;
   LinkTrace* trace_;
-  PortHandle handle_ = INVALID_PORT;
   std::uint8_t transmit_[FRAME_BUFFER_SIZE] = {};
   std::uint8_t reply_[FRAME_BUFFER_SIZE] = {};  // never cleared: bytes past a reply are older ones
   char reply_code_[3] = {};

@@ -1,36 +1,66 @@
-// The serial port seam: one COM port, opened exclusively with fixed line
-// settings, DTR raised while open, writes bounded by about 3 s and one-byte
+// The serial port seam: a port object that owns one COM port's handle and the
+// line settings saved when it was opened, opened exclusively with the given
+// settings, DTR raised while open, writes bounded by about 3 s, one-byte
 // reads that return at once or after about 3 s, and a discard of what was
-// received and not read. Win32 and POSIX files (and the tests' fake) define
-// these same functions.
+// received and not read. Win32 and POSIX files each define a port class and
+// make_system_port(); the tests have a scripted one.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace imgload {
 
-using PortHandle = std::intptr_t;
-constexpr PortHandle INVALID_PORT = -1;
+enum class Parity { NONE, ODD, EVEN };
+enum class StopBits { ONE, ONE_AND_HALF, TWO };
 
-// Win32 DCB values that every caller passes.
-constexpr std::uint8_t PORT_BYTE_SIZE = 8;
-constexpr std::uint8_t PORT_PARITY_EVEN = 2;   // EVENPARITY
-constexpr std::uint8_t PORT_ONE_STOP_BIT = 0;  // ONESTOPBIT
-constexpr std::uint32_t PORT_BASE_SPEED = 9600;        // bit/s
-constexpr unsigned PORT_READ_TIMEOUT_MS = 3000;        // ms
-constexpr unsigned PORT_WRITE_TIMEOUT_MS = 3000;       // ms
+struct LineSettings {
+  std::uint32_t baud_rate;  // bit/s
+  std::uint8_t data_bits;
+  Parity parity;
+  StopBits stop_bits;
+};
 
-// The open handle, or INVALID_PORT on any failure (no handle left open).
-PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
-                     std::uint8_t parity, std::uint8_t stop_bits);
-// Drains pending output, drops DTR, closes; nothing happens for INVALID_PORT.
-void close_port(PortHandle handle);
-// Bytes written, or -1 when the write failed.
-int write_port(PortHandle handle, const std::uint8_t* data, int count);
-// Bytes read (0 when the wait ran out), or -1 when the read failed.
-int read_port(PortHandle handle, std::uint8_t* buffer, int count);
-// Drops the bytes received and not yet read; returns how many there were,
-// or -1 when they could not be counted or dropped.
-int discard_input(PortHandle handle);
+// The settings every opening of the link uses: 8 data bits, even parity,
+// one stop bit.
+constexpr std::uint8_t PORT_DATA_BITS = 8;
+constexpr Parity PORT_PARITY = Parity::EVEN;
+constexpr StopBits PORT_STOP_BITS = StopBits::ONE;
+constexpr std::uint32_t PORT_BASE_SPEED = 9600;   // bit/s
+constexpr unsigned PORT_READ_TIMEOUT_MS = 3000;   // ms
+constexpr unsigned PORT_WRITE_TIMEOUT_MS = 3000;  // ms
+
+// The link's 8E1 settings at baud_rate.
+constexpr LineSettings link_settings(std::uint32_t baud_rate) {
+  return {baud_rate, PORT_DATA_BITS, PORT_PARITY, PORT_STOP_BITS};
+}
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens name exclusively with settings and raises DTR. False on any
+  // failure, with nothing left open and open_error() telling why; an open
+  // port is left as it is and refuses a second opening.
+  virtual bool open(const char* name, const LineSettings& settings) = 0;
+  // Drains pending output, drops DTR, puts back the settings saved at
+  // opening and closes; nothing happens when the port is not open.
+  virtual void close() = 0;
+  virtual bool is_open() const = 0;
+  // Bytes written, or -1 when the write failed (or the port is not open).
+  virtual int write(const std::uint8_t* data, int count) = 0;
+  // Bytes read (0 when the wait ran out), or -1 when the read failed.
+  virtual int read(std::uint8_t* buffer, int count) = 0;
+  // Drops the bytes received and not yet read; returns how many there were,
+  // or -1 when they could not be counted or dropped.
+  virtual int discard_input() = 0;
+  // The system's error code (errno, GetLastError) of the last failed
+  // opening; 0 after a successful one.
+  virtual int open_error() const = 0;
+};
+
+// A port of this platform (the comm API on Windows, a tty device on POSIX),
+// not yet open.
+std::unique_ptr<SerialPort> make_system_port();
 
 }  // namespace imgload

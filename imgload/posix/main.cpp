@@ -335,7 +335,7 @@ int exit_status_of(const DownloadResult& result) {
   return EXIT_UNKNOWN;  // not reached: every end has its status above
 }
 
-// One port's download: its view, trace, clock and result.
+// One port's download: its view, trace, serial port, clock and result.
 struct PortRun {
   PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
           const std::string& device, bool named, int row, TraceFile* trace,
@@ -343,7 +343,8 @@ struct PortRun {
       : view(terminal, named ? device : std::string(), row),
         port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
                                              : nullptr),
-        download(job, stop, &view,
+        port(make_system_port()),
+        download(job, stop, *port, &view,
                  port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
         clock(download.countdown()) {}
 
@@ -357,6 +358,7 @@ struct PortRun {
 
   TerminalView view;
   std::unique_ptr<TraceFile::Port> port_trace;
+  std::unique_ptr<SerialPort> port;
   Download download;
   TickerClock clock;
   DownloadResult result;

@@ -98,7 +98,8 @@ void set_run_state(HWND window, bool ended) {
 // A download of the job the main and settings dialogs filled in. Its text
 // is left in the dialog; the outcome needs no other reader.
 void run_dialog_job(ProgressView& view, Clock& clock) {
-  Download download(download_job, stop_requested, &view, nullptr);
+  const std::unique_ptr<SerialPort> port = make_system_port();
+  Download download(download_job, stop_requested, *port, &view, nullptr);
   lower_countdown(&download.countdown());
   (void)download.run(clock);
   lower_countdown(nullptr);

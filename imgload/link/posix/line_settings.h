@@ -4,14 +4,13 @@
 
 #include <termios.h>
 
-#include <cstdint>
+#include "imgload/link/serial_port.h"
 
 namespace imgload {
 
-// base with raw mode, the speed, byte size, parity and stop bits (Win32 DCB
-// values) applied; false when a value has no termios equivalent.
-bool make_line_settings(const termios& base, std::uint32_t baud_rate, std::uint8_t byte_size,
-                        std::uint8_t parity, std::uint8_t stop_bits, termios* out);
+// base with raw mode, the speed, data bits, parity and stop bits applied;
+// false when a value has no termios equivalent.
+bool make_line_settings(const termios& base, const LineSettings& settings, termios* out);
 
 // Whether the driver's current settings carry the speed, raw mode and stop
 // bits that were asked for (what a pseudo-terminal applies, unlike parity).

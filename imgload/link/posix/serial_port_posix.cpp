@@ -1,7 +1,8 @@
 // The serial port on a POSIX tty device: exclusive open with flock, raw
 // termios line settings, DTR through the modem-control ioctls, reads and
-// writes bounded with poll, settings saved on open and restored on close,
-// unread input counted and flushed.
+// writes bounded with poll, the device's earlier settings kept by the port
+// object while it is open and put back on closing, unread input counted and
+// flushed.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -12,7 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
+#include <memory>
 
 #include "imgload/link/posix/line_settings.h"
 #include "imgload/link/serial_port.h"
@@ -21,24 +22,7 @@ namespace imgload {
 
 namespace {
 
-constexpr int MAX_OPEN_PORTS = 16;      // settings slots: one per controller driven at once
-constexpr long DRAIN_POLL_MS = 10;      // ms between looks at the output queue
-
-// The settings each open port had before it was opened, restored on close.
-// Downloads on several threads open and close ports: the table is locked.
-struct SavedSettings {
-  int fd = -1;
-  termios settings{};
-};
-SavedSettings saved_ports[MAX_OPEN_PORTS];
-std::mutex saved_ports_lock;
-
-SavedSettings* slot_for(int fd) {
-  for (SavedSettings& slot : saved_ports) {
-    if (slot.fd == fd) return &slot;
-  }
-  return nullptr;
-}
+constexpr long DRAIN_POLL_MS = 10;  // ms between looks at the output queue
 
 long long now_ms() {
   timespec ts{};
@@ -100,31 +84,30 @@ void drain_output(int fd) {
 
 }  // namespace
 
-bool make_line_settings(const termios& base, std::uint32_t baud_rate, std::uint8_t byte_size,
-                        std::uint8_t parity, std::uint8_t stop_bits, termios* out) {
+bool make_line_settings(const termios& base, const LineSettings& settings, termios* out) {
   speed_t speed = B0;
-  if (!speed_constant(baud_rate, &speed)) return false;
+  if (!speed_constant(settings.baud_rate, &speed)) return false;
   termios t = base;
   cfmakeraw(&t);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CLOCAL | CREAD;
-  switch (byte_size) {
+  switch (settings.data_bits) {
     case 5: t.c_cflag |= CS5; break;
     case 6: t.c_cflag |= CS6; break;
     case 7: t.c_cflag |= CS7; break;
     case 8: t.c_cflag |= CS8; break;
     default: return false;
   }
-  switch (parity) {
-    case 0: break;                                         // NOPARITY
-    case 1: t.c_cflag |= PARENB | PARODD; break;           // ODDPARITY
-    case 2: t.c_cflag |= PARENB; break;                    // EVENPARITY
-    default: return false;                                 // mark and space
+  switch (settings.parity) {
+    case Parity::NONE: break;
+    case Parity::ODD: t.c_cflag |= PARENB | PARODD; break;
+    case Parity::EVEN: t.c_cflag |= PARENB; break;
+    default: return false;                                 // no such parity
   }
-  switch (stop_bits) {
-    case 0: break;                                         // ONESTOPBIT
-    case 2: t.c_cflag |= CSTOPB; break;                    // TWOSTOPBITS
+  switch (settings.stop_bits) {
+    case StopBits::ONE: break;
+    case StopBits::TWO: t.c_cflag |= CSTOPB; break;
     default: return false;                                 // 1.5 stop bits
   }
   // Reads wait in poll, not in the driver.
@@ -145,86 +128,103 @@ bool line_settings_took_effect(const termios& asked, const termios& current) {
          (current.c_cflag & CSTOPB) == (asked.c_cflag & CSTOPB);
 }
 
-PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
-                     std::uint8_t parity, std::uint8_t stop_bits) {
-  if (name == nullptr) return INVALID_PORT;
-  const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return INVALID_PORT;
+namespace {
+
+// One tty device, with the settings it had before this port changed them.
+class PosixSerialPort final : public SerialPort {
+ public:
+  PosixSerialPort() = default;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+  ~PosixSerialPort() override { close(); }
+
+  bool open(const char* name, const LineSettings& settings) override;
+  void close() override;
+  bool is_open() const override { return fd_ >= 0; }
+  int write(const std::uint8_t* data, int count) override;
+  int read(std::uint8_t* buffer, int count) override;
+  int discard_input() override;
+  int open_error() const override { return open_error_; }
+
+ private:
+  bool refuse(int fd, int error, const termios* previous);
+
+  int fd_ = -1;
+  termios saved_{};  // the device's settings before opening, put back on closing
+  int open_error_ = 0;
+};
+
+bool PosixSerialPort::open(const char* name, const LineSettings& settings) {
+  if (fd_ >= 0) return refuse(-1, EBUSY, nullptr);
+  if (name == nullptr) return refuse(-1, EINVAL, nullptr);
+  const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return refuse(-1, errno, nullptr);
   termios previous{};
   termios asked{};
   termios current{};
   // flock keeps a second opener out (TIOCEXCL would not stop root).
-  bool ok = tcgetattr(fd, &previous) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            make_line_settings(previous, baud_rate, byte_size, parity, stop_bits, &asked);
-  const bool changed = ok;
-  if (ok) {
-    // A pseudo-terminal refuses parity with EINVAL yet applies the rest, so
-    // the outcome is judged by what the driver now holds.
-    (void)tcsetattr(fd, TCSANOW, &asked);
-    ok = tcgetattr(fd, &current) == 0 && line_settings_took_effect(asked, current);
+  if (tcgetattr(fd, &previous) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return refuse(fd, errno, nullptr);
   }
-  if (ok) {
-    std::lock_guard<std::mutex> lock(saved_ports_lock);
-    SavedSettings* slot = slot_for(-1);
-    ok = slot != nullptr;
-    if (ok) *slot = {fd, previous};
+  if (!make_line_settings(previous, settings, &asked)) return refuse(fd, EINVAL, nullptr);
+  // A pseudo-terminal refuses parity with EINVAL yet applies the rest, so
+  // the outcome is judged by what the driver now holds.
+  const int set_error = tcsetattr(fd, TCSANOW, &asked) == 0 ? 0 : errno;
+  if (tcgetattr(fd, &current) != 0) return refuse(fd, errno, &previous);
+  if (!line_settings_took_effect(asked, current)) {
+    return refuse(fd, set_error != 0 ? set_error : EINVAL, &previous);
   }
-  if (!ok) {
-    if (changed) (void)tcsetattr(fd, TCSANOW, &previous);
-    close(fd);
-    return INVALID_PORT;
-  }
-  set_dtr(fd, true);
-  return fd;
+  fd_ = fd;
+  saved_ = previous;
+  open_error_ = 0;
+  set_dtr(fd_, true);
+  return true;
 }
 
-void close_port(PortHandle handle) {
-  if (handle == INVALID_PORT) return;
-  const int fd = static_cast<int>(handle);
+// Ends a failed opening: the device's settings put back when they were
+// changed, the descriptor closed, the error kept for the caller.
+bool PosixSerialPort::refuse(int fd, int error, const termios* previous) {
+  if (previous != nullptr) (void)tcsetattr(fd, TCSANOW, previous);
+  if (fd >= 0) ::close(fd);
+  open_error_ = error;
+  return false;
+}
+
+void PosixSerialPort::close() {
+  if (fd_ < 0) return;
   // The last request (such as the run request) must leave the wire first.
-  drain_output(fd);
-  set_dtr(fd, false);
-  termios previous{};
-  bool saved = false;
-  {
-    std::lock_guard<std::mutex> lock(saved_ports_lock);
-    if (SavedSettings* slot = slot_for(fd)) {
-      previous = slot->settings;
-      saved = true;
-      slot->fd = -1;
-    }
-  }
-  if (saved) (void)tcsetattr(fd, TCSANOW, &previous);
-  close(fd);
+  drain_output(fd_);
+  set_dtr(fd_, false);
+  (void)tcsetattr(fd_, TCSANOW, &saved_);
+  ::close(fd_);
+  fd_ = -1;
 }
 
-int write_port(PortHandle handle, const std::uint8_t* data, int count) {
-  if (handle == INVALID_PORT || count < 0) return -1;
-  const int fd = static_cast<int>(handle);
+int PosixSerialPort::write(const std::uint8_t* data, int count) {
+  if (fd_ < 0 || count < 0) return -1;
   const long long deadline = now_ms() + PORT_WRITE_TIMEOUT_MS;
   int written = 0;
   while (written < count) {
-    const ssize_t n = write(fd, data + written, static_cast<size_t>(count - written));
+    const ssize_t n = ::write(fd_, data + written, static_cast<size_t>(count - written));
     if (n > 0) {
       written += static_cast<int>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return written > 0 ? written : -1;
-    if (wait_for(fd, POLLOUT, deadline) <= 0) break;  // the write time-out ran out
+    if (wait_for(fd_, POLLOUT, deadline) <= 0) break;  // the write time-out ran out
   }
   return written;
 }
 
-int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
-  if (handle == INVALID_PORT || count <= 0) return count == 0 ? 0 : -1;
-  const int fd = static_cast<int>(handle);
+int PosixSerialPort::read(std::uint8_t* buffer, int count) {
+  if (fd_ < 0 || count <= 0) return count == 0 ? 0 : -1;
   const long long deadline = now_ms() + PORT_READ_TIMEOUT_MS;
   for (;;) {
-    const int ready = wait_for(fd, POLLIN, deadline);
+    const int ready = wait_for(fd_, POLLIN, deadline);
     if (ready == 0) return 0;  // a silent line
     if (ready > 0) {
-      const ssize_t n = read(fd, buffer, static_cast<size_t>(count));
+      const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
       if (n > 0) return static_cast<int>(n);
       if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     }
@@ -235,15 +235,18 @@ int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
   }
 }
 
-int discard_input(PortHandle handle) {
-  if (handle == INVALID_PORT) return -1;
-  const int fd = static_cast<int>(handle);
+int PosixSerialPort::discard_input() {
+  if (fd_ < 0) return -1;
   int pending = 0;
-  if (ioctl(fd, FIONREAD, &pending) != 0 || pending < 0) return -1;
+  if (ioctl(fd_, FIONREAD, &pending) != 0 || pending < 0) return -1;
   // Nothing waiting (every exchange that went well): no flush to pay for.
   if (pending == 0) return 0;
-  if (tcflush(fd, TCIFLUSH) != 0) return -1;
+  if (tcflush(fd_, TCIFLUSH) != 0) return -1;
   return pending;
 }
+
+}  // namespace
+
+std::unique_ptr<SerialPort> make_system_port() { return std::make_unique<PosixSerialPort>(); }
 
 }  // namespace imgload

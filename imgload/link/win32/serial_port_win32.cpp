@@ -4,6 +4,7 @@
 // unread input counted and purged.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "imgload/link/serial_port.h"
@@ -15,8 +16,6 @@ namespace {
 constexpr DWORD PORT_ACCESS = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD NO_SHARING = 0;
 constexpr DWORD DRAIN_POLL_MS = 10;  // ms between looks at the output queue
-
-HANDLE to_win32(PortHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // A one-byte read returns a byte that has arrived at once, otherwise 0 bytes
 // after the constant; a write gives up after its constant.
@@ -46,85 +45,129 @@ void drain_output(HANDLE port) {
   (void)PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-}  // namespace
-
-PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
-                     std::uint8_t parity, std::uint8_t stop_bits) {
-  if (name == nullptr) return INVALID_PORT;
-  // The name is UTF-8 like every text of the core; the system takes UTF-16.
-  // It is converted whole, whatever its length (\\.\COM12, or a device
-  // path deep in the name space): the system, not a buffer here, judges it.
+// A UTF-8 name (like every text of the core) as the UTF-16 the system
+// takes, converted whole whatever its length (\\.\COM12, or a device path
+// deep in the name space): the system, not a buffer here, judges it. False
+// when the name is no valid UTF-8.
+bool wide_name_of(const char* name, std::wstring* wide) {
   const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
-  if (units == 0) return INVALID_PORT;
-  std::wstring wide_name(static_cast<std::size_t>(units), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide_name.data(), units) == 0) {
-    return INVALID_PORT;
+  if (units == 0) return false;
+  wide->assign(static_cast<std::size_t>(units), L'\0');
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide->data(), units) != 0;
+}
+
+// One COM port, with the DCB and time-outs it had when it was opened.
+// Closing leaves the port as the link set it: whoever opens it next sets
+// what it needs.
+class Win32SerialPort final : public SerialPort {
+ public:
+  Win32SerialPort() = default;
+  Win32SerialPort(const Win32SerialPort&) = delete;
+  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
+  ~Win32SerialPort() override { close(); }
+
+  bool open(const char* name, const LineSettings& settings) override;
+  void close() override;
+  bool is_open() const override { return port_ != INVALID_HANDLE_VALUE; }
+  int write(const std::uint8_t* data, int count) override;
+  int read(std::uint8_t* buffer, int count) override;
+  int discard_input() override;
+  int open_error() const override { return open_error_; }
+
+ private:
+  bool refuse(HANDLE port, DWORD error);
+
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+  DCB saved_dcb_{};                    // as the port had it before opening
+  COMMTIMEOUTS saved_timeouts_{};      // likewise
+  int open_error_ = 0;
+};
+
+bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
+  if (is_open()) return refuse(INVALID_HANDLE_VALUE, ERROR_BUSY);
+  std::wstring wide_name;
+  if (name == nullptr || !wide_name_of(name, &wide_name)) {
+    return refuse(INVALID_HANDLE_VALUE, name == nullptr ? ERROR_INVALID_PARAMETER : GetLastError());
   }
   HANDLE port =
       CreateFileW(wide_name.c_str(), PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (port == INVALID_HANDLE_VALUE) return INVALID_PORT;
+  if (port == INVALID_HANDLE_VALUE) return refuse(port, GetLastError());
+  saved_timeouts_ = COMMTIMEOUTS{};
+  (void)GetCommTimeouts(port, &saved_timeouts_);
   set_timeouts(port);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(port, &dcb)) {
-    CloseHandle(port);
-    return INVALID_PORT;
-  }
+  if (!GetCommState(port, &dcb)) return refuse(port, GetLastError());
+  saved_dcb_ = dcb;
   // Only these four change; flow control, DTR/RTS control and the rest stay
   // as the port had them.
-  dcb.BaudRate = baud_rate;
-  dcb.ByteSize = byte_size;
-  dcb.Parity = parity;
-  dcb.StopBits = stop_bits;
-  if (!SetCommState(port, &dcb)) {
-    CloseHandle(port);
-    return INVALID_PORT;
-  }
+  dcb.BaudRate = settings.baud_rate;
+  dcb.ByteSize = settings.data_bits;
+  dcb.Parity = settings.parity == Parity::EVEN  ? EVENPARITY
+               : settings.parity == Parity::ODD ? ODDPARITY
+                                                : NOPARITY;
+  dcb.StopBits = settings.stop_bits == StopBits::TWO            ? TWOSTOPBITS
+                 : settings.stop_bits == StopBits::ONE_AND_HALF ? ONE5STOPBITS
+                                                                : ONESTOPBIT;
+  if (!SetCommState(port, &dcb)) return refuse(port, GetLastError());
   (void)EscapeCommFunction(port, SETDTR);
-  return reinterpret_cast<PortHandle>(port);
+  port_ = port;
+  open_error_ = 0;
+  return true;
 }
 
-void close_port(PortHandle handle) {
-  if (handle == INVALID_PORT) return;
-  HANDLE port = to_win32(handle);
+// Ends a failed opening: the handle closed when there was one, the error
+// kept for the caller.
+bool Win32SerialPort::refuse(HANDLE port, DWORD error) {
+  if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+  open_error_ = static_cast<int>(error);
+  SetLastError(error);
+  return false;
+}
+
+void Win32SerialPort::close() {
+  if (!is_open()) return;
   // The last request (such as the run request) must leave the wire before
   // DTR drops and the handle goes.
-  drain_output(port);
-  (void)EscapeCommFunction(port, CLRDTR);
-  (void)CloseHandle(port);
+  drain_output(port_);
+  (void)EscapeCommFunction(port_, CLRDTR);
+  (void)CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
 }
 
-int write_port(PortHandle handle, const std::uint8_t* data, int count) {
-  if (handle == INVALID_PORT || count < 0) return -1;
+int Win32SerialPort::write(const std::uint8_t* data, int count) {
+  if (!is_open() || count < 0) return -1;
   DWORD written = 0;
-  if (!WriteFile(to_win32(handle), data, static_cast<DWORD>(count), &written, nullptr)) return -1;
+  if (!WriteFile(port_, data, static_cast<DWORD>(count), &written, nullptr)) return -1;
   return static_cast<int>(written);
 }
 
-int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
-  if (handle == INVALID_PORT || count < 0) return -1;
-  HANDLE port = to_win32(handle);
+int Win32SerialPort::read(std::uint8_t* buffer, int count) {
+  if (!is_open() || count < 0) return -1;
   DWORD got = 0;
-  if (ReadFile(port, buffer, static_cast<DWORD>(count), &got, nullptr)) return static_cast<int>(got);
+  if (ReadFile(port_, buffer, static_cast<DWORD>(count), &got, nullptr)) return static_cast<int>(got);
   // A line error stops the reads of a port set to abort on errors until it
   // is cleared; a pulled adapter fails at once, every time. The failure
   // lasts as long as a silent read would, so that no caller spins on it.
   DWORD errors = 0;
-  (void)ClearCommError(port, &errors, nullptr);
+  (void)ClearCommError(port_, &errors, nullptr);
   Sleep(PORT_READ_TIMEOUT_MS);
   return -1;
 }
 
-int discard_input(PortHandle handle) {
-  if (handle == INVALID_PORT) return -1;
-  HANDLE port = to_win32(handle);
+int Win32SerialPort::discard_input() {
+  if (!is_open()) return -1;
   DWORD errors = 0;
   COMSTAT queues{};
-  if (!ClearCommError(port, &errors, &queues)) return -1;
+  if (!ClearCommError(port_, &errors, &queues)) return -1;
   // Nothing waiting (every exchange that went well): no purge to pay for.
   if (queues.cbInQue == 0) return 0;
-  if (!PurgeComm(port, PURGE_RXCLEAR)) return -1;
+  if (!PurgeComm(port_, PURGE_RXCLEAR)) return -1;
   return static_cast<int>(queues.cbInQue);
 }
+
+}  // namespace
+
+std::unique_ptr<SerialPort> make_system_port() { return std::make_unique<Win32SerialPort>(); }
 
 }  // namespace imgload

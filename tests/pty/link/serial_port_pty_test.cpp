@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -92,8 +93,11 @@ termios cooked_1200(const Pty& pty) {
   return t;
 }
 
-PortHandle open_even(const char* name, std::uint32_t speed) {
-  return open_port(name, speed, PORT_BYTE_SIZE, PORT_PARITY_EVEN, PORT_ONE_STOP_BIT);
+// A system port opened 8E1 at speed, or null when the opening failed.
+std::unique_ptr<SerialPort> open_even(const char* name, std::uint32_t speed) {
+  std::unique_ptr<SerialPort> port = make_system_port();
+  if (!port->open(name, link_settings(speed))) return nullptr;
+  return port;
 }
 
 TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
@@ -103,7 +107,7 @@ TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
   base.c_oflag = OPOST;
   base.c_cflag = CS7 | CSTOPB | PARODD | CRTSCTS;
   termios t{};
-  ASSERT_TRUE(make_line_settings(base, 115200, 8, 2, 0, &t));
+  ASSERT_TRUE(make_line_settings(base, link_settings(115200), &t));
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_TRUE(t.c_cflag & PARENB);
   EXPECT_FALSE(t.c_cflag & PARODD);
@@ -117,13 +121,13 @@ TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
   EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B115200));
 
-  ASSERT_TRUE(make_line_settings(base, 9600, 8, 1, 2, &t));
+  ASSERT_TRUE(make_line_settings(base, {9600, 8, Parity::ODD, StopBits::TWO}, &t));
   EXPECT_TRUE(t.c_cflag & PARODD);
   EXPECT_TRUE(t.c_cflag & CSTOPB);
-  EXPECT_FALSE(make_line_settings(base, 12345, 8, 2, 0, &t));
-  EXPECT_FALSE(make_line_settings(base, 9600, 9, 2, 0, &t));
-  EXPECT_FALSE(make_line_settings(base, 9600, 8, 3, 0, &t));
-  EXPECT_FALSE(make_line_settings(base, 9600, 8, 2, 1, &t));
+  EXPECT_FALSE(make_line_settings(base, link_settings(12345), &t));
+  EXPECT_FALSE(make_line_settings(base, {9600, 9, Parity::EVEN, StopBits::ONE}, &t));
+  EXPECT_FALSE(make_line_settings(base, {9600, 8, static_cast<Parity>(3), StopBits::ONE}, &t));
+  EXPECT_FALSE(make_line_settings(base, {9600, 8, Parity::EVEN, StopBits::ONE_AND_HALF}, &t));
 }
 
 TEST(PtyPort, TheOtherSideSeesTheSpeedRawModeAndOneStopBit) {
@@ -133,8 +137,8 @@ TEST(PtyPort, TheOtherSideSeesTheSpeedRawModeAndOneStopBit) {
   const speed_t constants[] = {B9600, B19200, B38400, B57600, B115200};
   for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
-    const PortHandle h = open_even(pty.slave(), speeds[i]);
-    ASSERT_NE(h, INVALID_PORT) << speeds[i];
+    const std::unique_ptr<SerialPort> port = open_even(pty.slave(), speeds[i]);
+    ASSERT_TRUE(port) << speeds[i];
     const termios seen = pty.line();
     EXPECT_EQ(cfgetospeed(&seen), constants[i]);
     EXPECT_EQ(cfgetispeed(&seen), constants[i]);
@@ -143,14 +147,14 @@ TEST(PtyPort, TheOtherSideSeesTheSpeedRawModeAndOneStopBit) {
     EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(seen.c_lflag & (ICANON | ECHO), 0u);
     EXPECT_EQ(seen.c_oflag & OPOST, 0u);
-    close_port(h);
+    port->close();
   }
   // Odd parity is visible on a pseudo-terminal, so the parity argument is
   // seen to reach the driver.
-  const PortHandle odd = open_port(pty.slave(), 9600, 8, 1, 0);
-  ASSERT_NE(odd, INVALID_PORT);
+  const std::unique_ptr<SerialPort> odd = make_system_port();
+  ASSERT_TRUE(odd->open(pty.slave(), {9600, 8, Parity::ODD, StopBits::ONE}));
   EXPECT_TRUE(pty.line().c_cflag & PARODD);
-  close_port(odd);
+  odd->close();
 }
 
 TEST(PtyPort, OpeningAtTheSpeedTheLineAlreadyHasSucceeds) {
@@ -158,25 +162,24 @@ TEST(PtyPort, OpeningAtTheSpeedTheLineAlreadyHasSucceeds) {
   // although it applies the rest.
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  PortHandle h = open_even(pty.slave(), 9600);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 9600);
+  ASSERT_TRUE(port);
   termios raw_9600 = pty.line();
-  close_port(h);
+  port->close();
   ASSERT_TRUE(pty.set_line(raw_9600));
-  h = open_even(pty.slave(), 9600);
-  EXPECT_NE(h, INVALID_PORT);
-  close_port(h);
+  EXPECT_TRUE(port->open(pty.slave(), link_settings(9600)));
+  port->close();
 }
 
 TEST(PtyPort, WritesReachTheOtherSideAndArrivedBytesAreReadAtOnce) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const PortHandle h = open_even(pty.slave(), 115200);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 115200);
+  ASSERT_TRUE(port);
   std::string frame = "\x05" "00FFAD00\r";
   frame += std::string("\x00\x0D\xFF\x11\x13", 5);  // raw bytes, no translation
-  EXPECT_EQ(write_port(h, reinterpret_cast<const std::uint8_t*>(frame.data()),
-                       static_cast<int>(frame.size())),
+  EXPECT_EQ(port->write(reinterpret_cast<const std::uint8_t*>(frame.data()),
+                        static_cast<int>(frame.size())),
             static_cast<int>(frame.size()));
   EXPECT_EQ(pty.drain(2000), frame);
 
@@ -184,51 +187,53 @@ TEST(PtyPort, WritesReachTheOtherSideAndArrivedBytesAreReadAtOnce) {
   std::string got;
   for (int i = 0; i < 4; ++i) {
     std::uint8_t byte = 0;
-    ASSERT_EQ(read_port(h, &byte, 1), 1) << i;
+    ASSERT_EQ(port->read(&byte, 1), 1) << i;
     got += static_cast<char>(byte);
   }
   EXPECT_EQ(got, std::string("\x06\r\n\x00", 4));
 
   // Bytes nobody read are counted and dropped; what comes after is read.
-  EXPECT_EQ(discard_input(h), 0);
+  EXPECT_EQ(port->discard_input(), 0);
   pty.send("D3000\r");
-  pollfd arrived{static_cast<int>(h), POLLIN, 0};
-  ASSERT_EQ(poll(&arrived, 1, 2000), 1);
-  EXPECT_EQ(discard_input(h), 6);
+  pollfd arrived{open(pty.slave(), O_RDWR | O_NOCTTY), POLLIN, 0};  // the same line's input
+  const int ready = poll(&arrived, 1, 2000);
+  close(arrived.fd);
+  ASSERT_EQ(ready, 1);
+  EXPECT_EQ(port->discard_input(), 6);
   pty.send("\x06");
   std::uint8_t byte = 0;
-  EXPECT_EQ(read_port(h, &byte, 1), 1);
+  EXPECT_EQ(port->read(&byte, 1), 1);
   EXPECT_EQ(byte, 0x06);
-  close_port(h);
-  EXPECT_EQ(discard_input(INVALID_PORT), -1);
+  port->close();
+  EXPECT_EQ(port->discard_input(), -1);
 }
 
 TEST(PtyPort, SilentReadReturnsNothingNeitherAtOnceNorNever) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const PortHandle h = open_even(pty.slave(), 9600);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 9600);
+  ASSERT_TRUE(port);
   std::uint8_t byte = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(read_port(h, &byte, 1), 0);
+  EXPECT_EQ(port->read(&byte, 1), 0);
   const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - start)
                           .count();
   // Generous bounds around the 3000 ms read time-out; not a measurement.
   EXPECT_GE(waited, 1000);
   EXPECT_LE(waited, 20000);
-  close_port(h);
+  port->close();
 }
 
 TEST(PtyPort, AHungUpLineFailsAfterTheReadBoundNotAtOnce) {
   std::unique_ptr<Pty> pty(new Pty);
   ASSERT_TRUE(pty->ok());
-  const PortHandle h = open_even(pty->slave(), 9600);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty->slave(), 9600);
+  ASSERT_TRUE(port);
   pty.reset();  // the far end goes away
   std::uint8_t byte = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(read_port(h, &byte, 1), -1);
+  EXPECT_EQ(port->read(&byte, 1), -1);
   const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - start)
                           .count();
@@ -236,55 +241,66 @@ TEST(PtyPort, AHungUpLineFailsAfterTheReadBoundNotAtOnce) {
   // not spin; generous bounds, not a measurement.
   EXPECT_GE(waited, 1000);
   EXPECT_LE(waited, 20000);
-  close_port(h);
+  port->close();
 }
 
 TEST(PtyPort, WriteIsBoundedWhenNobodyReads) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const PortHandle h = open_even(pty.slave(), 9600);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 9600);
+  ASSERT_TRUE(port);
   std::vector<std::uint8_t> lots(4 << 20, 0x55);  // far more than a pty holds
-  const int written = write_port(h, lots.data(), static_cast<int>(lots.size()));
+  const int written = port->write(lots.data(), static_cast<int>(lots.size()));
   EXPECT_GT(written, 0);
   EXPECT_LT(written, static_cast<int>(lots.size()));
-  close_port(h);
+  port->close();
 }
 
 TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const PortHandle first = open_even(pty.slave(), 9600);
-  ASSERT_NE(first, INVALID_PORT);
+  const std::unique_ptr<SerialPort> first = open_even(pty.slave(), 9600);
+  ASSERT_TRUE(first);
   const int before = open_descriptors();
-  // At another speed, so that only the exclusion can refuse it.
-  EXPECT_EQ(open_even(pty.slave(), 115200), INVALID_PORT);
-  EXPECT_EQ(open_even(pty.slave(), 9600), INVALID_PORT);
+  // At another speed, so that only the exclusion can refuse it; the open
+  // port itself refuses a second opening too.
+  const std::unique_ptr<SerialPort> second = make_system_port();
+  EXPECT_FALSE(second->open(pty.slave(), link_settings(115200)));
+  EXPECT_EQ(second->open_error(), EWOULDBLOCK);
+  EXPECT_FALSE(open_even(pty.slave(), 9600));
+  EXPECT_FALSE(first->open(pty.slave(), link_settings(115200)));
+  EXPECT_TRUE(first->is_open());
   const termios kept = pty.line();
   EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B9600));
   EXPECT_EQ(open_descriptors(), before);
-  close_port(first);
+  first->close();
   // Released on closing: the next run opens it again.
-  const PortHandle again = open_even(pty.slave(), 19200);
-  EXPECT_NE(again, INVALID_PORT);
-  close_port(again);
+  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)));
+  second->close();
 }
 
 TEST(PtyPort, FailedOpeningsLeaveNoDescriptorAndNoChange) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
+  const std::unique_ptr<SerialPort> port = make_system_port();
   const int before = open_descriptors();
-  EXPECT_EQ(open_even("/nonexistent/ttyZZ", 9600), INVALID_PORT);
-  EXPECT_EQ(open_even("/dev/null", 9600), INVALID_PORT);  // not a terminal
-  EXPECT_EQ(open_even(pty.slave(), 12345), INVALID_PORT);  // no such speed
-  EXPECT_EQ(open_port(pty.slave(), 9600, 8, 2, 1), INVALID_PORT);  // 1.5 stop bits
-  EXPECT_EQ(open_even(nullptr, 9600), INVALID_PORT);
+  const struct { const char* name; LineSettings settings; int open_error; } refused[] = {
+      {"/nonexistent/ttyZZ", link_settings(9600), ENOENT},
+      {"/dev/null", link_settings(9600), ENOTTY},  // not a terminal
+      {pty.slave(), link_settings(12345), EINVAL},  // no such speed
+      {pty.slave(), {9600, 8, Parity::EVEN, StopBits::ONE_AND_HALF}, EINVAL},
+      {nullptr, link_settings(9600), EINVAL},
+  };
+  for (const auto& row : refused) {
+    EXPECT_FALSE(port->open(row.name, row.settings)) << row.name;
+    EXPECT_EQ(port->open_error(), row.open_error) << row.name;
+  }
   EXPECT_EQ(open_descriptors(), before);
   const termios after = pty.line();
   EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B1200));
   EXPECT_TRUE(after.c_lflag & ICANON);
-  close_port(INVALID_PORT);  // no effect
+  port->close();  // not open: no effect
   EXPECT_EQ(open_descriptors(), before);
 }
 
@@ -294,11 +310,11 @@ TEST(PtyPort, ClosingRestoresThePreviousSettings) {
   ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
   const termios previous = pty.line();
   const int before = open_descriptors();
-  const PortHandle h = open_even(pty.slave(), 115200);
-  ASSERT_NE(h, INVALID_PORT);
+  std::unique_ptr<SerialPort> port = open_even(pty.slave(), 115200);
+  ASSERT_TRUE(port);
   const termios during = pty.line();
   ASSERT_EQ(cfgetospeed(&during), static_cast<speed_t>(B115200));
-  close_port(h);
+  port->close();
   EXPECT_EQ(open_descriptors(), before);
   const termios now = pty.line();
   EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&previous));
@@ -311,13 +327,13 @@ TEST(PtyPort, ClosingRestoresThePreviousSettings) {
 TEST(PtyPort, ARequestWrittenJustBeforeClosingLeavesTheWire) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const PortHandle h = open_even(pty.slave(), 115200);
-  ASSERT_NE(h, INVALID_PORT);
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 115200);
+  ASSERT_TRUE(port);
   const std::string run = "\x05" "00FFAA0104\r";
-  ASSERT_EQ(write_port(h, reinterpret_cast<const std::uint8_t*>(run.data()),
-                       static_cast<int>(run.size())),
+  ASSERT_EQ(port->write(reinterpret_cast<const std::uint8_t*>(run.data()),
+                        static_cast<int>(run.size())),
             static_cast<int>(run.size()));
-  close_port(h);
+  port->close();
   EXPECT_EQ(pty.drain(2000), run);
 }
 

@@ -63,7 +63,6 @@ void ScriptedController::reset() {
   receiving_xor_ = 0;
   last_status_.clear();
   clock.reset();
-  FakePort& port = FakePort::get();
   port.reset();
   port.attach_clock(&clock);
   port.set_controller([this](FakePort& p, const Bytes& frame) { on_frame(p, frame); });

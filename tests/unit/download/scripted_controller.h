@@ -38,7 +38,7 @@ struct Entry {
 class ScriptedController : public LinkTrace, public ProgressView, public Clock {
  public:
   ScriptedController();
-  // Back to a fresh controller, attached to the fake port with its clock.
+  // Back to a fresh controller, attached to its fake port with its clock.
   void reset();
 
   // Faults: the answer to occurrence n (1-based) of a request, or to all.
@@ -85,6 +85,7 @@ class ScriptedController : public LinkTrace, public ProgressView, public Clock {
   void sleep_ms(unsigned ms) override;
 
   VirtualClock clock;
+  FakePort port;  // the port the download under test is given
   int wait_ticks = 0;
 
  private:

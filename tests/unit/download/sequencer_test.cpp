@@ -74,12 +74,12 @@ class SequencerTest : public ::testing::Test {
 
   void run() {
     // One download object for the fixture's job; a second run reuses it.
-    if (!download_) download_ = std::make_unique<Download>(job, stop_requested, &ctl, &ctl);
+    if (!download_) download_.reset(new Download(job, stop_requested, ctl.port, &ctl, &ctl));
     ctl.clock.lower(&download_->countdown());
     outcome = download_->run(ctl);
     EXPECT_EQ(status_text(status_for(outcome)), ctl.last_status()) << "the outcome is the last text shown";
     EXPECT_FALSE(download_->port_open()) << "the port stays open after the run";
-    EXPECT_FALSE(testing::FakePort::get().is_open());
+    EXPECT_FALSE(ctl.port.is_open());
     const SequencerSteps& steps = download_->steps();
     EXPECT_EQ(steps.phase, 0);
     EXPECT_EQ(steps.control_step + steps.speed_step + steps.announce_step + steps.transfer_step +
@@ -174,10 +174,10 @@ TEST_F(SequencerTest, WireOrderForOneFileWithRunAfterDownload) {
   EXPECT_LE(gap("close", 2, "open /dev/fake 9600", 2), 1000);
   EXPECT_EQ(gap("close", 1, "open /dev/fake 115200", 1), 1000);
   // Line settings of every opening: 8 data bits, even parity, one stop bit.
-  for (const testing::OpenRecord& open : testing::FakePort::get().opens()) {
-    EXPECT_EQ(open.byte_size, 8);
-    EXPECT_EQ(open.parity, 2);
-    EXPECT_EQ(open.stop_bits, 0);
+  for (const testing::OpenRecord& open : ctl.port.opens()) {
+    EXPECT_EQ(open.settings.data_bits, 8);
+    EXPECT_EQ(open.settings.parity, Parity::EVEN);
+    EXPECT_EQ(open.settings.stop_bits, StopBits::ONE);
   }
 }
 
@@ -477,8 +477,8 @@ TEST_F(SequencerTest, MissingThirdFileSendsNothing) {
   add_entry(dir_ + "/missing.bin");
   run();
   EXPECT_EQ(ctl.last_status(), FILE_OPEN);
-  EXPECT_TRUE(testing::FakePort::get().opens().empty());
-  EXPECT_TRUE(testing::FakePort::get().writes().empty());
+  EXPECT_TRUE(ctl.port.opens().empty());
+  EXPECT_TRUE(ctl.port.writes().empty());
   // One that grew past the largest image since it was checked is not read.
   ctl.reset();
   const std::string big = make_file("big.bin", 0);
@@ -487,21 +487,21 @@ TEST_F(SequencerTest, MissingThirdFileSendsNothing) {
   download_.reset();
   run();
   EXPECT_EQ(ctl.last_status(), FILE_READ);
-  EXPECT_TRUE(testing::FakePort::get().opens().empty());
+  EXPECT_TRUE(ctl.port.opens().empty());
 }
 
 TEST_F(SequencerTest, PortInUseShowsPortOpenErrorAndSendsNothing) {
   add_entry(make_file("a.bin", 4));
-  testing::FakePort::get().fail_next_opens(1);
+  ctl.port.fail_next_opens(1);
   run();
   EXPECT_EQ(ctl.last_status(), PORT_OPEN);
-  EXPECT_TRUE(testing::FakePort::get().writes().empty());
+  EXPECT_TRUE(ctl.port.writes().empty());
 }
 
 TEST_F(SequencerTest, ReopeningAtTheSelectedSpeedFails) {
   add_entry(make_file("a.bin", 4));
-  ctl.on_request = [](const std::string& request, int) {
-    if (request == "EF") testing::FakePort::get().fail_next_opens(1);
+  ctl.on_request = [this](const std::string& request, int) {
+    if (request == "EF") ctl.port.fail_next_opens(1);
   };
   run();
   EXPECT_EQ(ctl.last_status(), PORT_OPEN);
@@ -511,8 +511,8 @@ TEST_F(SequencerTest, ReopeningAtTheSelectedSpeedFails) {
 TEST_F(SequencerTest, ReopeningAt9600AfterAFileFails) {
   add_entry(make_file("a.bin", 4));
   add_entry(make_file("b.bin", 4));
-  ctl.on_request = [](const std::string& request, int) {
-    if (request == "AG") testing::FakePort::get().fail_next_opens(1);
+  ctl.on_request = [this](const std::string& request, int) {
+    if (request == "AG") ctl.port.fail_next_opens(1);
   };
   run();
   EXPECT_EQ(ctl.last_status(), PORT_OPEN);
@@ -591,7 +591,7 @@ TEST_F(SequencerTest, BytesGivenByTheFrontEndAreSentWithoutReadingTheFiles) {
   auto images = std::make_shared<ImageSet>();
   images->files[0] = std::vector<std::uint8_t>(4 * 512, 0x5A);
   std::remove(path.c_str());
-  download_ = std::make_unique<Download>(job, stop_requested, &ctl, &ctl, images);
+  download_ = std::make_unique<Download>(job, stop_requested, ctl.port, &ctl, &ctl, images);
   run();
   EXPECT_EQ(ctl.last_status(), SUCCESS);
   ASSERT_EQ(ctl.files.size(), 1u);
@@ -605,7 +605,7 @@ TEST_F(SequencerTest, PausesWaitOnTheClockInsteadOfSpinning) {
   EXPECT_GE(ctl.wait_ticks, 4);
   EXPECT_LE(ctl.wait_ticks, 6);
   // The reads: one per reply byte plus a few; no polling loop on the port.
-  EXPECT_LT(testing::FakePort::get().read_calls(), 400);
+  EXPECT_LT(ctl.port.read_calls(), 400);
 }
 
 TEST_F(SequencerTest, SecondRunStartsFromAClearedState) {

@@ -19,19 +19,18 @@ using testing::to_bytes;
 class CommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FakePort::get().reset();
     ASSERT_TRUE(link.open("COM1", 9600));
   }
   // The one frame written since the last call, as text.
   std::string last_frame() {
-    const std::vector<Bytes>& w = FakePort::get().writes();
+    const std::vector<Bytes>& w = port.writes();
     EXPECT_EQ(w.size(), seen + 1);
     seen = w.size();
     return w.empty() ? std::string() : std::string(w.back().begin(), w.back().end());
   }
   // Puts a reply into the reply buffer through the plain reader.
   void store_reply(const std::string& r) {
-    FakePort::get().queue_bytes(r);
+    port.queue_bytes(r);
     link.countdown().set(1);
     ASSERT_NE(link.read_reply(), REPLY_WAIT);
   }
@@ -42,13 +41,14 @@ class CommandTest : public ::testing::Test {
     for (unsigned char c : r) bcc ^= c;
     char digits[3];
     to_hex_digits(static_cast<int>(bcc), 2, digits);
-    FakePort::get().queue_bytes(r + digits + "\r");
+    port.queue_bytes(r + digits + "\r");
     link.countdown().set(1);
     ASSERT_EQ(link.read_data_reply(), REPLY_OK);
   }
 
+  FakePort port;
   ReplyCountdown reply_countdown;
-  Link link{reply_countdown, nullptr};
+  Link link{port, reply_countdown, nullptr};
   std::size_t seen = 0;
 };
 
@@ -253,7 +253,7 @@ TEST_F(CommandTest, ModeReplyComparesTheReplyCode) {
 TEST_F(CommandTest, ModeReplyThroughTheDataReader) {
   // The reply code comes from offsets 5 and 6 of the reply read.
   reply_countdown.set(10);
-  FakePort::get().queue_bytes("\x06" "00FF0701\r");  // BCC of ACK 00FF07 is 01
+  port.queue_bytes("\x06" "00FF0701\r");  // BCC of ACK 00FF07 is 01
   const ReplyStatus status = link.read_data_reply();
   ASSERT_EQ(status, REPLY_OK);
   EXPECT_EQ(judge_mode_reply(link, status, mode_for_address(0)), JUDGE_ACCEPTED);

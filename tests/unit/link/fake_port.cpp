@@ -2,8 +2,8 @@
 #include "fake_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-
 
 namespace imgload {
 namespace testing {
@@ -16,11 +16,6 @@ void VirtualClock::advance(std::uint64_t ms) {
   for (std::uint64_t s = before; s < now_ms_ / 1000 && countdown_ != nullptr; ++s) countdown_->tick();
 }
 
-FakePort& FakePort::get() {
-  static FakePort port;
-  return port;
-}
-
 void FakePort::reset() {
   script_.clear();
   write_results_.clear();
@@ -29,8 +24,9 @@ void FakePort::reset() {
   closes_.clear();
   controller_ = nullptr;
   clock_ = nullptr;
-  open_handle_ = INVALID_PORT;
-  next_handle_ = 100;
+  open_ = false;
+  open_name_.clear();
+  open_error_ = 0;
   failing_opens_ = 0;
   failing_discards_ = 0;
   read_calls_ = 0;
@@ -52,28 +48,30 @@ std::size_t FakePort::pending_bytes() const {
   return n;
 }
 
-PortHandle FakePort::do_open(const char* name, std::uint32_t baud, std::uint8_t size,
-                             std::uint8_t parity, std::uint8_t stop) {
-  OpenRecord record{name ? name : "", baud, size, parity, stop, INVALID_PORT};
+bool FakePort::open(const char* name, const LineSettings& settings) {
+  OpenRecord record{name ? name : "", settings, false};
   // A second opening while open fails, like the exclusive real port.
-  if (failing_opens_ > 0 || open_handle_ != INVALID_PORT) {
+  if (failing_opens_ > 0 || open_) {
     if (failing_opens_ > 0) --failing_opens_;
+    open_error_ = EBUSY;
   } else {
-    record.handle = next_handle_++;
-    open_handle_ = record.handle;
+    record.opened = true;
+    open_ = true;
+    open_name_ = record.name;
+    open_error_ = 0;
   }
   opens_.push_back(record);
-  return record.handle;
+  return record.opened;
 }
 
-void FakePort::do_close(PortHandle handle) {
-  if (handle == INVALID_PORT) return;
-  closes_.push_back(handle);
-  if (handle == open_handle_) open_handle_ = INVALID_PORT;
+void FakePort::close() {
+  if (!open_) return;
+  closes_.push_back(open_name_);
+  open_ = false;
 }
 
-int FakePort::do_write(PortHandle handle, const std::uint8_t* data, int count) {
-  if (handle == INVALID_PORT || handle != open_handle_ || count < 0) return -1;
+int FakePort::write(const std::uint8_t* data, int count) {
+  if (!open_ || count < 0) return -1;
   Bytes frame(data, data + count);
   int result = count;
   if (!write_results_.empty()) {
@@ -93,9 +91,9 @@ int FakePort::silent_read(int result) {
   return result;
 }
 
-int FakePort::do_read(PortHandle handle, std::uint8_t* buffer, int count) {
+int FakePort::read(std::uint8_t* buffer, int count) {
   ++read_calls_;
-  if (handle == INVALID_PORT || handle != open_handle_ || count < 0) return silent_read(-1);
+  if (!open_ || count < 0) return silent_read(-1);
   if (count == 0) return 0;
   if (script_.empty()) return silent_read(0);
   Event& e = script_.front();
@@ -115,8 +113,8 @@ int FakePort::do_read(PortHandle handle, std::uint8_t* buffer, int count) {
   return static_cast<int>(n);
 }
 
-int FakePort::do_discard(PortHandle handle) {
-  if (handle == INVALID_PORT || handle != open_handle_) return -1;
+int FakePort::discard_input() {
+  if (!open_) return -1;
   if (failing_discards_ > 0) {
     --failing_discards_;
     return -1;
@@ -130,18 +128,4 @@ int FakePort::do_discard(PortHandle handle) {
 }
 
 }  // namespace testing
-
-PortHandle open_port(const char* name, std::uint32_t baud_rate, std::uint8_t byte_size,
-                     std::uint8_t parity, std::uint8_t stop_bits) {
-  return testing::FakePort::get().do_open(name, baud_rate, byte_size, parity, stop_bits);
-}
-void close_port(PortHandle handle) { testing::FakePort::get().do_close(handle); }
-int write_port(PortHandle handle, const std::uint8_t* data, int count) {
-  return testing::FakePort::get().do_write(handle, data, count);
-}
-int read_port(PortHandle handle, std::uint8_t* buffer, int count) {
-  return testing::FakePort::get().do_read(handle, buffer, count);
-}
-int discard_input(PortHandle handle) { return testing::FakePort::get().do_discard(handle); }
-
 }  // namespace imgload

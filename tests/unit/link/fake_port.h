@@ -1,16 +1,15 @@
 // A scripted serial port and a virtual clock for tests of the link layer and
 // everything above it; no real port, no real waiting.
 //
-// Linking the library imgload_fake_port (instead of imgload_port) makes
-// open_port, close_port, write_port, read_port and discard_input act on
-// FakePort::get():
+// A FakePort is a SerialPort: a test makes its own and gives it to the Link
+// or Download under test.
 //
 //  - reads follow a script of events: queue_bytes() makes bytes available
-//    (each read_port takes up to its count of them; with ms_per_byte each
-//    byte taken moves the clock on, as a byte on the line would take),
-//    queue_empty_read() one
-//    read that returns 0 and queue_read_error() one that returns -1. When the
-//    script is empty, every read is empty: a silent line.
+//    (each read takes up to its count of them; with ms_per_byte each byte
+//    taken moves the clock on, as a byte on the line would take),
+//    queue_empty_read() one read that returns 0 and queue_read_error() one
+//    that returns -1. When the script is empty, every read is empty: a
+//    silent line.
 //  - discard_input drops the bytes that have arrived: those queued up to the
 //    first empty or failed read still in the script (what comes after it is
 //    still on its way); it returns their count, or -1 when made to fail
@@ -21,10 +20,11 @@
 //    hook, if any, which may queue the reply bytes; queue_write_result()
 //    makes the next write return a given count (for example -1 or a short
 //    count) instead of the full one.
-//  - every open_port is recorded (opens(): name, speed, byte size, parity,
-//    stop bits, the handle given); fail_next_opens(n) makes the next n fail.
-//    close_port records the handle (closes()); a close of INVALID_PORT is
-//    not recorded; reads and writes on a handle that is not open fail.
+//  - every opening is recorded (opens(): name, line settings, whether it
+//    opened); fail_next_opens(n) makes the next n fail, and so does an
+//    opening while open, like the exclusive real port. Each close of the
+//    open port records its name (closes()); a close of a closed port is not
+//    recorded; reads, writes and discards while closed fail.
 //
 // VirtualClock implements Clock: wait_tick() advances 1000 ms, sleep_ms(ms)
 // advances ms. Each whole second that passes lowers the countdown it was
@@ -66,17 +66,20 @@ class VirtualClock : public Clock {
 
 struct OpenRecord {
   std::string name;
-  std::uint32_t baud_rate;
-  std::uint8_t byte_size;
-  std::uint8_t parity;
-  std::uint8_t stop_bits;
-  PortHandle handle;  // INVALID_PORT when this opening was made to fail
+  LineSettings settings;
+  bool opened;  // false when this opening was made to fail
 };
 
-class FakePort {
+class FakePort : public SerialPort {
  public:
-  // The port the seam functions use.
-  static FakePort& get();
+  // SerialPort
+  bool open(const char* name, const LineSettings& settings) override;
+  void close() override;
+  bool is_open() const override { return open_; }
+  int write(const std::uint8_t* data, int count) override;
+  int read(std::uint8_t* buffer, int count) override;
+  int discard_input() override;
+  int open_error() const override { return open_error_; }  // EBUSY after a failed opening
 
   // Back to a closed port with empty script, logs and hooks.
   void reset();
@@ -102,21 +105,11 @@ class FakePort {
   void fail_next_opens(int count) { failing_opens_ = count; }
   void fail_next_discards(int count) { failing_discards_ = count; }
   const std::vector<OpenRecord>& opens() const { return opens_; }
-  const std::vector<PortHandle>& closes() const { return closes_; }
-  bool is_open() const { return open_handle_ != INVALID_PORT; }
-  PortHandle open_handle() const { return open_handle_; }
+  const std::vector<std::string>& closes() const { return closes_; }
 
   // Counts of reads by outcome.
   int read_calls() const { return read_calls_; }
   int empty_reads() const { return empty_reads_; }
-
-  // Seam entry points (called by the free functions).
-  PortHandle do_open(const char* name, std::uint32_t baud, std::uint8_t size, std::uint8_t parity,
-                     std::uint8_t stop);
-  void do_close(PortHandle handle);
-  int do_write(PortHandle handle, const std::uint8_t* data, int count);
-  int do_read(PortHandle handle, std::uint8_t* buffer, int count);
-  int do_discard(PortHandle handle);
 
  private:
   enum class Kind { BYTES, EMPTY, ERROR };
@@ -132,11 +125,12 @@ class FakePort {
   std::deque<int> write_results_;
   std::vector<Bytes> writes_;
   std::vector<OpenRecord> opens_;
-  std::vector<PortHandle> closes_;
+  std::vector<std::string> closes_;
   Controller controller_;
   VirtualClock* clock_ = nullptr;
-  PortHandle open_handle_ = INVALID_PORT;
-  PortHandle next_handle_ = 100;
+  bool open_ = false;
+  std::string open_name_;
+  int open_error_ = 0;
   int failing_opens_ = 0;
   int failing_discards_ = 0;
   int read_calls_ = 0;

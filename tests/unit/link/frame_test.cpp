@@ -29,23 +29,23 @@ std::string reply_with_bcc(const std::string& body, char first = '\x06') {
 class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FakePort::get().reset();
     ASSERT_TRUE(link.open("COM1", 9600));
   }
+  FakePort port;
   ReplyCountdown countdown;
-  Link link{countdown, nullptr};
+  Link link{port, countdown, nullptr};
 };
 
 TEST_F(FrameTest, ModelRequestIsTheWorkedExample) {
   EXPECT_EQ(link.send_frame("AD", nullptr, 0), 10);
-  ASSERT_EQ(FakePort::get().writes().size(), 1u);
-  EXPECT_EQ(FakePort::get().writes()[0], to_bytes("\x05" "00FFAD00\r"));
+  ASSERT_EQ(port.writes().size(), 1u);
+  EXPECT_EQ(port.writes()[0], to_bytes("\x05" "00FFAD00\r"));
 }
 
 TEST_F(FrameTest, RequestBccCoversTheEnqAndEveryField) {
   const std::uint8_t fields[] = {'1', '2', 0x0D, 0xFF};
   EXPECT_EQ(link.send_frame("ZZ", fields, 4), 14);
-  const Bytes& f = FakePort::get().writes().at(0);
+  const Bytes& f = port.writes().at(0);
   ASSERT_EQ(f.size(), 14u);
   unsigned bcc = 0;
   for (int i = 0; i < 11; ++i) bcc ^= f[i];
@@ -64,7 +64,7 @@ TEST_F(FrameTest, RequestBccCoversTheEnqAndEveryField) {
 TEST_F(FrameTest, OversizedFieldsAreNotSent) {
   static std::uint8_t fields[FRAME_BUFFER_SIZE] = {};
   EXPECT_EQ(link.send_frame("FD", fields, FRAME_BUFFER_SIZE - 9), 0);
-  EXPECT_TRUE(FakePort::get().writes().empty());
+  EXPECT_TRUE(port.writes().empty());
   EXPECT_EQ(link.send_frame("FD", fields, FRAME_BUFFER_SIZE - 10), FRAME_BUFFER_SIZE);
 }
 

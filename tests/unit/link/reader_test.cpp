@@ -30,7 +30,7 @@ class ReaderTest : public ::testing::Test {
     clock.lower(&countdown);
     ASSERT_TRUE(link.open("COM1", 9600));
   }
-  static FakePort& port() { return FakePort::get(); }
+  FakePort& port() { return port_; }
   std::string stored(int count) const {
     return std::string(reinterpret_cast<const char*>(link.reply()), static_cast<std::size_t>(count));
   }
@@ -40,9 +40,10 @@ class ReaderTest : public ::testing::Test {
     return reader == 0 ? link.plain_reader() : link.data_reader();
   }
 
+  FakePort port_;
   ReplyCountdown countdown;
   VirtualClock clock;
-  Link link{countdown, nullptr};
+  Link link{port_, countdown, nullptr};
 };
 
 TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
@@ -306,7 +307,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
            Row{"the discard fails", "", "D3000\r", true, "discarded -1 sent ", "D3000\r"}}) {
     SCOPED_TRACE(row.name);
     Discards trace;
-    Link traced{countdown, &trace};
+    Link traced{port(), countdown, &trace};
     link.close();
     ASSERT_TRUE(traced.open("COM1", 9600));
     countdown.set(10);

@@ -6,14 +6,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "imgload/link/serial_port.h"
 
 namespace {
 
-using imgload::INVALID_PORT;
-using imgload::PortHandle;
+using imgload::LineSettings;
+using imgload::Parity;
+using imgload::SerialPort;
+using imgload::StopBits;
 
 constexpr DWORD REOPEN_PAUSE_MS = 1000;  // ms, as between closing and reopening in a download
 
@@ -25,9 +28,9 @@ void check(bool ok, const char* what) {
   if (!ok) ++failures;
 }
 
-void send(PortHandle port, const std::string& text) {
-  const int n = imgload::write_port(port, reinterpret_cast<const std::uint8_t*>(text.data()),
-                                    static_cast<int>(text.size()));
+void send(SerialPort& port, const std::string& text) {
+  const int n = port.write(reinterpret_cast<const std::uint8_t*>(text.data()),
+                           static_cast<int>(text.size()));
   if (n != static_cast<int>(text.size())) {
     std::printf("write gave %d, error %lu\n", n, GetLastError());
   }
@@ -35,11 +38,11 @@ void send(PortHandle port, const std::string& text) {
 }
 
 // Reads one byte per call up to CR; gives up after a few silent reads.
-std::string receive_line(PortHandle port) {
+std::string receive_line(SerialPort& port) {
   std::string line;
   for (int silent = 0; silent < 4;) {
     std::uint8_t byte = 0;
-    const int n = imgload::read_port(port, &byte, 1);
+    const int n = port.read(&byte, 1);
     if (n != 1) {
       ++silent;
       continue;
@@ -52,14 +55,14 @@ std::string receive_line(PortHandle port) {
 
 // Opens COM1 with the given speed and parity and has the peer confirm what
 // the line now carries.
-PortHandle open_checked(std::uint32_t speed, std::uint8_t parity, const char* parity_word) {
-  const PortHandle port = imgload::open_port("COM1", speed, imgload::PORT_BYTE_SIZE, parity,
-                                             imgload::PORT_ONE_STOP_BIT);
+bool open_checked(SerialPort& port, std::uint32_t speed, Parity parity, const char* parity_word) {
+  const bool opened =
+      port.open("COM1", {speed, imgload::PORT_DATA_BITS, parity, imgload::PORT_STOP_BITS});
   char what[64];
   std::snprintf(what, sizeof what, "open COM1 at %u %s", static_cast<unsigned>(speed), parity_word);
-  if (port == INVALID_PORT) std::printf("open error %lu\n", GetLastError());
-  check(port != INVALID_PORT, what);
-  if (port == INVALID_PORT) return port;
+  if (!opened) std::printf("open error %d\n", port.open_error());
+  check(opened, what);
+  if (!opened) return false;
   char request[64];
   std::snprintf(request, sizeof request, "CHECK %u %s\r", static_cast<unsigned>(speed), parity_word);
   send(port, request);
@@ -67,12 +70,13 @@ PortHandle open_checked(std::uint32_t speed, std::uint8_t parity, const char* pa
   std::snprintf(what, sizeof what, "peer sees %u %s (answer %s)", static_cast<unsigned>(speed),
                 parity_word, answer.substr(0, answer.size() > 0 ? answer.size() - 1 : 0).c_str());
   check(answer == "\x06OK\r", what);
-  return port;
+  return true;
 }
 
 void check_exchange_and_bounds() {
-  PortHandle port = open_checked(19200, imgload::PORT_PARITY_EVEN, "EVEN");
-  if (port == INVALID_PORT) return;
+  const std::unique_ptr<SerialPort> owned = imgload::make_system_port();
+  SerialPort& port = *owned;
+  if (!open_checked(port, 19200, imgload::PORT_PARITY, "EVEN")) return;
 
   // Bytes that the peer sends are read one by one, raw.
   send(port, "ECHO\r");
@@ -83,12 +87,12 @@ void check_exchange_and_bounds() {
   // silent read below finds nothing of them.
   send(port, "ECHO\r");
   Sleep(REOPEN_PAUSE_MS);
-  check(imgload::discard_input(port) == 11, "unread bytes counted and dropped");
+  check(port.discard_input() == 11, "unread bytes counted and dropped");
 
   // A silent line: 0 bytes, neither at once nor never (generous bounds).
   std::uint8_t byte = 0;
   const ULONGLONG start = GetTickCount64();
-  const int n = imgload::read_port(port, &byte, 1);
+  const int n = port.read(&byte, 1);
   const ULONGLONG waited = GetTickCount64() - start;
   std::printf("silent read waited %llu ms\n", waited);
   check(n == 0, "silent read returns 0 bytes");
@@ -96,7 +100,7 @@ void check_exchange_and_bounds() {
 
   // The run request written right before closing still leaves the wire.
   send(port, "\x05" "00FFAA0104\r");
-  imgload::close_port(port);
+  port.close();
 
   // Reopenings after a pause, as a download makes them; the peer puts the
   // line back to cooked 1200 bit/s on each close (a pseudo-terminal refuses
@@ -105,29 +109,30 @@ void check_exchange_and_bounds() {
   for (std::uint32_t speed : speeds) {
     Sleep(REOPEN_PAUSE_MS);
     const bool odd = speed == 9600;
-    port = open_checked(speed, odd ? 1 /* ODDPARITY */ : imgload::PORT_PARITY_EVEN,
-                        odd ? "ODD" : "EVEN");
-    if (speed != 57600) imgload::close_port(port);
+    open_checked(port, speed, odd ? Parity::ODD : imgload::PORT_PARITY, odd ? "ODD" : "EVEN");
+    if (speed != 57600) port.close();
   }
 
   // Wine grants a second opening of a device despite share mode 0;
   // reported, not judged (see the regular-file check below).
   // (Odd parity at another speed, so that only the exclusion could refuse.)
-  const PortHandle second = imgload::open_port("COM1", 38400, 8, 1, 0);
-  std::printf("info: a second opening of COM1 under Wine %s (error %lu)\n",
-              second == INVALID_PORT ? "was refused" : "was granted", GetLastError());
-  if (second != INVALID_PORT) imgload::close_port(second);
+  const std::unique_ptr<SerialPort> second = imgload::make_system_port();
+  const bool granted = second->open("COM1", {38400, 8, Parity::ODD, StopBits::ONE});
+  std::printf("info: a second opening of COM1 under Wine %s (error %d)\n",
+              granted ? "was granted" : "was refused", second->open_error());
+  second->close();
   send(port, "DONE\r");
-  imgload::close_port(port);
-  imgload::close_port(INVALID_PORT);  // no effect
+  port.close();
+  port.close();  // closed already: no effect
 }
 
 // A regular file stands in for a port whose GetCommState fails, and shows
 // the share mode, which Wine enforces for files.
 void check_exclusive_and_released(const char* file_path) {
-  check(imgload::open_port("COM9", 9600, 8, 2, 0) == INVALID_PORT, "no COM9");
-  check(imgload::open_port(file_path, 9600, 8, 2, 0) == INVALID_PORT,
-        "a file that is no port is refused");
+  const std::unique_ptr<SerialPort> port = imgload::make_system_port();
+  const LineSettings settings = imgload::link_settings(9600);
+  check(!port->open("COM9", settings), "no COM9");
+  check(!port->open(file_path, settings), "a file that is no port is refused");
 
   // The refused opening released its handle: a share-nothing opening works.
   HANDLE alone = CreateFileA(file_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -140,11 +145,9 @@ void check_exclusive_and_released(const char* file_path) {
   HANDLE holder = CreateFileA(file_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   check(holder != INVALID_HANDLE_VALUE, "holder opens the file");
-  SetLastError(0);
-  const PortHandle port = imgload::open_port(file_path, 9600, 8, 2, 0);
-  const DWORD error = GetLastError();
-  check(port == INVALID_PORT, "held file is refused");
-  check(error == ERROR_SHARING_VIOLATION, "refused for sharing: the port opens share-nothing");
+  check(!port->open(file_path, settings), "held file is refused");
+  check(port->open_error() == ERROR_SHARING_VIOLATION,
+        "refused for sharing: the port opens share-nothing");
   if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
 }
 
