@@ -16,16 +16,15 @@
 
 namespace imgconv {
 
-ConvertFlags convert_flags;
-const FileServices* file_services = &platform_file_services;
-
 namespace {
 
 constexpr std::size_t SOURCE_CHUNK = 512 * 1024;  // bytes of source split into lines at a time
 constexpr std::size_t STREAM_BUFFER = 256 * 1024;  // bytes of stdio buffer per stream
 constexpr std::uint8_t FILL_BYTE = 0xFF;
 
-// The engine's buffers, one instance for the program.
+}  // namespace
+
+// The engine's buffers, one instance per converter.
 struct EngineBuffers {
   char line[SRECORD_LINE_BUFFER];
   char chunk[SOURCE_CHUNK];                   // source bytes not yet split into lines
@@ -39,10 +38,16 @@ struct EngineBuffers {
   std::uint8_t fill[IMAGE_BLOCK_SIZE];        // blocks read back by the checksum pass
   std::uint8_t record[SRECORD_LINE_BUFFER / 2];  // the decoded bytes of one record
 };
-EngineBuffers buffers;
+
+namespace {
 
 // The open files of one operation and the clean-up after a failure.
 struct Run {
+  Run(const FileServices& services, EngineBuffers& engine_buffers, const char* path)
+      : files(services), buffers(engine_buffers), output_path(path) {}
+
+  const FileServices& files;
+  EngineBuffers& buffers;
   std::FILE* source = nullptr;
   std::FILE* output = nullptr;      // the temporary file
   const char* output_path = nullptr;
@@ -50,7 +55,7 @@ struct Run {
   bool output_stage = false;        // the temporary file was created
 
   bool create_output() {
-    output = file_services->create_temp(output_path, temp_path, sizeof temp_path);
+    output = files.create_temp(output_path, temp_path, sizeof temp_path);
     output_stage = output != nullptr;
     if (output_stage) std::setvbuf(output, buffers.output_stream, _IOFBF, sizeof buffers.output_stream);
     return output_stage;
@@ -66,9 +71,9 @@ struct Run {
     if (output != nullptr) {
       std::fclose(output);
       output = nullptr;
-      file_services->delete_file(temp_path);
+      files.delete_file(temp_path);
     }
-    if (output_stage) file_services->delete_file(output_path);
+    if (output_stage) files.delete_file(output_path);
     return code;
   }
 
@@ -80,11 +85,11 @@ struct Run {
     std::FILE* file = output;
     output = nullptr;
     if (std::fclose(file) != 0) {
-      file_services->delete_file(temp_path);
+      files.delete_file(temp_path);
       return fail(CONVERT_ERR_DEST_WRITE);
     }
-    if (!file_services->move_into_place(temp_path, output_path)) {
-      file_services->delete_file(temp_path);
+    if (!files.move_into_place(temp_path, output_path)) {
+      files.delete_file(temp_path);
       return CONVERT_ERR_DEST_OPEN;
     }
     return CONVERT_OK;
@@ -94,18 +99,15 @@ struct Run {
 // The existence check and the overwrite question; false when the user
 // declined. output_was_new still records the answer; the clean-up after a
 // failure no longer depends on it, since it removes the output either way.
-bool may_write_output(const char* output_path) {
-  if (!convert_flags.confirm_overwrite) return true;
-  if (!file_services->file_exists(output_path)) {
-    convert_flags.output_was_new = true;
+bool may_write_output(ConvertFlags& flags, const FileServices& files, const char* output_path) {
+  if (!flags.confirm_overwrite) return true;
+  if (!files.file_exists(output_path)) {
+    flags.output_was_new = true;
     return true;
   }
   // Without a front end to ask, nothing is overwritten.
-  if (convert_flags.ask_overwrite == nullptr ||
-      !convert_flags.ask_overwrite(convert_flags.ask_context)) {
-    return false;
-  }
-  convert_flags.output_was_new = false;
+  if (flags.ask_overwrite == nullptr || !flags.ask_overwrite(flags.ask_context)) return false;
+  flags.output_was_new = false;
   return true;
 }
 
@@ -116,31 +118,33 @@ std::uint32_t choose_base(std::uint32_t address) {
 // Places the bytes of one S3 record. A block is filled with 0xFF, together
 // with every unwritten block below it, the first time a byte falls into it;
 // the bytes from the first one at or past the image limit on are dropped.
-void place_record(const SRecordLine& rec, std::uint32_t base, std::uint32_t* written_blocks) {
+void place_record(const SRecordLine& rec, std::uint32_t base, std::uint8_t* image,
+                  std::uint32_t* written_blocks) {
   std::uint32_t offset = rec.address - base;  // below the base this wraps past the limit
   if (offset >= IMAGE_LIMIT || rec.data_count == 0) return;
   std::uint32_t kept = rec.data_count;
   if (kept > IMAGE_LIMIT - offset) kept = IMAGE_LIMIT - offset;
   std::uint32_t last_block = (offset + kept - 1) / IMAGE_BLOCK_SIZE;
   if (last_block >= *written_blocks) {
-    std::memset(buffers.image + *written_blocks * IMAGE_BLOCK_SIZE, FILL_BYTE,
+    std::memset(image + *written_blocks * IMAGE_BLOCK_SIZE, FILL_BYTE,
                 (last_block + 1 - *written_blocks) * IMAGE_BLOCK_SIZE);
     *written_blocks = last_block + 1;
   }
-  std::memcpy(buffers.image + offset, rec.bytes, kept);
+  std::memcpy(image + offset, rec.bytes, kept);
 }
 
 // Writes the blocks placed so far to the start of the output.
-bool write_blocks(std::FILE* output, std::uint32_t written_blocks) {
+bool write_blocks(std::FILE* output, const std::uint8_t* image, std::uint32_t written_blocks) {
   if (written_blocks == 0) return true;
   if (std::fseek(output, 0, SEEK_SET) != 0) return false;
-  return std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, output) == written_blocks;
+  return std::fwrite(image, IMAGE_BLOCK_SIZE, written_blocks, output) == written_blocks;
 }
 
 // The next S0, S3 or S7 record of the source into *rec. CONVERT_OK with
 // *done set at the end of the source; any other result ends the run, a
 // corrupt record (or a line too long to hold one) with its line and fault.
-ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, RecordFaultReport* fault) {
+ConvertResult next_record(SourceLines& lines, EngineBuffers& buffers, SRecordLine* rec, bool* done,
+                          RecordFaultReport* fault) {
   const char* line = nullptr;
   std::size_t length = 0;
   bool line_feed = false;
@@ -169,23 +173,106 @@ ConvertResult next_record(SourceLines& lines, SRecordLine* rec, bool* done, Reco
   return CONVERT_ERR_SOURCE_RECORD;
 }
 
+// First pass: the first S3 address at or above 0x8000 decides the load base
+// (0 when there is none).
+ConvertResult find_base(SourceLines& lines, EngineBuffers& buffers, RecordFaultReport* fault,
+                        std::uint32_t* base) {
+  SRecordLine rec{};
+  bool done = false;
+  for (;;) {
+    ConvertResult r = next_record(lines, buffers, &rec, &done, fault);
+    if (r != CONVERT_OK || done) return r;
+    if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
+      *base = choose_base(rec.address);
+      return CONVERT_OK;
+    }
+  }
+}
+
+// Second pass: every S3 record placed at its offset from the base. The
+// block count is also the image's: placement never leaves a gap.
+ConvertResult place_records(SourceLines& lines, EngineBuffers& buffers, std::uint32_t base,
+                            RecordFaultReport* fault, std::uint32_t* written_blocks) {
+  SRecordLine rec{};
+  bool done = false;
+  for (;;) {
+    ConvertResult r = next_record(lines, buffers, &rec, &done, fault);
+    if (r != CONVERT_OK || done) return r;
+    if (rec.kind == RECORD_DATA) place_record(rec, base, buffers.image, written_blocks);
+  }
+}
+
+// The version and the comment into a header; false when the comment does
+// not fit.
+bool store_version_and_comment(std::uint8_t* header, std::uint16_t version, const char* comment) {
+  store_version(header, version);
+  std::size_t comment_len = std::strlen(comment);
+  if (comment_len > IMAGE_COMMENT_MAX) return false;
+  std::memcpy(header + HEADER_COMMENT, comment, comment_len + 1);
+  return true;
+}
+
+// Checksum pass over the file as written; block 0 counts as patched.
+ConvertResult checksum_of_output(Run& run, std::uint32_t written_blocks, std::uint32_t* checksum) {
+  const std::uint8_t* header = run.buffers.header;
+  if (std::fseek(run.output, 0, SEEK_SET) != 0) return CONVERT_ERR_DEST_WRITE;
+  for (std::uint32_t block = 0; block < written_blocks; ++block) {
+    if (std::fread(run.buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) return CONVERT_ERR_DEST_READ;
+    *checksum = block == 0
+                    ? xor_words(header + IMAGE_CHECKED_FROM, IMAGE_BLOCK_SIZE - IMAGE_CHECKED_FROM, *checksum)
+                    : xor_words(run.buffers.fill, IMAGE_BLOCK_SIZE, *checksum);
+  }
+  return CONVERT_OK;
+}
+
+// Block 0 read back (an image without any data byte has none), patched with
+// the header fields and the checksum and written again; then the file is
+// moved into place.
+ConvertResult finish_image(Run& run, std::uint32_t written_blocks, std::uint32_t base,
+                           std::uint16_t version, const char* comment) {
+  std::uint8_t* header = run.buffers.header;
+  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
+      std::fread(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
+    return run.fail(CONVERT_ERR_DEST_WRITE);
+  }
+  std::uint32_t image_size = written_blocks * IMAGE_BLOCK_SIZE;
+  store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
+  store_le32(header + HEADER_LENGTH, image_size - IMAGE_CHECKED_FROM);
+  store_le32(header + HEADER_BASE_ADDRESS, base);
+  store_le32(header + HEADER_SIZE_FIELD, image_size);
+  if (!store_version_and_comment(header, version, comment)) return run.fail(CONVERT_ERR_COMMENT);
+  std::uint32_t checksum = 0;
+  ConvertResult r = checksum_of_output(run, written_blocks, &checksum);
+  if (r != CONVERT_OK) return run.fail(r);
+  store_le32(header + HEADER_CHECKSUM, checksum);
+  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
+      std::fwrite(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
+    return run.fail(CONVERT_ERR_DEST_WRITE);
+  }
+  return run.finish();
+}
+
 }  // namespace
 
-bool build_output_path(const char* source_path, const char* dest_name, char* out, int out_size) {
+Converter::Converter(const FileServices& services) : files(services), buffers_(new EngineBuffers()) {}
+
+Converter::~Converter() = default;
+
+bool Converter::build_output_path(const char* source_path, const char* dest_name, char* out,
+                                  int out_size) const {
   static const char kExtension[] = ".bin";
   char name[PATH_BUFFER_SIZE];
   std::size_t dest_len = std::strlen(dest_name);
   if (dest_len + sizeof kExtension > sizeof name) return false;
   std::memcpy(name, dest_name, dest_len);
   std::memcpy(name + dest_len, kExtension, sizeof kExtension);
-  if (file_services->path_length(name) > static_cast<std::size_t>(PATH_LIMIT)) return false;
+  if (files.path_length(name) > static_cast<std::size_t>(PATH_LIMIT)) return false;
 
   if (out_size <= 0) return false;
   std::size_t capacity = static_cast<std::size_t>(out_size);
-  if (source_path == nullptr || !file_services->drive_letters ||
-      std::strchr(source_path, ':') == nullptr) {
-    return file_services->full_path(name, out, capacity) &&
-           file_services->path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
+  if (source_path == nullptr || !files.drive_letters || std::strchr(source_path, ':') == nullptr) {
+    return files.full_path(name, out, capacity) &&
+           files.path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
   }
   // A drive letter: the output goes beside the source, in its folder up to
   // the last backslash, or up to the last ':' when there is no backslash.
@@ -196,12 +283,12 @@ bool build_output_path(const char* source_path, const char* dest_name, char* out
   if (folder_len + name_len + 1 > capacity) return false;
   std::memcpy(out, source_path, folder_len);
   std::memcpy(out + folder_len, name, name_len + 1);
-  return file_services->path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
+  return files.path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
 }
 
-ConvertResult convert_to_image(const char* source_path, const char* dest_name,
-                               const char* version_text, const char* comment,
-                               RecordFaultReport* fault) {
+ConvertResult Converter::convert_to_image(const char* source_path, const char* dest_name,
+                                          const char* version_text, const char* comment,
+                                          RecordFaultReport* fault) {
   if (fault != nullptr) *fault = RecordFaultReport{};
   if (std::strchr(source_path, '.') == nullptr) return CONVERT_ERR_SOURCE_PATH;
   if (dest_name[0] == '\0') return CONVERT_ERR_DEST_OPEN;
@@ -212,93 +299,43 @@ ConvertResult convert_to_image(const char* source_path, const char* dest_name,
   std::uint16_t version = 0;
   if (!parse_version_text(version_text, &version)) return CONVERT_ERR_VERSION;
 
-  Run run;
-  run.output_path = output_path;
-  run.source = file_services->open_source(source_path);
+  EngineBuffers& buffers = *buffers_;
+  Run run(files, buffers, output_path);
+  run.source = files.open_source(source_path);
   if (run.source == nullptr) return CONVERT_ERR_SOURCE_OPEN;
   std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);
   SourceLines lines(run.source, buffers.chunk, sizeof buffers.chunk);
-  SRecordLine rec{};
-  bool done = false;
 
-  // First pass: the first S3 address at or above 0x8000 decides the load base.
   std::uint32_t base = 0;
-  for (;;) {
-    ConvertResult r = next_record(lines, &rec, &done, fault);
-    if (r != CONVERT_OK) return run.fail(r);
-    if (done) break;
-    if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
-      base = choose_base(rec.address);
-      break;
-    }
-  }
+  ConvertResult r = find_base(lines, buffers, fault, &base);
+  if (r != CONVERT_OK) return run.fail(r);
   if (std::fseek(run.source, 0, SEEK_SET) != 0) return run.fail(CONVERT_ERR_SOURCE_PATH);
   lines.restart();
 
-  std::uint32_t written_blocks = 0;  // also the block count: placement never leaves a gap
-  if (!may_write_output(output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
+  if (!may_write_output(flags, files, output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
   if (!run.create_output()) return run.fail(CONVERT_ERR_DEST_OPEN);
-
-  // Second pass: every S3 record placed at its offset from the base.
-  for (;;) {
-    ConvertResult r = next_record(lines, &rec, &done, fault);
-    if (r != CONVERT_OK) return run.fail(r);
-    if (done) break;
-    if (rec.kind == RECORD_DATA) place_record(rec, base, &written_blocks);
-  }
+  std::uint32_t written_blocks = 0;
+  r = place_records(lines, buffers, base, fault, &written_blocks);
+  if (r != CONVERT_OK) return run.fail(r);
   std::fclose(run.source);
   run.source = nullptr;
-  if (!write_blocks(run.output, written_blocks)) return run.fail(CONVERT_ERR_DEST_WRITE);
-
-  // Block 0 read back; an image without any data byte has none.
-  std::uint8_t* header = buffers.header;
-  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
-      std::fread(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
-  }
-  std::uint32_t image_size = written_blocks * IMAGE_BLOCK_SIZE;
-  store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
-  store_le32(header + HEADER_LENGTH, image_size - IMAGE_CHECKED_FROM);
-  store_le32(header + HEADER_BASE_ADDRESS, base);
-  store_le32(header + HEADER_SIZE_FIELD, image_size);
-  store_version(header, version);
-  std::size_t comment_len = std::strlen(comment);
-  if (comment_len > IMAGE_COMMENT_MAX) return run.fail(CONVERT_ERR_COMMENT);
-  std::memcpy(header + HEADER_COMMENT, comment, comment_len + 1);
-
-  // Checksum pass over the file as written; block 0 counts as patched.
-  if (std::fseek(run.output, 0, SEEK_SET) != 0) return run.fail(CONVERT_ERR_DEST_WRITE);
-  std::uint32_t checksum = 0;
-  for (std::uint32_t block = 0; block < written_blocks; ++block) {
-    if (std::fread(buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
-      return run.fail(CONVERT_ERR_DEST_READ);
-    }
-    checksum = block == 0
-                   ? xor_words(header + IMAGE_CHECKED_FROM, IMAGE_BLOCK_SIZE - IMAGE_CHECKED_FROM, checksum)
-                   : xor_words(buffers.fill, IMAGE_BLOCK_SIZE, checksum);
-  }
-  store_le32(header + HEADER_CHECKSUM, checksum);
-  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
-      std::fwrite(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
-  }
-  return run.finish();
+  if (!write_blocks(run.output, buffers.image, written_blocks)) return run.fail(CONVERT_ERR_DEST_WRITE);
+  return finish_image(run, written_blocks, base, version, comment);
 }
 
-ConvertResult write_header_only(const char* dest_name, const char* version_text,
-                                const char* comment) {
+ConvertResult Converter::write_header_only(const char* dest_name, const char* version_text,
+                                           const char* comment) {
   if (dest_name[0] == '\0') return CONVERT_ERR_DEST_OPEN;
   char output_path[PATH_BUFFER_SIZE];
   if (!build_output_path(nullptr, dest_name, output_path, sizeof output_path)) {
     return CONVERT_ERR_DEST_OPEN;
   }
-  if (!may_write_output(output_path)) return CONVERT_CANCELLED;
+  if (!may_write_output(flags, files, output_path)) return CONVERT_CANCELLED;
 
-  Run run;
-  run.output_path = output_path;
+  Run run(files, *buffers_, output_path);
   if (!run.create_output()) return CONVERT_ERR_DEST_OPEN;
 
-  std::uint8_t* header = buffers.header;
+  std::uint8_t* header = buffers_->header;
   std::memset(header, FILL_BYTE, IMAGE_HEADER_SIZE);
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
       std::fwrite(header, IMAGE_HEADER_SIZE, 1, run.output) != 1 ||
@@ -309,10 +346,7 @@ ConvertResult write_header_only(const char* dest_name, const char* version_text,
   store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
   std::uint16_t version = 0;
   if (!parse_version_text(version_text, &version)) return run.fail(CONVERT_ERR_VERSION);
-  store_version(header, version);
-  std::size_t comment_len = std::strlen(comment);
-  if (comment_len > IMAGE_COMMENT_MAX) return run.fail(CONVERT_ERR_COMMENT);
-  std::memcpy(header + HEADER_COMMENT, comment, comment_len + 1);
+  if (!store_version_and_comment(header, version, comment)) return run.fail(CONVERT_ERR_COMMENT);
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
       std::fwrite(header, IMAGE_HEADER_SIZE, 1, run.output) != 1) {
     return run.fail(CONVERT_ERR_DEST_WRITE);

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "imgconv/file_services.h"
 #include "imgconv/image_format.h"  // parse_version_text and the header layout
 
 namespace imgconv {
@@ -55,29 +57,46 @@ constexpr int PATH_BUFFER_SIZE = 3 * PATH_LIMIT + 1;   // bytes, NUL included
 // The overwrite question: return true to overwrite, false to cancel.
 using OverwriteQuestion = bool (*)(void* context);
 
-// Flags shared between the engine and its front end (one instance).
+// Flags shared between the engine and its front end.
 struct ConvertFlags {
   bool confirm_overwrite = true;   // owned by the front end
-  bool output_was_new = true;      // owned by the engine, lives as long as the program
+  bool output_was_new = true;      // owned by the engine, lives as long as its converter
   OverwriteQuestion ask_overwrite = nullptr;
   void* ask_context = nullptr;
 };
-extern ConvertFlags convert_flags;
 
-// *fault (when given) is filled in for CONVERT_ERR_SOURCE_RECORD.
-ConvertResult convert_to_image(const char* source_path, const char* dest_name,
-                               const char* version_text, const char* comment,
-                               RecordFaultReport* fault = nullptr);
-ConvertResult write_header_only(const char* dest_name, const char* version_text,
-                                const char* comment);
+struct EngineBuffers;
+
+// The engine with its file seam, its flags and its buffers: one object per
+// front end, which runs one operation at a time on it.
+class Converter {
+ public:
+  explicit Converter(const FileServices& services);
+  ~Converter();
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // *fault (when given) is filled in for CONVERT_ERR_SOURCE_RECORD.
+  ConvertResult convert_to_image(const char* source_path, const char* dest_name,
+                                 const char* version_text, const char* comment,
+                                 RecordFaultReport* fault = nullptr);
+  ConvertResult write_header_only(const char* dest_name, const char* version_text,
+                                  const char* comment);
+
+  // The full output path for a destination name (".bin" appended). The
+  // source path decides the folder in convert_to_image; nullptr means the
+  // current directory (write_header_only). False when it would not fit out_size.
+  bool build_output_path(const char* source_path, const char* dest_name, char* out,
+                         int out_size) const;
+
+  FileServices files;   // the platform's seam, or a test's
+  ConvertFlags flags;
+
+ private:
+  std::unique_ptr<EngineBuffers> buffers_;  // large: kept off the stack
+};
 
 int hex_digit_value(char c);
 std::uint32_t parse_hex32(const char* eight_chars);
-
-// The full output path for a destination name (".bin" appended). The source
-// path decides the folder in convert_to_image; nullptr means the current
-// directory (write_header_only). False when it would not fit out_size.
-bool build_output_path(const char* source_path, const char* dest_name, char* out,
-                       int out_size);
 
 }  // namespace imgconv

@@ -1,6 +1,7 @@
 // The converter's file seam: absolute path, existence, delete, opening the
-// source, and the output's temporary file and its move into place. One implementation per platform; tests swap the
-// table to put a failing stream behind the engine.
+// source, and the output's temporary file and its move into place. One
+// implementation per platform; tests give a converter a table with a failing
+// stream behind it.
 #pragma once
 
 #include <cstddef>
@@ -37,10 +38,7 @@ struct FileServices {
   std::size_t (*path_length)(const char* path);
 };
 
-// The platform's implementation (posix/ or win32/).
-extern const FileServices platform_file_services;
-
-// What the engine uses; points at platform_file_services unless a test swaps it.
-extern const FileServices* file_services;
+// The platform's implementation (posix/ or win32/), handed to a Converter.
+FileServices platform_file_services();
 
 }  // namespace imgconv

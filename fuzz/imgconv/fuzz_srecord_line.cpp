@@ -117,10 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   input_size = size;
   check_lines();
 
-  file_services = &memory_services;
-  convert_flags.confirm_overwrite = false;
+  static Converter converter(memory_services);  // one engine for every input, as a program has
+  converter.flags.confirm_overwrite = false;
   RecordFaultReport fault;
-  ConvertResult r = convert_to_image("in.hex", "out", "1.23_A", "fuzz", &fault);
+  ConvertResult r = converter.convert_to_image("in.hex", "out", "1.23_A", "fuzz", &fault);
   if (r != CONVERT_OK && r != CONVERT_ERR_SOURCE_OPEN && r != CONVERT_ERR_DEST_WRITE &&
       r != CONVERT_ERR_SOURCE_RECORD) {
     std::abort();

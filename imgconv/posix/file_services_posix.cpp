@@ -41,14 +41,18 @@ bool posix_file_exists(const char* path) {
 }
 
 // The temporary file that an interrupted program must remove: its path, and
-// whether it is there. Set and cleared with the two signals blocked, so the
-// handler sees either no file or the whole path.
-char pending_temp[4096];
-volatile sig_atomic_t pending_temp_set = 0;
+// whether it is there. Program-wide because the signal handler reads it. Set
+// and cleared with the two signals blocked, so the handler sees either no
+// file or the whole path.
+struct PendingTemp {
+  char path[4096];
+  volatile sig_atomic_t set;
+};
+PendingTemp pending_temp;
 const int kCleanupSignals[] = {SIGINT, SIGTERM};
 
 void remove_pending_temp(int sig) {
-  if (pending_temp_set) unlink(pending_temp);
+  if (pending_temp.set) unlink(pending_temp.path);
   // Ended by the signal as if there were no handler.
   signal(sig, SIG_DFL);
   raise(sig);
@@ -88,7 +92,7 @@ void install_cleanup_handlers() {
 // Forgets the pending temporary file when it is the one at path (call with
 // the signals blocked).
 void forget_pending_temp(const char* path) {
-  if (pending_temp_set && std::strcmp(pending_temp, path) == 0) pending_temp_set = 0;
+  if (pending_temp.set && std::strcmp(pending_temp.path, path) == 0) pending_temp.set = 0;
 }
 
 bool posix_delete_file(const char* path) {
@@ -133,7 +137,7 @@ std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size
     int n = std::snprintf(temp_path, temp_size, "%.*s.imgconv-%ld-%u.tmp", folder_len, output_path,
                           static_cast<long>(getpid()), attempt);
     if (n < 0 || static_cast<std::size_t>(n) >= temp_size ||
-        static_cast<std::size_t>(n) >= sizeof pending_temp) {
+        static_cast<std::size_t>(n) >= sizeof pending_temp.path) {
       return nullptr;
     }
     SignalsBlocked blocked;
@@ -142,13 +146,13 @@ std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size
       if (errno == EEXIST) continue;
       return nullptr;
     }
-    std::memcpy(pending_temp, temp_path, static_cast<std::size_t>(n) + 1);
-    pending_temp_set = 1;
+    std::memcpy(pending_temp.path, temp_path, static_cast<std::size_t>(n) + 1);
+    pending_temp.set = 1;
     std::FILE* file = fdopen(fd, "w+b");
     if (file == nullptr) {
       close(fd);
       unlink(temp_path);
-      pending_temp_set = 0;
+      pending_temp.set = 0;
     }
     return file;
   }
@@ -166,9 +170,9 @@ bool posix_move_into_place(const char* temp_path, const char* output_path) {
 
 }  // namespace
 
-const FileServices platform_file_services = {posix_full_path,       posix_file_exists,
-                                             posix_delete_file,     posix_open_source,
-                                             posix_create_temp,     posix_move_into_place,
-                                             false,                 posix_path_length};
+FileServices platform_file_services() {
+  return {posix_full_path,   posix_file_exists,     posix_delete_file, posix_open_source,
+          posix_create_temp, posix_move_into_place, false,             posix_path_length};
+}
 
 }  // namespace imgconv

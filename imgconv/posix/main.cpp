@@ -3,6 +3,7 @@
 #include <string>
 
 #include "imgconv/convert.h"
+#include "imgconv/file_services.h"
 #include "imgconv/messages.h"
 #include "imgconv/image_format.h"
 #include "imgconv/posix/image_info.h"
@@ -33,18 +34,20 @@ int run(const Options& options) {
       std::fprintf(stderr, "imgconv: %s: %s\n", TEXT_NOT_UTF8, bad.c_str());
       return EXIT_USAGE;
   }
+  Converter converter(platform_file_services());
   // Like the Windows automatic run: no question about an existing output.
-  convert_flags.confirm_overwrite = false;
+  converter.flags.confirm_overwrite = false;
   const std::string& dest = options.value[SLOT_DEST];
   const std::string& version = options.value[SLOT_VERSION];
   ConvertResult result;
   const char* source_for_path = nullptr;
   RecordFaultReport fault;
   if (options.mode == Mode::HEADER_ONLY) {
-    result = write_header_only(dest.c_str(), version.c_str(), comment.c_str());
+    result = converter.write_header_only(dest.c_str(), version.c_str(), comment.c_str());
   } else {
     source_for_path = options.value[SLOT_SOURCE].c_str();
-    result = convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str(), &fault);
+    result = converter.convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str(),
+                                        &fault);
   }
   if (result == CONVERT_ERR_SOURCE_RECORD) {
     std::fprintf(stderr, "imgconv: %s (%s)\n", record_fault_message(fault).c_str(),
@@ -58,7 +61,7 @@ int run(const Options& options) {
     return result;
   }
   char output_path[PATH_BUFFER_SIZE];
-  if (build_output_path(source_for_path, dest.c_str(), output_path, sizeof output_path)) {
+  if (converter.build_output_path(source_for_path, dest.c_str(), output_path, sizeof output_path)) {
     std::printf("%s: %s\n", TEXT_WRITTEN, output_path);
   }
   return 0;

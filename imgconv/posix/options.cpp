@@ -8,20 +8,35 @@
 namespace imgconv {
 namespace {
 
-// --header-only and --info have no letter; 'H' and 'I' are only their codes.
-const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
-                               {"header-only", no_argument, nullptr, 'H'},
-                               {"info", required_argument, nullptr, 'I'},
-                               {nullptr, 0, nullptr, 0}};
-
 bool refuse(Options* options, const std::string& why) {
   options->problem = why;
   return false;
 }
 
+// The mode the options given ask for; false when they do not go together.
+bool choose_mode(bool help, bool info, bool any_word, bool header_only, Options* options) {
+  if (help) {
+    options->mode = Mode::HELP;
+    return true;
+  }
+  if (info) {
+    if (any_word || header_only) return refuse(options, "--info takes no other options");
+    options->mode = Mode::INFO;
+    return true;
+  }
+  if (!any_word && !header_only) return refuse(options, "nothing to do");
+  options->mode = header_only ? Mode::HEADER_ONLY : Mode::CONVERT;
+  return true;
+}
+
 }  // namespace
 
 bool read_options(int argc, const char* const* argv, Options* options) {
+  // --header-only and --info have no letter; 'H' and 'I' are only their codes.
+  const option long_options[] = {{"help", no_argument, nullptr, 'h'},
+                                 {"header-only", no_argument, nullptr, 'H'},
+                                 {"info", required_argument, nullptr, 'I'},
+                                 {nullptr, 0, nullptr, 0}};
   *options = Options{};
   bool header_only = false;
   bool info = false;
@@ -33,7 +48,7 @@ bool read_options(int argc, const char* const* argv, Options* options) {
   opterr = 0;
   // '-': every other word comes back in order as 1; ':': a missing value as ':'.
   int c;
-  while ((c = getopt_long(argc, args, "-:hS:D:V:C:", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, args, "-:hS:D:V:C:", long_options, nullptr)) != -1) {
     switch (c) {
       case 'h':
         help = true;
@@ -65,18 +80,7 @@ bool read_options(int argc, const char* const* argv, Options* options) {
     }
   }
   if (optind < argc) return refuse(options, std::string("unexpected argument ") + args[optind]);
-  if (help) {
-    options->mode = Mode::HELP;
-    return true;
-  }
-  if (info) {
-    if (any_word || header_only) return refuse(options, "--info takes no other options");
-    options->mode = Mode::INFO;
-    return true;
-  }
-  if (!any_word && !header_only) return refuse(options, "nothing to do");
-  options->mode = header_only ? Mode::HEADER_ONLY : Mode::CONVERT;
-  return true;
+  return choose_mode(help, info, any_word, header_only, options);
 }
 
 }  // namespace imgconv

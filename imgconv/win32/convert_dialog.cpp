@@ -10,6 +10,7 @@
 
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
+#include "imgconv/file_services.h"
 #include "imgconv/image_format.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
@@ -40,10 +41,19 @@ constexpr int ROW_HEADER_ONLY = 9;
 const wchar_t kHexFilter[] = L"MotHex Files(*.hex)\0*.hex\0All Files(*.*)\0*.*\0";
 constexpr DWORD OPEN_FILE_FLAGS = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 
-HINSTANCE program_instance = nullptr;
-// The command line in UTF-8, without the program name.
-std::string command_line_utf8;
-bool header_only = false;
+// The dialog's state: handed over by WinMain through DialogBoxParamW's
+// lParam and kept with the dialog (DWLP_USER) from WM_INITDIALOG on.
+struct DialogState {
+  HINSTANCE instance = nullptr;
+  std::string command_line_utf8;  // without the program name
+  bool header_only = false;
+  imgconv::CommandLineSlots slots;
+  imgconv::Converter converter{imgconv::platform_file_services()};
+};
+
+DialogState* state_of(HWND dialog) {
+  return reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
 
 std::wstring message(int row) { return zp3k::widen(convert_message(row)); }
 
@@ -85,14 +95,16 @@ void set_texts(HWND dialog) {
   for (const auto& label : kLabels) zp3k::set_item_text(dialog, label.id, convert_message(label.row));
 }
 
-void on_init_dialog(HWND dialog) {
-  imgconv::convert_flags.confirm_overwrite = true;
-  imgconv::convert_flags.ask_overwrite = ask_overwrite;
-  imgconv::convert_flags.ask_context = dialog;
+void on_init_dialog(HWND dialog, DialogState* state) {
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+  imgconv::ConvertFlags& flags = state->converter.flags;
+  flags.confirm_overwrite = true;
+  flags.ask_overwrite = ask_overwrite;
+  flags.ask_context = dialog;
   set_texts(dialog);
 
-  static imgconv::CommandLineSlots slots;
-  int words = imgconv::parse_command_line(command_line_utf8.c_str(), &slots);
+  imgconv::CommandLineSlots& slots = state->slots;
+  int words = imgconv::parse_command_line(state->command_line_utf8.c_str(), &slots);
   if (words == 0) return;
   zp3k::set_item_text(dialog, IDC_SOURCE_PATH, slots.value[imgconv::SLOT_SOURCE]);
   zp3k::set_item_text(dialog, IDC_DEST_NAME, slots.value[imgconv::SLOT_DEST]);
@@ -100,21 +112,22 @@ void on_init_dialog(HWND dialog) {
   zp3k::set_item_text(dialog, IDC_COMMENT, slots.value[imgconv::SLOT_COMMENT]);
   if (words == AUTOMATIC_RUN_WORDS) {
     // A complete command line converts at once, overwriting without asking.
-    imgconv::convert_flags.confirm_overwrite = false;
+    flags.confirm_overwrite = false;
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
   }
 }
 
-void on_start(HWND dialog) {
+void on_start(HWND dialog, DialogState* state) {
+  imgconv::Converter& converter = state->converter;
   // A comment character that cp932 lacks is refused before anything is
   // opened: the image could only store a stand-in for it.
   std::string comment_utf8, comment, bad;
   if (!zp3k::narrow(zp3k::item_text(dialog, IDC_COMMENT), &comment_utf8) ||
       imgconv::utf8_to_cp932(comment_utf8, &comment, &bad) != imgconv::TextError::NONE) {
     wchar_t text[256];
-    LoadStringW(program_instance, IDS_COMMENT_NOT_CP932, text, 256);
+    LoadStringW(state->instance, IDS_COMMENT_NOT_CP932, text, 256);
     show_warning(dialog, text);
-    imgconv::convert_flags.confirm_overwrite = true;
+    converter.flags.confirm_overwrite = true;
     return;
   }
   const std::string source = edit_utf8(dialog, IDC_SOURCE_PATH, PATH_TEXT_LIMIT);
@@ -125,9 +138,9 @@ void on_start(HWND dialog) {
 
   imgconv::RecordFaultReport fault;
   imgconv::ConvertResult result =
-      header_only ? imgconv::write_header_only(dest.c_str(), version.c_str(), comment.c_str())
-                  : imgconv::convert_to_image(source.c_str(), dest.c_str(), version.c_str(),
-                                              comment.c_str(), &fault);
+      state->header_only ? converter.write_header_only(dest.c_str(), version.c_str(), comment.c_str())
+                         : converter.convert_to_image(source.c_str(), dest.c_str(), version.c_str(),
+                                                      comment.c_str(), &fault);
   if (result == imgconv::CONVERT_OK) {
     EndDialog(dialog, 1);
   } else if (result == imgconv::CONVERT_ERR_SOURCE_RECORD) {
@@ -135,7 +148,7 @@ void on_start(HWND dialog) {
   } else if (result != imgconv::CONVERT_CANCELLED) {
     show_warning(dialog, message(imgconv::ROW_RESULT_BASE + result));
   }
-  imgconv::convert_flags.confirm_overwrite = true;
+  converter.flags.confirm_overwrite = true;
 }
 
 void on_browse(HWND dialog) {
@@ -162,24 +175,25 @@ void on_browse(HWND dialog) {
   SendDlgItemMessageW(dialog, IDC_SOURCE_PATH, EM_SETSEL, 0, -1);
 }
 
-void on_header_only(HWND dialog) {
-  header_only = SendDlgItemMessageW(dialog, IDC_HEADER_ONLY, BM_GETCHECK, 0, 0) == BST_CHECKED;
+void on_header_only(HWND dialog, DialogState* state) {
+  const bool header_only = SendDlgItemMessageW(dialog, IDC_HEADER_ONLY, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  state->header_only = header_only;
   EnableWindow(GetDlgItem(dialog, IDC_SOURCE_PATH), header_only ? FALSE : TRUE);
   EnableWindow(GetDlgItem(dialog, IDC_BROWSE), header_only ? FALSE : TRUE);
 }
 
-INT_PTR CALLBACK ConvertDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK ConvertDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      on_init_dialog(dialog);
+      on_init_dialog(dialog, reinterpret_cast<DialogState*>(lparam));
       return TRUE;
     case WM_COMMAND:
       // The whole wParam is compared, so only clicks (notification 0) act.
       switch (wparam) {
-        case IDOK: on_start(dialog); return TRUE;
+        case IDOK: on_start(dialog, state_of(dialog)); return TRUE;
         case IDCANCEL: EndDialog(dialog, 1); return TRUE;
         case IDC_BROWSE: on_browse(dialog); return TRUE;
-        case IDC_HEADER_ONLY: on_header_only(dialog); return TRUE;
+        case IDC_HEADER_ONLY: on_header_only(dialog, state_of(dialog)); return TRUE;
         default: return FALSE;
       }
     case WM_DESTROY:
@@ -208,12 +222,14 @@ std::wstring arguments_of(const wchar_t* line) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  program_instance = instance;
+  DialogState state;
+  state.instance = instance;
   // A longer command line is cut at 519 units, as the copy always was.
   if (!zp3k::narrow(cut_units(arguments_of(GetCommandLineW()), COMMAND_LINE_LIMIT),
-                    &command_line_utf8)) {
-    command_line_utf8.clear();
+                    &state.command_line_utf8)) {
+    state.command_line_utf8.clear();
   }
-  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CONVERT), nullptr, ConvertDialogProc, 0);
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CONVERT), nullptr, ConvertDialogProc,
+                  reinterpret_cast<LPARAM>(&state));
   return 0;
 }

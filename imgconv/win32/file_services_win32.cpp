@@ -108,9 +108,9 @@ bool win32_move_into_place(const char* temp_path, const char* output_path) {
 
 }  // namespace
 
-const FileServices platform_file_services = {win32_full_path,       win32_file_exists,
-                                             win32_delete_file,     win32_open_source,
-                                             win32_create_temp,     win32_move_into_place,
-                                             true,                  win32_path_length};
+FileServices platform_file_services() {
+  return {win32_full_path,   win32_file_exists,     win32_delete_file, win32_open_source,
+          win32_create_temp, win32_move_into_place, true,              win32_path_length};
+}
 
 }  // namespace imgconv

@@ -38,7 +38,7 @@ int CompletePath(char* path) {
   // A path with a drive colon is taken as it stands; it must still fit the
   // sequencer's copy, or a shortened path would name another file.
   // The converter's file seam completes and measures paths for both programs.
-  const imgconv::FileServices& files = imgconv::platform_file_services;
+  const imgconv::FileServices files = imgconv::platform_file_services();
   constexpr std::size_t limit = MAX_PATH_UNITS;
   if (std::strchr(path, ':') != nullptr) return files.path_length(path) <= limit ? 1 : 0;
   char completed[JOB_PATH_SIZE];

@@ -17,7 +17,7 @@ bool parse_number(const std::string& text, int* out) {
 }
 
 struct KindName {
-  const char* name;
+  char name[8];
   FaultKind kind;
   int default_number;
 };
@@ -29,83 +29,113 @@ const KindName KINDS[] = {
     {"model", FaultKind::MODEL, 0},    {"noise", FaultKind::NOISE, 0},
     {"vanish", FaultKind::VANISH, 0},
 };
-const char* const REQUESTS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"};
+const char REQUESTS[][6] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"};
+
+// The parts of KIND@REQUEST[#OCCURRENCES][,ARG]; occurrences "*" when not given.
+struct FaultWords {
+  std::string kind;
+  std::string request;
+  std::string occurrences = "*";
+  std::string arg;
+};
+
+bool split_words(const std::string& given, FaultWords* w, std::string* error) {
+  const std::size_t at = given.find('@');
+  if (at == std::string::npos) {
+    *error = "expected KIND@REQUEST";
+    return false;
+  }
+  w->kind = given.substr(0, at);
+  w->request = given.substr(at + 1);
+  if (const std::size_t comma = w->request.find(','); comma != std::string::npos) {
+    w->arg = w->request.substr(comma + 1);
+    w->request = w->request.substr(0, comma);
+  }
+  if (const std::size_t hash = w->request.find('#'); hash != std::string::npos) {
+    w->occurrences = w->request.substr(hash + 1);
+    w->request = w->request.substr(0, hash);
+  }
+  return true;
+}
+
+// The kind and its default argument, and the request it applies to.
+bool name_fault(const FaultWords& w, Fault* f, std::string* error) {
+  bool known_kind = false;
+  for (const KindName& k : KINDS) {
+    if (w.kind == k.name) {
+      f->kind = k.kind;
+      f->number = k.default_number;
+      known_kind = true;
+    }
+  }
+  if (!known_kind) {
+    *error = "unknown fault kind '" + w.kind + "'";
+    return false;
+  }
+  bool known_request = false;
+  for (const char* r : REQUESTS) known_request = known_request || w.request == r;
+  if (!known_request) {
+    *error = "unknown request '" + w.request + "'";
+    return false;
+  }
+  f->request = w.request;
+  return true;
+}
+
+// "*", "N" or "N-M" into first..last.
+bool parse_occurrences(const std::string& occurrences, Fault* f, std::string* error) {
+  if (occurrences == "*") {
+    f->first = 1;
+    f->last = 1 << 30;
+  } else if (const std::size_t dash = occurrences.find('-'); dash != std::string::npos) {
+    if (!parse_number(occurrences.substr(0, dash), &f->first) ||
+        !parse_number(occurrences.substr(dash + 1), &f->last) || f->first < 1 || f->last < f->first) {
+      *error = "bad occurrence range '" + occurrences + "'";
+      return false;
+    }
+  } else {
+    if (!parse_number(occurrences, &f->first) || f->first < 1) {
+      *error = "bad occurrence '" + occurrences + "'";
+      return false;
+    }
+    f->last = f->first;
+  }
+  return true;
+}
+
+// The argument as the kind takes it, and the kinds bound to one request.
+bool parse_argument(const std::string& arg, Fault* f, std::string* error) {
+  if (f->kind == FaultKind::MODEL) {
+    if (f->request != "AD" || arg.size() != 2) {
+      *error = "model takes AD and two characters, e.g. model@AD#1,10";
+      return false;
+    }
+    f->text = arg;
+  } else if (f->kind == FaultKind::OTHER_MODE && f->request != "AB") {
+    *error = "other applies to AB only";
+    return false;
+  } else if (!arg.empty()) {
+    if (f->kind != FaultKind::SPLIT && f->kind != FaultKind::SLOW && f->kind != FaultKind::LONG) {
+      *error = "this fault takes no argument";
+      return false;
+    }
+    if (!parse_number(arg, &f->number)) {
+      *error = "bad number '" + arg + "'";
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
 bool parse_fault(const std::string& given, Fault* out, std::string* error) {
   Fault f{};
   f.given = given;
-  const std::size_t at = given.find('@');
-  if (at == std::string::npos) {
-    *error = "expected KIND@REQUEST";
+  FaultWords w;
+  if (!split_words(given, &w, error) || !name_fault(w, &f, error) ||
+      !parse_occurrences(w.occurrences, &f, error) || !parse_argument(w.arg, &f, error)) {
     return false;
-  }
-  const std::string kind = given.substr(0, at);
-  std::string rest = given.substr(at + 1);
-  std::string arg;
-  if (const std::size_t comma = rest.find(','); comma != std::string::npos) {
-    arg = rest.substr(comma + 1);
-    rest = rest.substr(0, comma);
-  }
-  std::string occurrences = "*";
-  if (const std::size_t hash = rest.find('#'); hash != std::string::npos) {
-    occurrences = rest.substr(hash + 1);
-    rest = rest.substr(0, hash);
-  }
-  bool known_kind = false;
-  for (const KindName& k : KINDS) {
-    if (kind == k.name) {
-      f.kind = k.kind;
-      f.number = k.default_number;
-      known_kind = true;
-    }
-  }
-  if (!known_kind) {
-    *error = "unknown fault kind '" + kind + "'";
-    return false;
-  }
-  bool known_request = false;
-  for (const char* r : REQUESTS) known_request = known_request || rest == r;
-  if (!known_request) {
-    *error = "unknown request '" + rest + "'";
-    return false;
-  }
-  f.request = rest;
-  if (occurrences == "*") {
-    f.first = 1;
-    f.last = 1 << 30;
-  } else if (const std::size_t dash = occurrences.find('-'); dash != std::string::npos) {
-    if (!parse_number(occurrences.substr(0, dash), &f.first) ||
-        !parse_number(occurrences.substr(dash + 1), &f.last) || f.first < 1 || f.last < f.first) {
-      *error = "bad occurrence range '" + occurrences + "'";
-      return false;
-    }
-  } else {
-    if (!parse_number(occurrences, &f.first) || f.first < 1) {
-      *error = "bad occurrence '" + occurrences + "'";
-      return false;
-    }
-    f.last = f.first;
-  }
-  if (f.kind == FaultKind::MODEL) {
-    if (f.request != "AD" || arg.size() != 2) {
-      *error = "model takes AD and two characters, e.g. model@AD#1,10";
-      return false;
-    }
-    f.text = arg;
-  } else if (f.kind == FaultKind::OTHER_MODE && f.request != "AB") {
-    *error = "other applies to AB only";
-    return false;
-  } else if (!arg.empty()) {
-    if (f.kind != FaultKind::SPLIT && f.kind != FaultKind::SLOW && f.kind != FaultKind::LONG) {
-      *error = "this fault takes no argument";
-      return false;
-    }
-    if (!parse_number(arg, &f.number)) {
-      *error = "bad number '" + arg + "'";
-      return false;
-    }
   }
   *out = f;
   return true;

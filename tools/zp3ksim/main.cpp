@@ -139,16 +139,6 @@ struct Options {
   SimOptions sim;
 };
 
-// Long options only; the letters are their getopt_long codes.
-const option kLongOptions[] = {
-    {"help", no_argument, nullptr, 'h'},        {"link", required_argument, nullptr, 'l'},
-    {"save-dir", required_argument, nullptr, 's'}, {"report", required_argument, nullptr, 'r'},
-    {"model", required_argument, nullptr, 'm'},  {"fault", required_argument, nullptr, 'f'},
-    {"no-pace", no_argument, nullptr, 'p'},      {"runs", required_argument, nullptr, 'n'},
-    {"max-time", required_argument, nullptr, 't'}, {"quiet", no_argument, nullptr, 'q'},
-    {nullptr, 0, nullptr, 0},
-};
-
 // The whole text as a number above zero: no sign, space, unit or other
 // trailing character ("3x" and "1s" are refused, as are inf and nan).
 template <typename Number>
@@ -161,60 +151,75 @@ bool positive_number(const char* text, Number* out) {
   return true;
 }
 
+// One option into *o; false, with the reason printed, when it cannot be used.
+bool take_option(int c, char** argv, Options* o) {
+  const std::string v = optarg != nullptr ? optarg : "";
+  switch (c) {
+    case 'h':
+      std::fputs(USAGE, stdout);
+      std::exit(EXIT_OK);
+    case 'l': o->link = v; break;
+    case 's': o->sim.save_dir = v; break;
+    case 'r': o->report_file = v; break;
+    case 'm':
+      if (v.size() != 2) {
+        std::fprintf(stderr, "zp3ksim: --model takes two characters\n");
+        return false;
+      }
+      o->sim.model = v;
+      break;
+    case 'f': {
+      Fault f;
+      std::string error;
+      if (!parse_fault(v, &f, &error)) {
+        std::fprintf(stderr, "zp3ksim: --fault %s: %s\n", v.c_str(), error.c_str());
+        return false;
+      }
+      o->sim.faults.push_back(f);
+      break;
+    }
+    case 'p': o->pace = o->sim.paced = false; break;
+    case 'q': o->sim.quiet = true; break;
+    case 'n':
+      if (!positive_number(optarg, &o->runs)) {
+        std::fprintf(stderr, "zp3ksim: --runs takes a whole number from 1, not '%s'\n", optarg);
+        return false;
+      }
+      break;
+    case 't':
+      if (!positive_number(optarg, &o->max_time_s)) {
+        std::fprintf(stderr, "zp3ksim: --max-time takes seconds above 0, not '%s'\n", optarg);
+        return false;
+      }
+      break;
+    case ':':
+      std::fprintf(stderr, "zp3ksim: %s needs a value\n", argv[optind - 1]);
+      return false;
+    default: {  // '?' or 1: an unknown option (a letter, or a long word) or a stray word
+      const std::string word = c == 1 ? v : optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1];
+      std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", word.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool parse_options(int argc, char** argv, Options* o) {
+  // Long options only; the letters are their getopt_long codes.
+  const option long_options[] = {
+      {"help", no_argument, nullptr, 'h'},        {"link", required_argument, nullptr, 'l'},
+      {"save-dir", required_argument, nullptr, 's'}, {"report", required_argument, nullptr, 'r'},
+      {"model", required_argument, nullptr, 'm'},  {"fault", required_argument, nullptr, 'f'},
+      {"no-pace", no_argument, nullptr, 'p'},      {"runs", required_argument, nullptr, 'n'},
+      {"max-time", required_argument, nullptr, 't'}, {"quiet", no_argument, nullptr, 'q'},
+      {nullptr, 0, nullptr, 0},
+  };
   optind = 0;
   opterr = 0;
   // '-': a word that is no option comes back as 1; ':': a missing value as ':'.
   int c;
-  while ((c = getopt_long(argc, argv, "-:h", kLongOptions, nullptr)) != -1) {
-    const std::string v = optarg != nullptr ? optarg : "";
-    switch (c) {
-      case 'h':
-        std::fputs(USAGE, stdout);
-        std::exit(EXIT_OK);
-      case 'l': o->link = v; break;
-      case 's': o->sim.save_dir = v; break;
-      case 'r': o->report_file = v; break;
-      case 'm':
-        if (v.size() != 2) {
-          std::fprintf(stderr, "zp3ksim: --model takes two characters\n");
-          return false;
-        }
-        o->sim.model = v;
-        break;
-      case 'f': {
-        Fault f;
-        std::string error;
-        if (!parse_fault(v, &f, &error)) {
-          std::fprintf(stderr, "zp3ksim: --fault %s: %s\n", v.c_str(), error.c_str());
-          return false;
-        }
-        o->sim.faults.push_back(f);
-        break;
-      }
-      case 'p': o->pace = o->sim.paced = false; break;
-      case 'q': o->sim.quiet = true; break;
-      case 'n':
-        if (!positive_number(optarg, &o->runs)) {
-          std::fprintf(stderr, "zp3ksim: --runs takes a whole number from 1, not '%s'\n", optarg);
-          return false;
-        }
-        break;
-      case 't':
-        if (!positive_number(optarg, &o->max_time_s)) {
-          std::fprintf(stderr, "zp3ksim: --max-time takes seconds above 0, not '%s'\n", optarg);
-          return false;
-        }
-        break;
-      case ':':
-        std::fprintf(stderr, "zp3ksim: %s needs a value\n", argv[optind - 1]);
-        return false;
-      default: {  // '?' or 1: an unknown option (a letter, or a long word) or a stray word
-        const std::string word = c == 1 ? v : optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1];
-        std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", word.c_str());
-        return false;
-      }
-    }
+  while ((c = getopt_long(argc, argv, "-:h", long_options, nullptr)) != -1) {
+    if (!take_option(c, argv, o)) return false;
   }
   if (optind < argc) {  // a word after "--"
     std::fprintf(stderr, "zp3ksim: unknown argument '%s' (see --help)\n", argv[optind]);
@@ -402,173 +407,245 @@ struct PendingTail {
   }
 };
 
-int run(const Options& options) {
-  Pty pty;
-  pty.master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0 ||
-      ptsname(pty.master) == nullptr) {
-    std::perror("zp3ksim: pseudo-terminal");
-    return EXIT_USAGE;
-  }
-  pty.slave = ptsname(pty.master);
-  fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
-  fcntl(pty.master, F_SETFD, FD_CLOEXEC);
-  reset_line(pty);
-  if (!options.link.empty()) {
-    struct stat st {};
-    if (lstat(options.link.c_str(), &st) == 0) {
-      if (!S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "zp3ksim: %s exists and is not a symbolic link\n", options.link.c_str());
-        return EXIT_USAGE;
-      }
-      unlink(options.link.c_str());
-    }
-    if (symlink(pty.slave.c_str(), options.link.c_str()) != 0) {
-      std::perror("zp3ksim: --link");
-      return EXIT_USAGE;
-    }
-  }
-  std::printf("%s\n", pty.slave.c_str());
-  std::fflush(stdout);
+// One serving of the pseudo-terminal until a signal, a limit or a vanishing:
+// the line's state, the request being gathered and the timing of replies.
+class Server {
+ public:
+  Server(const Options& options, const Pty& pty, SimController& ctl)
+      : options_(options), pty_(pty), ctl_(ctl), started_(now_ms()) {}
 
+  void serve();
+  bool vanished() const { return vanished_; }
+
+ private:
+  bool limit_reached() const;
+  int wait_ms() const;
+  double char_ms_of(const LineState& line) const {
+    return options_.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
+  }
+  void take_bytes(ssize_t n, bool hangup);
+  void answer_request(double t);
+  void send_reply(const ReplyPlan& plan, double arrived, double char_ms);
+  void look_at_line(bool hangup);
+  void send_tail();
+  void on_hangup();
+
+  const Options& options_;
+  const Pty& pty_;
+  SimController& ctl_;
+  FrameAssembler assembler_;
+  const double started_;
+  bool line_open_ = false;
+  bool vanished_ = false;  // the device disappeared as asked: the line is gone
+  // After noise, a downloader that closes puts its old settings back, and
+  // with echo on the line hands noise bytes still arriving back to us, at
+  // times only after the close has been seen: from the first noise on, a
+  // noise byte outside a frame is taken for its echo, not for a violation.
+  bool noise_echo_ = false;
+  double line_free_ms_ = 0;  // when the line is idle again after the last reply
+  double stale_until_ms_ = -1e18;  // when bytes the downloader may not have read last went out
+  bool awaiting_reply_ = false;    // the last request got no reply (yet)
+  PendingTail tail_;
+  std::uint8_t buffer_[1024];
+};
+
+void Server::serve() {
+  while (!stop_signal) {
+    if (limit_reached()) break;
+    pollfd p{pty_.master, POLLIN, 0};
+    const int ready = poll(&p, 1, wait_ms());
+    if (ready < 0 && errno == EINTR) continue;
+    const bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
+    if (ready > 0 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = read(pty_.master, buffer_, sizeof buffer_);
+      take_bytes(n, hangup);
+      if (vanished_) break;
+      if (n > 0) continue;
+    }
+    look_at_line(hangup);
+  }
+}
+
+bool Server::limit_reached() const {
+  if (options_.max_time_s > 0 && now_ms() - started_ > options_.max_time_s * 1000) {
+    std::fprintf(stderr, "zp3ksim: time limit reached\n");
+    return true;
+  }
+  return options_.runs > 0 && ctl_.runs_ended() >= options_.runs;
+}
+
+// How long to wait for the downloader's bytes: shorter while a tail is due.
+int Server::wait_ms() const {
+  int wait_ms = line_open_ ? OPEN_POLL_MS : CLOSED_POLL_MS;
+  if (tail_.active()) {
+    const double until_due = tail_.due_ms - now_ms();
+    wait_ms = until_due <= 0 ? 0 : until_due < wait_ms ? static_cast<int>(until_due) + 1 : wait_ms;
+  }
+  return wait_ms;
+}
+
+// The bytes read: gathered into requests, each answered as it completes.
+void Server::take_bytes(ssize_t n, bool hangup) {
+  const double t = now_ms();
+  // Bytes on a line seen closed: it was opened, written and closed while
+  // the simulator slept between looks.
+  if (n > 0 && !line_open_) {
+    line_open_ = true;
+    ctl_.line_opened(t);
+  }
+  for (ssize_t i = 0; i < n; ++i) {
+    if (noise_echo_ && assembler_.empty() && buffer_[i] == NOISE_BYTE) continue;
+    if (!assembler_.feed(buffer_[i], t, pty_.master, hangup, ctl_)) continue;
+    answer_request(t);
+    if (vanished_) break;
+  }
+}
+
+// The request gathered: judged by the controller, then answered.
+void Server::answer_request(double t) {
+  LineState line = assembler_.line();
+  line.stale = assembler_.started_ms() <= stale_until_ms_ + STALE_SLACK_MS;
+  if (tail_.active()) tail_.late = true;  // the downloader has moved on
+  const double char_ms = char_ms_of(line);
+  // The request takes its wire time from its first byte (or from the
+  // end of the last reply); the reply starts when it has arrived.
+  const double begin = assembler_.started_ms() > line_free_ms_ ? assembler_.started_ms() : line_free_ms_;
+  const double arrived = begin + static_cast<double>(assembler_.frame().size()) * char_ms;
+  const ReplyPlan plan = ctl_.request(assembler_.frame(), line, t);
+  if (plan.vanish) {
+    char where[64];
+    std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler_.frame()[5],
+                  assembler_.frame()[6], (now_ms() - started_) / 1000.0);
+    ctl_.vanished(where);
+    vanished_ = true;
+    return;
+  }
+  assembler_.clear();
+  line_free_ms_ = arrived;
+  awaiting_reply_ = plan.bytes.empty();
+  if (!plan.bytes.empty()) send_reply(plan, arrived, char_ms);
+}
+
+// A reply's first part (all of it unless split), then its tail is scheduled
+// or its noise sent.
+void Server::send_reply(const ReplyPlan& plan, double arrived, double char_ms) {
+  const std::size_t head = plan.split_at > 0 ? plan.split_at : plan.bytes.size();
+  const Sent sent = send_bytes(pty_.master, plan, 0, head, arrived, char_ms);
+  line_free_ms_ = sent.end_ms;
+  if (sent.interrupted) {
+    stale_until_ms_ = sent.end_ms;  // what went out of it may wait unread
+  } else if (head < plan.bytes.size()) {
+    tail_.plan = plan;
+    tail_.next = head;
+    tail_.late = false;
+    tail_.due_ms = sent.end_ms + plan.split_gap_ms;
+  } else if (plan.noise) {
+    line_free_ms_ = stale_until_ms_ = send_noise(pty_.master, sent.end_ms, char_ms, ctl_);
+    noise_echo_ = true;
+  }
+  ctl_.reply_finished(now_ms());
+}
+
+// A look at the line when no bytes came: opening, a stalled frame, a tail
+// that is due, a hang-up.
+void Server::look_at_line(bool hangup) {
+  if (!line_open_ && !hangup) {
+    line_open_ = true;
+    ctl_.line_opened(now_ms());
+  }
+  if (!assembler_.empty() && now_ms() - assembler_.started_ms() > FRAME_STALL_MS) {
+    ctl_.violation("a request frame stopped after " + std::to_string(assembler_.frame().size()) +
+                   " bytes");
+    assembler_.clear();
+  }
+  // A tail that is due goes out when the line is quiet: no request coming
+  // in, none waiting for its reply.
+  if (tail_.active() && line_open_ && !hangup && assembler_.empty() && !awaiting_reply_ &&
+      now_ms() >= tail_.due_ms) {
+    send_tail();
+  }
+  if (hangup) on_hangup();
+}
+
+void Server::send_tail() {
+  const LineState line = observe_line(pty_.master);
+  const double char_ms = char_ms_of(line);
+  const Sent sent = send_bytes(pty_.master, tail_.plan, tail_.next, tail_.plan.bytes.size(),
+                               now_ms() - char_ms, char_ms);
+  tail_.next += sent.count;
+  line_free_ms_ = sent.end_ms;
+  if (tail_.late) ctl_.late_tail_sent(static_cast<long>(sent.count));
+  if (tail_.late || sent.interrupted) {
+    stale_until_ms_ = sent.end_ms;
+    tail_.late = true;
+  }
+  if (!tail_.active()) {
+    if (!tail_.late) ctl_.reply_finished(now_ms());
+    tail_.clear();
+  }
+}
+
+void Server::on_hangup() {
+  tail_.clear();  // the line is reset: nothing of it reaches the next opening
+  awaiting_reply_ = false;
+  if (line_open_) {
+    line_open_ = false;
+    ctl_.line_closed(now_ms(), !assembler_.empty());
+    assembler_.clear();
+    reset_line(pty_);
+  }
+  timespec pause{0, CLOSED_POLL_MS * 1000000L};
+  nanosleep(&pause, nullptr);
+}
+
+// The pseudo-terminal's master, non-blocking, its line reset; false (with
+// the reason printed) when there is none.
+bool open_pty(Pty* pty) {
+  pty->master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (pty->master < 0 || grantpt(pty->master) != 0 || unlockpt(pty->master) != 0 ||
+      ptsname(pty->master) == nullptr) {
+    std::perror("zp3ksim: pseudo-terminal");
+    return false;
+  }
+  pty->slave = ptsname(pty->master);
+  fcntl(pty->master, F_SETFL, fcntl(pty->master, F_GETFL) | O_NONBLOCK);
+  fcntl(pty->master, F_SETFD, FD_CLOEXEC);
+  reset_line(*pty);
+  return true;
+}
+
+// The --link symbolic link to the device, replacing an earlier link only.
+bool make_link(const Options& options, const Pty& pty) {
+  if (options.link.empty()) return true;
+  struct stat st {};
+  if (lstat(options.link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      std::fprintf(stderr, "zp3ksim: %s exists and is not a symbolic link\n", options.link.c_str());
+      return false;
+    }
+    unlink(options.link.c_str());
+  }
+  if (symlink(pty.slave.c_str(), options.link.c_str()) != 0) {
+    std::perror("zp3ksim: --link");
+    return false;
+  }
+  return true;
+}
+
+void install_signals() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
 
-  SimController ctl(options.sim);
-  FrameAssembler assembler;
-  const double started = now_ms();
-  bool line_open = false;
-  bool vanished = false;  // the device disappeared as asked: the line is gone
-  // After noise, a downloader that closes puts its old settings back, and
-  // with echo on the line hands noise bytes still arriving back to us, at
-  // times only after the close has been seen: from the first noise on, a
-  // noise byte outside a frame is taken for its echo, not for a violation.
-  bool noise_echo = false;
-  double line_free_ms = 0;  // when the line is idle again after the last reply
-  double stale_until_ms = -1e18;  // when bytes the downloader may not have read last went out
-  bool awaiting_reply = false;    // the last request got no reply (yet)
-  PendingTail tail;
-  std::uint8_t buffer[1024];
-
-  while (!stop_signal) {
-    if (options.max_time_s > 0 && now_ms() - started > options.max_time_s * 1000) {
-      std::fprintf(stderr, "zp3ksim: time limit reached\n");
-      break;
-    }
-    if (options.runs > 0 && ctl.runs_ended() >= options.runs) break;
-    int wait_ms = line_open ? OPEN_POLL_MS : CLOSED_POLL_MS;
-    if (tail.active()) {
-      const double until_due = tail.due_ms - now_ms();
-      wait_ms = until_due <= 0 ? 0 : until_due < wait_ms ? static_cast<int>(until_due) + 1 : wait_ms;
-    }
-    pollfd p{pty.master, POLLIN, 0};
-    const int ready = poll(&p, 1, wait_ms);
-    if (ready < 0 && errno == EINTR) continue;
-    const bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
-    if (ready > 0 && (p.revents & POLLIN) != 0) {
-      const ssize_t n = read(pty.master, buffer, sizeof buffer);
-      const double t = now_ms();
-      // Bytes on a line seen closed: it was opened, written and closed while
-      // the simulator slept between looks.
-      if (n > 0 && !line_open) {
-        line_open = true;
-        ctl.line_opened(t);
-      }
-      for (ssize_t i = 0; i < n; ++i) {
-        if (noise_echo && assembler.empty() && buffer[i] == NOISE_BYTE) continue;
-        if (!assembler.feed(buffer[i], t, pty.master, hangup, ctl)) continue;
-        LineState line = assembler.line();
-        line.stale = assembler.started_ms() <= stale_until_ms + STALE_SLACK_MS;
-        if (tail.active()) tail.late = true;  // the downloader has moved on
-        const double char_ms =
-            options.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
-        // The request takes its wire time from its first byte (or from the
-        // end of the last reply); the reply starts when it has arrived.
-        const double begin = assembler.started_ms() > line_free_ms ? assembler.started_ms() : line_free_ms;
-        const double arrived = begin + static_cast<double>(assembler.frame().size()) * char_ms;
-        const ReplyPlan plan = ctl.request(assembler.frame(), line, t);
-        if (plan.vanish) {
-          char where[64];
-          std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler.frame()[5],
-                        assembler.frame()[6], (now_ms() - started) / 1000.0);
-          ctl.vanished(where);
-          vanished = true;
-          break;
-        }
-        assembler.clear();
-        line_free_ms = arrived;
-        awaiting_reply = plan.bytes.empty();
-        if (plan.bytes.empty()) continue;
-        const std::size_t head = plan.split_at > 0 ? plan.split_at : plan.bytes.size();
-        const Sent sent = send_bytes(pty.master, plan, 0, head, arrived, char_ms);
-        line_free_ms = sent.end_ms;
-        if (sent.interrupted) {
-          stale_until_ms = sent.end_ms;  // what went out of it may wait unread
-        } else if (head < plan.bytes.size()) {
-          tail.plan = plan;
-          tail.next = head;
-          tail.late = false;
-          tail.due_ms = sent.end_ms + plan.split_gap_ms;
-        } else if (plan.noise) {
-          line_free_ms = stale_until_ms = send_noise(pty.master, sent.end_ms, char_ms, ctl);
-          noise_echo = true;
-        }
-        ctl.reply_finished(now_ms());
-      }
-      if (vanished) break;
-      if (n > 0) continue;
-    }
-    if (!line_open && !hangup) {
-      line_open = true;
-      ctl.line_opened(now_ms());
-    }
-    if (!assembler.empty() && now_ms() - assembler.started_ms() > FRAME_STALL_MS) {
-      ctl.violation("a request frame stopped after " + std::to_string(assembler.frame().size()) +
-                    " bytes");
-      assembler.clear();
-    }
-    // A tail that is due goes out when the line is quiet: no request coming
-    // in, none waiting for its reply.
-    if (tail.active() && line_open && !hangup && assembler.empty() && !awaiting_reply &&
-        now_ms() >= tail.due_ms) {
-      const LineState line = observe_line(pty.master);
-      const double char_ms =
-          options.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
-      const Sent sent = send_bytes(pty.master, tail.plan, tail.next, tail.plan.bytes.size(),
-                                   now_ms() - char_ms, char_ms);
-      tail.next += sent.count;
-      line_free_ms = sent.end_ms;
-      if (tail.late) ctl.late_tail_sent(static_cast<long>(sent.count));
-      if (tail.late || sent.interrupted) {
-        stale_until_ms = sent.end_ms;
-        tail.late = true;
-      }
-      if (!tail.active()) {
-        if (!tail.late) ctl.reply_finished(now_ms());
-        tail.clear();
-      }
-    }
-    if (hangup) {
-      tail.clear();  // the line is reset: nothing of it reaches the next opening
-      awaiting_reply = false;
-      if (line_open) {
-        line_open = false;
-        ctl.line_closed(now_ms(), !assembler.empty());
-        assembler.clear();
-        reset_line(pty);
-      }
-      timespec pause{0, CLOSED_POLL_MS * 1000000L};
-      nanosleep(&pause, nullptr);
-    }
-  }
-
+// The report, on standard output and in --report's file, and the exit status.
+int finish(const Options& options, Pty* pty, const SimController& ctl, bool vanished) {
   // A vanished device takes its line with it before anything else is said.
   if (vanished) {
-    close(pty.master);
-    pty.master = -1;
+    close(pty->master);
+    pty->master = -1;
     if (!options.link.empty()) unlink(options.link.c_str());
   }
   const std::string report = ctl.report();
@@ -576,8 +653,21 @@ int run(const Options& options) {
   std::fflush(stdout);
   if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
   if (!options.link.empty()) unlink(options.link.c_str());
-  if (pty.master >= 0) close(pty.master);
+  if (pty->master >= 0) close(pty->master);
   return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
+}
+
+int run(const Options& options) {
+  Pty pty;
+  if (!open_pty(&pty) || !make_link(options, pty)) return EXIT_USAGE;
+  std::printf("%s\n", pty.slave.c_str());
+  std::fflush(stdout);
+  install_signals();
+
+  SimController ctl(options.sim);
+  Server server(options, pty, ctl);
+  server.serve();
+  return finish(options, &pty, ctl, server.vanished());
 }
 
 }  // namespace

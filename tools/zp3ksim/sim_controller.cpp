@@ -283,6 +283,81 @@ SimController::Outcome SimController::judge_as_downloader(const std::string& key
   return Outcome::ACCEPT;
 }
 
+namespace {
+
+// How an injected fault shapes a framed reply.
+struct ReplyShape {
+  std::uint8_t first = ACK;
+  bool bad_bcc = false;
+  bool lower = false;
+  bool timing_unsure = false;  // whether the reply is complete within the downloader's wait
+};
+
+// Applies the fault to the plan, the shape and the reply data; false when
+// the plan is final as it is (no reply, a reply without end, a vanishing).
+bool shape_reply(const Fault* fault, ReplyPlan* plan, ReplyShape* shape, std::string* data) {
+  if (fault == nullptr) return true;
+  switch (fault->kind) {
+    case FaultKind::NAK: shape->first = NAK; break;
+    case FaultKind::SILENT: return false;
+    case FaultKind::NOISE:
+      // A reply that starts and never ends: the downloader must give up.
+      plan->bytes.push_back(ACK);
+      plan->noise = true;
+      return false;
+    case FaultKind::VANISH:
+      plan->vanish = true;
+      return false;
+    case FaultKind::BAD_BCC: shape->bad_bcc = true; break;
+    case FaultKind::LOWER: shape->lower = true; break;
+    case FaultKind::SPLIT:
+      plan->split_gap_ms = fault->number;
+      shape->timing_unsure = true;
+      break;
+    case FaultKind::SLOW:
+      plan->byte_gap_ms = fault->number;
+      shape->timing_unsure = true;
+      break;
+    case FaultKind::LONG: *data += std::string(static_cast<std::size_t>(fault->number), '0'); break;
+    case FaultKind::OTHER_MODE:
+    case FaultKind::MODEL: break;
+  }
+  return true;
+}
+
+std::string lower_case(std::string digits) {
+  for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+  return digits;
+}
+
+// The BCC digits as the shape spoils them.
+std::string bcc_digits(std::uint8_t bcc, const ReplyShape& shape) {
+  if (shape.bad_bcc) bcc ^= 0x21;
+  std::string digits = hex(bcc, 2);
+  if (!shape.lower) return digits;
+  digits = lower_case(digits);
+  // Digits without letters read the same in either case: spoil them too.
+  if (digits == hex(bcc, 2)) digits = lower_case(hex(bcc ^ 0x0A, 2));
+  return digits;
+}
+
+// First byte, "00FF", code, data, BCC digits and CR into the plan.
+void frame_reply(const std::string& code, const std::string& data, const ReplyShape& shape,
+                 ReplyPlan* plan) {
+  const std::string body = "00FF" + code + data;
+  std::vector<std::uint8_t>& out = plan->bytes;
+  out.push_back(shape.first);
+  out.insert(out.end(), body.begin(), body.end());
+  std::uint8_t bcc = 0;
+  for (std::uint8_t b : out) bcc ^= b;
+  const std::string digits = bcc_digits(bcc, shape);
+  out.insert(out.end(), digits.begin(), digits.end());
+  out.push_back(CR);
+  if (plan->split_gap_ms > 0) plan->split_at = out.size() / 2;
+}
+
+}  // namespace
+
 ReplyPlan SimController::build_reply(const std::string& key, const std::string& command,
                                      const Fault* fault, const LineState& line, Outcome* outcome) {
   std::string code = command;
@@ -296,78 +371,39 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
     }
   }
   ReplyPlan plan;
-  std::uint8_t first = ACK;
-  bool bad_bcc = false;
-  bool lower = false;
-  bool timing_unsure = false;  // whether the reply is complete within the downloader's wait
+  ReplyShape shape;
   *outcome = Outcome::FAIL;
-  if (fault != nullptr) {
-    switch (fault->kind) {
-      case FaultKind::NAK:
-        first = NAK;
-        break;
-      case FaultKind::SILENT:
-        return plan;
-      case FaultKind::NOISE:
-        // A reply that starts and never ends: the downloader must give up.
-        plan.bytes.push_back(ACK);
-        plan.noise = true;
-        return plan;
-      case FaultKind::VANISH:
-        plan.vanish = true;
-        return plan;
-      case FaultKind::BAD_BCC:
-        bad_bcc = true;
-        break;
-      case FaultKind::LOWER:
-        lower = true;
-        break;
-      case FaultKind::SPLIT:
-        plan.split_gap_ms = fault->number;
-        timing_unsure = true;
-        break;
-      case FaultKind::SLOW:
-        plan.byte_gap_ms = fault->number;
-        timing_unsure = true;
-        break;
-      case FaultKind::LONG:
-        data += std::string(static_cast<std::size_t>(fault->number), '0');
-        break;
-      case FaultKind::OTHER_MODE:
-      case FaultKind::MODEL:
-        break;
-    }
-  }
-  std::string body = "00FF" + code + data;
-  std::vector<std::uint8_t>& out = plan.bytes;
-  out.push_back(first);
-  out.insert(out.end(), body.begin(), body.end());
-  std::uint8_t bcc = 0;
-  for (std::uint8_t b : out) bcc ^= b;
-  if (bad_bcc) bcc ^= 0x21;
-  std::string digits = hex(bcc, 2);
-  if (lower) {
-    for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
-    if (digits == hex(bcc, 2)) {
-      // Digits without letters read the same in either case: spoil them too.
-      digits = hex(bcc ^ 0x0A, 2);
-      for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
-    }
-  }
-  out.insert(out.end(), digits.begin(), digits.end());
-  out.push_back(CR);
-  if (plan.split_gap_ms > 0) plan.split_at = out.size() / 2;
-  *outcome = judge_as_downloader(key, out);
+  if (!shape_reply(fault, &plan, &shape, &data)) return plan;
+  frame_reply(code, data, shape, &plan);
+  *outcome = judge_as_downloader(key, plan.bytes);
   // A reply that takes longer on the line than the downloader surely waits
   // (its countdown may run out a second early, the grace after it lasts 2 s
   // at the least) may or may not be taken.
   const double char_ms = options_.paced && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
   const double surely_waited_ms = (countdown_of(key) + 1) * 1000.0 - TIMING_SLACK_MS;
-  if (static_cast<double>(out.size()) * char_ms > surely_waited_ms) timing_unsure = true;
+  const bool timing_unsure =
+      shape.timing_unsure || static_cast<double>(plan.bytes.size()) * char_ms > surely_waited_ms;
   if (timing_unsure && (*outcome == Outcome::ACCEPT || *outcome == Outcome::STOPS)) {
     *outcome = Outcome::UNSURE;
   }
   return plan;
+}
+
+// A request sent again after a reply the downloader could not accept goes
+// back to where the first one was made.
+void SimController::step_back_if_repeated(const std::string& key, const std::string& command) {
+  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT;
+  if (repeat) state_ = state_before_last_;
+  if (repeat && last_outcome_ == Outcome::UNSURE) {
+    // The reply that might have been taken was not: a failed attempt, which
+    // only the retried requests may follow with another, up to the third.
+    failures_ = failures_before_last_ + 1;
+    if (!is_retried(key)) {
+      violation("request \"" + command + "\" sent again after a failed reply (it is not retried)");
+    } else if (failures_ >= 3) {
+      violation("request \"" + command + "\" sent again after its third failed reply");
+    }
+  }
 }
 
 ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const LineState& line,
@@ -387,20 +423,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   }
   if (line.known) ++speeds_[line.speed];
 
-  // A request sent again after a reply the downloader could not accept goes
-  // back to where the first one was made.
-  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT;
-  if (repeat) state_ = state_before_last_;
-  if (repeat && last_outcome_ == Outcome::UNSURE) {
-    // The reply that might have been taken was not: a failed attempt, which
-    // only the retried requests may follow with another, up to the third.
-    failures_ = failures_before_last_ + 1;
-    if (!is_retried(key)) {
-      violation("request \"" + command + "\" sent again after a failed reply (it is not retried)");
-    } else if (failures_ >= 3) {
-      violation("request \"" + command + "\" sent again after its third failed reply");
-    }
-  }
+  step_back_if_repeated(key, command);
   if (!must_end_ && !allowed(key)) {
     violation("request \"" + command + (key == "FD" ? " " + fields.substr(0, 4) : "") +
               "\" while " + state_name(state_));
@@ -446,7 +469,6 @@ void SimController::advance(const std::string& key, const std::string& fields, O
     return;
   }
   if (outcome == Outcome::OTHER) return;  // "AB" again, no attempt used
-  std::uint32_t v = 0;
   if (key == "AD") {
     state_ = State::IDENTIFIED;
   } else if (key == "AA") {
@@ -455,76 +477,94 @@ void SimController::advance(const std::string& key, const std::string& fields, O
   } else if (key == "AB") {
     state_ = State::MODE_CONFIRMED;
   } else if (key == "EF") {
+    std::uint32_t v = 0;
     parse_hex(fields.substr(0, 2), &v);
     selected_speed_ = (v >= 6 && v <= 10) ? SPEED_OF_CODE[v - 6] : BASE_SPEED;
     state_ = State::SPEED_SET;
   } else if (key == "FG") {
-    parse_hex(fields.substr(0, 8), &start_address_);
-    parse_hex(fields.substr(8, 8), &size_);
-    if ((start_address_ == 0) != (requested_mode_ == "07")) {
-      violation("\"FG\" start address " + hex(start_address_, 8) + " after mode \"" +
-                requested_mode_ + "\"");
-    }
-    if (size_ == 0 || size_ % DATA_BLOCK != 0) {
-      violation("\"FG\" size " + std::to_string(size_) + " is not a whole number of data blocks");
-    }
-    if (!has_external_flash_ && start_address_ >= EXTERNAL_FIRST && start_address_ <= EXTERNAL_LAST) {
-      violation("\"FG\" into external flash at " + hex(start_address_, 8) +
-                " on a model without it");
-    }
-    next_block_ = 1;
-    blocks_received_ = 0;
-    check_value_ = 0;
-    data_.clear();
-    state_ = State::RECEIVING;
+    start_file(fields);
   } else if (key == "FD") {
-    parse_hex(fields.substr(0, 4), &v);
-    if (v != (next_block_ & 0xFFFF)) {
-      violation("data request block " + hex(v, 4) + ", expected " + hex(next_block_ & 0xFFFF, 4));
-    }
-    if (blocks_received_ * DATA_BLOCK >= size_) {
-      violation("more data requests than the announced " + std::to_string(size_) + " bytes");
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(fields.data() + 8);
-    data_.insert(data_.end(), bytes, bytes + DATA_BLOCK);
-    check_value_ = imgconv::xor_words(bytes, DATA_BLOCK, check_value_);
-    next_block_ = (next_block_ & ~0xFFFFu) + v + 1;  // one wrong number is reported once
-    ++blocks_received_;
+    take_block(fields);
   } else if (key == "FDEND") {
-    parse_hex(fields.substr(8, 8), &v);
-    if (blocks_received_ * DATA_BLOCK != size_) {
-      violation("end request after " + std::to_string(blocks_received_ * DATA_BLOCK) +
-                " bytes of the announced " + std::to_string(size_));
-    }
-    const bool check_ok = v == check_value_;
-    if (!check_ok) {
-      violation("end request check value " + hex(v, 8) + ", the data received gives " +
-                hex(check_value_, 8));
-    }
-    std::string line = "file " + std::to_string(files_.size() + 1) + ": start " +
-                       hex(start_address_, 8) + " size " + std::to_string(size_) +
-                       " check value " + hex(v, 8) + (check_ok ? " ok" : " WRONG");
-    if (!options_.save_dir.empty()) {
-      const std::string path =
-          options_.save_dir + "/image-" + std::to_string(images_saved_ + 1) + ".bin";
-      std::ofstream out(path, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(data_.size()));
-      if (out) {
-        ++images_saved_;
-        line += " saved " + path;
-      } else {
-        line += " NOT saved (" + path + ")";
-      }
-    }
-    files_.push_back(line);
-    note(line);
-    state_ = State::RECEIVED;
+    end_file(fields);
   } else if (key == "AG") {
     state_ = State::FINISHED;
   } else if (key == "RUN") {
     state_ = State::ENDED;
   }
   failures_ = 0;
+}
+
+// "FG": the file announced, checked against the mode and the model.
+void SimController::start_file(const std::string& fields) {
+  parse_hex(fields.substr(0, 8), &start_address_);
+  parse_hex(fields.substr(8, 8), &size_);
+  if ((start_address_ == 0) != (requested_mode_ == "07")) {
+    violation("\"FG\" start address " + hex(start_address_, 8) + " after mode \"" +
+              requested_mode_ + "\"");
+  }
+  if (size_ == 0 || size_ % DATA_BLOCK != 0) {
+    violation("\"FG\" size " + std::to_string(size_) + " is not a whole number of data blocks");
+  }
+  if (!has_external_flash_ && start_address_ >= EXTERNAL_FIRST && start_address_ <= EXTERNAL_LAST) {
+    violation("\"FG\" into external flash at " + hex(start_address_, 8) +
+              " on a model without it");
+  }
+  next_block_ = 1;
+  blocks_received_ = 0;
+  check_value_ = 0;
+  data_.clear();
+  state_ = State::RECEIVING;
+}
+
+// "FD": one data block, checked against the numbering and the size.
+void SimController::take_block(const std::string& fields) {
+  std::uint32_t v = 0;
+  parse_hex(fields.substr(0, 4), &v);
+  if (v != (next_block_ & 0xFFFF)) {
+    violation("data request block " + hex(v, 4) + ", expected " + hex(next_block_ & 0xFFFF, 4));
+  }
+  if (blocks_received_ * DATA_BLOCK >= size_) {
+    violation("more data requests than the announced " + std::to_string(size_) + " bytes");
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(fields.data() + 8);
+  data_.insert(data_.end(), bytes, bytes + DATA_BLOCK);
+  check_value_ = imgconv::xor_words(bytes, DATA_BLOCK, check_value_);
+  next_block_ = (next_block_ & ~0xFFFFu) + v + 1;  // one wrong number is reported once
+  ++blocks_received_;
+}
+
+// The end request: the size and check value judged, the file noted and saved.
+void SimController::end_file(const std::string& fields) {
+  std::uint32_t v = 0;
+  parse_hex(fields.substr(8, 8), &v);
+  if (blocks_received_ * DATA_BLOCK != size_) {
+    violation("end request after " + std::to_string(blocks_received_ * DATA_BLOCK) +
+              " bytes of the announced " + std::to_string(size_));
+  }
+  const bool check_ok = v == check_value_;
+  if (!check_ok) {
+    violation("end request check value " + hex(v, 8) + ", the data received gives " +
+              hex(check_value_, 8));
+  }
+  std::string line = "file " + std::to_string(files_.size() + 1) + ": start " +
+                     hex(start_address_, 8) + " size " + std::to_string(size_) +
+                     " check value " + hex(v, 8) + (check_ok ? " ok" : " WRONG");
+  if (!options_.save_dir.empty()) line += save_image();
+  files_.push_back(line);
+  note(line);
+  state_ = State::RECEIVED;
+}
+
+// The received file as the next image-N.bin of the save folder; what the
+// report line says of it.
+std::string SimController::save_image() {
+  const std::string path = options_.save_dir + "/image-" + std::to_string(images_saved_ + 1) + ".bin";
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(data_.size()));
+  if (!out) return " NOT saved (" + path + ")";
+  ++images_saved_;
+  return " saved " + path;
 }
 
 void SimController::reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }

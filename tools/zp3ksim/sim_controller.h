@@ -79,11 +79,15 @@ class SimController {
   std::uint32_t expected_speed() const;
   bool allowed(const std::string& key) const;
   void end_run(const char* how);
+  void step_back_if_repeated(const std::string& key, const std::string& command);
   void advance(const std::string& key, const std::string& fields, Outcome outcome);
+  void start_file(const std::string& fields);
+  void take_block(const std::string& fields);
+  void end_file(const std::string& fields);
   ReplyPlan build_reply(const std::string& key, const std::string& command, const Fault* fault,
                         const LineState& line, Outcome* outcome);
   Outcome judge_as_downloader(const std::string& key, const std::vector<std::uint8_t>& reply);
-  void save_image();
+  std::string save_image();
   void note(const std::string& line) const;
 
   SimOptions options_;

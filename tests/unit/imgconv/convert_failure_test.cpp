@@ -85,9 +85,8 @@ FailingDevice* device = nullptr;
 // The platform seam, except that the output is written to the failing device.
 // The real temporary file is still created (and left empty), so that its
 // removal or its move into place can be observed.
-FileServices failing_services;
 std::FILE* create_failing_temp(const char* path, char* temp_path, std::size_t temp_size) {
-  std::FILE* real = platform_file_services.create_temp(path, temp_path, temp_size);
+  std::FILE* real = platform_file_services().create_temp(path, temp_path, temp_size);
   if (real == nullptr) return nullptr;
   std::fclose(real);
   return fopencookie(device, "w+", {device_read, device_write, device_seek, device_close});
@@ -107,29 +106,23 @@ const std::vector<std::string> kOnlySource = {"in.hex"};
 class OutputFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    convert_flags = ConvertFlags{};
-    convert_flags.confirm_overwrite = false;
+    converter.flags.confirm_overwrite = false;
     device = &dev;
-    failing_services = platform_file_services;
-    failing_services.create_temp = create_failing_temp;
-    file_services = &failing_services;
+    converter.files.create_temp = create_failing_temp;
     // Three blocks of data.
     write_text("in.hex", srecord_file({s3(0x8100, {1}), s3(0x8900, {2}), s3(0x9100, {3})}));
   }
-  void TearDown() override {
-    file_services = &platform_file_services;
-    convert_flags = ConvertFlags{};
-    device = nullptr;
-  }
+  void TearDown() override { device = nullptr; }
 
   ScratchDir dir;
   FailingDevice dev;
+  Converter converter{platform_file_services()};
 };
 
 }  // namespace
 
 TEST_F(OutputFailureTest, TheDeviceWorksWhenNothingFails) {
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   ASSERT_EQ(dev.content.size(), 3u * 2048u);
   EXPECT_EQ(xor_words(dev.content.data(), dev.content.size()), IMAGE_MAGIC ^ (3u * 2048u - 12u));
 }
@@ -138,65 +131,65 @@ TEST_F(OutputFailureTest, WriteFailingMidwayGivesWriteErrorAndDeletesANewOutput)
   for (std::size_t limit : {0u, 100u, 2048u, 5000u, 3u * 2048u}) {
     dev = FailingDevice{};
     dev.write_limit = limit;
-    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE) << limit;
+    EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE) << limit;
     EXPECT_EQ(folder_names(), kOnlySource) << limit;
   }
 }
 
 TEST_F(OutputFailureTest, WriteFailureRemovesAnAgreedOverwrite) {
-  convert_flags.confirm_overwrite = true;
-  convert_flags.ask_overwrite = [](void*) { return true; };
+  converter.flags.confirm_overwrite = true;
+  converter.flags.ask_overwrite = [](void*) { return true; };
   write_text("out.bin", "old");
   dev.write_limit = 5000;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
   EXPECT_EQ(folder_names(), kOnlySource);
-  EXPECT_FALSE(convert_flags.output_was_new);
+  EXPECT_FALSE(converter.flags.output_was_new);
 }
 
 TEST_F(OutputFailureTest, ReadBackOfBlockZeroFailingGivesWriteError) {
   dev.read_limit = 0;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(OutputFailureTest, ReadBackInTheChecksumPassFailingGivesReadError) {
   dev.read_limit = 2048;  // block 0 reads back; block 1 does not
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_READ);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_READ);
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(OutputFailureTest, SeekFailingGivesWriteError) {
   dev.fail_seek = true;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
   EXPECT_EQ(folder_names(), kOnlySource);
 }
 
 TEST_F(OutputFailureTest, HeaderOnlyWriteAndReadFailures) {
   dev.write_limit = 0;
-  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
   EXPECT_FALSE(exists("hdr.bin"));
   dev = FailingDevice{};
   dev.read_limit = 0;
-  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
   EXPECT_FALSE(exists("hdr.bin"));
   // The final write of the 64 bytes failing is found at the latest when the file is closed.
   dev = FailingDevice{};
   dev.write_limit = 64;
-  EXPECT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
+  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
   EXPECT_FALSE(exists("hdr.bin"));
 }
 
 TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {
-  convert_flags = ConvertFlags{};
-  convert_flags.confirm_overwrite = false;
   ScratchDir dir;
+  Converter converter{platform_file_services()};
+  converter.flags.confirm_overwrite = false;
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
   write_text("victim.txt", "victim");
   ASSERT_EQ(symlink("victim.txt", "out.bin"), 0);
   ASSERT_EQ(symlink("victim.txt", "hdr.bin"), 0);
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
-  EXPECT_EQ(write_header_only("hdr", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(converter.write_header_only("hdr", "1.00", ""), CONVERT_OK);
   EXPECT_FALSE(std::filesystem::is_symlink("out.bin"));
   EXPECT_EQ(read_bytes("out.bin").size(), 2048u);
   EXPECT_EQ(read_bytes("hdr.bin").size(), 64u);
@@ -204,15 +197,14 @@ TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {
   // A link whose conversion fails is removed; its target stays.
   ASSERT_EQ(std::remove("out.bin"), 0);
   ASSERT_EQ(symlink("victim.txt", "out.bin"), 0);
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("out.bin"));
   EXPECT_EQ(read_bytes("victim.txt").size(), 6u);
   // A folder of that name cannot be replaced: 3, and no temporary file stays.
   std::filesystem::create_directories("out.bin/inside");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
   EXPECT_TRUE(std::filesystem::is_directory("out.bin/inside"));
   EXPECT_EQ(folder_names(), (std::vector<std::string>{"hdr.bin", "in.hex", "out.bin", "victim.txt"}));
-  convert_flags = ConvertFlags{};
 }
 
 TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
@@ -230,7 +222,7 @@ TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
   lf += "tail\r";
   write_text("crlf.txt", crlf);
   for (std::size_t chunk_size : {2u, 7u, 64u, 4096u}) {
-    std::FILE* f = platform_file_services.open_source("crlf.txt");
+    std::FILE* f = platform_file_services().open_source("crlf.txt");
     ASSERT_NE(f, nullptr);
     std::vector<char> chunk(chunk_size);
     SourceLines lines(f, chunk.data(), chunk.size());
@@ -295,53 +287,46 @@ std::FILE* open_failing_source(const char*) {
 class SourceFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    convert_flags = ConvertFlags{};
-    convert_flags.confirm_overwrite = false;
-    services = platform_file_services;
-    services.open_source = open_failing_source;
-    file_services = &services;
+    converter.flags.confirm_overwrite = false;
+    converter.files.open_source = open_failing_source;
     source_device = FailingSource{};
     source_device.text = srecord_file({s3(0x8100, {1})});
   }
-  void TearDown() override {
-    file_services = &platform_file_services;
-    convert_flags = ConvertFlags{};
-  }
 
   ScratchDir dir;
-  FileServices services;
+  Converter converter{platform_file_services()};
 };
 
 }  // namespace
 
 TEST_F(SourceFailureTest, TheSeamSourceConvertsWhenNothingFails) {
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(read_bytes("out.bin").size(), 2048u);
 }
 
 TEST_F(SourceFailureTest, RewindFailingGivesSourcePathErrorBeforeTheOutputExists) {
   source_device.fail_rewind = true;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(SourceFailureTest, ReadErrorIsASourceError) {
   source_device.fail_read_at_end = true;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(SourceFailureTest, SignalInTheSecondPassKeepsThePreviousOutputAndRemovesTheTemporaryFile) {
   // The first conversion leaves an image; the next ones are ended by a
   // signal while the temporary file is being filled.
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "first"), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "first"), CONVERT_OK);
   const std::vector<std::uint8_t> previous = read_bytes("out.bin");
   for (int sig : {SIGTERM, SIGINT}) {
     source_device.signal_in_second_pass = sig;
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      convert_to_image("in.hex", "out", "1.00", "second");
+      converter.convert_to_image("in.hex", "out", "1.00", "second");
       _exit(0);
     }
     int status = 0;

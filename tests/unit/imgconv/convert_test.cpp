@@ -32,17 +32,15 @@ bool ask(void* context) {
 class ConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    convert_flags = ConvertFlags{};
-    convert_flags.confirm_overwrite = false;
-    convert_flags.ask_overwrite = ask;
-    convert_flags.ask_context = &question;
+    converter.flags.confirm_overwrite = false;
+    converter.flags.ask_overwrite = ask;
+    converter.flags.ask_context = &question;
   }
-  void TearDown() override { convert_flags = ConvertFlags{}; }
 
   ConvertResult convert(const std::vector<std::string>& records, const char* version = "1.00",
                         const char* comment = "") {
     write_text("in.hex", srecord_file(records));
-    return convert_to_image("in.hex", "out", version, comment);
+    return converter.convert_to_image("in.hex", "out", version, comment);
   }
 
   // Every byte of the image outside the header fields, as the checker sees it.
@@ -57,6 +55,7 @@ class ConvertTest : public ::testing::Test {
 
   ScratchDir dir;
   Question question;
+  Converter converter{platform_file_services()};
 };
 
 std::uint32_t xor_of_file(const std::vector<std::uint8_t>& bytes) {
@@ -201,17 +200,17 @@ TEST_F(ConvertTest, LaterRecordsOverwriteAndAnyFirstCharacterWorks) {
 
 TEST_F(ConvertTest, CrLfLineEndsAndLowerCaseDigits) {
   write_text("in.hex", srecord_file({"S30900100100112233443B"}, "\r\n"));
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
   EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
   // Lower-case digits give the same image.
   std::string lower = srecord_file({"S30900100100112233443B"}, "\r\n");
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   write_text("in.hex", lower);
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
   EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
   // A record of 120 data bytes fits one read with CR LF as with LF.
   write_text("in.hex", srecord_file({s3(0x8100, std::vector<std::uint8_t>(120, 0x5A)), s3(0x8300, {1})}, "\r\n"));
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(read_bytes("out.bin")[0x100 + 119], 0x5A);
 }
 
@@ -233,18 +232,18 @@ TEST_F(ConvertTest, CommentLimitCountsBytes) {
 
 TEST_F(ConvertTest, ChecksBeforeAnythingIsOpened) {
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
-  EXPECT_EQ(convert_to_image("nodot", "", "x", ""), CONVERT_ERR_SOURCE_PATH);
-  EXPECT_EQ(convert_to_image("", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
-  EXPECT_EQ(convert_to_image("in.hex", "", "1.00", ""), CONVERT_ERR_DEST_OPEN);
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.0", ""), CONVERT_ERR_VERSION);
-  EXPECT_EQ(convert_to_image("missing.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_EQ(converter.convert_to_image("nodot", "", "x", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(converter.convert_to_image("", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.0", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(converter.convert_to_image("missing.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(ConvertTest, BadRecordInTheFirstPassCreatesNoOutput) {
   for (const char* bad : {"", "S1130000", "S5030000FC", "S9030000FC", "S2", "S8"}) {
     write_text("in.hex", std::string("S00600004844521B\n") + bad + "\n" + s3(0x8100, {1}) + "\n");
-    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN) << bad;
+    EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN) << bad;
     EXPECT_FALSE(exists("out.bin")) << bad;
   }
 }
@@ -253,11 +252,11 @@ TEST_F(ConvertTest, BadRecordInTheSecondPassDeletesANewOutput) {
   // The first pass ends at the deciding record, so the bad line after it is
   // found only when the output stage has been reached.
   write_text("in.hex", s3(0x8100, {1}) + "\n\n" + s3(0x8200, {2}) + "\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
   // 120 data bytes fit one line of the buffer, with LF or CR LF.
   write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8200, std::vector<std::uint8_t>(120, 1)) + "\r\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
 }
 
 TEST_F(ConvertTest, CorruptRecordsAreRefusedWithTheirLineAndFault) {
@@ -288,7 +287,7 @@ TEST_F(ConvertTest, CorruptRecordsAreRefusedWithTheirLineAndFault) {
   for (const auto& c : cases) {
     write_text("in.hex", c.text);
     RecordFaultReport fault;
-    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_ERR_SOURCE_RECORD) << c.text;
+    EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_ERR_SOURCE_RECORD) << c.text;
     EXPECT_EQ(fault.fault, c.fault) << c.text;
     EXPECT_EQ(fault.line, c.line) << c.text;
     EXPECT_FALSE(exists("out.bin")) << c.text;
@@ -296,7 +295,7 @@ TEST_F(ConvertTest, CorruptRecordsAreRefusedWithTheirLineAndFault) {
   // A whole last record without its line feed is fine.
   write_text("in.hex", good + "\nS70500000000FA");
   RecordFaultReport fault;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_OK);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_OK);
   EXPECT_EQ(fault.fault, RECORD_FAULT_NONE);
 }
 
@@ -305,51 +304,51 @@ TEST_F(ConvertTest, NoDataByteGivesWriteErrorAndDeletesANewOutput) {
   for (const std::string& text : {std::string(""), srecord_file({}),
                                    srecord_file({s3(0x100000 + 0x200000, {1}), s3(0x9000, {2})})}) {
     write_text("in.hex", text);
-    EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
+    EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
     EXPECT_FALSE(exists("out.bin"));
   }
 }
 
 TEST_F(ConvertTest, OutputCannotBeCreated) {
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
-  EXPECT_EQ(convert_to_image("in.hex", "no_such_dir/out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "no_such_dir/out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
   // A name whose path would not fit 520 bytes is refused, never overrun.
   std::string long_name(600, 'n');
-  EXPECT_EQ(convert_to_image("in.hex", long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
-  EXPECT_EQ(write_header_only(long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.write_header_only(long_name.c_str(), "1.00", ""), CONVERT_ERR_DEST_OPEN);
 }
 
 TEST_F(ConvertTest, DeclinedOverwriteLeavesTheFileUntouched) {
-  convert_flags.confirm_overwrite = true;
+  converter.flags.confirm_overwrite = true;
   question.answer = false;
   write_text("out.bin", "keep me");
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_CANCELLED);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_CANCELLED);
   EXPECT_EQ(question.asked, 1);
   EXPECT_EQ(read_bytes("out.bin"), std::vector<std::uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
-  EXPECT_EQ(write_header_only("out", "1.00", ""), CONVERT_CANCELLED);
+  EXPECT_EQ(converter.write_header_only("out", "1.00", ""), CONVERT_CANCELLED);
   EXPECT_EQ(question.asked, 2);
   EXPECT_EQ(read_bytes("out.bin").size(), 7u);
 }
 
 TEST_F(ConvertTest, TheQuestionIsAskedOnlyForAnExistingFileWhenConfirming) {
-  convert_flags.confirm_overwrite = true;
+  converter.flags.confirm_overwrite = true;
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 0);
-  EXPECT_TRUE(convert_flags.output_was_new);
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  EXPECT_TRUE(converter.flags.output_was_new);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 1);
-  EXPECT_FALSE(convert_flags.output_was_new);
+  EXPECT_FALSE(converter.flags.output_was_new);
   // Without confirmation nothing is asked and the flag keeps its last value.
-  convert_flags.confirm_overwrite = false;
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
+  converter.flags.confirm_overwrite = false;
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 1);
-  EXPECT_FALSE(convert_flags.output_was_new);
+  EXPECT_FALSE(converter.flags.output_was_new);
 }
 
 TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
-  convert_flags.confirm_overwrite = true;
+  converter.flags.confirm_overwrite = true;
   question.answer = true;
   // Error 7 comes after all data is in the temporary file.
   write_text("out.bin", "old");
@@ -359,11 +358,11 @@ TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
   // Error 2 and 8 in the second pass, error 4 for no data.
   write_text("out.bin", "old");
   write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8900, {2}) + "\nS9030000FC\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
   write_text("out.bin", "old");
   write_text("in.hex", s3(0x8100, {1}) + "\nS3080000890002\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
   EXPECT_FALSE(exists("out.bin"));
   write_text("out.bin", "old");
   EXPECT_EQ(convert({}), CONVERT_ERR_DEST_WRITE);
@@ -372,7 +371,7 @@ TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
   // A failure before the question leaves the file as it was.
   write_text("out.bin", "old");
   write_text("in.hex", "S3080000810001FF\n");
-  EXPECT_EQ(convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
   EXPECT_EQ(read_bytes("out.bin").size(), 3u);
   // Nothing but the output is left in the folder.
   std::size_t entries = 0;
@@ -393,7 +392,7 @@ TEST_F(ConvertTest, AutomaticRunDeletesAnExistingOutputAfterAFailure) {
 }
 
 TEST_F(ConvertTest, HeaderOnlyFile) {
-  ASSERT_EQ(write_header_only("hdr", "1.23_A", "abc"), CONVERT_OK);
+  ASSERT_EQ(converter.write_header_only("hdr", "1.23_A", "abc"), CONVERT_OK);
   std::vector<std::uint8_t> h = read_bytes("hdr.bin");
   ASSERT_EQ(h.size(), 64u);
   std::vector<std::uint8_t> expected(64, 0xFF);
@@ -404,53 +403,50 @@ TEST_F(ConvertTest, HeaderOnlyFile) {
 }
 
 TEST_F(ConvertTest, HeaderOnlyFailures) {
-  EXPECT_EQ(write_header_only("", "1.00", ""), CONVERT_ERR_DEST_OPEN);
-  EXPECT_EQ(write_header_only("no_such_dir/h", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.write_header_only("", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(converter.write_header_only("no_such_dir/h", "1.00", ""), CONVERT_ERR_DEST_OPEN);
   // The file is created before the version is checked; a new one is deleted.
-  EXPECT_EQ(write_header_only("h", "1.2", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(converter.write_header_only("h", "1.2", ""), CONVERT_ERR_VERSION);
   EXPECT_FALSE(exists("h.bin"));
-  EXPECT_EQ(write_header_only("h", "1.20", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_EQ(converter.write_header_only("h", "1.20", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("h.bin"));
   // After an agreed overwrite the failure removes the old file too.
-  convert_flags.confirm_overwrite = true;
+  converter.flags.confirm_overwrite = true;
   write_text("h.bin", "old");
-  EXPECT_EQ(write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(converter.write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
   EXPECT_FALSE(exists("h.bin"));
 }
 
 TEST_F(ConvertTest, OutputPathRule) {
   char out[PATH_BUFFER_SIZE];
   char expected[PATH_BUFFER_SIZE];
-  ASSERT_TRUE(build_output_path(nullptr, "out", expected, sizeof expected));
+  ASSERT_TRUE(converter.build_output_path(nullptr, "out", expected, sizeof expected));
   EXPECT_EQ((dir.path() / "out.bin").string(), expected);
   // Without drive letters (POSIX) ':' is an ordinary character: always the
   // current directory.
-  FileServices rule = platform_file_services;
-  rule.drive_letters = false;
-  file_services = &rule;
+  converter.files.drive_letters = false;
   for (const char* source : {"C:\\work\\a.hex", "C:a.hex", "dir:with:colons/x.hex"}) {
-    ASSERT_TRUE(build_output_path(source, "out", out, sizeof out));
+    ASSERT_TRUE(converter.build_output_path(source, "out", out, sizeof out));
     EXPECT_STREQ(out, expected) << source;
   }
   // The Windows rule: a drive letter puts the output beside the source.
-  rule.drive_letters = true;
-  ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out", out, sizeof out));
+  converter.files.drive_letters = true;
+  ASSERT_TRUE(converter.build_output_path("C:\\work\\a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, "C:\\work\\out.bin");
-  ASSERT_TRUE(build_output_path("C:\\work\\a.hex", "out.bin", out, sizeof out));
+  ASSERT_TRUE(converter.build_output_path("C:\\work\\a.hex", "out.bin", out, sizeof out));
   EXPECT_STREQ(out, "C:\\work\\out.bin.bin");
   // ':' without a backslash: the folder ends at the last ':'.
-  ASSERT_TRUE(build_output_path("C:a.hex", "out", out, sizeof out));
+  ASSERT_TRUE(converter.build_output_path("C:a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, "C:out.bin");
   // Without ':' the output goes into the current directory.
-  ASSERT_TRUE(build_output_path("sub.dir/a.hex", "out", out, sizeof out));
+  ASSERT_TRUE(converter.build_output_path("sub.dir/a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, expected);
-  ASSERT_TRUE(build_output_path("\\\\server\\share\\a.hex", "out", out, sizeof out));
+  ASSERT_TRUE(converter.build_output_path("\\\\server\\share\\a.hex", "out", out, sizeof out));
   EXPECT_STREQ(out, expected);
   // Too long for the buffer: refused.
   std::string folder = "C:\\" + std::string(510, 'f') + "\\a.hex";
-  EXPECT_FALSE(build_output_path(folder.c_str(), "out", out, sizeof out));
-  EXPECT_FALSE(build_output_path("C:\\a.hex", std::string(516, 'n').c_str(), out, sizeof out));
-  EXPECT_TRUE(build_output_path("C:\\a.hex", std::string(512, 'n').c_str(), out, sizeof out));
+  EXPECT_FALSE(converter.build_output_path(folder.c_str(), "out", out, sizeof out));
+  EXPECT_FALSE(converter.build_output_path("C:\\a.hex", std::string(516, 'n').c_str(), out, sizeof out));
+  EXPECT_TRUE(converter.build_output_path("C:\\a.hex", std::string(512, 'n').c_str(), out, sizeof out));
   EXPECT_EQ(std::strlen(out), 519u);
-  file_services = &platform_file_services;
 }

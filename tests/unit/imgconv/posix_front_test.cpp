@@ -104,10 +104,10 @@ TEST(ImageInfo, VersionText) {
 
 TEST(ImageInfo, ValidImageHeaderOnlyAndDamagedFiles) {
   ScratchDir dir;
-  convert_flags = ConvertFlags{};
-  convert_flags.confirm_overwrite = false;
+  Converter converter{platform_file_services()};
+  converter.flags.confirm_overwrite = false;
   write_text("in.hex", srecord_file({"S30900100100112233443B"}));
-  ASSERT_EQ(convert_to_image("in.hex", "out", "1.23_A", "\x82\xA2\x82\xEB\r\nx"), CONVERT_OK);
+  ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.23_A", "\x82\xA2\x82\xEB\r\nx"), CONVERT_OK);
   std::string text;
   EXPECT_EQ(info("out.bin", &text), 0) << text;
   EXPECT_EQ(text.find("NG"), std::string::npos) << text;
@@ -115,7 +115,7 @@ TEST(ImageInfo, ValidImageHeaderOnlyAndDamagedFiles) {
   EXPECT_NE(text.find("いろ\n"), std::string::npos) << text;
   EXPECT_NE(text.find("0x00100000"), std::string::npos) << text;
 
-  ASSERT_EQ(write_header_only("hdr", "1.00", "c"), CONVERT_OK);
+  ASSERT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_OK);
   EXPECT_EQ(info("hdr.bin", &text), EXIT_BAD_IMAGE);
   EXPECT_NE(text.find("header-only"), std::string::npos) << text;
 
@@ -132,5 +132,4 @@ TEST(ImageInfo, ValidImageHeaderOnlyAndDamagedFiles) {
   write_text("tiny.bin", "xyz");
   EXPECT_EQ(info("tiny.bin", &text), EXIT_BAD_IMAGE);
   EXPECT_EQ(info("missing.bin", &text), EXIT_NO_INPUT);
-  convert_flags = ConvertFlags{};
 }
