@@ -57,8 +57,8 @@ bool wide_name_of(const char* name, std::wstring* wide) {
 }
 
 // One COM port, with the DCB and time-outs it had when it was opened.
-// Closing leaves the port as the link set it: whoever opens it next sets
-// what it needs.
+// Closing gives the port back its line settings and time-outs as they were
+// before the opening, with DTR left low.
 class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort() = default;
@@ -79,7 +79,8 @@ class Win32SerialPort final : public SerialPort {
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
   DCB saved_dcb_{};                    // as the port had it before opening
-  COMMTIMEOUTS saved_timeouts_{};      // likewise
+  COMMTIMEOUTS saved_timeouts_{};      // likewise, when timeouts_saved_
+  bool timeouts_saved_ = false;
   int open_error_ = 0;
 };
 
@@ -92,8 +93,7 @@ bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
   HANDLE port =
       CreateFileW(wide_name.c_str(), PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) return refuse(port, GetLastError());
-  saved_timeouts_ = COMMTIMEOUTS{};
-  (void)GetCommTimeouts(port, &saved_timeouts_);
+  timeouts_saved_ = GetCommTimeouts(port, &saved_timeouts_) != FALSE;
   set_timeouts(port);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -131,6 +131,10 @@ void Win32SerialPort::close() {
   // DTR drops and the handle goes.
   drain_output(port_);
   (void)EscapeCommFunction(port_, CLRDTR);
+  DCB restored = saved_dcb_;
+  if (restored.fDtrControl == DTR_CONTROL_ENABLE) restored.fDtrControl = DTR_CONTROL_DISABLE;
+  (void)SetCommState(port_, &restored);
+  if (timeouts_saved_) (void)SetCommTimeouts(port_, &saved_timeouts_);
   (void)CloseHandle(port_);
   port_ = INVALID_HANDLE_VALUE;
 }
