@@ -42,18 +42,21 @@ struct Observed {
   bool open_after_ok = false;
 };
 Observed seen;
+// The state the progress dialogs and the one worker of these tests share.
+MainDialogState dialogs;
+HWND progress_window() { return dialogs.worker.progress_window.load(); }
 
 void problem(const std::string& text) { seen.problems.push_back(text); }
 
 // A control's text (a sent message) in UTF-8.
 std::string control_text(int id) {
   std::string text;
-  zp3k::narrow(zp3k::item_text(progress_window.load(), id), &text);
+  zp3k::narrow(zp3k::item_text(progress_window(), id), &text);
   return text;
 }
 
 int bar(UINT message, WPARAM wparam = 0) {
-  return static_cast<int>(SendDlgItemMessageA(progress_window.load(), CONTROL_PROGRESS, message, wparam, 0));
+  return static_cast<int>(SendDlgItemMessageA(progress_window(), CONTROL_PROGRESS, message, wparam, 0));
 }
 
 // What the dialog's controls were told, recorded on the user-interface
@@ -111,11 +114,11 @@ void expect_told(size_t before, int control, UINT message, const std::string& te
 
 // Every output must have been carried out when its call returns, and so in
 // the order issued.
-void run_with_output(ProgressView& view, Clock& clock) {
+void run_with_output(WorkerState& worker, ProgressView& view, Clock& clock) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
-  seen.stop_at_start = stop_requested.load();
-  HWND dialog = progress_window.load();
+  seen.stop_at_start = worker.stop_requested.load();
+  HWND dialog = progress_window();
   seen.ok_enabled = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
   seen.cancel_enabled = IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE;
   UINT state = GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND);
@@ -151,30 +154,30 @@ void run_with_output(ProgressView& view, Clock& clock) {
   // OK pressed during the run must not close the dialog.
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   ReplyCountdown countdown;
-  lower_countdown(&countdown);
+  lower_countdown(worker, &countdown);
   countdown.set(1);
   while (!countdown.expired()) clock.wait_tick();
-  lower_countdown(nullptr);
-  seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
+  lower_countdown(worker, nullptr);
+  seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window() == dialog;
 }
 
 // Presses the stop button and waits until the worker sees the request.
-void run_with_stop(ProgressView&, Clock&) {
+void run_with_stop(WorkerState& worker, ProgressView&, Clock&) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
-  seen.stop_at_start = stop_requested.load();
-  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(progress_window.load(), IDCANCEL)) != FALSE;
-  PostMessageA(progress_window.load(), WM_COMMAND, IDCANCEL, 0);
-  for (int waited = 0; waited < STOP_WAIT_LIMIT && stop_requested.load() == 0; waited += 10) Sleep(10);
-  seen.stop_after_click = stop_requested.load();
+  seen.stop_at_start = worker.stop_requested.load();
+  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(progress_window(), IDCANCEL)) != FALSE;
+  PostMessageA(progress_window(), WM_COMMAND, IDCANCEL, 0);
+  for (int waited = 0; waited < STOP_WAIT_LIMIT && worker.stop_requested.load() == 0; waited += 10) Sleep(10);
+  seen.stop_after_click = worker.stop_requested.load();
 }
 
 // Waits out a countdown of 2 through the dialog's timer, then two more ticks.
 std::vector<int> countdown_values;
-void run_with_countdown(ProgressView&, Clock& clock) {
+void run_with_countdown(WorkerState& worker, ProgressView&, Clock& clock) {
   ++seen.runs;
   ReplyCountdown countdown;
-  lower_countdown(&countdown);
+  lower_countdown(worker, &countdown);
   countdown.set(2);
   for (int i = 0; i < 10 && !countdown.expired(); ++i) {
     clock.wait_tick();
@@ -183,13 +186,13 @@ void run_with_countdown(ProgressView&, Clock& clock) {
   clock.wait_tick();
   clock.wait_tick();
   countdown_values.push_back(countdown.value());
-  lower_countdown(nullptr);
+  lower_countdown(worker, nullptr);
 }
 
 // On the user-interface thread: presses OK as soon as the worker has ended
 // the run (OK enabled), as a user would.
 VOID CALLBACK press_ok_when_done(HWND, UINT, UINT_PTR, DWORD) {
-  HWND dialog = progress_window.load();
+  HWND dialog = progress_window();
   if (dialog != nullptr && IsWindow(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK)))
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
@@ -199,18 +202,17 @@ class ImgloadWorkerTest : public ::testing::Test {
   void SetUp() override {
     seen = Observed{};
     countdown_values.clear();
-    if (worker_thread.handle == nullptr) {
-      ASSERT_TRUE(start_worker_thread(nullptr));
+    if (dialogs.worker_handle == nullptr) {
+      ASSERT_TRUE(start_worker_thread(dialogs));
     }
     watcher_ = SetTimer(nullptr, 0, WATCH_PERIOD, press_ok_when_done);
   }
   void TearDown() override { KillTimer(nullptr, watcher_); }
   // One progress dialog, from opening to OK.
   INT_PTR open_progress(int entry_count, DownloadRunner runner) {
-    download_job.entry_count = entry_count;
-    download_runner = runner;
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
-                           ProgressDialogProc, 0);
+    dialogs.job.entry_count = entry_count;
+    dialogs.worker.runner = runner;
+    return open_progress_dialog(dialogs, nullptr);
   }
   UINT_PTR watcher_ = 0;
 };
@@ -232,8 +234,8 @@ TEST_F(ImgloadWorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
   for (int i = 0; i < 3; ++i) ASSERT_EQ(open_progress(2, run_with_stop), 1);
   EXPECT_EQ(seen.runs, 3);
   ASSERT_EQ(seen.threads.size(), 3u);
-  for (DWORD id : seen.threads) EXPECT_EQ(id, worker_thread.id);
-  EXPECT_NE(worker_thread.id, GetCurrentThreadId());
+  for (DWORD id : seen.threads) EXPECT_EQ(id, dialogs.worker_id);
+  EXPECT_NE(dialogs.worker_id, GetCurrentThreadId());
 }
 
 TEST_F(ImgloadWorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
@@ -241,7 +243,7 @@ TEST_F(ImgloadWorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
   EXPECT_TRUE(seen.cancel_enabled);
   EXPECT_EQ(seen.stop_at_start, 0);
   EXPECT_EQ(seen.stop_after_click, 1);
-  EXPECT_EQ(stop_requested.load(), 1);  // it stays set after the run
+  EXPECT_EQ(dialogs.worker.stop_requested.load(), 1);  // it stays set after the run
   ASSERT_EQ(open_progress(3, run_with_stop), 1);
   EXPECT_EQ(seen.stop_at_start, 0);
 }
@@ -285,17 +287,15 @@ VOID CALLBACK answer_box(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning) {
-  CreateThreadFunction saved = create_thread;
-  WorkerThread saved_worker = worker_thread;
-  create_thread = failing_create_thread;
+  MainDialogState state;
+  state.instance = GetModuleHandleW(nullptr);
+  state.create_thread = failing_create_thread;
   box_text.clear();
   UINT_PTR timer = SetTimer(nullptr, 0, WATCH_PERIOD, answer_box);
-  INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
-                                   MainDialogProc, 0);
+  INT_PTR result = DialogBoxParamW(state.instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                   MainDialogProc, reinterpret_cast<LPARAM>(&state));
   KillTimer(nullptr, timer);
-  create_thread = saved;
-  EXPECT_EQ(worker_thread.handle, nullptr);
-  worker_thread = saved_worker;
+  EXPECT_EQ(state.worker_handle, nullptr);
   EXPECT_EQ(result, 1);  // ended by the dialog itself, not by a user
   EXPECT_EQ(box_text, "Thred Create Error");
   EXPECT_EQ(box_caption, "Error");
@@ -307,7 +307,7 @@ TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning)
 int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  imgload::instance = GetModuleHandleA(nullptr);
+  imgload::dialogs.instance = GetModuleHandleW(nullptr);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
