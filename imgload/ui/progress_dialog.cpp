@@ -88,6 +88,55 @@ void set_run_state(HWND window, ProgressDialogState& state, bool ended) {
   EnableWindow(GetDlgItem(window, IDOK), ended ? TRUE : FALSE);
 }
 
+}  // namespace
+
+// A download of the job the main and settings dialogs filled in. Its text
+// is left in the dialog; the outcome needs no other reader.
+void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock) {
+  Download download(*worker.job, worker.stop_requested, &view, nullptr);
+  lower_countdown(worker, &download.countdown());
+  (void)download.run(clock);
+  lower_countdown(worker, nullptr);
+}
+
+void lower_countdown(WorkerState& worker, ReplyCountdown* countdown) {
+  SendMessageW(worker.progress_window.load(), WM_VIEW_COUNTDOWN, 0,
+               reinterpret_cast<LPARAM>(countdown));
+}
+
+DWORD WINAPI WorkerThreadProc(LPVOID worker_state) {
+  WorkerState& worker = *static_cast<WorkerState*>(worker_state);
+  DialogProgressView view(worker.progress_window);
+  DialogTimerClock clock(worker.tick_event);
+  for (;;) {
+    // One start per progress dialog; a start given while the previous run
+    // was still finishing stays signalled and is taken here.
+    if (WaitForSingleObject(worker.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
+    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
+    worker.runner(worker, view, clock);
+    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
+  }
+}
+
+bool start_worker_thread(MainDialogState& state) {
+  WorkerState& worker = state.worker;
+  worker.job = &state.job;
+  worker.start_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  worker.tick_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (worker.start_event != nullptr && worker.tick_event != nullptr) {
+    state.worker_handle =
+        state.create_thread(nullptr, 0, WorkerThreadProc, &worker, 0, &state.worker_id);
+    if (state.worker_handle != nullptr) return true;
+  }
+  if (worker.start_event != nullptr) CloseHandle(worker.start_event);
+  if (worker.tick_event != nullptr) CloseHandle(worker.tick_event);
+  worker.start_event = worker.tick_event = nullptr;
+  state.worker_id = 0;
+  return false;
+}
+
+namespace {
+
 void initialise(HWND window, ProgressDialogState& state) {
   SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
   // Stored before the worker is started, so its output reaches this dialog.
@@ -165,51 +214,6 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 }  // namespace
-
-// A download of the job the main and settings dialogs filled in. Its text
-// is left in the dialog; the outcome needs no other reader.
-void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock) {
-  Download download(*worker.job, worker.stop_requested, &view, nullptr);
-  lower_countdown(worker, &download.countdown());
-  (void)download.run(clock);
-  lower_countdown(worker, nullptr);
-}
-
-void lower_countdown(WorkerState& worker, ReplyCountdown* countdown) {
-  SendMessageW(worker.progress_window.load(), WM_VIEW_COUNTDOWN, 0,
-               reinterpret_cast<LPARAM>(countdown));
-}
-
-DWORD WINAPI WorkerThreadProc(LPVOID worker_state) {
-  WorkerState& worker = *static_cast<WorkerState*>(worker_state);
-  DialogProgressView view(worker.progress_window);
-  DialogTimerClock clock(worker.tick_event);
-  for (;;) {
-    // One start per progress dialog; a start given while the previous run
-    // was still finishing stays signalled and is taken here.
-    if (WaitForSingleObject(worker.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
-    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
-    worker.runner(worker, view, clock);
-    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
-  }
-}
-
-bool start_worker_thread(MainDialogState& state) {
-  WorkerState& worker = state.worker;
-  worker.job = &state.job;
-  worker.start_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  worker.tick_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (worker.start_event != nullptr && worker.tick_event != nullptr) {
-    state.worker_handle =
-        state.create_thread(nullptr, 0, WorkerThreadProc, &worker, 0, &state.worker_id);
-    if (state.worker_handle != nullptr) return true;
-  }
-  if (worker.start_event != nullptr) CloseHandle(worker.start_event);
-  if (worker.tick_event != nullptr) CloseHandle(worker.tick_event);
-  worker.start_event = worker.tick_event = nullptr;
-  state.worker_id = 0;
-  return false;
-}
 
 INT_PTR open_progress_dialog(MainDialogState& state, HWND owner) {
   ProgressDialogState progress = {&state.worker, state.job.entry_count};
