@@ -44,19 +44,20 @@ struct Observed {
 Observed seen;
 // The state the progress dialogs and the one worker of these tests share.
 MainDialogState dialogs;
-HWND progress_window() { return dialogs.worker.progress_window.load(); }
+std::atomic<HWND>& progress_window = dialogs.worker.progress_window;
+std::atomic<int>& stop_requested = dialogs.worker.stop_requested;
 
 void problem(const std::string& text) { seen.problems.push_back(text); }
 
 // A control's text (a sent message) in UTF-8.
 std::string control_text(int id) {
   std::string text;
-  zp3k::narrow(zp3k::item_text(progress_window(), id), &text);
+  zp3k::narrow(zp3k::item_text(progress_window.load(), id), &text);
   return text;
 }
 
 int bar(UINT message, WPARAM wparam = 0) {
-  return static_cast<int>(SendDlgItemMessageA(progress_window(), CONTROL_PROGRESS, message, wparam, 0));
+  return static_cast<int>(SendDlgItemMessageA(progress_window.load(), CONTROL_PROGRESS, message, wparam, 0));
 }
 
 // What the dialog's controls were told, recorded on the user-interface
@@ -117,8 +118,8 @@ void expect_told(size_t before, int control, UINT message, const std::string& te
 void run_with_output(WorkerState& worker, ProgressView& view, Clock& clock) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
-  seen.stop_at_start = worker.stop_requested.load();
-  HWND dialog = progress_window();
+  seen.stop_at_start = stop_requested.load();
+  HWND dialog = progress_window.load();
   seen.ok_enabled = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
   seen.cancel_enabled = IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE;
   UINT state = GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND);
@@ -158,18 +159,18 @@ void run_with_output(WorkerState& worker, ProgressView& view, Clock& clock) {
   countdown.set(1);
   while (!countdown.expired()) clock.wait_tick();
   lower_countdown(worker, nullptr);
-  seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window() == dialog;
+  seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
 }
 
 // Presses the stop button and waits until the worker sees the request.
-void run_with_stop(WorkerState& worker, ProgressView&, Clock&) {
+void run_with_stop(WorkerState&, ProgressView&, Clock&) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
-  seen.stop_at_start = worker.stop_requested.load();
-  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(progress_window(), IDCANCEL)) != FALSE;
-  PostMessageA(progress_window(), WM_COMMAND, IDCANCEL, 0);
-  for (int waited = 0; waited < STOP_WAIT_LIMIT && worker.stop_requested.load() == 0; waited += 10) Sleep(10);
-  seen.stop_after_click = worker.stop_requested.load();
+  seen.stop_at_start = stop_requested.load();
+  seen.cancel_enabled = IsWindowEnabled(GetDlgItem(progress_window.load(), IDCANCEL)) != FALSE;
+  PostMessageA(progress_window.load(), WM_COMMAND, IDCANCEL, 0);
+  for (int waited = 0; waited < STOP_WAIT_LIMIT && stop_requested.load() == 0; waited += 10) Sleep(10);
+  seen.stop_after_click = stop_requested.load();
 }
 
 // Waits out a countdown of 2 through the dialog's timer, then two more ticks.
@@ -192,7 +193,7 @@ void run_with_countdown(WorkerState& worker, ProgressView&, Clock& clock) {
 // On the user-interface thread: presses OK as soon as the worker has ended
 // the run (OK enabled), as a user would.
 VOID CALLBACK press_ok_when_done(HWND, UINT, UINT_PTR, DWORD) {
-  HWND dialog = progress_window();
+  HWND dialog = progress_window.load();
   if (dialog != nullptr && IsWindow(dialog) && IsWindowEnabled(GetDlgItem(dialog, IDOK)))
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
@@ -202,9 +203,7 @@ class ImgloadWorkerTest : public ::testing::Test {
   void SetUp() override {
     seen = Observed{};
     countdown_values.clear();
-    if (dialogs.worker_handle == nullptr) {
-      ASSERT_TRUE(start_worker_thread(dialogs));
-    }
+    ASSERT_TRUE(dialogs.worker_handle != nullptr || start_worker_thread(dialogs));
     watcher_ = SetTimer(nullptr, 0, WATCH_PERIOD, press_ok_when_done);
   }
   void TearDown() override { KillTimer(nullptr, watcher_); }
@@ -243,7 +242,7 @@ TEST_F(ImgloadWorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
   EXPECT_TRUE(seen.cancel_enabled);
   EXPECT_EQ(seen.stop_at_start, 0);
   EXPECT_EQ(seen.stop_after_click, 1);
-  EXPECT_EQ(dialogs.worker.stop_requested.load(), 1);  // it stays set after the run
+  EXPECT_EQ(stop_requested.load(), 1);  // it stays set after the run
   ASSERT_EQ(open_progress(3, run_with_stop), 1);
   EXPECT_EQ(seen.stop_at_start, 0);
 }
