@@ -18,12 +18,6 @@
 
 namespace imgload {
 
-DownloadJob download_job;
-std::atomic<int> stop_requested{0};
-HINSTANCE instance = nullptr;
-HWND main_window = nullptr;
-CreateThreadFunction create_thread = CreateThread;
-
 namespace {
 
 // UTF-16 units read from a path edit: as many characters as the 520-byte
@@ -80,8 +74,8 @@ bool read_edit(HWND window, int id, int limit, char* out, std::size_t out_size) 
   return true;
 }
 
-void choose_entry_count(HWND window, int count) {
-  download_job.entry_count = count;
+void choose_entry_count(HWND window, DownloadJob& job, int count) {
+  job.entry_count = count;
   const BOOL row2 = count >= 2 ? TRUE : FALSE;
   const BOOL row3 = count >= 3 ? TRUE : FALSE;
   EnableWindow(GetDlgItem(window, IDC_MAIN_PATH2), row2);
@@ -102,8 +96,8 @@ void browse_row(HWND window, int path_edit) {
 // The message row of the first failing check of row index i, or -1 when the
 // row passes. The path is completed in the job before the file is opened,
 // and the address is looked at only after both.
-int check_row(HWND window, int i) {
-  char* path = download_job.paths[i];
+int check_row(HWND window, DownloadJob& job, int i) {
+  char* path = job.paths[i];
   if (!read_edit(window, kRows[i].path, EDIT_TEXT_LIMIT, path, JOB_PATH_SIZE)) return MSG_BAD_PATH;
   if (CompletePath(path) != 1) return MSG_BAD_PATH;
   switch (CheckImageFile(path)) {
@@ -119,15 +113,16 @@ int check_row(HWND window, int i) {
   if (!read_edit(window, kRows[i].address, ADDRESS_TEXT_LIMIT, address, sizeof address)) {
     return MSG_BAD_ADDRESS;
   }
-  if (ParseStartAddress(address, &download_job.start_addresses[i]) != 1) return MSG_BAD_ADDRESS;
+  if (ParseStartAddress(address, &job.start_addresses[i]) != 1) return MSG_BAD_ADDRESS;
   return -1;
 }
 
-void start_download(HWND window) {
-  download_job.run_after_download =
+void start_download(HWND window, MainDialogState& state) {
+  DownloadJob& job = state.job;
+  job.run_after_download =
       SendDlgItemMessageW(window, IDC_MAIN_RUN_AFTER, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
-  for (int i = 0; i < download_job.entry_count; ++i) {
-    const int row = check_row(window, i);
+  for (int i = 0; i < job.entry_count; ++i) {
+    const int row = check_row(window, job, i);
     if (row >= 0) {
       const std::wstring text =
           zp3k::widen(message_text(row)) + L"(No." + std::to_wstring(i + 1) + L")";
@@ -136,25 +131,25 @@ void start_download(HWND window) {
       return;
     }
   }
-  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), window, ProgressDialogProc, 0);
+  open_progress_dialog(state, window);
 }
 
-void initialise(HWND window) {
-  main_window = window;
+void initialise(HWND window, MainDialogState& state) {
+  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
   SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
   for (const ControlText& t : kMainTexts) set_text(window, t.id, dialog_text(t.row));
 
   SendDlgItemMessageW(window, IDC_MAIN_COUNT1, BM_SETCHECK, BST_CHECKED, 0);
   SendDlgItemMessageW(window, IDC_MAIN_COUNT2, BM_SETCHECK, BST_UNCHECKED, 0);
   SendDlgItemMessageW(window, IDC_MAIN_COUNT3, BM_SETCHECK, BST_UNCHECKED, 0);
-  choose_entry_count(window, 1);
+  choose_entry_count(window, state.job, 1);
   SendDlgItemMessageW(window, IDC_MAIN_RUN_AFTER, BM_SETCHECK, BST_CHECKED, 0);
 
-  download_job.port_number = 1;
-  download_job.speed_index = 4;
-  show_port_and_speed(window);
+  state.job.port_number = 1;
+  state.job.speed_index = 4;
+  show_port_and_speed(window, state.job);
 
-  if (!start_worker_thread(window)) {
+  if (!start_worker_thread(state)) {
     MessageBoxW(window, L"Thred Create Error", L"Error", MB_TOPMOST | MB_ICONWARNING);
     EndDialog(window, 1);
   }
@@ -164,11 +159,43 @@ void initialise(HWND window) {
   for (const Row& r : kRows) SetDlgItemTextW(window, r.address, address);
 }
 
+void command(HWND window, MainDialogState& state, WPARAM id) {
+  switch (id) {
+    case IDOK:
+      start_download(window, state);
+      break;
+    case IDCANCEL:
+      EndDialog(window, 1);
+      break;
+    case IDC_MAIN_COUNT1:
+      choose_entry_count(window, state.job, 1);
+      break;
+    case IDC_MAIN_COUNT2:
+      choose_entry_count(window, state.job, 2);
+      break;
+    case IDC_MAIN_COUNT3:
+      choose_entry_count(window, state.job, 3);
+      break;
+    case IDC_MAIN_BROWSE1:
+      browse_row(window, IDC_MAIN_PATH1);
+      break;
+    case IDC_MAIN_BROWSE2:
+      browse_row(window, IDC_MAIN_PATH2);
+      break;
+    case IDC_MAIN_BROWSE3:
+      browse_row(window, IDC_MAIN_PATH3);
+      break;
+    case IDC_MAIN_SETTINGS:
+      open_settings_dialog(state, window);
+      break;
+  }
+}
+
 }  // namespace
 
-void show_port_and_speed(HWND main_dialog) {
-  set_text(main_dialog, IDC_MAIN_PORT_LABEL, PORT_NAMES[download_job.port_number]);
-  const std::string speed = std::string(SPEED_TEXTS[download_job.speed_index]) + "bps";
+void show_port_and_speed(HWND main_dialog, const DownloadJob& job) {
+  set_text(main_dialog, IDC_MAIN_PORT_LABEL, PORT_NAMES[job.port_number]);
+  const std::string speed = std::string(SPEED_TEXTS[job.speed_index]) + "bps";
   set_text(main_dialog, IDC_MAIN_SPEED_LABEL, speed.c_str());
 }
 
@@ -188,51 +215,24 @@ int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD fl
   return GetOpenFileNameW(&record);
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    initialise(window, *reinterpret_cast<MainDialogState*>(lparam));
+    return TRUE;
+  }
+  auto* state = reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
   switch (message) {
-    case WM_INITDIALOG:
-      initialise(window);
-      return TRUE;
-
     case WM_COMMAND:
       // Only clicks act: the whole wParam is the control id.
-      switch (wparam) {
-        case IDOK:
-          start_download(window);
-          return TRUE;
-        case IDCANCEL:
-          EndDialog(window, 1);
-          return TRUE;
-        case IDC_MAIN_COUNT1:
-          choose_entry_count(window, 1);
-          return TRUE;
-        case IDC_MAIN_COUNT2:
-          choose_entry_count(window, 2);
-          return TRUE;
-        case IDC_MAIN_COUNT3:
-          choose_entry_count(window, 3);
-          return TRUE;
-        case IDC_MAIN_BROWSE1:
-          browse_row(window, IDC_MAIN_PATH1);
-          return TRUE;
-        case IDC_MAIN_BROWSE2:
-          browse_row(window, IDC_MAIN_PATH2);
-          return TRUE;
-        case IDC_MAIN_BROWSE3:
-          browse_row(window, IDC_MAIN_PATH3);
-          return TRUE;
-        case IDC_MAIN_SETTINGS:
-          DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_COMM_SETTINGS), window,
-                          CommSettingsDialogProc, 0);
-          return TRUE;
-      }
+      command(window, *state, wparam);
       return TRUE;
 
     case WM_DESTROY:
-      if (worker_thread.handle != nullptr) {
+      if (state->worker_handle != nullptr) {
         Sleep(DESTROY_GRACE);
-        CloseHandle(worker_thread.handle);
-        worker_thread.handle = nullptr;
+        CloseHandle(state->worker_handle);
+        state->worker_handle = nullptr;
       }
       return TRUE;
   }

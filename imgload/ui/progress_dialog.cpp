@@ -19,8 +19,6 @@
 
 namespace imgload {
 
-std::atomic<HWND> progress_window{nullptr};
-WorkerThread worker_thread = {nullptr, 0, nullptr, nullptr};
 
 namespace {
 
@@ -32,6 +30,7 @@ constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
 // user-interface thread never waits for the worker, so this cannot deadlock.
 class DialogProgressView : public ProgressView {
  public:
+  explicit DialogProgressView(const std::atomic<HWND>& window) : progress_window(window) {}
   void run_started(int) override { reset_bar(IDLE_RANGE); }
   void transfer_started() override {
     StatusText notice;
@@ -63,117 +62,113 @@ class DialogProgressView : public ProgressView {
  private:
   static constexpr int LABEL_SIZE = 32;  // bytes, file and block labels
   static constexpr unsigned IDLE_RANGE = 3;  // the bar before and between files: 0..3
-  static void set_text(int control_id, const char* text) {
+  const std::atomic<HWND>& progress_window;  // the worker's, set by each dialog
+  void set_text(int control_id, const char* text) {
     SendMessageW(progress_window.load(), WM_VIEW_SET_TEXT, static_cast<WPARAM>(control_id),
                  reinterpret_cast<LPARAM>(text));
   }
-  static void reset_bar(unsigned maximum) {
+  void reset_bar(unsigned maximum) {
     SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_RESET, maximum, 0);
   }
-  static void step_bar() { SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0); }
+  void step_bar() { SendMessageW(progress_window.load(), WM_VIEW_PROGRESS_STEP, 0, 0); }
 };
 
 // The reply countdown is lowered by the progress dialog's timer, which also
 // signals the tick event; a pause waits on that event instead of spinning.
 class DialogTimerClock : public Clock {
  public:
-  void wait_tick() override { WaitForSingleObject(worker_thread.tick_event, TICK_WAIT_LIMIT); }
+  explicit DialogTimerClock(HANDLE tick_event) : tick_event_(tick_event) {}
+  void wait_tick() override { WaitForSingleObject(tick_event_, TICK_WAIT_LIMIT); }
   void sleep_ms(unsigned ms) override { Sleep(ms); }
+
+ private:
+  HANDLE tick_event_;
 };
 
-DialogProgressView dialog_view;
-DialogTimerClock dialog_clock;
-// The countdown of the worker's download; used on the user-interface thread only.
-ReplyCountdown* dialog_countdown = nullptr;
+// One opening of the progress dialog, handed over through its lParam.
+struct ProgressDialogState {
+  WorkerState* worker;
+  int entry_count;
+  // The countdown of the worker's download; used on the user-interface thread only.
+  ReplyCountdown* countdown = nullptr;
+  // Whether the run has ended; until it has, OK must not close the dialog,
+  // because the worker still writes into it.
+  bool run_ended = false;
+};
 
-// Whether the run of the open progress dialog has ended; until it has, OK
-// must not close the dialog, because the worker still writes into it.
-bool run_ended = false;
-
-void set_run_state(HWND window, bool ended) {
-  run_ended = ended;
+void set_run_state(HWND window, ProgressDialogState& state, bool ended) {
+  state.run_ended = ended;
   EnableWindow(GetDlgItem(window, IDOK), ended ? TRUE : FALSE);
-}
-
-// A download of the job the main and settings dialogs filled in. Its text
-// is left in the dialog; the outcome needs no other reader.
-void run_dialog_job(ProgressView& view, Clock& clock) {
-  const std::unique_ptr<SerialPort> port = make_system_port();
-  Download download(download_job, stop_requested, *port, &view, nullptr);
-  lower_countdown(&download.countdown());
-  (void)download.run(clock);
-  lower_countdown(nullptr);
 }
 
 }  // namespace
 
-DownloadRunner download_runner = run_dialog_job;
-
-void lower_countdown(ReplyCountdown* countdown) {
-  SendMessageW(progress_window.load(), WM_VIEW_COUNTDOWN, 0, reinterpret_cast<LPARAM>(countdown));
+// A download of the job the main and settings dialogs filled in. Its text
+// is left in the dialog; the outcome needs no other reader.
+void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock) {
+  const std::unique_ptr<SerialPort> port = make_system_port();
+  Download download(*worker.job, worker.stop_requested, *port, &view, nullptr);
+  lower_countdown(worker, &download.countdown());
+  (void)download.run(clock);
+  lower_countdown(worker, nullptr);
 }
 
-DWORD WINAPI WorkerThreadProc(LPVOID /*main dialog, unused*/) {
+void lower_countdown(WorkerState& worker, ReplyCountdown* countdown) {
+  SendMessageW(worker.progress_window.load(), WM_VIEW_COUNTDOWN, 0,
+               reinterpret_cast<LPARAM>(countdown));
+}
+
+DWORD WINAPI WorkerThreadProc(LPVOID worker_state) {
+  WorkerState& worker = *static_cast<WorkerState*>(worker_state);
+  DialogProgressView view(worker.progress_window);
+  DialogTimerClock clock(worker.tick_event);
   for (;;) {
     // One start per progress dialog; a start given while the previous run
     // was still finishing stays signalled and is taken here.
-    if (WaitForSingleObject(worker_thread.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
-    SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
-    download_runner(dialog_view, dialog_clock);
-    SendMessageW(progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
+    if (WaitForSingleObject(worker.start_event, INFINITE) != WAIT_OBJECT_0) return 1;
+    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 0, 0);
+    worker.runner(worker, view, clock);
+    SendMessageW(worker.progress_window.load(), WM_VIEW_RUN_STATE, 1, 0);
   }
 }
 
-bool start_worker_thread(HWND main_dialog) {
-  worker_thread.start_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  worker_thread.tick_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (worker_thread.start_event != nullptr && worker_thread.tick_event != nullptr) {
-    worker_thread.handle = create_thread(nullptr, 0, WorkerThreadProc, main_dialog, 0,
-                                         &worker_thread.id);
-    if (worker_thread.handle != nullptr) return true;
+bool start_worker_thread(MainDialogState& state) {
+  WorkerState& worker = state.worker;
+  worker.job = &state.job;
+  worker.start_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  worker.tick_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (worker.start_event != nullptr && worker.tick_event != nullptr) {
+    state.worker_handle =
+        state.create_thread(nullptr, 0, WorkerThreadProc, &worker, 0, &state.worker_id);
+    if (state.worker_handle != nullptr) return true;
   }
-  if (worker_thread.start_event != nullptr) CloseHandle(worker_thread.start_event);
-  if (worker_thread.tick_event != nullptr) CloseHandle(worker_thread.tick_event);
-  worker_thread = {nullptr, 0, nullptr, nullptr};
+  if (worker.start_event != nullptr) CloseHandle(worker.start_event);
+  if (worker.tick_event != nullptr) CloseHandle(worker.tick_event);
+  worker.start_event = worker.tick_event = nullptr;
+  state.worker_id = 0;
   return false;
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  // Stored from the first message on, so it holds this dialog before the
-  // worker is started at WM_INITDIALOG.
-  progress_window.store(window);
+namespace {
+
+void initialise(HWND window, ProgressDialogState& state) {
+  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
+  // Stored before the worker is started, so its output reaches this dialog.
+  state.worker->progress_window.store(window);
+  SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
+  zp3k::set_item_text(window, IDCANCEL, dialog_text(TEXT_STOP_BUTTON));
+  if (state.entry_count == 1) EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
+  set_run_state(window, state, false);
+  EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED);
+  SetTimer(window, COUNTDOWN_TIMER_ID, COUNTDOWN_TIMER_PERIOD, nullptr);
+  state.worker->stop_requested.store(0);
+  SetEvent(state.worker->start_event);
+}
+
+// The worker's output messages, carried out on this thread.
+INT_PTR carry_out(HWND window, ProgressDialogState& state, UINT message, WPARAM wparam,
+                  LPARAM lparam) {
   switch (message) {
-    case WM_INITDIALOG:
-      SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
-      zp3k::set_item_text(window, IDCANCEL, dialog_text(TEXT_STOP_BUTTON));
-      if (download_job.entry_count == 1) EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
-      set_run_state(window, false);
-      EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED);
-      SetTimer(window, COUNTDOWN_TIMER_ID, COUNTDOWN_TIMER_PERIOD, nullptr);
-      stop_requested.store(0);
-      SetEvent(worker_thread.start_event);
-      return TRUE;
-
-    case WM_TIMER:
-      if (dialog_countdown != nullptr) dialog_countdown->tick();
-      SetEvent(worker_thread.tick_event);
-      return TRUE;
-
-    case WM_VIEW_COUNTDOWN:
-      dialog_countdown = reinterpret_cast<ReplyCountdown*>(lparam);
-      return TRUE;
-
-    case WM_COMMAND:
-      if (wparam == IDOK) {
-        if (run_ended) EndDialog(window, 1);
-        return TRUE;
-      }
-      if (wparam == IDCANCEL) {
-        stop_requested.store(1);
-        return TRUE;
-      }
-      return FALSE;
-
     case WM_VIEW_SET_TEXT:  // the core's UTF-8 text, shown in UTF-16
       zp3k::set_item_text(window, static_cast<int>(wparam), reinterpret_cast<const char*>(lparam));
       return TRUE;
@@ -191,14 +186,53 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
       return TRUE;
 
     case WM_VIEW_RUN_STATE:
-      set_run_state(window, wparam != 0);
+      set_run_state(window, state, wparam != 0);
       return TRUE;
+
+    case WM_VIEW_COUNTDOWN:
+      state.countdown = reinterpret_cast<ReplyCountdown*>(lparam);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    initialise(window, *reinterpret_cast<ProgressDialogState*>(lparam));
+    return TRUE;
+  }
+  auto* state = reinterpret_cast<ProgressDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
+  switch (message) {
+    case WM_TIMER:
+      if (state->countdown != nullptr) state->countdown->tick();
+      SetEvent(state->worker->tick_event);
+      return TRUE;
+
+    case WM_COMMAND:
+      if (wparam == IDOK) {
+        if (state->run_ended) EndDialog(window, 1);
+        return TRUE;
+      }
+      if (wparam == IDCANCEL) {
+        state->worker->stop_requested.store(1);
+        return TRUE;
+      }
+      return FALSE;
 
     case WM_DESTROY:
       KillTimer(window, COUNTDOWN_TIMER_ID);
       return TRUE;
   }
-  return FALSE;
+  return carry_out(window, *state, message, wparam, lparam);
+}
+
+}  // namespace
+
+INT_PTR open_progress_dialog(MainDialogState& state, HWND owner) {
+  ProgressDialogState progress = {&state.worker, state.job.entry_count};
+  return DialogBoxParamW(state.instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner,
+                         ProgressDialogProc, reinterpret_cast<LPARAM>(&progress));
 }
 
 }  // namespace imgload

@@ -15,18 +15,27 @@ namespace {
 constexpr int PORT_COUNT = 4;   // COM1..COM4
 constexpr int SPEED_COUNT = 5;  // 9600..115200 bit/s
 
+// One opening of the dialog, handed over through its lParam: the main
+// dialog's job and the main dialog, whose labels show what was accepted.
+struct SettingsDialogState {
+  DownloadJob* job;
+  HWND main_dialog;
+};
+
 bool checked(HWND window, int id) {
   return SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void initialise(HWND window) {
+void initialise(HWND window, const SettingsDialogState& state) {
+  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
+  const DownloadJob& job = *state.job;
   for (int k = 1; k <= PORT_COUNT; ++k) {
     SendDlgItemMessageW(window, IDC_SETTINGS_COM1 + (k - 1), BM_SETCHECK,
-                        k == download_job.port_number ? BST_CHECKED : BST_UNCHECKED, 0);
+                        k == job.port_number ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   for (int j = 0; j < SPEED_COUNT; ++j) {
     SendDlgItemMessageW(window, IDC_SETTINGS_9600 + j, BM_SETCHECK,
-                        j == download_job.speed_index ? BST_CHECKED : BST_UNCHECKED, 0);
+                        j == job.speed_index ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
   zp3k::set_item_text(window, IDC_SETTINGS_PORT_GROUP, dialog_text(20));
@@ -35,33 +44,34 @@ void initialise(HWND window) {
   zp3k::set_item_text(window, IDCANCEL, dialog_text(23));
 }
 
-void accept(HWND window) {
+void accept(HWND window, const SettingsDialogState& state) {
+  DownloadJob& job = *state.job;
   // All four states are read first; the last checked button wins.
   bool port_checks[PORT_COUNT];
   for (int k = 0; k < PORT_COUNT; ++k) port_checks[k] = checked(window, IDC_SETTINGS_COM1 + k);
   for (int k = 0; k < PORT_COUNT; ++k) {
-    if (port_checks[k]) download_job.port_number = k + 1;
+    if (port_checks[k]) job.port_number = k + 1;
   }
   bool speed_checks[SPEED_COUNT];
   for (int j = 0; j < SPEED_COUNT; ++j) speed_checks[j] = checked(window, IDC_SETTINGS_9600 + j);
   for (int j = 0; j < SPEED_COUNT; ++j) {
-    if (speed_checks[j]) download_job.speed_index = j;
+    if (speed_checks[j]) job.speed_index = j;
   }
 
-  show_port_and_speed(main_window);
+  show_port_and_speed(state.main_dialog, job);
 }
 
-}  // namespace
-
-INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam,
-                                        LPARAM /*lparam*/) {
+INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    initialise(window, *reinterpret_cast<const SettingsDialogState*>(lparam));
+    return TRUE;
+  }
+  auto* state = reinterpret_cast<const SettingsDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
   switch (message) {
-    case WM_INITDIALOG:
-      initialise(window);
-      return TRUE;
     case WM_COMMAND:
       if (wparam == IDOK) {
-        accept(window);
+        accept(window, *state);
         EndDialog(window, 1);
         return TRUE;
       }
@@ -74,6 +84,14 @@ INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam
       return TRUE;
   }
   return FALSE;
+}
+
+}  // namespace
+
+void open_settings_dialog(MainDialogState& state, HWND main_dialog) {
+  SettingsDialogState settings = {&state.job, main_dialog};
+  DialogBoxParamW(state.instance, MAKEINTRESOURCEW(IDD_COMM_SETTINGS), main_dialog,
+                  CommSettingsDialogProc, reinterpret_cast<LPARAM>(&settings));
 }
 
 }  // namespace imgload

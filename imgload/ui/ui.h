@@ -13,44 +13,50 @@
 
 namespace imgload {
 
-// The job the main and settings dialogs fill in while no download runs; the
-// worker's download copies it when a progress dialog opens.
-extern DownloadJob download_job;
-// Set by the progress dialog's stop button, cleared when the next one opens;
-// read by the worker's download once per file.
-extern std::atomic<int> stop_requested;
+struct WorkerState;
 
-// The program's instance, stored by WinMain for every DialogBoxParamW.
-extern HINSTANCE instance;
-// The main dialog, owner of the settings and progress dialogs.
-extern HWND main_window;
-// The open progress dialog; the worker's output goes to it.
-extern std::atomic<HWND> progress_window;
-
-// The worker thread and the two events through which it is driven: a start
-// per progress dialog (auto-reset, so a start given before the worker is
-// back to waiting is kept, never lost) and one per tick of the countdown.
-struct WorkerThread {
-  HANDLE handle;
-  DWORD id;
-  HANDLE start_event;
-  HANDLE tick_event;
-};
-extern WorkerThread worker_thread;
-
-// How the main dialog creates the worker; tests replace it to see the
-// failure path.
+// How the main dialog creates the worker; tests put in one that fails.
 using CreateThreadFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T,
                                              LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
-extern CreateThreadFunction create_thread;
 // What the worker runs once per progress dialog, with the dialog's view and
-// clock: a download of the dialogs' job, or a test's scripted run.
-using DownloadRunner = void (*)(ProgressView& view, Clock& clock);
-extern DownloadRunner download_runner;
+// clock: a download of the worker's job, or a test's scripted run.
+using DownloadRunner = void (*)(WorkerState& worker, ProgressView& view, Clock& clock);
+// The product's runner: one download of the worker's job.
+void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock);
+
+// What the worker thread is handed through CreateThread; owned by the main
+// dialog's state. The events drive it: a start per progress dialog
+// (auto-reset, so a start given before the worker is back to waiting is
+// kept, never lost) and one per tick of the countdown.
+struct WorkerState {
+  HANDLE start_event = nullptr;
+  HANDLE tick_event = nullptr;
+  // The open progress dialog; the worker's output goes to it.
+  std::atomic<HWND> progress_window{nullptr};
+  // Set by the progress dialog's stop button, cleared when the next one
+  // opens; read by the worker's download once per file.
+  std::atomic<int> stop_requested{0};
+  // The main dialog's job, which the worker's download copies when a
+  // progress dialog opens (the main dialog is disabled until it closes).
+  const DownloadJob* job = nullptr;
+  DownloadRunner runner = run_dialog_job;
+};
+
+// The main dialog's state, handed over through DialogBoxParamW's lParam.
+struct MainDialogState {
+  HINSTANCE instance = nullptr;  // the module of the dialog templates
+  CreateThreadFunction create_thread = CreateThread;
+  // The job the main and settings dialogs fill in while no download runs.
+  DownloadJob job;
+  WorkerState worker;
+  HANDLE worker_handle = nullptr;
+  DWORD worker_id = 0;
+};
+
 // Worker side: the countdown the progress dialog's timer lowers from now on
 // (null: none). The dialog takes it on its own thread, so a tick never
 // reaches a countdown that has gone with its download.
-void lower_countdown(ReplyCountdown* countdown);
+void lower_countdown(WorkerState& worker, ReplyCountdown* countdown);
 
 // Messages through which the worker has the user-interface thread carry out
 // its output, in order; each is sent, so the worker goes on only after the
@@ -64,18 +70,22 @@ constexpr UINT WM_VIEW_COUNTDOWN = WM_APP + 5;       // lParam the countdown to 
 constexpr UINT_PTR COUNTDOWN_TIMER_ID = 1;
 constexpr UINT COUNTDOWN_TIMER_PERIOD = 1000;  // ms, one tick of the reply countdown
 
+// lParam: the MainDialogState, which outlives the dialog.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-DWORD WINAPI WorkerThreadProc(LPVOID parameter);
+DWORD WINAPI WorkerThreadProc(LPVOID worker_state);
 
-// Creates the two events and the worker; false (nothing left behind) when
-// any of them cannot be made.
-bool start_worker_thread(HWND main_dialog);
+// Creates the two events and the worker, handing it state.worker; false
+// (nothing left behind) when any of them cannot be made.
+bool start_worker_thread(MainDialogState& state);
+// The progress dialog of one run of state's job, owned by owner; the worker
+// must have been started.
+INT_PTR open_progress_dialog(MainDialogState& state, HWND owner);
+// The settings dialog for state's port and speed, owned by the main dialog.
+void open_settings_dialog(MainDialogState& state, HWND main_dialog);
 // The open-file dialog; buffer holds 520 UTF-16 units. Nonzero when a file
 // was chosen.
 int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD flags);
 // Labels 1027 and 1028 of the main dialog from the job's port and speed.
-void show_port_and_speed(HWND main_dialog);
+void show_port_and_speed(HWND main_dialog, const DownloadJob& job);
 
 }  // namespace imgload

@@ -12,7 +12,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   // before the dialog is made from its template.
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  imgload::instance = instance;
-  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, imgload::MainDialogProc, 0);
+  // The state of the dialogs and the worker, kept until the program ends.
+  imgload::MainDialogState state;
+  state.instance = instance;
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, imgload::MainDialogProc,
+                  reinterpret_cast<LPARAM>(&state));
   return 0;
 }

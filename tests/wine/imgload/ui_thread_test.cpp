@@ -42,6 +42,10 @@ struct Observed {
   bool open_after_ok = false;
 };
 Observed seen;
+// The state the progress dialogs and the one worker of these tests share.
+MainDialogState dialogs;
+std::atomic<HWND>& progress_window = dialogs.worker.progress_window;
+std::atomic<int>& stop_requested = dialogs.worker.stop_requested;
 
 void problem(const std::string& text) { seen.problems.push_back(text); }
 
@@ -111,7 +115,7 @@ void expect_told(size_t before, int control, UINT message, const std::string& te
 
 // Every output must have been carried out when its call returns, and so in
 // the order issued.
-void run_with_output(ProgressView& view, Clock& clock) {
+void run_with_output(WorkerState& worker, ProgressView& view, Clock& clock) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
   seen.stop_at_start = stop_requested.load();
@@ -148,15 +152,15 @@ void run_with_output(ProgressView& view, Clock& clock) {
   // OK pressed during the run must not close the dialog.
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   ReplyCountdown countdown;
-  lower_countdown(&countdown);
+  lower_countdown(worker, &countdown);
   countdown.set(1);
   while (!countdown.expired()) clock.wait_tick();
-  lower_countdown(nullptr);
+  lower_countdown(worker, nullptr);
   seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
 }
 
 // Presses the stop button and waits until the worker sees the request.
-void run_with_stop(ProgressView&, Clock&) {
+void run_with_stop(WorkerState&, ProgressView&, Clock&) {
   ++seen.runs;
   seen.threads.push_back(GetCurrentThreadId());
   seen.stop_at_start = stop_requested.load();
@@ -168,10 +172,10 @@ void run_with_stop(ProgressView&, Clock&) {
 
 // Waits out a countdown of 2 through the dialog's timer, then two more ticks.
 std::vector<int> countdown_values;
-void run_with_countdown(ProgressView&, Clock& clock) {
+void run_with_countdown(WorkerState& worker, ProgressView&, Clock& clock) {
   ++seen.runs;
   ReplyCountdown countdown;
-  lower_countdown(&countdown);
+  lower_countdown(worker, &countdown);
   countdown.set(2);
   for (int i = 0; i < 10 && !countdown.expired(); ++i) {
     clock.wait_tick();
@@ -180,7 +184,7 @@ void run_with_countdown(ProgressView&, Clock& clock) {
   clock.wait_tick();
   clock.wait_tick();
   countdown_values.push_back(countdown.value());
-  lower_countdown(nullptr);
+  lower_countdown(worker, nullptr);
 }
 
 // On the user-interface thread: presses OK as soon as the worker has ended
@@ -196,18 +200,15 @@ class ImgloadWorkerTest : public ::testing::Test {
   void SetUp() override {
     seen = Observed{};
     countdown_values.clear();
-    if (worker_thread.handle == nullptr) {
-      ASSERT_TRUE(start_worker_thread(nullptr));
-    }
+    ASSERT_TRUE(dialogs.worker_handle != nullptr || start_worker_thread(dialogs));
     watcher_ = SetTimer(nullptr, 0, WATCH_PERIOD, press_ok_when_done);
   }
   void TearDown() override { KillTimer(nullptr, watcher_); }
   // One progress dialog, from opening to OK.
   INT_PTR open_progress(int entry_count, DownloadRunner runner) {
-    download_job.entry_count = entry_count;
-    download_runner = runner;
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
-                           ProgressDialogProc, 0);
+    dialogs.job.entry_count = entry_count;
+    dialogs.worker.runner = runner;
+    return open_progress_dialog(dialogs, nullptr);
   }
   UINT_PTR watcher_ = 0;
 };
@@ -229,8 +230,8 @@ TEST_F(ImgloadWorkerTest, OneWorkerRunsOnceForEveryProgressDialog) {
   for (int i = 0; i < 3; ++i) ASSERT_EQ(open_progress(2, run_with_stop), 1);
   EXPECT_EQ(seen.runs, 3);
   ASSERT_EQ(seen.threads.size(), 3u);
-  for (DWORD id : seen.threads) EXPECT_EQ(id, worker_thread.id);
-  EXPECT_NE(worker_thread.id, GetCurrentThreadId());
+  for (DWORD id : seen.threads) EXPECT_EQ(id, dialogs.worker_id);
+  EXPECT_NE(dialogs.worker_id, GetCurrentThreadId());
 }
 
 TEST_F(ImgloadWorkerTest, StopButtonSetsTheRequestWhichTheNextDialogClears) {
@@ -282,17 +283,15 @@ VOID CALLBACK answer_box(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning) {
-  CreateThreadFunction saved = create_thread;
-  WorkerThread saved_worker = worker_thread;
-  create_thread = failing_create_thread;
+  MainDialogState state;
+  state.instance = GetModuleHandleW(nullptr);
+  state.create_thread = failing_create_thread;
   box_text.clear();
   UINT_PTR timer = SetTimer(nullptr, 0, WATCH_PERIOD, answer_box);
-  INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
-                                   MainDialogProc, 0);
+  INT_PTR result = DialogBoxParamW(state.instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                   MainDialogProc, reinterpret_cast<LPARAM>(&state));
   KillTimer(nullptr, timer);
-  create_thread = saved;
-  EXPECT_EQ(worker_thread.handle, nullptr);
-  worker_thread = saved_worker;
+  EXPECT_EQ(state.worker_handle, nullptr);
   EXPECT_EQ(result, 1);  // ended by the dialog itself, not by a user
   EXPECT_EQ(box_text, "Thred Create Error");
   EXPECT_EQ(box_caption, "Error");
@@ -304,7 +303,7 @@ TEST(ImgloadMainDialogTest, WorkerThatCannotBeCreatedEndsTheProgramWithAWarning)
 int main(int argc, char** argv) {
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  imgload::instance = GetModuleHandleA(nullptr);
+  imgload::dialogs.instance = GetModuleHandleW(nullptr);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
