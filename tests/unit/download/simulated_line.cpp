@@ -17,7 +17,8 @@ constexpr const char* KEYS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG
 std::string key_of(const Bytes& frame) {
   if (frame.size() < 10) return "?";
   const std::string command(frame.begin() + 5, frame.begin() + 7);
-  const std::string field(frame.begin() + 7, frame.begin() + std::min<long>(11, static_cast<long>(frame.size()) - 3));
+  const std::string field(frame.begin() + 7,
+                          frame.begin() + std::min<long>(11, static_cast<long>(frame.size()) - 3));
   if (command == "AA" && field.substr(0, 2) == "01") return "RUN";
   if (command == "FD" && field == "FFFF") return "FDEND";
   return command;
@@ -63,10 +64,12 @@ int SimulatedLine::count(const std::string& request) const {
   return it == counts_.end() ? 0 : it->second;
 }
 
-std::string SimulatedLine::counts() const {
+std::string SimulatedLine::counts_of(const std::map<std::string, int>& counts) {
   std::string out;
   for (const char* key : KEYS) {
-    if (count(key) > 0) out += (out.empty() ? "" : " ") + std::string(key) + std::to_string(count(key));
+    auto it = counts.find(key);
+    if (it == counts.end() || it->second == 0) continue;
+    out += (out.empty() ? "" : " ") + std::string(key) + std::to_string(it->second);
   }
   return out;
 }
@@ -92,7 +95,8 @@ void SimulatedLine::on_frame(FakePort& port, const Bytes& frame) {
     port.queue_read_error();
     return;
   }
-  const auto split = plan.bytes.begin() + static_cast<long>(plan.split_at > 0 ? plan.split_at : plan.bytes.size());
+  const std::size_t head = plan.split_at > 0 ? plan.split_at : plan.bytes.size();
+  const auto split = plan.bytes.begin() + static_cast<long>(head);
   const auto byte_ms = static_cast<std::uint64_t>(plan.byte_gap_ms);
   port.queue_bytes(Bytes(plan.bytes.begin(), split), byte_ms);
   for (int gap = 0; plan.split_at > 0 && gap < plan.split_gap_ms; gap += PORT_READ_TIMEOUT_MS) {
@@ -163,19 +167,11 @@ void SimulatedLine::sleep_ms(unsigned ms) {
   clock.sleep_ms(ms);
 }
 
-std::vector<std::string> SimulatedLine::lines(const std::string& prefixes) const {
+std::vector<std::string> SimulatedLine::lines(const std::vector<std::string>& prefixes) const {
   std::vector<std::string> out;
   for (const Entry& e : timeline) {
-    for (std::size_t start = 0;;) {
-      const std::size_t bar = prefixes.find('|', start);
-      const std::string prefix = prefixes.substr(start, bar - start);
-      if (e.what.compare(0, prefix.size(), prefix) == 0) {
-        out.push_back(e.what);
-        break;
-      }
-      if (bar == std::string::npos) break;
-      start = bar + 1;
-    }
+    auto starts = [&e](const std::string& prefix) { return e.what.rfind(prefix, 0) == 0; };
+    if (std::any_of(prefixes.begin(), prefixes.end(), starts)) out.push_back(e.what);
   }
   return out;
 }

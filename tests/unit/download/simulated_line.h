@@ -37,12 +37,14 @@ class SimulatedLine : public LinkTrace, public ProgressView, public Clock {
   // "AG", "RUN") and its occurrence before the controller answers it.
   std::function<void(const std::string& request, int occurrence)> on_request;
   int count(const std::string& request) const;
-  std::string counts() const;  // e.g. "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1 RUN1"
+  std::string counts() const { return counts_of(counts_); }
+  // Counts by request in the order of a run, e.g. "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1 RUN1".
+  static std::string counts_of(const std::map<std::string, int>& counts);
   std::vector<Bytes> images;   // each file the controller holds at its end request
 
   std::vector<Entry> timeline;
-  // The entries starting with one of the '|'-separated prefixes.
-  std::vector<std::string> lines(const std::string& prefixes = "") const;
+  // The entries starting with one of the prefixes.
+  std::vector<std::string> lines(const std::vector<std::string>& prefixes = {""}) const;
   const Entry* find(const std::string& what, int nth = 1) const;
   int ticks_between(const std::string& from, int nth_from, const std::string& to, int nth_to) const;
   VirtualClock clock;
