@@ -1,7 +1,8 @@
 // A download against zp3ksim's controller model on the fake port, in virtual
-// time: the whole sequence with its exact pauses, the retry and failure rules
-// as a table of faults, the set-up failures, files that change under the run,
-// and a seeded campaign of random faults against the rules they must follow.
+// time: the whole sequence with its exact pauses, a table of stops, mode
+// queries and port failures, the set-up failures, files that change under
+// the run, and a seeded campaign of random faults, each run's end derived
+// from the rules of the protocol.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -79,8 +80,8 @@ class SequencerTest : public ::testing::Test {
     rmdir(dir_.c_str());
   }
   // A new job on a fresh controller.
-  void fresh(const std::vector<std::string>& faults = {}, const std::string& model = "30") {
-    line.reset(faults, model);
+  void fresh(const std::vector<std::string>& faults = {}) {
+    line.reset(faults);
     job = DownloadJob{};
     job.entry_count = 0;
     std::strcpy(job.port_device, "/dev/fake");
@@ -106,9 +107,9 @@ class SequencerTest : public ::testing::Test {
     return path;
   }
 
-  void run(SharedImages images = nullptr) {
-    // One download object for the fixture's job; a second run reuses it.
-    if (!download_) download_ = std::make_unique<Download>(job, stop_requested, &line, &line, images);
+  void run() {
+    // One download object for the fixture's job, reading its files; a second run reuses it.
+    if (!download_) download_ = std::make_unique<Download>(job, stop_requested, &line, &line);
     line.clock.lower(&download_->countdown());
     result = download_->run(line);
     EXPECT_EQ(check_run(line, *download_, result, files), "");
@@ -245,10 +246,8 @@ TEST_F(SequencerTest, MissingThirdFileSendsNothing) {
   EXPECT_TRUE(FakePort::get().writes().empty());
   // One that grew past the largest image since it was checked is not read.
   line.reset();
-  const std::string big = add_file(0);
-  ASSERT_EQ(truncate(big.c_str(), 1025 * 2048), 0);
-  std::strcpy(job.paths[2], big.c_str());
-  job.entry_count = 3;
+  job.entry_count = 2;
+  ASSERT_EQ(truncate(add_file(0).c_str(), 1025 * 2048), 0);
   download_.reset();
   run();
   EXPECT_EQ(result.end, DownloadEnd::FILE_READ_FAILED);

@@ -17,10 +17,9 @@ constexpr const char* KEYS[] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG
 std::string key_of(const Bytes& frame) {
   if (frame.size() < 10) return "?";
   const std::string command(frame.begin() + 5, frame.begin() + 7);
-  const std::string field(frame.begin() + 7,
-                          frame.begin() + std::min<long>(11, static_cast<long>(frame.size()) - 3));
-  if (command == "AA" && field.substr(0, 2) == "01") return "RUN";
-  if (command == "FD" && field == "FFFF") return "FDEND";
+  const std::string fields(frame.begin() + 7, frame.end() - 3);
+  if (command == "AA" && fields == "01") return "RUN";
+  if (command == "FD" && fields.rfind("FFFF", 0) == 0) return "FDEND";
   return command;
 }
 
@@ -33,9 +32,8 @@ const char* end_name(DownloadEnd end) {
   return NAMES[static_cast<int>(end)];
 }
 
-void SimulatedLine::reset(const std::vector<std::string>& faults, const std::string& model) {
+void SimulatedLine::reset(const std::vector<std::string>& faults) {
   zp3ksim::SimOptions options;
-  options.model = model;
   options.quiet = true;
   options.paced = false;
   for (const std::string& given : faults) {
@@ -51,6 +49,7 @@ void SimulatedLine::reset(const std::vector<std::string>& faults, const std::str
   timeline.clear();
   ticks = 0;
   speed_ = 0;
+  line_problem_.clear();
   vanished_ = false;
   clock.reset();
   FakePort& port = FakePort::get();

@@ -28,9 +28,9 @@ struct Entry {
 class SimulatedLine : public LinkTrace, public ProgressView, public Clock {
  public:
   SimulatedLine() { reset(); }
-  // A fresh controller with these faults ("nak@AA#1", "split@FG#1,4000", ...)
-  // and "AD" model characters, attached to a reset fake port with its clock.
-  void reset(const std::vector<std::string>& faults = {}, const std::string& model = "30");
+  // A fresh controller (model "30") with these faults ("nak@AA#1",
+  // "split@FG#1,4000", ...), attached to a reset fake port with its clock.
+  void reset(const std::vector<std::string>& faults = {});
 
   const zp3ksim::SimController& sim() const { return *sim_; }
   // Called with each request ("AD", "AA", "AB", "EF", "FG", "FD", "FDEND",
