@@ -187,19 +187,18 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
     std::string counts;
   };
   using E = DownloadEnd;
-  const std::string FILE_1 = "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1";
-  const std::string TWO_FILES = "AD1 AA2 AB9 EF2 FG2 FD8 FDEND2 AG2 RUN1";
   const Row rows[] = {
       // The controller still switching when the stop comes: the file is finished.
       {2, {"other@AB#1-7"}, "stop@AB#3", E::STOPPED, 1, REPLY_OK,
        "AD1 AA1 AB8 EF1 FG1 FD4 FDEND1 AG1 RUN1"},
-      {2, {"other@AB#2-8"}, "stop@AB#4", E::SUCCEEDED, 2, REPLY_OK, TWO_FILES},
+      {2, {"other@AB#2-8"}, "stop@AB#4", E::SUCCEEDED, 2, REPLY_OK,
+       "AD1 AA2 AB9 EF2 FG2 FD8 FDEND2 AG2 RUN1"},
       // Another mode costs no attempt, but the asking is bounded.
       {1, {"other@AB"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD1 AA1 AB2500"},
       // The port in use, and each reopening failing.
       {1, {}, "open-fails@start", E::PORT_OPEN_FAILED, 1, REPLY_OK, ""},
       {1, {}, "open-fails@EF", E::PORT_OPEN_FAILED, 1, REPLY_OK, "AD1 AA1 AB1 EF1"},
-      {2, {}, "open-fails@AG", E::PORT_OPEN_FAILED, 2, REPLY_OK, FILE_1},
+      {2, {}, "open-fails@AG", E::PORT_OPEN_FAILED, 2, REPLY_OK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1"},
   };
   for (const Row& row : rows) {
     const std::string setting = row.setting;
@@ -283,7 +282,6 @@ TEST_F(SequencerTest, SecondRunStartsFromAClearedState) {
   EXPECT_EQ(result.end, DownloadEnd::SUCCEEDED);
   EXPECT_EQ(line.counts(), "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1 RUN1");
 }
-
 
 // The campaign: random jobs of 1 to 3 files of 1 to 8 blocks, each with up
 // to three random faults (kind, request, first occurrence, 1 to 4 in a row,
