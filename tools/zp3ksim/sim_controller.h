@@ -65,6 +65,8 @@ class SimController {
 
   int violations() const { return violation_count_; }
   int runs_ended() const { return runs_ended_; }
+  // The data of the file being received, or of the last one received.
+  const std::vector<std::uint8_t>& image() const { return data_; }
   std::string report() const;
 
  private:
