@@ -391,8 +391,11 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
 
 // A request sent again after a reply the downloader could not accept goes
 // back to where the first one was made.
-void SimController::step_back_if_repeated(const std::string& key, const std::string& command) {
-  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT;
+void SimController::step_back_if_repeated(const std::string& key, const std::string& command,
+                                          const std::string& fields) {
+  // A data request is the same request again only with the same block number.
+  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT &&
+                      (key != "FD" || fields.compare(0, 4, last_block_) == 0);
   if (repeat) state_ = state_before_last_;
   if (repeat && last_outcome_ == Outcome::UNSURE) {
     // The reply that might have been taken was not: a failed attempt, which
@@ -423,7 +426,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   }
   if (line.known) ++speeds_[line.speed];
 
-  step_back_if_repeated(key, command);
+  step_back_if_repeated(key, command, fields);
   if (!must_end_ && !allowed(key)) {
     violation("request \"" + command + (key == "FD" ? " " + fields.substr(0, 4) : "") +
               "\" while " + state_name(state_));
@@ -448,6 +451,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
 
   state_before_last_ = state_;
   last_key_ = key;
+  last_block_ = fields.substr(0, 4);
   last_outcome_ = outcome;
   failures_before_last_ = failures_;
   advance(key, fields, outcome);

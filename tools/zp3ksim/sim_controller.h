@@ -81,7 +81,8 @@ class SimController {
   std::uint32_t expected_speed() const;
   bool allowed(const std::string& key) const;
   void end_run(const char* how);
-  void step_back_if_repeated(const std::string& key, const std::string& command);
+  void step_back_if_repeated(const std::string& key, const std::string& command,
+                             const std::string& fields);
   void advance(const std::string& key, const std::string& fields, Outcome outcome);
   void start_file(const std::string& fields);
   void take_block(const std::string& fields);
@@ -96,6 +97,7 @@ class SimController {
   State state_ = State::IDLE;
   State state_before_last_ = State::IDLE;
   std::string last_key_;
+  std::string last_block_;  // the block number of the last request, for "FD"
   Outcome last_outcome_ = Outcome::ACCEPT;
   int failures_ = 0;
   int failures_before_last_ = 0;
