@@ -4,19 +4,21 @@
 #include <cstdio>
 #include <utility>
 
+#include "image/text_table.h"
+
 namespace imgconv {
 namespace {
 
-#define MSG(text, gloss) text,
-const char* const kTexts[CONVERT_MESSAGE_COUNT] = {
+#define MSG(text, gloss) text "\0"
+constexpr auto kTexts = zp3k::make_text_table<CONVERT_MESSAGE_COUNT>(
 #include "imgconv_messages.inc"
-};
+);
 #undef MSG
 
-#define MSG(text, gloss) gloss,
-const char* const kGlosses[CONVERT_MESSAGE_COUNT] = {
+#define MSG(text, gloss) gloss "\0"
+constexpr auto kGlosses = zp3k::make_text_table<CONVERT_MESSAGE_COUNT>(
 #include "imgconv_messages.inc"
-};
+);
 #undef MSG
 
 // The template with {line} and {fault} replaced.
@@ -49,12 +51,8 @@ std::string record_fault_gloss(const RecordFaultReport& fault) {
                  convert_gloss(fault_row(fault)));
 }
 
-const char* convert_message(int row) {
-  return (row >= 0 && row < CONVERT_MESSAGE_COUNT) ? kTexts[row] : "";
-}
+const char* convert_message(int row) { return kTexts[row]; }
 
-const char* convert_gloss(int row) {
-  return (row >= 0 && row < CONVERT_MESSAGE_COUNT) ? kGlosses[row] : "";
-}
+const char* convert_gloss(int row) { return kGlosses[row]; }
 
 }  // namespace imgconv
