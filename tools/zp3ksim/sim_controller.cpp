@@ -30,6 +30,7 @@ constexpr double SPEED_GAP_MIN_MS = 1000 - TIMING_SLACK_MS;    // ms closed arou
 constexpr double FINISH_PAUSE_MIN_MS = 2000 - TIMING_SLACK_MS; // ms after the "AG" reply
 constexpr std::uint32_t EXTERNAL_FIRST = imgload::EXTERNAL_FLASH_FIRST;
 constexpr std::uint32_t EXTERNAL_LAST = imgload::EXTERNAL_FLASH_LAST;
+constexpr const auto& SPEED_OF_CODE = imgload::SPEEDS;  // codes 06..0A
 
 // Lower case is not a digit of this protocol.
 bool parse_hex(const std::string& text, std::uint32_t* out) {
@@ -445,7 +446,7 @@ void SimController::advance(const std::string& key, const std::string& fields, O
     state_ = State::MODE_CONFIRMED;
   } else if (key == "EF") {
     parse_hex(fields.substr(0, 2), &v);
-    selected_speed_ = (v >= 6 && v <= 10) ? imgload::SPEEDS[v - 6] : BASE_SPEED;
+    selected_speed_ = (v >= 6 && v <= 10) ? SPEED_OF_CODE[v - 6] : BASE_SPEED;
     state_ = State::SPEED_SET;
   } else if (key == "FG") {
     parse_hex(fields.substr(0, 8), &start_address_);
