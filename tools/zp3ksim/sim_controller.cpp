@@ -38,9 +38,10 @@ bool parse_hex(const std::string& text, std::uint32_t* out) {
                                           zp3k::HexCase::UPPER);
 }
 
+// Every value shown fits its digits (a byte in 2, a block number in 4).
 std::string hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  char text[9];
+  zp3k::to_hex_digits(static_cast<int>(value), digits, text);
   return text;
 }
 
