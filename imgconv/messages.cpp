@@ -9,17 +9,9 @@
 namespace imgconv {
 namespace {
 
-#define MSG(text, gloss) text "\0"
-constexpr auto kTexts = zp3k::make_text_table<CONVERT_MESSAGE_COUNT>(
-#include "imgconv_messages.inc"
-);
-#undef MSG
-
-#define MSG(text, gloss) gloss "\0"
-constexpr auto kGlosses = zp3k::make_text_table<CONVERT_MESSAGE_COUNT>(
-#include "imgconv_messages.inc"
-);
-#undef MSG
+#define MESSAGE_TABLE_FILE "imgconv_messages.inc"
+#define MESSAGE_TABLE_ROWS CONVERT_MESSAGE_COUNT
+#include "image/message_tables.h"
 
 // The template with {line} and {fault} replaced.
 std::string fill_in(const char* text, const RecordFaultReport& fault, const char* fault_text) {

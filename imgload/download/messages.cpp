@@ -13,17 +13,9 @@ constexpr auto kDialogTexts = zp3k::make_text_table<DIALOG_TEXT_COUNT>(
 );
 #undef TEXT
 
-#define MSG(text, gloss) text "\0"
-constexpr auto kMessages = zp3k::make_text_table<MESSAGE_COUNT>(
-#include "imgload_messages.inc"
-);
-#undef MSG
-
-#define MSG(text, gloss) gloss "\0"
-constexpr auto kGlosses = zp3k::make_text_table<MESSAGE_COUNT>(
-#include "imgload_messages.inc"
-);
-#undef MSG
+#define MESSAGE_TABLE_FILE "imgload_messages.inc"
+#define MESSAGE_TABLE_ROWS MESSAGE_COUNT
+#include "image/message_tables.h"
 
 }  // namespace
 
@@ -31,7 +23,7 @@ const char PORT_NAMES[5][5] = {"COM0", "COM1", "COM2", "COM3", "COM4"};
 
 const char* dialog_text(int row) { return kDialogTexts[row]; }
 
-const char* message_text(int row) { return kMessages[row]; }
+const char* message_text(int row) { return kTexts[row]; }
 
 const char* message_gloss(int row) { return kGlosses[row]; }
 
