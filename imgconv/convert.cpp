@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "imgconv/file_services.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/srecord_line.h"
 
 namespace imgconv {

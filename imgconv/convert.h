@@ -13,7 +13,8 @@
 #include <memory>
 
 #include "imgconv/file_services.h"
-#include "imgconv/image_format.h"  // parse_version_text and the header layout
+#include "image/image_format.h"  // parse_version_text and the header layout
+#include "image/paths.h"
 
 namespace imgconv {
 
@@ -51,7 +52,7 @@ struct RecordFaultReport {
 // A name or path may be 519 characters long, counted as the file system
 // counts (UTF-16 units on Windows, bytes on POSIX); the buffers hold them in
 // UTF-8, which takes at most 3 bytes for one UTF-16 unit.
-constexpr int PATH_LIMIT = 519;                        // file-system units
+using zp3k::PATH_LIMIT;                                // file-system units
 constexpr int PATH_BUFFER_SIZE = 3 * PATH_LIMIT + 1;   // bytes, NUL included
 
 // The overwrite question: return true to overwrite, false to cancel.

@@ -4,20 +4,14 @@
 #include <cstdio>
 #include <utility>
 
+#include "image/text_table.h"
+
 namespace imgconv {
 namespace {
 
-#define MSG(text, gloss) text,
-const char* const kTexts[CONVERT_MESSAGE_COUNT] = {
-#include "imgconv_messages.inc"
-};
-#undef MSG
-
-#define MSG(text, gloss) gloss,
-const char* const kGlosses[CONVERT_MESSAGE_COUNT] = {
-#include "imgconv_messages.inc"
-};
-#undef MSG
+#define MESSAGE_TABLE_FILE "imgconv_messages.inc"
+#define MESSAGE_TABLE_ROWS CONVERT_MESSAGE_COUNT
+#include "image/message_tables.h"
 
 // The template with {line} and {fault} replaced.
 std::string fill_in(const char* text, const RecordFaultReport& fault, const char* fault_text) {
@@ -49,12 +43,8 @@ std::string record_fault_gloss(const RecordFaultReport& fault) {
                  convert_gloss(fault_row(fault)));
 }
 
-const char* convert_message(int row) {
-  return (row >= 0 && row < CONVERT_MESSAGE_COUNT) ? kTexts[row] : "";
-}
+const char* convert_message(int row) { return kTexts[row]; }
 
-const char* convert_gloss(int row) {
-  return (row >= 0 && row < CONVERT_MESSAGE_COUNT) ? kGlosses[row] : "";
-}
+const char* convert_gloss(int row) { return kGlosses[row]; }
 
 }  // namespace imgconv

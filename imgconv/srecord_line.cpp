@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "image/hex.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -12,25 +14,19 @@ namespace imgconv {
 
 namespace {
 
-// Two tables of every byte: hex_digit_value's reading (no character is
-// refused there), and the digit value of a real hex digit or -1, which the
-// record verification goes by.
+// Two tables of every byte, from the digit rule of image/hex.h (either
+// case): hex_digit_value's reading, where a character that is no digit is
+// not refused but read as its code - 0x30, and the digit value of a real hex
+// digit or NOT_A_DIGIT, which the record verification goes by.
 struct HexTable {
   std::int16_t value[256];
   std::uint16_t strict[256];  // 0 .. 15, or NOT_A_DIGIT
   static constexpr std::uint16_t NOT_A_DIGIT = 0x100;
   constexpr HexTable() : value(), strict() {
     for (int code = 0; code < 256; ++code) {
-      if (code >= 'A' && code <= 'F') {
-        value[code] = static_cast<std::int16_t>(code - 'A' + 10);
-        strict[code] = static_cast<std::uint16_t>(value[code]);
-      } else if (code >= 'a' && code <= 'f') {
-        value[code] = static_cast<std::int16_t>(code - 'a' + 10);
-        strict[code] = static_cast<std::uint16_t>(value[code]);
-      } else {
-        value[code] = static_cast<std::int16_t>(code - 0x30);
-        strict[code] = code >= '0' && code <= '9' ? static_cast<std::uint16_t>(value[code]) : NOT_A_DIGIT;
-      }
+      const int digit = zp3k::hex_value(static_cast<char>(code));
+      value[code] = static_cast<std::int16_t>(digit >= 0 ? digit : code - 0x30);
+      strict[code] = digit >= 0 ? static_cast<std::uint16_t>(digit) : NOT_A_DIGIT;
     }
   }
 };

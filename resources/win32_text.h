@@ -1,6 +1,6 @@
 // The text edge of both Windows programs: the system is spoken to in UTF-16
 // (the W functions) and the portable core works on UTF-8; the image comment's
-// cp932 is made by imgconv/win32/cp932.cpp. Header only, Windows builds only.
+// cp932 is made by image/win32/cp932.cpp. Header only, Windows builds only.
 #pragma once
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-// POSIX file seam of the converter: paths against getcwd, lstat, unlink, the
+// POSIX file seam of the converter: paths (image/paths.h), lstat, unlink, the
 // source (a regular file only), and the output's temporary file, which SIGINT and SIGTERM remove before
 // the program ends by them.
 #include <fcntl.h>
@@ -11,29 +11,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/paths.h"
 #include "imgconv/file_services.h"
 
 namespace imgconv {
 namespace {
-
-bool posix_full_path(const char* name, char* out, std::size_t out_size) {
-  std::size_t name_len = std::strlen(name);
-  if (name[0] == '/') {
-    if (name_len + 1 > out_size) return false;
-    std::memcpy(out, name, name_len + 1);
-    return true;
-  }
-  if (getcwd(out, out_size) == nullptr) return false;  // also when it does not fit
-  std::size_t dir_len = std::strlen(out);
-  bool need_slash = dir_len == 0 || out[dir_len - 1] != '/';
-  std::size_t total = dir_len + (need_slash ? 1 : 0) + name_len;
-  if (total + 1 > out_size) return false;
-  if (need_slash) out[dir_len++] = '/';
-  std::memcpy(out + dir_len, name, name_len + 1);
-  return true;
-}
-
-std::size_t posix_path_length(const char* path) { return std::strlen(path); }
 
 bool posix_file_exists(const char* path) {
   struct stat st;
@@ -171,8 +153,8 @@ bool posix_move_into_place(const char* temp_path, const char* output_path) {
 }  // namespace
 
 FileServices platform_file_services() {
-  return {posix_full_path,   posix_file_exists,     posix_delete_file, posix_open_source,
-          posix_create_temp, posix_move_into_place, false,             posix_path_length};
+  return {zp3k::full_path,   posix_file_exists,     posix_delete_file, posix_open_source,
+          posix_create_temp, posix_move_into_place, false,             zp3k::path_length};
 }
 
 }  // namespace imgconv

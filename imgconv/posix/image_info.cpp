@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/posix/texts.h"
 
 namespace imgconv {

@@ -5,7 +5,7 @@
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
 #include "imgconv/messages.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/posix/image_info.h"
 #include "imgconv/posix/options.h"
 #include "imgconv/posix/texts.h"

@@ -11,7 +11,7 @@
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
 #include "resources/win32_text.h"

@@ -1,5 +1,5 @@
-// Win32 file seam of the converter: the core's UTF-8 paths become UTF-16 for
-// GetFullPathNameW, FindFirstFileW, DeleteFileW, CreateFileW and MoveFileExW,
+// Win32 file seam of the converter (paths: image/paths.h): the core's UTF-8
+// paths become UTF-16 for FindFirstFileW, DeleteFileW, CreateFileW and MoveFileExW,
 // so any file the system can name is found, whatever the ANSI code page.
 #include <windows.h>
 #include <fcntl.h>
@@ -10,29 +10,12 @@
 #include <string>
 
 #include "imgconv/convert.h"
+#include "image/paths.h"
 #include "imgconv/file_services.h"
 #include "resources/win32_text.h"
 
 namespace imgconv {
 namespace {
-
-// GetFullPathNameW counts UTF-16 units, as the file system does: the result
-// may hold as many of them as a path may (the 520-byte buffer of old held
-// as many bytes).
-constexpr DWORD FULL_PATH_UNITS = PATH_LIMIT + 1;  // UTF-16 units, NUL included
-
-bool win32_full_path(const char* name, char* out, std::size_t out_size) {
-  wchar_t buffer[FULL_PATH_UNITS];
-  const DWORD n = GetFullPathNameW(zp3k::widen(name).c_str(), FULL_PATH_UNITS, buffer, nullptr);
-  // 0 is a failure; a result of the buffer size or more means it did not fit.
-  if (n == 0 || n >= FULL_PATH_UNITS) return false;
-  std::string utf8;
-  if (!zp3k::narrow(std::wstring(buffer, n), &utf8) || utf8.size() + 1 > out_size) return false;
-  std::memcpy(out, utf8.c_str(), utf8.size() + 1);
-  return true;
-}
-
-std::size_t win32_path_length(const char* path) { return zp3k::widen(path).size(); }
 
 bool win32_file_exists(const char* path) {
   WIN32_FIND_DATAW found;
@@ -109,8 +92,8 @@ bool win32_move_into_place(const char* temp_path, const char* output_path) {
 }  // namespace
 
 FileServices platform_file_services() {
-  return {win32_full_path,   win32_file_exists,     win32_delete_file, win32_open_source,
-          win32_create_temp, win32_move_into_place, true,              win32_path_length};
+  return {zp3k::full_path,   win32_file_exists,     win32_delete_file, win32_open_source,
+          win32_create_temp, win32_move_into_place, true,              zp3k::path_length};
 }
 
 }  // namespace imgconv

@@ -4,16 +4,18 @@
 
 #include <cstdint>
 
+#include "image/paths.h"
+#include "imgload/link/protocol.h"  // SPEEDS
+
 namespace imgload {
 
 constexpr int MAX_ENTRIES = 3;
 // Paths count as the file system counts them (UTF-16 units on Windows, bytes
 // on POSIX); the buffers hold them in UTF-8, at most 3 bytes to a unit.
 constexpr int MAX_PATH_UNITS = 255;                   // a usable path, completed
-constexpr int JOB_PATH_SIZE = 3 * 519 + 1;            // bytes: the path field's 519 units
+constexpr int JOB_PATH_SIZE = 3 * zp3k::PATH_LIMIT + 1;  // bytes: the path field's 519 units
 constexpr int RUN_PATH_SIZE = 3 * MAX_PATH_UNITS + 1; // bytes: a path the sequencer runs with is shorter
 constexpr int JOB_PORT_NAME_SIZE = 256;  // bytes, NUL included
-constexpr std::uint32_t SPEEDS[5] = {9600, 19200, 38400, 57600, 115200};  // bit/s
 
 struct DownloadJob {
   int entry_count = 1;                           // 1..3

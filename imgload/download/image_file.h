@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgload/download/download_job.h"
 
 namespace imgload {

@@ -5,10 +5,12 @@
 
 #include <cstring>
 
-#include "imgconv/file_services.h"
-#include "imgconv/image_format.h"
+#include "image/hex.h"
+#include "image/image_format.h"
+#include "image/paths.h"
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
+#include "imgload/link/protocol.h"
 
 namespace imgload {
 
@@ -18,17 +20,8 @@ constexpr int HEX7_DIGITS = 7;
 constexpr std::uint32_t INTERNAL_FIRST = 0x8000;
 constexpr std::uint32_t INTERNAL_LAST = 0x1F800;
 constexpr std::uint32_t INTERNAL_STEP_MASK = 0x7FF;        // multiples of 0x800
-constexpr std::uint32_t EXTERNAL_FIRST = 0x100000;
-constexpr std::uint32_t EXTERNAL_LAST = 0x1F0000;
 constexpr std::uint32_t EXTERNAL_STEP_MASK = 0xFFFF;       // multiples of 0x10000
 const char ADDRESS_ZERO_TEXT[] = "0000000_A";
-
-int hex_digit(char c) {
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= '0' && c <= '9') return c - '0';
-  return -1;
-}
 
 }  // namespace
 
@@ -37,13 +30,11 @@ int CompletePath(char* path) {
   if (std::strchr(path, '.') == nullptr) return 0;
   // A path with a drive colon is taken as it stands; it must still fit the
   // sequencer's copy, or a shortened path would name another file.
-  // The converter's file seam completes and measures paths for both programs.
-  const imgconv::FileServices files = imgconv::platform_file_services();
   constexpr std::size_t limit = MAX_PATH_UNITS;
-  if (std::strchr(path, ':') != nullptr) return files.path_length(path) <= limit ? 1 : 0;
+  if (std::strchr(path, ':') != nullptr) return zp3k::path_length(path) <= limit ? 1 : 0;
   char completed[JOB_PATH_SIZE];
-  if (!files.full_path(path, completed, sizeof completed)) return 0;
-  if (files.path_length(completed) > limit) return 0;
+  if (!zp3k::full_path(path, completed, sizeof completed)) return 0;
+  if (zp3k::path_length(completed) > limit) return 0;
   std::strcpy(path, completed);
   return 1;
 }
@@ -69,12 +60,7 @@ int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot) {
 
 int ParseHex7(const char* text, std::uint32_t* value) {
   *value = 0;
-  for (int k = 0; k < HEX7_DIGITS; ++k) {
-    const int digit = hex_digit(text[k]);  // the NUL ends a short text here
-    if (digit < 0) return 0;
-    *value |= static_cast<std::uint32_t>(digit) << (24 - 4 * k);
-  }
-  return 1;
+  return zp3k::parse_hex(text, HEX7_DIGITS, value) ? 1 : 0;
 }
 
 int ParseStartAddress(const char* text, std::uint32_t* address) {
@@ -85,7 +71,8 @@ int ParseStartAddress(const char* text, std::uint32_t* address) {
     if (v >= INTERNAL_FIRST && v <= INTERNAL_LAST) {
       accepted = (v & INTERNAL_STEP_MASK) == 0;
     } else {
-      accepted = v >= EXTERNAL_FIRST && v <= EXTERNAL_LAST && (v & EXTERNAL_STEP_MASK) == 0;
+      accepted = v >= EXTERNAL_FLASH_FIRST && v <= EXTERNAL_FLASH_LAST &&
+                 (v & EXTERNAL_STEP_MASK) == 0;
     }
     if (!accepted) return 0;
     *address = v;

@@ -3,6 +3,8 @@
 // both builds.
 #pragma once
 
+#include "imgload/link/protocol.h"
+
 namespace imgload {
 
 constexpr int DIALOG_TEXT_COUNT = 34;
@@ -33,7 +35,20 @@ const char* dialog_text(int row);     // rows 0..33
 const char* message_text(int row);    // rows 0..15
 const char* message_gloss(int row);   // English gloss of a message row (ASCII)
 
-extern const char* const PORT_NAMES[5];   // "COM0".."COM4"
-extern const char* const SPEED_TEXTS[5];  // "9600".."115200"
+extern const char PORT_NAMES[5][5];  // "COM0".."COM4"
+
+// The line speeds of SPEEDS as decimal texts, "9600".."115200".
+struct SpeedTexts {
+  char text[SPEED_COUNT][7];
+  constexpr SpeedTexts() : text() {
+    for (int i = 0; i < SPEED_COUNT; ++i) {
+      int digits = 0;
+      for (std::uint32_t v = SPEEDS[i]; v != 0; v /= 10) ++digits;
+      for (std::uint32_t v = SPEEDS[i]; v != 0; v /= 10) text[i][--digits] = static_cast<char>('0' + v % 10);
+    }
+  }
+  const char* operator[](int i) const { return text[i]; }
+};
+inline constexpr SpeedTexts SPEED_TEXTS{};
 
 }  // namespace imgload

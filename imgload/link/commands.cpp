@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 
 namespace imgload {
 

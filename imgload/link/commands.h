@@ -5,12 +5,9 @@
 #include <cstdint>
 
 #include "imgload/link/link.h"
+#include "imgload/link/protocol.h"
 
 namespace imgload {
-
-constexpr int DATA_BLOCK_SIZE = 512;                       // bytes per "FD" data request
-constexpr std::uint32_t EXTERNAL_FLASH_FIRST = 0x100000;
-constexpr std::uint32_t EXTERNAL_FLASH_LAST = 0x1F0000;
 
 // Reply countdowns, seconds.
 constexpr int COUNTDOWN_AD = 1;

@@ -13,15 +13,6 @@ constexpr int MAX_FIELD_BYTES = FRAME_BUFFER_SIZE - FRAME_OVERHEAD;  // bytes
 // the BCC digits: ACK, station, reserved, code, BCC, CR.
 constexpr int MIN_CODED_REPLY = 10;  // bytes
 
-const char HEX_DIGITS[] = "0123456789ABCDEF";
-
-// Value of one upper-case hexadecimal digit, or -1.
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fields,
@@ -65,22 +56,8 @@ ReplyStatus check_reply_bcc(const std::uint8_t* reply, int length, char reply_co
   return REPLY_OK;
 }
 
-void to_hex_digits(int value, int count, char* out) {
-  const unsigned bits = static_cast<unsigned>(value);
-  for (int i = 0; i < count; ++i) {
-    const int shift = 4 * (count - 1 - i);
-    out[i] = shift < 32 ? HEX_DIGITS[(bits >> shift) & 0xF] : '0';
-  }
-  out[count < 0 ? 0 : count] = '\0';
-}
-
 int parse_hex_byte(const char* text, std::uint8_t* out) {
-  const int high = hex_value(text[0]);
-  if (high < 0) return 0;
-  const int low = hex_value(text[1]);
-  if (low < 0) return 0;
-  *out = static_cast<std::uint8_t>(high * 16 + low);
-  return 1;
+  return zp3k::parse_hex_byte(text, out, zp3k::HexCase::UPPER) ? 1 : 0;
 }
 
 }  // namespace imgload

@@ -5,12 +5,10 @@
 
 #include <cstdint>
 
-namespace imgload {
+#include "image/hex.h"
+#include "imgload/link/protocol.h"
 
-constexpr int FRAME_BUFFER_SIZE = 544;  // bytes
-constexpr std::uint8_t ENQ = 0x05;
-constexpr std::uint8_t ACK = 0x06;
-constexpr std::uint8_t CR = 0x0D;
+namespace imgload {
 
 enum ReplyStatus : int {
   REPLY_OK = 0,
@@ -41,7 +39,10 @@ int build_frame(std::uint8_t* out, const char command[2], const std::uint8_t* fi
 // 5 and 6 copied into reply_code) or REPLY_BCC.
 ReplyStatus check_reply_bcc(const std::uint8_t* reply, int length, char reply_code[3]);
 
-void to_hex_digits(int value, int count, char* out);
+// The protocol writes digits upper case, as image/hex.h does.
+using zp3k::to_hex_digits;
+// Two upper-case digits as one byte: 1, or 0 when either is not such a digit
+// (lower case is not a digit of this protocol).
 int parse_hex_byte(const char* text, std::uint8_t* out);
 
 }  // namespace imgload

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgload/download/download_job.h"
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"

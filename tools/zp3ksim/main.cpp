@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "imgload/link/posix/monotonic.h"
 #include "sim_controller.h"
 
 namespace zp3ksim {
@@ -47,22 +48,8 @@ constexpr int EXIT_USAGE = 2;
 volatile sig_atomic_t stop_signal = 0;
 void on_signal(int) { stop_signal = 1; }
 
-double now_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-void sleep_until(double when_ms) {
-  for (;;) {
-    const double left = when_ms - now_ms();
-    if (left <= 0 || stop_signal) return;
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(left / 1000.0);
-    ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec) * 1000.0) * 1e6);
-    nanosleep(&ts, nullptr);
-  }
-}
+using zp3k::now_ms;
+void sleep_until(double when_ms) { zp3k::sleep_until(when_ms, &stop_signal); }
 
 std::uint32_t speed_of(speed_t s) {
   switch (s) {

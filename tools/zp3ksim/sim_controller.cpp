@@ -6,18 +6,20 @@
 #include <fstream>
 #include <sstream>
 
-#include "imgconv/image_format.h"
+#include "image/hex.h"
+#include "image/image_format.h"
+#include "imgload/link/protocol.h"
 
 namespace zp3ksim {
 
 namespace {
 
-constexpr std::uint8_t ENQ = 0x05;
-constexpr std::uint8_t ACK = 0x06;
-constexpr std::uint8_t NAK = 0x15;
-constexpr std::uint8_t CR = 0x0D;
-constexpr int DATA_BLOCK = 512;                   // bytes per data request
-constexpr int READER_BUFFER = 544;                // bytes the downloader keeps of a reply
+using imgload::ACK;
+using imgload::CR;
+using imgload::ENQ;
+using imgload::NAK;
+constexpr int DATA_BLOCK = imgload::DATA_BLOCK_SIZE;         // bytes per data request
+constexpr int READER_BUFFER = imgload::FRAME_BUFFER_SIZE;    // bytes the downloader keeps of a reply
 constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs for a code and BCC
 constexpr double BITS_PER_CHARACTER = 11;         // start, 8 data, parity, stop
 // The simulator sees a close or an opening only when it next looks, and may
@@ -26,31 +28,20 @@ constexpr double BITS_PER_CHARACTER = 11;         // start, 8 data, parity, stop
 constexpr double TIMING_SLACK_MS = 200;
 constexpr double SPEED_GAP_MIN_MS = 1000 - TIMING_SLACK_MS;    // ms closed around "EF"
 constexpr double FINISH_PAUSE_MIN_MS = 2000 - TIMING_SLACK_MS; // ms after the "AG" reply
-constexpr std::uint32_t EXTERNAL_FIRST = 0x100000;
-constexpr std::uint32_t EXTERNAL_LAST = 0x1F0000;
-const std::uint32_t SPEED_OF_CODE[5] = {9600, 19200, 38400, 57600, 115200};  // codes 06..0A
+constexpr std::uint32_t EXTERNAL_FIRST = imgload::EXTERNAL_FLASH_FIRST;
+constexpr std::uint32_t EXTERNAL_LAST = imgload::EXTERNAL_FLASH_LAST;
+constexpr const auto& SPEED_OF_CODE = imgload::SPEEDS;  // codes 06..0A
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;  // lower case is not a digit of this protocol
-}
-
+// Lower case is not a digit of this protocol.
 bool parse_hex(const std::string& text, std::uint32_t* out) {
-  std::uint32_t v = 0;
-  if (text.empty()) return false;
-  for (char c : text) {
-    const int d = hex_value(c);
-    if (d < 0) return false;
-    v = v << 4 | static_cast<std::uint32_t>(d);
-  }
-  *out = v;
-  return true;
+  return !text.empty() && zp3k::parse_hex(text.c_str(), static_cast<int>(text.size()), out,
+                                          zp3k::HexCase::UPPER);
 }
 
+// Every value shown fits its digits (a byte in 2, a block number in 4).
 std::string hex(std::uint32_t value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  char text[9];
+  zp3k::to_hex_digits(static_cast<int>(value), digits, text);
   return text;
 }
 

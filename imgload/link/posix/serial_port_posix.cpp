@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "imgload/link/posix/line_settings.h"
+#include "imgload/link/posix/monotonic.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
@@ -24,11 +25,7 @@ namespace {
 
 constexpr long DRAIN_POLL_MS = 10;  // ms between looks at the output queue
 
-long long now_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+long long now_ms() { return static_cast<long long>(zp3k::now_ms()); }
 
 // Waits for events on fd until deadline (ms, monotonic); >0 ready, 0 timed
 // out, -1 failed. Signals do not shorten the wait.
@@ -58,12 +55,7 @@ bool speed_constant(std::uint32_t baud_rate, speed_t* out) {
   }
 }
 
-void sleep_until(long long deadline) {
-  for (long long left = deadline - now_ms(); left > 0; left = deadline - now_ms()) {
-    timespec pause{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);
-  }
-}
+void sleep_until(long long deadline) { zp3k::sleep_until(static_cast<double>(deadline)); }
 
 void set_dtr(int fd, bool raised) {
   int bits = TIOCM_DTR;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgload/download/sequencer.h"
 #include "imgload/link/frame.h"
 #include "simulated_line.h"

@@ -18,7 +18,7 @@
 
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/srecord_line.h"
 #include "test_files.h"
 

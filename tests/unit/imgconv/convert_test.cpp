@@ -10,7 +10,7 @@
 
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "test_files.h"
 
 using namespace imgconv;

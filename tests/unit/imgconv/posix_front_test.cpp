@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imgconv/convert.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/posix/image_info.h"
 #include "imgconv/posix/options.h"
 #include "imgconv/posix/texts.h"

@@ -8,7 +8,7 @@
 
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 #include "imgconv/srecord_line.h"
 #include "test_files.h"
 

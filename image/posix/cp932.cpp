@@ -1,26 +1,17 @@
 // The image comment's cp932 <-> UTF-8 conversion on POSIX, with iconv(3).
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 
 #include <iconv.h>
 
 #include <cerrno>
-#include <cstdio>
+
+#include "image/hex.h"
 
 namespace imgconv {
 namespace {
 
 constexpr char CP932[] = "CP932";
 constexpr char UTF8[] = "UTF-8";
-
-std::string hex_escape(const char* p, std::size_t n) {
-  std::string s;
-  char buf[8];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(p[i]));
-    s += buf;
-  }
-  return s;
-}
 
 // Length of the UTF-8 sequence that starts with byte b (1 for a stray byte).
 std::size_t utf8_sequence_length(unsigned char b) {
@@ -58,7 +49,7 @@ bool convert(const char* to, const char* from, const std::string& in, std::strin
       ok = false;
       break;
     }
-    *out += hex_escape(src, 1);
+    *out += zp3k::escape_bytes(src, 1);
     ++src;
     --src_left;
   }
@@ -88,7 +79,7 @@ TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string
     *bad = piece;
     return TextError::NOT_CP932;
   }
-  *bad = hex_escape(piece.data(), piece.size());
+  *bad = zp3k::escape_bytes(piece.data(), piece.size());
   return TextError::NOT_UTF8;
 }
 

@@ -1,7 +1,8 @@
 // Image file layout: 2048-byte blocks, the 64-byte ImageHeader laid over
 // block 0, the XOR checksum over the words from offset 12 onwards, the
 // version text and the cp932 comment. Both programs and the simulator read
-// and write images through this one module.
+// and write images through this one module (image/, with the platform's
+// cp932 conversion in posix/ or win32/).
 #pragma once
 
 #include <cstddef>

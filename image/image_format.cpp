@@ -1,8 +1,10 @@
 // Image file layout helpers: little-endian words, header fields, XOR
 // checksum, version text, and the checks of an image read back.
-#include "imgconv/image_format.h"
+#include "image/image_format.h"
 
 #include <cstring>
+
+#include "image/hex.h"
 
 namespace imgconv {
 
@@ -58,14 +60,9 @@ bool parse_version_text(const char* text, std::uint16_t* value) {
   unsigned suffix = 0;
   if (length > 4) {
     if (length != 6 || text[4] != '_') return false;
-    const char c = text[5];
-    if (is_decimal(c)) {
-      suffix = static_cast<unsigned>(c - '0');
-    } else if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) {
-      suffix = static_cast<unsigned>((c | 0x20) - 'a' + 10);
-    } else {
-      return false;
-    }
+    const int digit = zp3k::hex_value(text[5]);
+    if (digit < 0) return false;
+    suffix = static_cast<unsigned>(digit);
   }
   *value = static_cast<std::uint16_t>((suffix << 12) | ((text[0] - '0') << 8) |
                                       ((text[2] - '0') << 4) | (text[3] - '0'));
@@ -73,10 +70,10 @@ bool parse_version_text(const char* text, std::uint16_t* value) {
 }
 
 std::string format_version_text(std::uint16_t version) {
-  const char* digits = "0123456789ABCDEF";
-  std::string text = {digits[(version >> 8) & 0xF], '.', digits[(version >> 4) & 0xF],
-                      digits[version & 0xF]};
-  if ((version >> 12) != 0) text += {'_', digits[version >> 12]};
+  char digits[5];  // suffix, units, tenths, hundredths
+  zp3k::to_hex_digits(version, 4, digits);
+  std::string text = {digits[1], '.', digits[2], digits[3]};
+  if (digits[0] != '0') text += {'_', digits[0]};
   return text;
 }
 

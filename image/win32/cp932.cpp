@@ -3,30 +3,15 @@
 // so the way back (cp932_to_utf8) is the POSIX front ends' alone.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
-#include "imgconv/image_format.h"
+#include "image/hex.h"
+#include "image/image_format.h"
 
 namespace imgconv {
 namespace {
 
 constexpr UINT CP_IMAGE_COMMENT = 932;
-
-// The text with every byte outside ASCII written as \xNN.
-std::string escape_bytes(const std::string& text) {
-  std::string shown;
-  char hex[8];
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      shown += static_cast<char>(c);
-    } else {
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
-}
 
 }  // namespace
 
@@ -37,7 +22,8 @@ TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string
   const int size = static_cast<int>(utf8.size());
   const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
   if (units <= 0) {
-    *bad = escape_bytes(utf8);
+    // Every byte outside ASCII written as \xNN.
+    *bad = zp3k::escape_bytes(utf8.data(), utf8.size(), true);
     return TextError::NOT_UTF8;
   }
   std::wstring wide(static_cast<std::size_t>(units), L'\0');
