@@ -1,8 +1,8 @@
 // The download sequencer: one job from "AD" to the final text, as a polled
 // state machine of phases with one step counter each and a retry budget. One
-// Download object holds everything of one run: its link (port handle, frame
-// and reply buffers, readers), its reply countdown, the phase, steps and
-// retries, the file being sent and its copy of the job.
+// Download object holds everything of one run: its link (on the port it is
+// given, with the frame and reply buffers and readers), its reply countdown,
+// the phase, steps and retries, the file being sent and its copy of the job.
 #pragma once
 
 #include <atomic>

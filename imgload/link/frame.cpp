@@ -9,9 +9,6 @@ namespace {
 
 constexpr int FRAME_OVERHEAD = 10;  // bytes: ENQ, station, reserved, command, BCC, CR
 constexpr int MAX_FIELD_BYTES = FRAME_BUFFER_SIZE - FRAME_OVERHEAD;  // bytes
-// The shortest reply that carries its reply code (offsets 5 and 6) before
-// the BCC digits: ACK, station, reserved, code, BCC, CR.
-constexpr int MIN_CODED_REPLY = 10;  // bytes
 
 }  // namespace
 

@@ -14,6 +14,9 @@ constexpr std::uint8_t CR = 0x0D;   // byte: ends a request or a reply
 
 constexpr int FRAME_BUFFER_SIZE = 544;  // bytes the downloader keeps of a frame
 constexpr int DATA_BLOCK_SIZE = 512;    // bytes per "FD" data request
+// The shortest reply that carries its reply code (offsets 5 and 6) before
+// the BCC digits: ACK, station, reserved, code, BCC, CR.
+constexpr int MIN_CODED_REPLY = 10;  // bytes
 
 constexpr std::uint32_t EXTERNAL_FLASH_FIRST = 0x100000;  // address: first external-flash start
 constexpr std::uint32_t EXTERNAL_FLASH_LAST = 0x1F0000;   // address: last external-flash start

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imgload/download/messages.h"
+#include "imgload/link/protocol.h"
 
 namespace imgload {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr int BAR_WIDTH = 30;                              // characters
 constexpr std::chrono::milliseconds RENDER_INTERVAL{100};  // ms between bar redraws
-constexpr unsigned BLOCK_BYTES = 512;                      // bytes per data request
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -158,7 +158,7 @@ void TerminalView::file_started(int number, const char* path, std::uint32_t bloc
     terminal_.line(prefix() + label + " " + path);
   }
   // The bar counts one step per block and one for the end of the file.
-  maximum_ = progress_maximum(blocks * BLOCK_BYTES, BLOCK_BYTES);
+  maximum_ = progress_maximum(blocks * DATA_BLOCK_SIZE, DATA_BLOCK_SIZE);
   position_ = 0;
   last_tenth_ = -1;
   blocks_phase_ = true;
@@ -179,9 +179,9 @@ void TerminalView::render(bool force) {
   // goes out, so block k has been sent when block k + 1 is stepped.
   if (position_ == 1) started_ = std::chrono::steady_clock::now();
   const double elapsed = seconds_since(started_);
-  const double bytes = static_cast<double>(blocks_sent > 1 ? blocks_sent - 1 : 0) * BLOCK_BYTES;
+  const double bytes = static_cast<double>(blocks_sent > 1 ? blocks_sent - 1 : 0) * DATA_BLOCK_SIZE;
   const double rate = elapsed > 0 ? bytes / elapsed : 0;
-  const double left = rate > 0 ? (static_cast<double>(blocks_total - blocks_sent) * BLOCK_BYTES) / rate : 0;
+  const double left = rate > 0 ? (static_cast<double>(blocks_total - blocks_sent) * DATA_BLOCK_SIZE) / rate : 0;
   char text[256];
   switch (terminal_.style()) {
     case ViewStyle::JSON:
