@@ -333,10 +333,7 @@ Schedule draw(std::mt19937& rng) {
   s.run_after = pick(0, 1);
   for (int i = pick(0, 3); i > 0; --i) {
     const std::string kind = KINDS[pick(0, 8)];
-    std::string request = kind == "other" ? "AB" : kind == "model" ? "AD" : REQUESTS[pick(0, 8)];
-    // zp3ksim takes the data request after a split one for that one sent
-    // again (it compares requests, not blocks): splits go to the end request.
-    if (kind == "split" && request == "FD") request = "FDEND";
+    const std::string request = kind == "other" ? "AB" : kind == "model" ? "AD" : REQUESTS[pick(0, 8)];
     const int first = pick(1, request == "FD" ? 12 : 3);
     std::string fault = kind + "@" + request + "#" + std::to_string(first) + "-" +
                         std::to_string(first + pick(0, 3));
