@@ -21,7 +21,6 @@ using imgload::NAK;
 constexpr int DATA_BLOCK = imgload::DATA_BLOCK_SIZE;         // bytes per data request
 constexpr int READER_BUFFER = imgload::FRAME_BUFFER_SIZE;    // bytes the downloader keeps of a reply
 constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs for a code and BCC
-constexpr double BITS_PER_CHARACTER = 11;         // start, 8 data, parity, stop
 // The simulator sees a close or an opening only when it next looks, and may
 // be kept waiting by a busy machine: the bounds keep 200 ms of slack, which
 // still tells a missing pause from a kept one.
@@ -45,8 +44,6 @@ std::string hex(std::uint32_t value, int digits) {
   return text;
 }
 
-bool is_data_reader(const std::string& key) { return key == "AD" || key == "AB"; }
-
 // The downloader's reply countdown after each request, seconds.
 int countdown_of(const std::string& key) {
   if (key == "AB") return 10;
@@ -59,28 +56,28 @@ bool is_retried(const std::string& key) {
   return key == "AD" || key == "AA" || key == "AB" || key == "EF" || key == "AG";
 }
 
+// In the order of State.
+const char STATE_NAMES[][48] = {
+    "waiting for \"AD\"",
+    "waiting for the mode request",
+    "waiting for \"AB\"",
+    "waiting for \"EF\"",
+    "waiting for the close after \"EF\"",
+    "waiting for the reopening at the new speed",
+    "waiting for \"FG\"",
+    "receiving data requests",
+    "waiting for \"AG\"",
+    "waiting for the close after \"AG\"",
+    "waiting for the reopening at 9600 bit/s",
+    "waiting for the next file or the run request",
+    "run request received",
+};
+
 }  // namespace
 
 SimController::SimController(SimOptions options) : options_(std::move(options)) {}
 
-const char* SimController::state_name(State s) {
-  switch (s) {
-    case State::IDLE: return "waiting for \"AD\"";
-    case State::IDENTIFIED: return "waiting for the mode request";
-    case State::MODE_SET: return "waiting for \"AB\"";
-    case State::MODE_CONFIRMED: return "waiting for \"EF\"";
-    case State::SPEED_SET: return "waiting for the close after \"EF\"";
-    case State::SPEED_CLOSED: return "waiting for the reopening at the new speed";
-    case State::SPEED_REOPENED: return "waiting for \"FG\"";
-    case State::RECEIVING: return "receiving data requests";
-    case State::RECEIVED: return "waiting for \"AG\"";
-    case State::FINISHED: return "waiting for the close after \"AG\"";
-    case State::FINISH_CLOSED: return "waiting for the reopening at 9600 bit/s";
-    case State::BETWEEN: return "waiting for the next file or the run request";
-    case State::ENDED: return "run request received";
-  }
-  return "?";
-}
+const char* SimController::state_name(State s) { return STATE_NAMES[static_cast<int>(s)]; }
 
 void SimController::note(const std::string& line) const {
   if (!options_.quiet) std::fprintf(stderr, "zp3ksim: %s\n", line.c_str());
@@ -255,7 +252,7 @@ SimController::Outcome SimController::judge_as_downloader(const std::string& key
     }
   }
   if (!complete) return Outcome::FAIL;  // it never ends: the downloader gives up
-  if (!is_data_reader(key)) return reply[0] == ACK ? Outcome::ACCEPT : Outcome::FAIL;
+  if (key != "AD" && key != "AB") return reply[0] == ACK ? Outcome::ACCEPT : Outcome::FAIL;  // plain reader
   if (kept < MIN_DATA_REPLY) return Outcome::FAIL;
   std::uint8_t bcc = 0;
   for (std::size_t i = 0; i + 4 <= kept; ++i) bcc ^= reply[i];
@@ -370,10 +367,9 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
   // A reply that takes longer on the line than the downloader surely waits
   // (its countdown may run out a second early, the grace after it lasts 2 s
   // at the least) may or may not be taken.
-  const double char_ms = options_.paced && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
   const double surely_waited_ms = (countdown_of(key) + 1) * 1000.0 - TIMING_SLACK_MS;
-  const bool timing_unsure =
-      shape.timing_unsure || static_cast<double>(plan.bytes.size()) * char_ms > surely_waited_ms;
+  const double wire_ms = static_cast<double>(plan.bytes.size()) * ms_per_character(line, options_.paced);
+  const bool timing_unsure = shape.timing_unsure || wire_ms > surely_waited_ms;
   if (timing_unsure && (*outcome == Outcome::ACCEPT || *outcome == Outcome::STOPS)) {
     *outcome = Outcome::UNSURE;
   }
@@ -561,8 +557,6 @@ std::string SimController::save_image() {
   ++images_saved_;
   return " saved " + path;
 }
-
-void SimController::reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }
 
 std::string SimController::report() const {
   std::ostringstream r;
