@@ -372,11 +372,6 @@ struct PendingTail {
   double due_ms = 0;
   bool late = false;     // a request has come since the first part
   bool active() const { return next < plan.bytes.size(); }
-  void clear() {
-    plan.bytes.clear();
-    next = 0;
-    late = false;
-  }
 };
 
 // One serving of the pseudo-terminal until a signal, a limit or a vanishing:
@@ -493,10 +488,7 @@ void Server::send_reply(const ReplyPlan& plan, double arrived, double char_ms) {
   if (sent.interrupted) {
     stale_until_ms_ = sent.end_ms;  // what went out of it may wait unread
   } else if (head < plan.bytes.size()) {
-    tail_.plan = plan;
-    tail_.next = head;
-    tail_.late = false;
-    tail_.due_ms = sent.end_ms + plan.split_gap_ms;
+    tail_ = {plan, head, sent.end_ms + plan.split_gap_ms, false};
   } else if (plan.noise) {
     line_free_ms_ = stale_until_ms_ = send_noise(pty_.master, sent.end_ms, char_ms, ctl_);
     noise_echo_ = true;
@@ -523,7 +515,7 @@ void Server::look_at_line(bool hangup) {
     send_tail();
   }
   if (!hangup) return;
-  tail_.clear();  // the line is reset: nothing of it reaches the next opening
+  tail_ = {};  // the line is reset: nothing of it reaches the next opening
   awaiting_reply_ = false;
   if (line_open_) {
     line_open_ = false;
@@ -549,7 +541,7 @@ void Server::send_tail() {
   }
   if (!tail_.active()) {
     if (!tail_.late) ctl_.reply_finished(now_ms());
-    tail_.clear();
+    tail_ = {};
   }
 }
 
@@ -570,23 +562,6 @@ bool make_link(const Options& options, const Pty& pty) {
     return false;
   }
   return true;
-}
-
-// The report, on standard output and in --report's file, and the exit status.
-int finish(const Options& options, Pty* pty, const SimController& ctl, bool vanished) {
-  // A vanished device takes its line with it before anything else is said.
-  if (vanished) {
-    close(pty->master);
-    pty->master = -1;
-    if (!options.link.empty()) unlink(options.link.c_str());
-  }
-  const std::string report = ctl.report();
-  std::fputs(report.c_str(), stdout);
-  std::fflush(stdout);
-  if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
-  if (!options.link.empty()) unlink(options.link.c_str());
-  if (pty->master >= 0) close(pty->master);
-  return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
 }
 
 int run(const Options& options) {
@@ -615,7 +590,21 @@ int run(const Options& options) {
   SimController ctl(options.sim);
   Server server(options, pty, ctl);
   server.serve();
-  return finish(options, &pty, ctl, server.vanished());
+
+  // The report, on standard output and in --report's file, and the exit
+  // status. A vanished device takes its line with it before anything else is said.
+  if (server.vanished()) {
+    close(pty.master);
+    pty.master = -1;
+    if (!options.link.empty()) unlink(options.link.c_str());
+  }
+  const std::string report = ctl.report();
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
+  if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
+  if (!options.link.empty()) unlink(options.link.c_str());
+  if (pty.master >= 0) close(pty.master);
+  return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
 }
 
 }  // namespace

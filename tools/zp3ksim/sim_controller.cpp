@@ -19,7 +19,6 @@ using imgload::CR;
 using imgload::ENQ;
 using imgload::NAK;
 constexpr int DATA_BLOCK = imgload::DATA_BLOCK_SIZE;         // bytes per data request
-constexpr int READER_BUFFER = imgload::FRAME_BUFFER_SIZE;    // bytes the downloader keeps of a reply
 constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs for a code and BCC
 // The simulator sees a close or an opening only when it next looks, and may
 // be kept waiting by a busy machine: the bounds keep 200 ms of slack, which
@@ -27,9 +26,6 @@ constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs
 constexpr double TIMING_SLACK_MS = 200;
 constexpr double SPEED_GAP_MIN_MS = 1000 - TIMING_SLACK_MS;    // ms closed around "EF"
 constexpr double FINISH_PAUSE_MIN_MS = 2000 - TIMING_SLACK_MS; // ms after the "AG" reply
-constexpr std::uint32_t EXTERNAL_FIRST = imgload::EXTERNAL_FLASH_FIRST;
-constexpr std::uint32_t EXTERNAL_LAST = imgload::EXTERNAL_FLASH_LAST;
-constexpr const auto& SPEED_OF_CODE = imgload::SPEEDS;  // codes 06..0A
 
 // Lower case is not a digit of this protocol.
 bool parse_hex(const std::string& text, std::uint32_t* out) {
@@ -54,6 +50,62 @@ int countdown_of(const std::string& key) {
 }
 bool is_retried(const std::string& key) {
   return key == "AD" || key == "AA" || key == "AB" || key == "EF" || key == "AG";
+}
+
+// How an injected fault shapes a framed reply.
+struct ReplyShape {
+  std::uint8_t first = ACK;
+  bool bad_bcc = false;
+  bool lower = false;
+  bool timing_unsure = false;  // whether the reply is complete within the downloader's wait
+};
+
+// Applies the fault to the plan, the shape and the reply data; false when
+// the plan is final as it is (no reply, a reply without end, a vanishing).
+bool shape_reply(const Fault* fault, ReplyPlan* plan, ReplyShape* shape, std::string* data) {
+  if (fault == nullptr) return true;
+  switch (fault->kind) {
+    case FaultKind::NAK: shape->first = NAK; break;
+    case FaultKind::SILENT: return false;
+    case FaultKind::NOISE:
+      // A reply that starts and never ends: the downloader must give up.
+      plan->bytes.push_back(ACK);
+      plan->noise = true;
+      return false;
+    case FaultKind::VANISH:
+      plan->vanish = true;
+      return false;
+    case FaultKind::BAD_BCC: shape->bad_bcc = true; break;
+    case FaultKind::LOWER: shape->lower = true; break;
+    case FaultKind::SPLIT:
+      plan->split_gap_ms = fault->number;
+      shape->timing_unsure = true;
+      break;
+    case FaultKind::SLOW:
+      plan->byte_gap_ms = fault->number;
+      shape->timing_unsure = true;
+      break;
+    case FaultKind::LONG: *data += std::string(static_cast<std::size_t>(fault->number), '0'); break;
+    case FaultKind::OTHER_MODE:
+    case FaultKind::MODEL: break;
+  }
+  return true;
+}
+
+std::string lower_case(std::string digits) {
+  for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+  return digits;
+}
+
+// The BCC digits as the shape spoils them.
+std::string bcc_digits(std::uint8_t bcc, const ReplyShape& shape) {
+  if (shape.bad_bcc) bcc ^= 0x21;
+  std::string digits = hex(bcc, 2);
+  if (!shape.lower) return digits;
+  digits = lower_case(digits);
+  // Digits without letters read the same in either case: spoil them too.
+  if (digits == hex(bcc, 2)) digits = lower_case(hex(bcc ^ 0x0A, 2));
+  return digits;
 }
 
 // In the order of State.
@@ -237,7 +289,7 @@ bool SimController::allowed(const std::string& key) const {
 }
 
 // What the downloader's readers make of a complete reply: they keep up to
-// READER_BUFFER bytes of it up to its CR; the plain reader looks at the
+// FRAME_BUFFER_SIZE bytes of it up to its CR; the plain reader looks at the
 // first byte, the data reader at the BCC of what it kept (a code and at
 // least 10 bytes), then the "AD" and "AB" replies are judged by content.
 SimController::Outcome SimController::judge_as_downloader(const std::string& key,
@@ -245,7 +297,7 @@ SimController::Outcome SimController::judge_as_downloader(const std::string& key
   std::size_t kept = 0;
   bool complete = false;
   for (std::uint8_t b : reply) {
-    if (kept < static_cast<std::size_t>(READER_BUFFER)) ++kept;
+    if (kept < static_cast<std::size_t>(imgload::FRAME_BUFFER_SIZE)) ++kept;
     if (b == CR) {
       complete = true;
       break;
@@ -271,81 +323,6 @@ SimController::Outcome SimController::judge_as_downloader(const std::string& key
   return Outcome::ACCEPT;
 }
 
-namespace {
-
-// How an injected fault shapes a framed reply.
-struct ReplyShape {
-  std::uint8_t first = ACK;
-  bool bad_bcc = false;
-  bool lower = false;
-  bool timing_unsure = false;  // whether the reply is complete within the downloader's wait
-};
-
-// Applies the fault to the plan, the shape and the reply data; false when
-// the plan is final as it is (no reply, a reply without end, a vanishing).
-bool shape_reply(const Fault* fault, ReplyPlan* plan, ReplyShape* shape, std::string* data) {
-  if (fault == nullptr) return true;
-  switch (fault->kind) {
-    case FaultKind::NAK: shape->first = NAK; break;
-    case FaultKind::SILENT: return false;
-    case FaultKind::NOISE:
-      // A reply that starts and never ends: the downloader must give up.
-      plan->bytes.push_back(ACK);
-      plan->noise = true;
-      return false;
-    case FaultKind::VANISH:
-      plan->vanish = true;
-      return false;
-    case FaultKind::BAD_BCC: shape->bad_bcc = true; break;
-    case FaultKind::LOWER: shape->lower = true; break;
-    case FaultKind::SPLIT:
-      plan->split_gap_ms = fault->number;
-      shape->timing_unsure = true;
-      break;
-    case FaultKind::SLOW:
-      plan->byte_gap_ms = fault->number;
-      shape->timing_unsure = true;
-      break;
-    case FaultKind::LONG: *data += std::string(static_cast<std::size_t>(fault->number), '0'); break;
-    case FaultKind::OTHER_MODE:
-    case FaultKind::MODEL: break;
-  }
-  return true;
-}
-
-std::string lower_case(std::string digits) {
-  for (char& c : digits) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
-  return digits;
-}
-
-// The BCC digits as the shape spoils them.
-std::string bcc_digits(std::uint8_t bcc, const ReplyShape& shape) {
-  if (shape.bad_bcc) bcc ^= 0x21;
-  std::string digits = hex(bcc, 2);
-  if (!shape.lower) return digits;
-  digits = lower_case(digits);
-  // Digits without letters read the same in either case: spoil them too.
-  if (digits == hex(bcc, 2)) digits = lower_case(hex(bcc ^ 0x0A, 2));
-  return digits;
-}
-
-// First byte, "00FF", code, data, BCC digits and CR into the plan.
-void frame_reply(const std::string& code, const std::string& data, const ReplyShape& shape,
-                 ReplyPlan* plan) {
-  const std::string body = "00FF" + code + data;
-  std::vector<std::uint8_t>& out = plan->bytes;
-  out.push_back(shape.first);
-  out.insert(out.end(), body.begin(), body.end());
-  std::uint8_t bcc = 0;
-  for (std::uint8_t b : out) bcc ^= b;
-  const std::string digits = bcc_digits(bcc, shape);
-  out.insert(out.end(), digits.begin(), digits.end());
-  out.push_back(CR);
-  if (plan->split_gap_ms > 0) plan->split_at = out.size() / 2;
-}
-
-}  // namespace
-
 ReplyPlan SimController::build_reply(const std::string& key, const std::string& command,
                                      const Fault* fault, const LineState& line, Outcome* outcome) {
   std::string code = command;
@@ -362,7 +339,17 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
   ReplyShape shape;
   *outcome = Outcome::FAIL;
   if (!shape_reply(fault, &plan, &shape, &data)) return plan;
-  frame_reply(code, data, shape, &plan);
+  // First byte, "00FF", code, data, BCC digits and CR.
+  const std::string body = "00FF" + code + data;
+  std::vector<std::uint8_t>& out = plan.bytes;
+  out.push_back(shape.first);
+  out.insert(out.end(), body.begin(), body.end());
+  std::uint8_t bcc = 0;
+  for (std::uint8_t b : out) bcc ^= b;
+  const std::string digits = bcc_digits(bcc, shape);
+  out.insert(out.end(), digits.begin(), digits.end());
+  out.push_back(CR);
+  if (plan.split_gap_ms > 0) plan.split_at = out.size() / 2;
   *outcome = judge_as_downloader(key, plan.bytes);
   // A reply that takes longer on the line than the downloader surely waits
   // (its countdown may run out a second early, the grace after it lasts 2 s
@@ -470,7 +457,7 @@ void SimController::advance(const std::string& key, const std::string& fields, O
   } else if (key == "EF") {
     std::uint32_t v = 0;
     parse_hex(fields.substr(0, 2), &v);
-    selected_speed_ = (v >= 6 && v <= 10) ? SPEED_OF_CODE[v - 6] : BASE_SPEED;
+    selected_speed_ = (v >= 6 && v <= 10) ? imgload::SPEEDS[v - 6] : BASE_SPEED;  // codes 06..0A
     state_ = State::SPEED_SET;
   } else if (key == "FG") {
     start_file(fields);
@@ -497,7 +484,8 @@ void SimController::start_file(const std::string& fields) {
   if (size_ == 0 || size_ % DATA_BLOCK != 0) {
     violation("\"FG\" size " + std::to_string(size_) + " is not a whole number of data blocks");
   }
-  if (!has_external_flash_ && start_address_ >= EXTERNAL_FIRST && start_address_ <= EXTERNAL_LAST) {
+  if (!has_external_flash_ && start_address_ >= imgload::EXTERNAL_FLASH_FIRST &&
+      start_address_ <= imgload::EXTERNAL_FLASH_LAST) {
     violation("\"FG\" into external flash at " + hex(start_address_, 8) +
               " on a model without it");
   }
