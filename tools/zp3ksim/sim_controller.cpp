@@ -161,20 +161,13 @@ void SimController::end_run(const char* how) {
 
 void SimController::line_opened(double now_ms) {
   ++openings_;
-  switch (state_) {
-    case State::SPEED_CLOSED:
-      if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
-        violation("the port was reopened " + std::to_string(static_cast<int>(now_ms - closed_at_ms_)) +
-                  " ms after the close that follows \"EF\" (at least 1000 ms)");
-      }
-      state_ = State::SPEED_REOPENED;
-      break;
-    case State::FINISH_CLOSED:
-      state_ = State::BETWEEN;
-      break;
-    default:
-      break;
+  if (state_ == State::FINISH_CLOSED) state_ = State::BETWEEN;
+  if (state_ != State::SPEED_CLOSED) return;
+  if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
+    violation("the port was reopened " + std::to_string(static_cast<int>(now_ms - closed_at_ms_)) +
+              " ms after the close that follows \"EF\" (at least 1000 ms)");
   }
+  state_ = State::SPEED_REOPENED;
 }
 
 void SimController::line_closed(double now_ms, bool frame_cut) {
@@ -232,20 +225,18 @@ bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::str
     violation("request \"" + command + "\": " + why);
     return false;
   };
+  *key = command;  // but "RUN" for the run request, "FDEND" for the end request
   if (command == "AD" || command == "AB" || command == "AG") {
     if (!f.empty()) return bad("unexpected fields");
-    *key = command;
   } else if (command == "AA") {
     if (f != "06" && f != "07" && f != "01") return bad("mode \"" + f + "\"");
-    *key = f == "01" ? "RUN" : "AA";
+    if (f == "01") *key = "RUN";
   } else if (command == "EF") {
     if (f.size() != 4 || !parse_hex(f.substr(0, 2), &v) || v < 6 || v > 10 || f.substr(2) != "12") {
       return bad("fields \"" + f + "\"");
     }
-    *key = "EF";
   } else if (command == "FG") {
     if (f.size() != 16 || !parse_hex(f, &v)) return bad("fields \"" + f + "\"");
-    *key = "FG";
   } else if (command == "FD") {
     if (f.size() < 8 || !parse_hex(f.substr(0, 4), &v)) return bad("block number field");
     if (v == 0xFFFF) {
@@ -253,9 +244,8 @@ bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::str
         return bad("end request fields \"" + f + "\"");
       }
       *key = "FDEND";
-    } else {
-      if (f.size() != 8 + DATA_BLOCK || f.substr(4, 4) != "0200") return bad("length field");
-      *key = "FD";
+    } else if (f.size() != 8 + DATA_BLOCK || f.substr(4, 4) != "0200") {
+      return bad("length field");
     }
   } else {
     return bad("unknown command");
@@ -263,15 +253,11 @@ bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::str
   return true;
 }
 
+// The speed announced with "EF" from the reopening up to "AG", else 9600 bit/s.
 std::uint32_t SimController::expected_speed() const {
-  switch (state_) {
-    case State::SPEED_REOPENED:
-    case State::RECEIVING:
-    case State::RECEIVED:
-      return selected_speed_;
-    default:
-      return BASE_SPEED;
-  }
+  const bool changed =
+      state_ == State::SPEED_REOPENED || state_ == State::RECEIVING || state_ == State::RECEIVED;
+  return changed ? selected_speed_ : BASE_SPEED;
 }
 
 bool SimController::allowed(const std::string& key) const {
