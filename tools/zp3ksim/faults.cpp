@@ -31,54 +31,27 @@ const KindName KINDS[] = {
 };
 const char REQUESTS[][6] = {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"};
 
-// The parts of KIND@REQUEST[#OCCURRENCES][,ARG]; occurrences "*" when not given.
-struct FaultWords {
-  std::string kind;
-  std::string request;
-  std::string occurrences = "*";
-  std::string arg;
-};
-
-bool split_words(const std::string& given, FaultWords* w, std::string* error) {
-  const std::size_t at = given.find('@');
-  if (at == std::string::npos) {
-    *error = "expected KIND@REQUEST";
-    return false;
-  }
-  w->kind = given.substr(0, at);
-  w->request = given.substr(at + 1);
-  if (const std::size_t comma = w->request.find(','); comma != std::string::npos) {
-    w->arg = w->request.substr(comma + 1);
-    w->request = w->request.substr(0, comma);
-  }
-  if (const std::size_t hash = w->request.find('#'); hash != std::string::npos) {
-    w->occurrences = w->request.substr(hash + 1);
-    w->request = w->request.substr(0, hash);
-  }
-  return true;
-}
-
 // The kind and its default argument, and the request it applies to.
-bool name_fault(const FaultWords& w, Fault* f, std::string* error) {
+bool name_fault(const std::string& kind, const std::string& request, Fault* f, std::string* error) {
   bool known_kind = false;
   for (const KindName& k : KINDS) {
-    if (w.kind == k.name) {
+    if (kind == k.name) {
       f->kind = k.kind;
       f->number = k.default_number;
       known_kind = true;
     }
   }
   if (!known_kind) {
-    *error = "unknown fault kind '" + w.kind + "'";
+    *error = "unknown fault kind '" + kind + "'";
     return false;
   }
   bool known_request = false;
-  for (const char* r : REQUESTS) known_request = known_request || w.request == r;
+  for (const char* r : REQUESTS) known_request = known_request || request == r;
   if (!known_request) {
-    *error = "unknown request '" + w.request + "'";
+    *error = "unknown request '" + request + "'";
     return false;
   }
-  f->request = w.request;
+  f->request = request;
   return true;
 }
 
@@ -130,11 +103,26 @@ bool parse_argument(const std::string& arg, Fault* f, std::string* error) {
 }  // namespace
 
 bool parse_fault(const std::string& given, Fault* out, std::string* error) {
+  const std::size_t at = given.find('@');
+  if (at == std::string::npos) {
+    *error = "expected KIND@REQUEST";
+    return false;
+  }
+  std::string rest = given.substr(at + 1);
+  std::string arg;
+  if (const std::size_t comma = rest.find(','); comma != std::string::npos) {
+    arg = rest.substr(comma + 1);
+    rest = rest.substr(0, comma);
+  }
+  std::string occurrences = "*";
+  if (const std::size_t hash = rest.find('#'); hash != std::string::npos) {
+    occurrences = rest.substr(hash + 1);
+    rest = rest.substr(0, hash);
+  }
   Fault f{};
   f.given = given;
-  FaultWords w;
-  if (!split_words(given, &w, error) || !name_fault(w, &f, error) ||
-      !parse_occurrences(w.occurrences, &f, error) || !parse_argument(w.arg, &f, error)) {
+  if (!name_fault(given.substr(0, at), rest, &f, error) ||
+      !parse_occurrences(occurrences, &f, error) || !parse_argument(arg, &f, error)) {
     return false;
   }
   *out = f;

@@ -28,7 +28,6 @@
 namespace zp3ksim {
 namespace {
 
-constexpr double BITS_PER_CHARACTER = 11;     // start, 8 data, parity, stop
 constexpr int CLOSED_POLL_MS = 5;             // ms between looks at a closed line
 constexpr int OPEN_POLL_MS = 200;             // ms
 constexpr std::size_t MAX_FRAME = 600;        // bytes; the longest request is 530
@@ -52,17 +51,13 @@ using zp3k::now_ms;
 void sleep_until(double when_ms) { zp3k::sleep_until(when_ms, &stop_signal); }
 
 std::uint32_t speed_of(speed_t s) {
-  switch (s) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
+  const struct { speed_t code; std::uint32_t speed; } SPEEDS[] = {
+      {B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+      {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+  for (const auto& known : SPEEDS) {
+    if (known.code == s) return known.speed;
   }
+  return 0;
 }
 
 const char USAGE[] =
@@ -120,7 +115,6 @@ const char USAGE[] =
 struct Options {
   std::string link;
   std::string report_file;
-  bool pace = true;
   int runs = 0;
   double max_time_s = 0;
   SimOptions sim;
@@ -165,7 +159,7 @@ bool take_option(int c, char** argv, Options* o) {
       o->sim.faults.push_back(f);
       break;
     }
-    case 'p': o->pace = o->sim.paced = false; break;
+    case 'p': o->sim.paced = false; break;
     case 'q': o->sim.quiet = true; break;
     case 'n':
       if (!positive_number(optarg, &o->runs)) {
@@ -264,69 +258,60 @@ LineState observe_line(int master) {
   return line;
 }
 
-bool hung_up(int master) {
+// Whether the master shows the event now: POLLHUP, the downloader has
+// closed the line; POLLIN, it has written (a request is waiting).
+bool line_shows(int master, short event) {
   pollfd p{master, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+  return poll(&p, 1, 0) > 0 && (p.revents & event) != 0;
 }
 
 // Gathers request frames from the bytes the downloader writes. Frames are
 // delimited by their length (the data request carries raw CR bytes).
-class FrameAssembler {
- public:
-  bool empty() const { return frame_.empty(); }
-  void clear() { frame_.clear(); }
-  double started_ms() const { return started_ms_; }
-  const LineState& line() const { return line_; }
-  std::vector<std::uint8_t>& frame() { return frame_; }
+struct FrameAssembler {
+  std::vector<std::uint8_t> frame;
+  double started_ms = 0;  // when its first byte came
+  LineState line;         // as seen at its first byte
 
   // Returns true when the byte completed a frame.
   // line_closed: the downloader has closed the line since writing the byte,
   // so the settings seen now are no longer the ones it used.
   bool feed(std::uint8_t byte, double now, int master, bool line_closed, SimController& ctl) {
-    if (frame_.empty()) {
+    if (frame.empty()) {
       if (byte != 0x05) {
         ctl.stray_bytes(1, byte);
         return false;
       }
-      started_ms_ = now;
-      line_ = observe_line(master);
-      line_.known = !line_closed;
-      if (line_.known && (!line_.problem.empty() || line_.speed == RESET_SPEED)) {
+      started_ms = now;
+      line = observe_line(master);
+      line.known = !line_closed;
+      if (line.known && (!line.problem.empty() || line.speed == RESET_SPEED)) {
         // Settings a downloader does not use: either it never set them, or
         // it has just put its old ones back while closing right after a
         // request that gets no reply. A closing shows as a hang-up soon.
         sleep_until(now_ms() + CLOSE_SETTLE_MS);
-        if (hung_up(master)) line_.known = false;
+        if (line_shows(master, POLLHUP)) line.known = false;
       }
       expected_ = 0;
     }
-    frame_.push_back(byte);
-    const std::size_t n = frame_.size();
+    frame.push_back(byte);
+    const std::size_t n = frame.size();
     if (n == 7) {
-      const std::string command(frame_.begin() + 5, frame_.end());
+      const std::string command(frame.begin() + 5, frame.end());
       if (command == "AD" || command == "AB" || command == "AG") expected_ = 10;
       else if (command == "AA") expected_ = 12;
       else if (command == "EF") expected_ = 14;
       else if (command == "FG") expected_ = 26;
-    } else if (n == 11 && frame_[5] == 'F' && frame_[6] == 'D') {
-      expected_ = std::string(frame_.begin() + 7, frame_.end()) == "FFFF" ? 26 : 530;
+    } else if (n == 11 && frame[5] == 'F' && frame[6] == 'D') {
+      expected_ = std::string(frame.begin() + 7, frame.end()) == "FFFF" ? 26 : 530;
     }
     if (expected_ != 0) return n == expected_;
     // An unknown command: up to its CR, to be judged (and refused) whole.
-    return (n >= 8 && byte == 0x0D && !(frame_[5] == 'F' && frame_[6] == 'D')) || n >= MAX_FRAME;
+    return (n >= 8 && byte == 0x0D && !(frame[5] == 'F' && frame[6] == 'D')) || n >= MAX_FRAME;
   }
 
  private:
-  std::vector<std::uint8_t> frame_;
   std::size_t expected_ = 0;
-  double started_ms_ = 0;
-  LineState line_;
 };
-
-bool request_waiting(int master) {
-  pollfd p{master, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-}
 
 // Bytes without CR at the pace of the line (at least NOISE_MIN_MS apart, so
 // an unpaced simulator does not flood), until the downloader writes again or
@@ -335,7 +320,7 @@ double send_noise(int master, double due, double char_ms, SimController& ctl) {
   const std::uint8_t byte = NOISE_BYTE;
   long sent = 0;
   const double gap = char_ms > NOISE_MIN_MS ? char_ms : NOISE_MIN_MS;
-  while (!stop_signal && !hung_up(master) && !request_waiting(master)) {
+  while (!stop_signal && !line_shows(master, POLLHUP) && !line_shows(master, POLLIN)) {
     due += gap;
     sleep_until(due);
     if (write(master, &byte, 1) == 1) ++sent;  // a full buffer drops the byte, as noise may
@@ -363,8 +348,8 @@ Sent send_bytes(int master, const ReplyPlan& plan, std::size_t from, std::size_t
     due += char_ms;
     if (k > from && plan.byte_gap_ms > 0) due += plan.byte_gap_ms;
     sleep_until(due);
-    if (stop_signal || hung_up(master)) break;
-    if (request_waiting(master)) {
+    if (stop_signal || line_shows(master, POLLHUP)) break;
+    if (line_shows(master, POLLIN)) {
       sent.interrupted = true;
       break;
     }
@@ -387,11 +372,6 @@ struct PendingTail {
   double due_ms = 0;
   bool late = false;     // a request has come since the first part
   bool active() const { return next < plan.bytes.size(); }
-  void clear() {
-    plan.bytes.clear();
-    next = 0;
-    late = false;
-  }
 };
 
 // One serving of the pseudo-terminal until a signal, a limit or a vanishing:
@@ -405,17 +385,11 @@ class Server {
   bool vanished() const { return vanished_; }
 
  private:
-  bool limit_reached() const;
-  int wait_ms() const;
-  double char_ms_of(const LineState& line) const {
-    return options_.pace && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
-  }
   void take_bytes(ssize_t n, bool hangup);
   void answer_request(double t);
   void send_reply(const ReplyPlan& plan, double arrived, double char_ms);
   void look_at_line(bool hangup);
   void send_tail();
-  void on_hangup();
 
   const Options& options_;
   const Pty& pty_;
@@ -438,9 +412,19 @@ class Server {
 
 void Server::serve() {
   while (!stop_signal) {
-    if (limit_reached()) break;
+    if (options_.max_time_s > 0 && now_ms() - started_ > options_.max_time_s * 1000) {
+      std::fprintf(stderr, "zp3ksim: time limit reached\n");
+      break;
+    }
+    if (options_.runs > 0 && ctl_.runs_ended() >= options_.runs) break;
+    // How long to wait for the downloader's bytes: shorter while a tail is due.
+    int wait_ms = line_open_ ? OPEN_POLL_MS : CLOSED_POLL_MS;
+    if (tail_.active()) {
+      const double until_due = tail_.due_ms - now_ms();
+      wait_ms = until_due <= 0 ? 0 : until_due < wait_ms ? static_cast<int>(until_due) + 1 : wait_ms;
+    }
     pollfd p{pty_.master, POLLIN, 0};
-    const int ready = poll(&p, 1, wait_ms());
+    const int ready = poll(&p, 1, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
     const bool hangup = ready > 0 && (p.revents & POLLHUP) != 0;
     if (ready > 0 && (p.revents & POLLIN) != 0) {
@@ -453,24 +437,6 @@ void Server::serve() {
   }
 }
 
-bool Server::limit_reached() const {
-  if (options_.max_time_s > 0 && now_ms() - started_ > options_.max_time_s * 1000) {
-    std::fprintf(stderr, "zp3ksim: time limit reached\n");
-    return true;
-  }
-  return options_.runs > 0 && ctl_.runs_ended() >= options_.runs;
-}
-
-// How long to wait for the downloader's bytes: shorter while a tail is due.
-int Server::wait_ms() const {
-  int wait_ms = line_open_ ? OPEN_POLL_MS : CLOSED_POLL_MS;
-  if (tail_.active()) {
-    const double until_due = tail_.due_ms - now_ms();
-    wait_ms = until_due <= 0 ? 0 : until_due < wait_ms ? static_cast<int>(until_due) + 1 : wait_ms;
-  }
-  return wait_ms;
-}
-
 // The bytes read: gathered into requests, each answered as it completes.
 void Server::take_bytes(ssize_t n, bool hangup) {
   const double t = now_ms();
@@ -481,7 +447,7 @@ void Server::take_bytes(ssize_t n, bool hangup) {
     ctl_.line_opened(t);
   }
   for (ssize_t i = 0; i < n; ++i) {
-    if (noise_echo_ && assembler_.empty() && buffer_[i] == NOISE_BYTE) continue;
+    if (noise_echo_ && assembler_.frame.empty() && buffer_[i] == NOISE_BYTE) continue;
     if (!assembler_.feed(buffer_[i], t, pty_.master, hangup, ctl_)) continue;
     answer_request(t);
     if (vanished_) break;
@@ -490,24 +456,24 @@ void Server::take_bytes(ssize_t n, bool hangup) {
 
 // The request gathered: judged by the controller, then answered.
 void Server::answer_request(double t) {
-  LineState line = assembler_.line();
-  line.stale = assembler_.started_ms() <= stale_until_ms_ + STALE_SLACK_MS;
+  LineState line = assembler_.line;
+  line.stale = assembler_.started_ms <= stale_until_ms_ + STALE_SLACK_MS;
   if (tail_.active()) tail_.late = true;  // the downloader has moved on
-  const double char_ms = char_ms_of(line);
+  const double char_ms = ms_per_character(line, options_.sim.paced);
   // The request takes its wire time from its first byte (or from the
   // end of the last reply); the reply starts when it has arrived.
-  const double begin = assembler_.started_ms() > line_free_ms_ ? assembler_.started_ms() : line_free_ms_;
-  const double arrived = begin + static_cast<double>(assembler_.frame().size()) * char_ms;
-  const ReplyPlan plan = ctl_.request(assembler_.frame(), line, t);
+  const double begin = assembler_.started_ms > line_free_ms_ ? assembler_.started_ms : line_free_ms_;
+  const double arrived = begin + static_cast<double>(assembler_.frame.size()) * char_ms;
+  const ReplyPlan plan = ctl_.request(assembler_.frame, line, t);
   if (plan.vanish) {
     char where[64];
-    std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler_.frame()[5],
-                  assembler_.frame()[6], (now_ms() - started_) / 1000.0);
+    std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler_.frame[5],
+                  assembler_.frame[6], (now_ms() - started_) / 1000.0);
     ctl_.vanished(where);
     vanished_ = true;
     return;
   }
-  assembler_.clear();
+  assembler_.frame.clear();
   line_free_ms_ = arrived;
   awaiting_reply_ = plan.bytes.empty();
   if (!plan.bytes.empty()) send_reply(plan, arrived, char_ms);
@@ -522,10 +488,7 @@ void Server::send_reply(const ReplyPlan& plan, double arrived, double char_ms) {
   if (sent.interrupted) {
     stale_until_ms_ = sent.end_ms;  // what went out of it may wait unread
   } else if (head < plan.bytes.size()) {
-    tail_.plan = plan;
-    tail_.next = head;
-    tail_.late = false;
-    tail_.due_ms = sent.end_ms + plan.split_gap_ms;
+    tail_ = {plan, head, sent.end_ms + plan.split_gap_ms, false};
   } else if (plan.noise) {
     line_free_ms_ = stale_until_ms_ = send_noise(pty_.master, sent.end_ms, char_ms, ctl_);
     noise_echo_ = true;
@@ -540,23 +503,33 @@ void Server::look_at_line(bool hangup) {
     line_open_ = true;
     ctl_.line_opened(now_ms());
   }
-  if (!assembler_.empty() && now_ms() - assembler_.started_ms() > FRAME_STALL_MS) {
-    ctl_.violation("a request frame stopped after " + std::to_string(assembler_.frame().size()) +
+  if (!assembler_.frame.empty() && now_ms() - assembler_.started_ms > FRAME_STALL_MS) {
+    ctl_.violation("a request frame stopped after " + std::to_string(assembler_.frame.size()) +
                    " bytes");
-    assembler_.clear();
+    assembler_.frame.clear();
   }
   // A tail that is due goes out when the line is quiet: no request coming
   // in, none waiting for its reply.
-  if (tail_.active() && line_open_ && !hangup && assembler_.empty() && !awaiting_reply_ &&
+  if (tail_.active() && line_open_ && !hangup && assembler_.frame.empty() && !awaiting_reply_ &&
       now_ms() >= tail_.due_ms) {
     send_tail();
   }
-  if (hangup) on_hangup();
+  if (!hangup) return;
+  tail_ = {};  // the line is reset: nothing of it reaches the next opening
+  awaiting_reply_ = false;
+  if (line_open_) {
+    line_open_ = false;
+    ctl_.line_closed(now_ms(), !assembler_.frame.empty());
+    assembler_.frame.clear();
+    reset_line(pty_);
+  }
+  timespec pause{0, CLOSED_POLL_MS * 1000000L};
+  nanosleep(&pause, nullptr);
 }
 
 void Server::send_tail() {
   const LineState line = observe_line(pty_.master);
-  const double char_ms = char_ms_of(line);
+  const double char_ms = ms_per_character(line, options_.sim.paced);
   const Sent sent = send_bytes(pty_.master, tail_.plan, tail_.next, tail_.plan.bytes.size(),
                                now_ms() - char_ms, char_ms);
   tail_.next += sent.count;
@@ -568,38 +541,10 @@ void Server::send_tail() {
   }
   if (!tail_.active()) {
     if (!tail_.late) ctl_.reply_finished(now_ms());
-    tail_.clear();
+    tail_ = {};
   }
 }
 
-void Server::on_hangup() {
-  tail_.clear();  // the line is reset: nothing of it reaches the next opening
-  awaiting_reply_ = false;
-  if (line_open_) {
-    line_open_ = false;
-    ctl_.line_closed(now_ms(), !assembler_.empty());
-    assembler_.clear();
-    reset_line(pty_);
-  }
-  timespec pause{0, CLOSED_POLL_MS * 1000000L};
-  nanosleep(&pause, nullptr);
-}
-
-// The pseudo-terminal's master, non-blocking, its line reset; false (with
-// the reason printed) when there is none.
-bool open_pty(Pty* pty) {
-  pty->master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (pty->master < 0 || grantpt(pty->master) != 0 || unlockpt(pty->master) != 0 ||
-      ptsname(pty->master) == nullptr) {
-    std::perror("zp3ksim: pseudo-terminal");
-    return false;
-  }
-  pty->slave = ptsname(pty->master);
-  fcntl(pty->master, F_SETFL, fcntl(pty->master, F_GETFL) | O_NONBLOCK);
-  fcntl(pty->master, F_SETFD, FD_CLOEXEC);
-  reset_line(*pty);
-  return true;
-}
 
 // The --link symbolic link to the device, replacing an earlier link only.
 bool make_link(const Options& options, const Pty& pty) {
@@ -619,20 +564,38 @@ bool make_link(const Options& options, const Pty& pty) {
   return true;
 }
 
-void install_signals() {
+int run(const Options& options) {
+  // The pseudo-terminal's master, non-blocking, its line reset.
+  Pty pty;
+  pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0 ||
+      ptsname(pty.master) == nullptr) {
+    std::perror("zp3ksim: pseudo-terminal");
+    return EXIT_USAGE;
+  }
+  pty.slave = ptsname(pty.master);
+  fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+  fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+  reset_line(pty);
+  if (!make_link(options, pty)) return EXIT_USAGE;
+  std::printf("%s\n", pty.slave.c_str());
+  std::fflush(stdout);
+
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
-}
 
-// The report, on standard output and in --report's file, and the exit status.
-int finish(const Options& options, Pty* pty, const SimController& ctl, bool vanished) {
-  // A vanished device takes its line with it before anything else is said.
-  if (vanished) {
-    close(pty->master);
-    pty->master = -1;
+  SimController ctl(options.sim);
+  Server server(options, pty, ctl);
+  server.serve();
+
+  // The report, on standard output and in --report's file, and the exit
+  // status. A vanished device takes its line with it before anything else is said.
+  if (server.vanished()) {
+    close(pty.master);
+    pty.master = -1;
     if (!options.link.empty()) unlink(options.link.c_str());
   }
   const std::string report = ctl.report();
@@ -640,21 +603,8 @@ int finish(const Options& options, Pty* pty, const SimController& ctl, bool vani
   std::fflush(stdout);
   if (!options.report_file.empty()) std::ofstream(options.report_file) << report;
   if (!options.link.empty()) unlink(options.link.c_str());
-  if (pty->master >= 0) close(pty->master);
+  if (pty.master >= 0) close(pty.master);
   return ctl.violations() > 0 ? EXIT_VIOLATIONS : EXIT_OK;
-}
-
-int run(const Options& options) {
-  Pty pty;
-  if (!open_pty(&pty) || !make_link(options, pty)) return EXIT_USAGE;
-  std::printf("%s\n", pty.slave.c_str());
-  std::fflush(stdout);
-  install_signals();
-
-  SimController ctl(options.sim);
-  Server server(options, pty, ctl);
-  server.serve();
-  return finish(options, &pty, ctl, server.vanished());
 }
 
 }  // namespace

@@ -19,18 +19,13 @@ using imgload::CR;
 using imgload::ENQ;
 using imgload::NAK;
 constexpr int DATA_BLOCK = imgload::DATA_BLOCK_SIZE;         // bytes per data request
-constexpr int READER_BUFFER = imgload::FRAME_BUFFER_SIZE;    // bytes the downloader keeps of a reply
 constexpr std::size_t MIN_DATA_REPLY = 10;        // bytes the data reader needs for a code and BCC
-constexpr double BITS_PER_CHARACTER = 11;         // start, 8 data, parity, stop
 // The simulator sees a close or an opening only when it next looks, and may
 // be kept waiting by a busy machine: the bounds keep 200 ms of slack, which
 // still tells a missing pause from a kept one.
 constexpr double TIMING_SLACK_MS = 200;
 constexpr double SPEED_GAP_MIN_MS = 1000 - TIMING_SLACK_MS;    // ms closed around "EF"
 constexpr double FINISH_PAUSE_MIN_MS = 2000 - TIMING_SLACK_MS; // ms after the "AG" reply
-constexpr std::uint32_t EXTERNAL_FIRST = imgload::EXTERNAL_FLASH_FIRST;
-constexpr std::uint32_t EXTERNAL_LAST = imgload::EXTERNAL_FLASH_LAST;
-constexpr const auto& SPEED_OF_CODE = imgload::SPEEDS;  // codes 06..0A
 
 // Lower case is not a digit of this protocol.
 bool parse_hex(const std::string& text, std::uint32_t* out) {
@@ -45,8 +40,6 @@ std::string hex(std::uint32_t value, int digits) {
   return text;
 }
 
-bool is_data_reader(const std::string& key) { return key == "AD" || key == "AB"; }
-
 // The downloader's reply countdown after each request, seconds.
 int countdown_of(const std::string& key) {
   if (key == "AB") return 10;
@@ -58,223 +51,6 @@ int countdown_of(const std::string& key) {
 bool is_retried(const std::string& key) {
   return key == "AD" || key == "AA" || key == "AB" || key == "EF" || key == "AG";
 }
-
-}  // namespace
-
-SimController::SimController(SimOptions options) : options_(std::move(options)) {}
-
-const char* SimController::state_name(State s) {
-  switch (s) {
-    case State::IDLE: return "waiting for \"AD\"";
-    case State::IDENTIFIED: return "waiting for the mode request";
-    case State::MODE_SET: return "waiting for \"AB\"";
-    case State::MODE_CONFIRMED: return "waiting for \"EF\"";
-    case State::SPEED_SET: return "waiting for the close after \"EF\"";
-    case State::SPEED_CLOSED: return "waiting for the reopening at the new speed";
-    case State::SPEED_REOPENED: return "waiting for \"FG\"";
-    case State::RECEIVING: return "receiving data requests";
-    case State::RECEIVED: return "waiting for \"AG\"";
-    case State::FINISHED: return "waiting for the close after \"AG\"";
-    case State::FINISH_CLOSED: return "waiting for the reopening at 9600 bit/s";
-    case State::BETWEEN: return "waiting for the next file or the run request";
-    case State::ENDED: return "run request received";
-  }
-  return "?";
-}
-
-void SimController::note(const std::string& line) const {
-  if (!options_.quiet) std::fprintf(stderr, "zp3ksim: %s\n", line.c_str());
-}
-
-void SimController::violation(const std::string& what) {
-  ++violation_count_;
-  if (violation_list_.size() < 50) violation_list_.push_back(what);
-  std::fprintf(stderr, "zp3ksim: VIOLATION: %s\n", what.c_str());
-}
-
-void SimController::stray_bytes(std::size_t count, std::uint8_t first) {
-  violation(std::to_string(count) + " byte(s) outside any request frame (first 0x" +
-            hex(first, 2) + ")");
-}
-
-void SimController::end_run(const char* how) {
-  if (run_active_) {
-    ++runs_ended_;
-    runs_.push_back(how);
-    note(std::string("run ended: ") + how);
-  }
-  run_active_ = false;
-  must_end_ = false;
-  state_ = State::IDLE;
-  last_key_.clear();
-  failures_ = 0;
-}
-
-void SimController::line_opened(double now_ms) {
-  ++openings_;
-  switch (state_) {
-    case State::SPEED_CLOSED:
-      if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
-        violation("the port was reopened " + std::to_string(static_cast<int>(now_ms - closed_at_ms_)) +
-                  " ms after the close that follows \"EF\" (at least 1000 ms)");
-      }
-      state_ = State::SPEED_REOPENED;
-      break;
-    case State::FINISH_CLOSED:
-      state_ = State::BETWEEN;
-      break;
-    default:
-      break;
-  }
-}
-
-void SimController::line_closed(double now_ms, bool frame_cut) {
-  if (frame_cut) violation("the port was closed in the middle of a request frame");
-  closed_at_ms_ = now_ms;
-  switch (state_) {
-    case State::SPEED_SET:
-      state_ = State::SPEED_CLOSED;
-      return;
-    case State::FINISHED:
-      if (now_ms - last_reply_at_ms_ < FINISH_PAUSE_MIN_MS) {
-        violation("the port was closed " +
-                  std::to_string(static_cast<int>(now_ms - last_reply_at_ms_)) +
-                  " ms after the \"AG\" reply (a pause of 3 s comes first)");
-      }
-      state_ = State::FINISH_CLOSED;
-      return;
-    case State::ENDED:
-      end_run("with the run request");
-      return;
-    case State::BETWEEN:
-      end_run("after the last file, without run request");
-      return;
-    default: {
-      std::string how = std::string("early, while ") + state_name(state_);
-      if (must_end_) how += " (" + must_end_reason_ + ")";
-      end_run(how.c_str());
-      return;
-    }
-  }
-}
-
-bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::string* key,
-                                std::string* fields) {
-  const std::size_t n = frame.size();
-  if (n < 10 || frame[0] != ENQ || frame[n - 1] != CR) {
-    violation("malformed request frame of " + std::to_string(n) + " bytes");
-    return false;
-  }
-  const std::string text(frame.begin(), frame.end());
-  const std::string command = text.substr(5, 2);
-  if (text.substr(1, 2) != "00") violation("station number \"" + text.substr(1, 2) + "\", not \"00\"");
-  if (text.substr(3, 2) != "FF") violation("reserved field \"" + text.substr(3, 2) + "\", not \"FF\"");
-  std::uint8_t bcc = 0;
-  for (std::size_t i = 0; i + 3 < n; ++i) bcc ^= frame[i];
-  const std::string digits = text.substr(n - 3, 2);
-  if (digits != hex(bcc, 2)) {
-    violation("request \"" + command + "\" has BCC \"" + digits + "\", expected \"" + hex(bcc, 2) + "\"");
-    return false;
-  }
-  *fields = text.substr(7, n - 10);
-  const std::string& f = *fields;
-  std::uint32_t v = 0;
-  auto bad = [&](const std::string& why) {
-    violation("request \"" + command + "\": " + why);
-    return false;
-  };
-  if (command == "AD" || command == "AB" || command == "AG") {
-    if (!f.empty()) return bad("unexpected fields");
-    *key = command;
-  } else if (command == "AA") {
-    if (f != "06" && f != "07" && f != "01") return bad("mode \"" + f + "\"");
-    *key = f == "01" ? "RUN" : "AA";
-  } else if (command == "EF") {
-    if (f.size() != 4 || !parse_hex(f.substr(0, 2), &v) || v < 6 || v > 10 || f.substr(2) != "12") {
-      return bad("fields \"" + f + "\"");
-    }
-    *key = "EF";
-  } else if (command == "FG") {
-    if (f.size() != 16 || !parse_hex(f, &v)) return bad("fields \"" + f + "\"");
-    *key = "FG";
-  } else if (command == "FD") {
-    if (f.size() < 8 || !parse_hex(f.substr(0, 4), &v)) return bad("block number field");
-    if (v == 0xFFFF) {
-      if (f.size() != 16 || f.substr(4, 4) != "0000" || !parse_hex(f.substr(8), &v)) {
-        return bad("end request fields \"" + f + "\"");
-      }
-      *key = "FDEND";
-    } else {
-      if (f.size() != 8 + DATA_BLOCK || f.substr(4, 4) != "0200") return bad("length field");
-      *key = "FD";
-    }
-  } else {
-    return bad("unknown command");
-  }
-  return true;
-}
-
-std::uint32_t SimController::expected_speed() const {
-  switch (state_) {
-    case State::SPEED_REOPENED:
-    case State::RECEIVING:
-    case State::RECEIVED:
-      return selected_speed_;
-    default:
-      return BASE_SPEED;
-  }
-}
-
-bool SimController::allowed(const std::string& key) const {
-  switch (state_) {
-    case State::IDLE: return key == "AD";
-    case State::IDENTIFIED: return key == "AA";
-    case State::MODE_SET: return key == "AB";
-    case State::MODE_CONFIRMED: return key == "EF";
-    case State::SPEED_REOPENED: return key == "FG";
-    case State::RECEIVING: return key == (blocks_received_ * DATA_BLOCK < size_ ? "FD" : "FDEND");
-    case State::RECEIVED: return key == "AG";
-    case State::BETWEEN: return key == "AA" || key == "RUN";
-    default: return false;
-  }
-}
-
-// What the downloader's readers make of a complete reply: they keep up to
-// READER_BUFFER bytes of it up to its CR; the plain reader looks at the
-// first byte, the data reader at the BCC of what it kept (a code and at
-// least 10 bytes), then the "AD" and "AB" replies are judged by content.
-SimController::Outcome SimController::judge_as_downloader(const std::string& key,
-                                                          const std::vector<std::uint8_t>& reply) {
-  std::size_t kept = 0;
-  bool complete = false;
-  for (std::uint8_t b : reply) {
-    if (kept < static_cast<std::size_t>(READER_BUFFER)) ++kept;
-    if (b == CR) {
-      complete = true;
-      break;
-    }
-  }
-  if (!complete) return Outcome::FAIL;  // it never ends: the downloader gives up
-  if (!is_data_reader(key)) return reply[0] == ACK ? Outcome::ACCEPT : Outcome::FAIL;
-  if (kept < MIN_DATA_REPLY) return Outcome::FAIL;
-  std::uint8_t bcc = 0;
-  for (std::size_t i = 0; i + 4 <= kept; ++i) bcc ^= reply[i];
-  if (std::string(reply.begin() + static_cast<long>(kept) - 3, reply.begin() + static_cast<long>(kept) - 1) !=
-      hex(bcc, 2)) {
-    return Outcome::FAIL;
-  }
-  if (key == "AD") {
-    std::uint32_t b = 0;
-    if (!parse_hex(std::string(reply.begin() + 7, reply.begin() + 9), &b)) return Outcome::STOPS;
-    has_external_flash_ = (b & 0x30) == 0x30 || (b & 0x08) != 0;
-  }
-  if (key == "AB" && std::string(reply.begin() + 5, reply.begin() + 7) != requested_mode_) {
-    return Outcome::OTHER;
-  }
-  return Outcome::ACCEPT;
-}
-
-namespace {
 
 // How an injected fault shapes a framed reply.
 struct ReplyShape {
@@ -332,22 +108,206 @@ std::string bcc_digits(std::uint8_t bcc, const ReplyShape& shape) {
   return digits;
 }
 
-// First byte, "00FF", code, data, BCC digits and CR into the plan.
-void frame_reply(const std::string& code, const std::string& data, const ReplyShape& shape,
-                 ReplyPlan* plan) {
-  const std::string body = "00FF" + code + data;
-  std::vector<std::uint8_t>& out = plan->bytes;
-  out.push_back(shape.first);
-  out.insert(out.end(), body.begin(), body.end());
-  std::uint8_t bcc = 0;
-  for (std::uint8_t b : out) bcc ^= b;
-  const std::string digits = bcc_digits(bcc, shape);
-  out.insert(out.end(), digits.begin(), digits.end());
-  out.push_back(CR);
-  if (plan->split_gap_ms > 0) plan->split_at = out.size() / 2;
-}
+// In the order of State.
+const char STATE_NAMES[][48] = {
+    "waiting for \"AD\"",
+    "waiting for the mode request",
+    "waiting for \"AB\"",
+    "waiting for \"EF\"",
+    "waiting for the close after \"EF\"",
+    "waiting for the reopening at the new speed",
+    "waiting for \"FG\"",
+    "receiving data requests",
+    "waiting for \"AG\"",
+    "waiting for the close after \"AG\"",
+    "waiting for the reopening at 9600 bit/s",
+    "waiting for the next file or the run request",
+    "run request received",
+};
 
 }  // namespace
+
+SimController::SimController(SimOptions options) : options_(std::move(options)) {}
+
+const char* SimController::state_name(State s) { return STATE_NAMES[static_cast<int>(s)]; }
+
+void SimController::note(const std::string& line) const {
+  if (!options_.quiet) std::fprintf(stderr, "zp3ksim: %s\n", line.c_str());
+}
+
+void SimController::violation(const std::string& what) {
+  ++violation_count_;
+  if (violation_list_.size() < 50) violation_list_.push_back(what);
+  std::fprintf(stderr, "zp3ksim: VIOLATION: %s\n", what.c_str());
+}
+
+void SimController::stray_bytes(std::size_t count, std::uint8_t first) {
+  violation(std::to_string(count) + " byte(s) outside any request frame (first 0x" +
+            hex(first, 2) + ")");
+}
+
+void SimController::end_run(const char* how) {
+  if (run_active_) {
+    ++runs_ended_;
+    runs_.push_back(how);
+    note(std::string("run ended: ") + how);
+  }
+  run_active_ = false;
+  must_end_ = false;
+  state_ = State::IDLE;
+  last_key_.clear();
+  failures_ = 0;
+}
+
+void SimController::line_opened(double now_ms) {
+  ++openings_;
+  if (state_ == State::FINISH_CLOSED) state_ = State::BETWEEN;
+  if (state_ != State::SPEED_CLOSED) return;
+  if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
+    violation("the port was reopened " + std::to_string(static_cast<int>(now_ms - closed_at_ms_)) +
+              " ms after the close that follows \"EF\" (at least 1000 ms)");
+  }
+  state_ = State::SPEED_REOPENED;
+}
+
+void SimController::line_closed(double now_ms, bool frame_cut) {
+  if (frame_cut) violation("the port was closed in the middle of a request frame");
+  closed_at_ms_ = now_ms;
+  switch (state_) {
+    case State::SPEED_SET:
+      state_ = State::SPEED_CLOSED;
+      return;
+    case State::FINISHED:
+      if (now_ms - last_reply_at_ms_ < FINISH_PAUSE_MIN_MS) {
+        violation("the port was closed " +
+                  std::to_string(static_cast<int>(now_ms - last_reply_at_ms_)) +
+                  " ms after the \"AG\" reply (a pause of 3 s comes first)");
+      }
+      state_ = State::FINISH_CLOSED;
+      return;
+    case State::ENDED:
+      end_run("with the run request");
+      return;
+    case State::BETWEEN:
+      end_run("after the last file, without run request");
+      return;
+    default: {
+      std::string how = std::string("early, while ") + state_name(state_);
+      if (must_end_) how += " (" + must_end_reason_ + ")";
+      end_run(how.c_str());
+      return;
+    }
+  }
+}
+
+bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::string* key,
+                                std::string* fields) {
+  const std::size_t n = frame.size();
+  if (n < 10 || frame[0] != ENQ || frame[n - 1] != CR) {
+    violation("malformed request frame of " + std::to_string(n) + " bytes");
+    return false;
+  }
+  const std::string text(frame.begin(), frame.end());
+  const std::string command = text.substr(5, 2);
+  if (text.substr(1, 2) != "00") violation("station number \"" + text.substr(1, 2) + "\", not \"00\"");
+  if (text.substr(3, 2) != "FF") violation("reserved field \"" + text.substr(3, 2) + "\", not \"FF\"");
+  std::uint8_t bcc = 0;
+  for (std::size_t i = 0; i + 3 < n; ++i) bcc ^= frame[i];
+  const std::string digits = text.substr(n - 3, 2);
+  if (digits != hex(bcc, 2)) {
+    violation("request \"" + command + "\" has BCC \"" + digits + "\", expected \"" + hex(bcc, 2) + "\"");
+    return false;
+  }
+  *fields = text.substr(7, n - 10);
+  const std::string& f = *fields;
+  std::uint32_t v = 0;
+  auto bad = [&](const std::string& why) {
+    violation("request \"" + command + "\": " + why);
+    return false;
+  };
+  *key = command;  // but "RUN" for the run request, "FDEND" for the end request
+  if (command == "AD" || command == "AB" || command == "AG") {
+    if (!f.empty()) return bad("unexpected fields");
+  } else if (command == "AA") {
+    if (f != "06" && f != "07" && f != "01") return bad("mode \"" + f + "\"");
+    if (f == "01") *key = "RUN";
+  } else if (command == "EF") {
+    if (f.size() != 4 || !parse_hex(f.substr(0, 2), &v) || v < 6 || v > 10 || f.substr(2) != "12") {
+      return bad("fields \"" + f + "\"");
+    }
+  } else if (command == "FG") {
+    if (f.size() != 16 || !parse_hex(f, &v)) return bad("fields \"" + f + "\"");
+  } else if (command == "FD") {
+    if (f.size() < 8 || !parse_hex(f.substr(0, 4), &v)) return bad("block number field");
+    if (v == 0xFFFF) {
+      if (f.size() != 16 || f.substr(4, 4) != "0000" || !parse_hex(f.substr(8), &v)) {
+        return bad("end request fields \"" + f + "\"");
+      }
+      *key = "FDEND";
+    } else if (f.size() != 8 + DATA_BLOCK || f.substr(4, 4) != "0200") {
+      return bad("length field");
+    }
+  } else {
+    return bad("unknown command");
+  }
+  return true;
+}
+
+// The speed announced with "EF" from the reopening up to "AG", else 9600 bit/s.
+std::uint32_t SimController::expected_speed() const {
+  const bool changed =
+      state_ == State::SPEED_REOPENED || state_ == State::RECEIVING || state_ == State::RECEIVED;
+  return changed ? selected_speed_ : BASE_SPEED;
+}
+
+bool SimController::allowed(const std::string& key) const {
+  switch (state_) {
+    case State::IDLE: return key == "AD";
+    case State::IDENTIFIED: return key == "AA";
+    case State::MODE_SET: return key == "AB";
+    case State::MODE_CONFIRMED: return key == "EF";
+    case State::SPEED_REOPENED: return key == "FG";
+    case State::RECEIVING: return key == (blocks_received_ * DATA_BLOCK < size_ ? "FD" : "FDEND");
+    case State::RECEIVED: return key == "AG";
+    case State::BETWEEN: return key == "AA" || key == "RUN";
+    default: return false;
+  }
+}
+
+// What the downloader's readers make of a complete reply: they keep up to
+// FRAME_BUFFER_SIZE bytes of it up to its CR; the plain reader looks at the
+// first byte, the data reader at the BCC of what it kept (a code and at
+// least 10 bytes), then the "AD" and "AB" replies are judged by content.
+SimController::Outcome SimController::judge_as_downloader(const std::string& key,
+                                                          const std::vector<std::uint8_t>& reply) {
+  std::size_t kept = 0;
+  bool complete = false;
+  for (std::uint8_t b : reply) {
+    if (kept < static_cast<std::size_t>(imgload::FRAME_BUFFER_SIZE)) ++kept;
+    if (b == CR) {
+      complete = true;
+      break;
+    }
+  }
+  if (!complete) return Outcome::FAIL;  // it never ends: the downloader gives up
+  if (key != "AD" && key != "AB") return reply[0] == ACK ? Outcome::ACCEPT : Outcome::FAIL;  // plain reader
+  if (kept < MIN_DATA_REPLY) return Outcome::FAIL;
+  std::uint8_t bcc = 0;
+  for (std::size_t i = 0; i + 4 <= kept; ++i) bcc ^= reply[i];
+  if (std::string(reply.begin() + static_cast<long>(kept) - 3, reply.begin() + static_cast<long>(kept) - 1) !=
+      hex(bcc, 2)) {
+    return Outcome::FAIL;
+  }
+  if (key == "AD") {
+    std::uint32_t b = 0;
+    if (!parse_hex(std::string(reply.begin() + 7, reply.begin() + 9), &b)) return Outcome::STOPS;
+    has_external_flash_ = (b & 0x30) == 0x30 || (b & 0x08) != 0;
+  }
+  if (key == "AB" && std::string(reply.begin() + 5, reply.begin() + 7) != requested_mode_) {
+    return Outcome::OTHER;
+  }
+  return Outcome::ACCEPT;
+}
 
 ReplyPlan SimController::build_reply(const std::string& key, const std::string& command,
                                      const Fault* fault, const LineState& line, Outcome* outcome) {
@@ -365,15 +325,24 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
   ReplyShape shape;
   *outcome = Outcome::FAIL;
   if (!shape_reply(fault, &plan, &shape, &data)) return plan;
-  frame_reply(code, data, shape, &plan);
+  // First byte, "00FF", code, data, BCC digits and CR.
+  const std::string body = "00FF" + code + data;
+  std::vector<std::uint8_t>& out = plan.bytes;
+  out.push_back(shape.first);
+  out.insert(out.end(), body.begin(), body.end());
+  std::uint8_t bcc = 0;
+  for (std::uint8_t b : out) bcc ^= b;
+  const std::string digits = bcc_digits(bcc, shape);
+  out.insert(out.end(), digits.begin(), digits.end());
+  out.push_back(CR);
+  if (plan.split_gap_ms > 0) plan.split_at = out.size() / 2;
   *outcome = judge_as_downloader(key, plan.bytes);
   // A reply that takes longer on the line than the downloader surely waits
   // (its countdown may run out a second early, the grace after it lasts 2 s
   // at the least) may or may not be taken.
-  const double char_ms = options_.paced && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
   const double surely_waited_ms = (countdown_of(key) + 1) * 1000.0 - TIMING_SLACK_MS;
-  const bool timing_unsure =
-      shape.timing_unsure || static_cast<double>(plan.bytes.size()) * char_ms > surely_waited_ms;
+  const double wire_ms = static_cast<double>(plan.bytes.size()) * ms_per_character(line, options_.paced);
+  const bool timing_unsure = shape.timing_unsure || wire_ms > surely_waited_ms;
   if (timing_unsure && (*outcome == Outcome::ACCEPT || *outcome == Outcome::STOPS)) {
     *outcome = Outcome::UNSURE;
   }
@@ -474,7 +443,7 @@ void SimController::advance(const std::string& key, const std::string& fields, O
   } else if (key == "EF") {
     std::uint32_t v = 0;
     parse_hex(fields.substr(0, 2), &v);
-    selected_speed_ = (v >= 6 && v <= 10) ? SPEED_OF_CODE[v - 6] : BASE_SPEED;
+    selected_speed_ = (v >= 6 && v <= 10) ? imgload::SPEEDS[v - 6] : BASE_SPEED;  // codes 06..0A
     state_ = State::SPEED_SET;
   } else if (key == "FG") {
     start_file(fields);
@@ -501,7 +470,8 @@ void SimController::start_file(const std::string& fields) {
   if (size_ == 0 || size_ % DATA_BLOCK != 0) {
     violation("\"FG\" size " + std::to_string(size_) + " is not a whole number of data blocks");
   }
-  if (!has_external_flash_ && start_address_ >= EXTERNAL_FIRST && start_address_ <= EXTERNAL_LAST) {
+  if (!has_external_flash_ && start_address_ >= imgload::EXTERNAL_FLASH_FIRST &&
+      start_address_ <= imgload::EXTERNAL_FLASH_LAST) {
     violation("\"FG\" into external flash at " + hex(start_address_, 8) +
               " on a model without it");
   }
@@ -561,8 +531,6 @@ std::string SimController::save_image() {
   ++images_saved_;
   return " saved " + path;
 }
-
-void SimController::reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }
 
 std::string SimController::report() const {
   std::ostringstream r;

@@ -14,6 +14,7 @@
 namespace zp3ksim {
 
 constexpr std::uint32_t BASE_SPEED = 9600;  // bit/s
+constexpr double BITS_PER_CHARACTER = 11;   // start, 8 data, parity, stop
 
 // The line as the master side sees it when a request starts.
 struct LineState {
@@ -25,6 +26,11 @@ struct LineState {
   // its reply may then reach the downloader's reader behind them.
   bool stale = false;
 };
+
+// The ms one character takes on the line; 0 when unpaced or at an unknown speed.
+inline double ms_per_character(const LineState& line, bool paced) {
+  return paced && line.speed > 0 ? BITS_PER_CHARACTER * 1000.0 / line.speed : 0;
+}
 
 struct ReplyPlan {
   std::vector<std::uint8_t> bytes;  // empty: no reply
@@ -53,7 +59,7 @@ class SimController {
   // A complete request frame; returns the reply to send.
   ReplyPlan request(const std::vector<std::uint8_t>& frame, const LineState& line, double now_ms);
   // The last byte of the reply to the last request has been sent.
-  void reply_finished(double now_ms);
+  void reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }
   // Bytes that belong to no frame.
   void stray_bytes(std::size_t count, std::uint8_t first);
   void violation(const std::string& what);

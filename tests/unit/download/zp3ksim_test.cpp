@@ -33,15 +33,25 @@ Bytes frame(const std::string& command, const std::string& fields, const Bytes& 
 const LineState AT_9600{9600, "", true};
 const LineState AT_115200{115200, "", true};
 
+// Quiet options with the model and, if given, one fault.
+SimOptions options_with(const char* fault = nullptr, const char* model = "30") {
+  SimOptions o;
+  o.quiet = true;
+  o.model = model;
+  if (fault != nullptr) {
+    Fault f;
+    std::string error;
+    EXPECT_TRUE(parse_fault(fault, &f, &error)) << error;
+    o.faults.push_back(f);
+  }
+  return o;
+}
+
 // Drives a controller through a run the way a correct downloader does,
 // with hooks to break it at chosen points.
 class SimRun {
  public:
-  explicit SimRun(SimOptions options = {}) : ctl(quiet(options)) {}
-  static SimOptions quiet(SimOptions o) {
-    o.quiet = true;
-    return o;
-  }
+  explicit SimRun(SimOptions options = options_with()) : ctl(std::move(options)) {}
   ReplyPlan send(const Bytes& f, const LineState& line) {
     t += 30;
     ReplyPlan plan = ctl.request(f, line, t);
@@ -51,7 +61,8 @@ class SimRun {
   }
   void open() { ctl.line_opened(t += 1); }
   void close(double after_ms) { ctl.line_closed(t += after_ms, false); }
-  void to_blocks() {
+  // Up to the announce, the port closed for closed_ms around "EF".
+  void to_blocks(double closed_ms = 1000) {
     open();
     send(frame("AD", ""), AT_9600);
     send(frame("AA", "06"), AT_9600);
@@ -59,9 +70,16 @@ class SimRun {
     send(frame("AB", ""), AT_9600);
     send(frame("EF", "0A12"), AT_9600);
     close(1);
-    t += 1000;
+    t += closed_ms;
     open();
     t += 800;
+  }
+  // A file of four blocks (of 0, 1, 2, 3 bytes: the XOR of their words is 0) and "AG".
+  void one_file() {
+    send(frame("FG", "0000800000000800"), AT_115200);
+    data_blocks(4);
+    send(frame("FD", "FFFF000000000000"), AT_115200);
+    send(frame("AG", ""), AT_115200);
   }
   void data_blocks(int count, int first_number = 1) {
     for (int i = 0; i < count; ++i) {
@@ -77,11 +95,7 @@ class SimRun {
 TEST(SimControllerTest, ACorrectRunHasNoViolation) {
   SimRun run;
   run.to_blocks();
-  run.send(frame("FG", "0000800000000800"), AT_115200);
-  run.data_blocks(4);
-  // Blocks of 0, 1, 2, 3 bytes: the XOR of their words.
-  run.send(frame("FD", "FFFF000000000000"), AT_115200);
-  run.send(frame("AG", ""), AT_115200);
+  run.one_file();
   run.close(3000);
   run.t += 900;
   run.open();
@@ -131,24 +145,14 @@ TEST(SimControllerTest, RequestsOutOfOrderAndAtTheWrongSpeedAreReported) {
 
 TEST(SimControllerTest, ReopeningTooSoonAfterTheSpeedRequestIsReported) {
   SimRun run;
-  run.open();
-  run.send(frame("AD", ""), AT_9600);
-  run.send(frame("AA", "06"), AT_9600);
-  run.send(frame("AB", ""), AT_9600);
-  run.send(frame("EF", "0A12"), AT_9600);
-  run.close(1);
-  run.t += 300;
-  run.open();
-  EXPECT_EQ(run.ctl.violations(), 1);
+  run.to_blocks(300);
+  EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
 }
 
 TEST(SimControllerTest, ClosingTooSoonAfterTheFinishRequestIsReported) {
   SimRun run;
   run.to_blocks();
-  run.send(frame("FG", "0000800000000800"), AT_115200);
-  run.data_blocks(4);
-  run.send(frame("FD", "FFFF000000000000"), AT_115200);
-  run.send(frame("AG", ""), AT_115200);
+  run.one_file();
   run.close(500);
   EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
 }
@@ -166,12 +170,7 @@ TEST(SimControllerTest, FramingFaultsAreReported) {
 }
 
 TEST(SimControllerTest, RetriesAreCountedAndATooManyIsReported) {
-  SimOptions options;
-  Fault f;
-  std::string error;
-  ASSERT_TRUE(parse_fault("nak@AA", &f, &error)) << error;
-  options.faults.push_back(f);
-  SimRun run(options);
+  SimRun run(options_with("nak@AA"));
   run.open();
   run.send(frame("AD", ""), AT_9600);
   for (int i = 0; i < 3; ++i) run.send(frame("AA", "06"), AT_9600);
@@ -206,15 +205,7 @@ TEST(SimControllerTest, RequestsSentAgainAreJudgedByWhatTheDownloaderCouldRead) 
            Row{"announce behind stale bytes, sent again", nullptr, "30", true, "FG", 2, 1},
            Row{"announce split, sent again", "split@FG", "30", false, "FG", 2, 1}}) {
     SCOPED_TRACE(row.name);
-    SimOptions options;
-    options.model = row.model;
-    if (row.fault != nullptr) {
-      Fault f;
-      std::string error;
-      ASSERT_TRUE(parse_fault(row.fault, &f, &error)) << error;
-      options.faults.push_back(f);
-    }
-    SimRun run(options);
+    SimRun run(options_with(row.fault, row.model));
     const bool announce = std::string(row.request) == "FG";
     if (announce) run.to_blocks();
     else run.open();
@@ -227,12 +218,7 @@ TEST(SimControllerTest, RequestsSentAgainAreJudgedByWhatTheDownloaderCouldRead) 
 }
 
 TEST(SimControllerTest, AnnounceIsNotRetriedAfterAFailedReply) {
-  SimOptions options;
-  Fault f;
-  std::string error;
-  ASSERT_TRUE(parse_fault("silent@FG#1", &f, &error)) << error;
-  options.faults.push_back(f);
-  SimRun run(options);
+  SimRun run(options_with("silent@FG#1"));
   run.to_blocks();
   EXPECT_TRUE(run.send(frame("FG", "0000800000000800"), AT_115200).bytes.empty());
   run.send(frame("FG", "0000800000000800"), AT_115200);
@@ -240,9 +226,7 @@ TEST(SimControllerTest, AnnounceIsNotRetriedAfterAFailedReply) {
 }
 
 TEST(SimControllerTest, ExternalFlashOnAModelWithoutItIsReported) {
-  SimOptions options;
-  options.model = "20";
-  SimRun run(options);
+  SimRun run(options_with(nullptr, "20"));
   run.to_blocks();
   run.send(frame("FG", "0010000000000800"), AT_115200);
   EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
