@@ -464,7 +464,7 @@ void Server::answer_request(double t) {
   // end of the last reply); the reply starts when it has arrived.
   const double begin = assembler_.started_ms > line_free_ms_ ? assembler_.started_ms : line_free_ms_;
   const double arrived = begin + static_cast<double>(assembler_.frame.size()) * char_ms;
-  const ReplyPlan plan = ctl_.request(assembler_.frame, line, t);
+  const ReplyPlan plan = ctl_.request(assembler_.frame, line);
   if (plan.vanish) {
     char where[64];
     std::snprintf(where, sizeof where, "\"%c%c\" after %.1f s", assembler_.frame[5],

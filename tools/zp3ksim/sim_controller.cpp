@@ -369,14 +369,12 @@ void SimController::step_back_if_repeated(const std::string& key, const std::str
   }
 }
 
-ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const LineState& line,
-                                 double now_ms) {
+ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const LineState& line) {
   std::string key;
   std::string fields;
   if (!check_frame(frame, &key, &fields)) return {};  // a bad frame gets no answer
   const std::string command(frame.begin() + 5, frame.begin() + 7);
   const int occurrence = ++counts_[key];
-  (void)now_ms;
 
   if (must_end_) {
     violation("request \"" + command + "\" after the run should have ended (" + must_end_reason_ + ")");

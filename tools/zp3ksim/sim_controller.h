@@ -57,7 +57,7 @@ class SimController {
   void line_opened(double now_ms);
   void line_closed(double now_ms, bool frame_cut);
   // A complete request frame; returns the reply to send.
-  ReplyPlan request(const std::vector<std::uint8_t>& frame, const LineState& line, double now_ms);
+  ReplyPlan request(const std::vector<std::uint8_t>& frame, const LineState& line);
   // The last byte of the reply to the last request has been sent.
   void reply_finished(double now_ms) { last_reply_at_ms_ = now_ms; }
   // Bytes that belong to no frame.

@@ -85,7 +85,7 @@ void SimulatedLine::on_frame(FakePort& port, const Bytes& frame) {
   }
   // Bytes still queued behind an empty read survived the discard before this request.
   const zp3ksim::LineState line{speed_, line_problem_, true, port.pending_bytes() > 0};
-  const zp3ksim::ReplyPlan plan = sim_->request(frame, line, static_cast<double>(clock.now_ms()));
+  const zp3ksim::ReplyPlan plan = sim_->request(frame, line);
   if (key == "FDEND") images.push_back(sim_->image());
   if (plan.vanish) {
     vanished_ = true;

@@ -54,7 +54,7 @@ class SimRun {
   explicit SimRun(SimOptions options = options_with()) : ctl(std::move(options)) {}
   ReplyPlan send(const Bytes& f, const LineState& line) {
     t += 30;
-    ReplyPlan plan = ctl.request(f, line, t);
+    ReplyPlan plan = ctl.request(f, line);
     t += 5;
     ctl.reply_finished(t);
     return plan;
