@@ -386,7 +386,7 @@ class Server {
 
  private:
   void take_bytes(ssize_t n, bool hangup);
-  void answer_request(double t);
+  void answer_request();
   void send_reply(const ReplyPlan& plan, double arrived, double char_ms);
   void look_at_line(bool hangup);
   void send_tail();
@@ -449,13 +449,13 @@ void Server::take_bytes(ssize_t n, bool hangup) {
   for (ssize_t i = 0; i < n; ++i) {
     if (noise_echo_ && assembler_.frame.empty() && buffer_[i] == NOISE_BYTE) continue;
     if (!assembler_.feed(buffer_[i], t, pty_.master, hangup, ctl_)) continue;
-    answer_request(t);
+    answer_request();
     if (vanished_) break;
   }
 }
 
 // The request gathered: judged by the controller, then answered.
-void Server::answer_request(double t) {
+void Server::answer_request() {
   LineState line = assembler_.line;
   line.stale = assembler_.started_ms <= stale_until_ms_ + STALE_SLACK_MS;
   if (tail_.active()) tail_.late = true;  // the downloader has moved on
