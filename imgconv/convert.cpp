@@ -43,14 +43,11 @@ namespace {
 
 // The open files of one operation and the clean-up after a failure.
 struct Run {
-  Run(const FileServices& services, EngineBuffers& engine_buffers, const char* path)
-      : files(services), buffers(engine_buffers), output_path(path) {}
-
   const FileServices& files;
   EngineBuffers& buffers;
+  const char* output_path;
   std::FILE* source = nullptr;
   std::FILE* output = nullptr;      // the temporary file
-  const char* output_path = nullptr;
   char temp_path[PATH_BUFFER_SIZE] = {};
   bool output_stage = false;        // the temporary file was created
 
@@ -77,11 +74,15 @@ struct Run {
     return code;
   }
 
-  // Closes the finished temporary file (a write that only fails when the
-  // stream is flushed is still a write failure) and moves it into place. A
-  // move that fails is an output that cannot be created: the output name
+  // Writes the patched header (its first header_size bytes) back to the
+  // start, closes the finished temporary file (a write that only fails when
+  // the stream is flushed is still a write failure) and moves it into place.
+  // A move that fails is an output that cannot be created: the output name
   // keeps what it held.
-  ConvertResult finish() {
+  ConvertResult finish(std::size_t header_size) {
+    if (std::fseek(output, 0, SEEK_SET) != 0 || std::fwrite(buffers.header, header_size, 1, output) != 1) {
+      return fail(CONVERT_ERR_DEST_WRITE);
+    }
     std::FILE* file = output;
     output = nullptr;
     if (std::fclose(file) != 0) {
@@ -97,22 +98,10 @@ struct Run {
 };
 
 // The existence check and the overwrite question; false when the user
-// declined. output_was_new still records the answer; the clean-up after a
-// failure no longer depends on it, since it removes the output either way.
-bool may_write_output(ConvertFlags& flags, const FileServices& files, const char* output_path) {
-  if (!flags.confirm_overwrite) return true;
-  if (!files.file_exists(output_path)) {
-    flags.output_was_new = true;
-    return true;
-  }
-  // Without a front end to ask, nothing is overwritten.
-  if (flags.ask_overwrite == nullptr || !flags.ask_overwrite(flags.ask_context)) return false;
-  flags.output_was_new = false;
-  return true;
-}
-
-std::uint32_t choose_base(std::uint32_t address) {
-  return address >= IMAGE_BASE_HIGH ? IMAGE_BASE_HIGH : IMAGE_BASE_LOW;
+// declined. Without a front end to ask, nothing is overwritten.
+bool may_write_output(const ConvertFlags& flags, const FileServices& files, const char* output_path) {
+  if (!flags.confirm_overwrite || !files.file_exists(output_path)) return true;
+  return flags.ask_overwrite != nullptr && flags.ask_overwrite(flags.ask_context);
 }
 
 // Places the bytes of one S3 record. A block is filled with 0xFF, together
@@ -133,72 +122,37 @@ void place_record(const SRecordLine& rec, std::uint32_t base, std::uint8_t* imag
   std::memcpy(image + offset, rec.bytes, kept);
 }
 
-// Writes the blocks placed so far to the start of the output.
-bool write_blocks(std::FILE* output, const std::uint8_t* image, std::uint32_t written_blocks) {
-  if (written_blocks == 0) return true;
-  if (std::fseek(output, 0, SEEK_SET) != 0) return false;
-  return std::fwrite(image, IMAGE_BLOCK_SIZE, written_blocks, output) == written_blocks;
-}
-
-// The next S0, S3 or S7 record of the source into *rec. CONVERT_OK with
-// *done set at the end of the source; any other result ends the run, a
-// corrupt record (or a line too long to hold one) with its line and fault.
-ConvertResult next_record(SourceLines& lines, EngineBuffers& buffers, SRecordLine* rec, bool* done,
-                          RecordFaultReport* fault) {
-  const char* line = nullptr;
-  std::size_t length = 0;
-  bool line_feed = false;
-  *done = false;
-  RecordFault found = RECORD_FAULT_NONE;
-  switch (lines.next(buffers.line, &line, &length, &line_feed)) {
-    case SourceLines::END:
-      *done = true;
-      return CONVERT_OK;
-    case SourceLines::READ_ERROR:
-      return CONVERT_ERR_SOURCE_OPEN;
-    case SourceLines::TOO_LONG:
-      found = RECORD_FAULT_TOO_LONG;
-      break;
-    case SourceLines::LINE:
-      *rec = read_srecord_line(line, length, line_feed, buffers.record);
-      if (rec->kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
-      if (rec->kind != RECORD_CORRUPT) return CONVERT_OK;
-      found = rec->fault;
-      break;
-  }
-  if (fault != nullptr) {
-    fault->fault = found;
-    fault->line = lines.line_number();
-  }
-  return CONVERT_ERR_SOURCE_RECORD;
-}
-
-// First pass: the first S3 address at or above 0x8000 decides the load base
-// (0 when there is none).
-ConvertResult find_base(SourceLines& lines, EngineBuffers& buffers, RecordFaultReport* fault,
-                        std::uint32_t* base) {
-  SRecordLine rec{};
-  bool done = false;
+// One pass over the records, ended by the end of the source or by what ends
+// the run: a read error, a line that is no S0, S3 or S7 record, or a corrupt
+// record (or a line too long to hold one), reported with its line and fault.
+// The first pass (written_blocks nullptr) ends at the first S3 address at or
+// above 0x8000, which decides the load base (0 when there is none). The
+// second places every S3 record at its offset from the base; its block
+// count is also the image's: placement never leaves a gap.
+ConvertResult read_records(SourceLines& lines, EngineBuffers& buffers, RecordFaultReport* fault,
+                           std::uint32_t* base, std::uint32_t* written_blocks) {
   for (;;) {
-    ConvertResult r = next_record(lines, buffers, &rec, &done, fault);
-    if (r != CONVERT_OK || done) return r;
-    if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
-      *base = choose_base(rec.address);
-      return CONVERT_OK;
+    const char* line = nullptr;
+    std::size_t length = 0;
+    bool line_feed = false;
+    RecordFault found = RECORD_FAULT_TOO_LONG;
+    const SourceLines::Status status = lines.next(buffers.line, &line, &length, &line_feed);
+    if (status == SourceLines::END) return CONVERT_OK;
+    if (status == SourceLines::READ_ERROR) return CONVERT_ERR_SOURCE_OPEN;
+    if (status == SourceLines::LINE) {
+      const SRecordLine rec = read_srecord_line(line, length, line_feed, buffers.record);
+      if (rec.kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
+      if (rec.kind == RECORD_DATA && written_blocks != nullptr) {
+        place_record(rec, *base, buffers.image, written_blocks);
+      } else if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
+        *base = rec.address >= IMAGE_BASE_HIGH ? IMAGE_BASE_HIGH : IMAGE_BASE_LOW;
+        return CONVERT_OK;
+      }
+      if (rec.kind != RECORD_CORRUPT) continue;
+      found = rec.fault;
     }
-  }
-}
-
-// Second pass: every S3 record placed at its offset from the base. The
-// block count is also the image's: placement never leaves a gap.
-ConvertResult place_records(SourceLines& lines, EngineBuffers& buffers, std::uint32_t base,
-                            RecordFaultReport* fault, std::uint32_t* written_blocks) {
-  SRecordLine rec{};
-  bool done = false;
-  for (;;) {
-    ConvertResult r = next_record(lines, buffers, &rec, &done, fault);
-    if (r != CONVERT_OK || done) return r;
-    if (rec.kind == RECORD_DATA) place_record(rec, base, buffers.image, written_blocks);
+    if (fault != nullptr) *fault = RecordFaultReport{found, lines.line_number()};
+    return CONVERT_ERR_SOURCE_RECORD;
   }
 }
 
@@ -245,11 +199,7 @@ ConvertResult finish_image(Run& run, std::uint32_t written_blocks, std::uint32_t
   ConvertResult r = checksum_of_output(run, written_blocks, &checksum);
   if (r != CONVERT_OK) return run.fail(r);
   store_le32(header + HEADER_CHECKSUM, checksum);
-  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
-      std::fwrite(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
-  }
-  return run.finish();
+  return run.finish(IMAGE_BLOCK_SIZE);
 }
 
 }  // namespace
@@ -263,16 +213,16 @@ bool Converter::build_output_path(const char* source_path, const char* dest_name
   static const char kExtension[] = ".bin";
   char name[PATH_BUFFER_SIZE];
   std::size_t dest_len = std::strlen(dest_name);
-  if (dest_len + sizeof kExtension > sizeof name) return false;
+  if (dest_len == 0 || dest_len + sizeof kExtension > sizeof name) return false;
   std::memcpy(name, dest_name, dest_len);
   std::memcpy(name + dest_len, kExtension, sizeof kExtension);
-  if (files.path_length(name) > static_cast<std::size_t>(PATH_LIMIT)) return false;
+  if (zp3k::path_length(name) > static_cast<std::size_t>(PATH_LIMIT)) return false;
 
   if (out_size <= 0) return false;
   std::size_t capacity = static_cast<std::size_t>(out_size);
   if (source_path == nullptr || !files.drive_letters || std::strchr(source_path, ':') == nullptr) {
-    return files.full_path(name, out, capacity) &&
-           files.path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
+    return zp3k::full_path(name, out, capacity) &&
+           zp3k::path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
   }
   // A drive letter: the output goes beside the source, in its folder up to
   // the last backslash, or up to the last ':' when there is no backslash.
@@ -283,7 +233,7 @@ bool Converter::build_output_path(const char* source_path, const char* dest_name
   if (folder_len + name_len + 1 > capacity) return false;
   std::memcpy(out, source_path, folder_len);
   std::memcpy(out + folder_len, name, name_len + 1);
-  return files.path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
+  return zp3k::path_length(out) <= static_cast<std::size_t>(PATH_LIMIT);
 }
 
 ConvertResult Converter::convert_to_image(const char* source_path, const char* dest_name,
@@ -291,7 +241,6 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
                                           RecordFaultReport* fault) {
   if (fault != nullptr) *fault = RecordFaultReport{};
   if (std::strchr(source_path, '.') == nullptr) return CONVERT_ERR_SOURCE_PATH;
-  if (dest_name[0] == '\0') return CONVERT_ERR_DEST_OPEN;
   char output_path[PATH_BUFFER_SIZE];
   if (!build_output_path(source_path, dest_name, output_path, sizeof output_path)) {
     return CONVERT_ERR_DEST_OPEN;
@@ -300,14 +249,14 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
   if (!parse_version_text(version_text, &version)) return CONVERT_ERR_VERSION;
 
   EngineBuffers& buffers = *buffers_;
-  Run run(files, buffers, output_path);
+  Run run{files, buffers, output_path};
   run.source = files.open_source(source_path);
   if (run.source == nullptr) return CONVERT_ERR_SOURCE_OPEN;
   std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);
   SourceLines lines(run.source, buffers.chunk, sizeof buffers.chunk);
 
   std::uint32_t base = 0;
-  ConvertResult r = find_base(lines, buffers, fault, &base);
+  ConvertResult r = read_records(lines, buffers, fault, &base, nullptr);
   if (r != CONVERT_OK) return run.fail(r);
   if (std::fseek(run.source, 0, SEEK_SET) != 0) return run.fail(CONVERT_ERR_SOURCE_PATH);
   lines.restart();
@@ -315,24 +264,28 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
   if (!may_write_output(flags, files, output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
   if (!run.create_output()) return run.fail(CONVERT_ERR_DEST_OPEN);
   std::uint32_t written_blocks = 0;
-  r = place_records(lines, buffers, base, fault, &written_blocks);
+  r = read_records(lines, buffers, fault, &base, &written_blocks);
   if (r != CONVERT_OK) return run.fail(r);
   std::fclose(run.source);
   run.source = nullptr;
-  if (!write_blocks(run.output, buffers.image, written_blocks)) return run.fail(CONVERT_ERR_DEST_WRITE);
+  // The blocks placed, written to the start of the output.
+  if (written_blocks > 0 &&
+      (std::fseek(run.output, 0, SEEK_SET) != 0 ||
+       std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, run.output) != written_blocks)) {
+    return run.fail(CONVERT_ERR_DEST_WRITE);
+  }
   return finish_image(run, written_blocks, base, version, comment);
 }
 
 ConvertResult Converter::write_header_only(const char* dest_name, const char* version_text,
                                            const char* comment) {
-  if (dest_name[0] == '\0') return CONVERT_ERR_DEST_OPEN;
   char output_path[PATH_BUFFER_SIZE];
   if (!build_output_path(nullptr, dest_name, output_path, sizeof output_path)) {
     return CONVERT_ERR_DEST_OPEN;
   }
   if (!may_write_output(flags, files, output_path)) return CONVERT_CANCELLED;
 
-  Run run(files, *buffers_, output_path);
+  Run run{files, *buffers_, output_path};
   if (!run.create_output()) return CONVERT_ERR_DEST_OPEN;
 
   std::uint8_t* header = buffers_->header;
@@ -347,11 +300,7 @@ ConvertResult Converter::write_header_only(const char* dest_name, const char* ve
   std::uint16_t version = 0;
   if (!parse_version_text(version_text, &version)) return run.fail(CONVERT_ERR_VERSION);
   if (!store_version_and_comment(header, version, comment)) return run.fail(CONVERT_ERR_COMMENT);
-  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
-      std::fwrite(header, IMAGE_HEADER_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
-  }
-  return run.finish();
+  return run.finish(IMAGE_HEADER_SIZE);
 }
 
 }  // namespace imgconv

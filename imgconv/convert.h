@@ -55,14 +55,11 @@ struct RecordFaultReport {
 using zp3k::PATH_LIMIT;                                // file-system units
 constexpr int PATH_BUFFER_SIZE = 3 * PATH_LIMIT + 1;   // bytes, NUL included
 
-// The overwrite question: return true to overwrite, false to cancel.
-using OverwriteQuestion = bool (*)(void* context);
-
-// Flags shared between the engine and its front end.
+// The front end's settings of the overwrite question, which returns true to
+// overwrite, false to cancel.
 struct ConvertFlags {
-  bool confirm_overwrite = true;   // owned by the front end
-  bool output_was_new = true;      // owned by the engine, lives as long as its converter
-  OverwriteQuestion ask_overwrite = nullptr;
+  bool confirm_overwrite = true;
+  bool (*ask_overwrite)(void* context) = nullptr;
   void* ask_context = nullptr;
 };
 
@@ -74,8 +71,6 @@ class Converter {
  public:
   explicit Converter(const FileServices& services);
   ~Converter();
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
 
   // *fault (when given) is filled in for CONVERT_ERR_SOURCE_RECORD.
   ConvertResult convert_to_image(const char* source_path, const char* dest_name,
@@ -86,7 +81,8 @@ class Converter {
 
   // The full output path for a destination name (".bin" appended). The
   // source path decides the folder in convert_to_image; nullptr means the
-  // current directory (write_header_only). False when it would not fit out_size.
+  // current directory (write_header_only). False for an empty name or when it
+  // would not fit out_size.
   bool build_output_path(const char* source_path, const char* dest_name, char* out,
                          int out_size) const;
 
@@ -96,8 +92,5 @@ class Converter {
  private:
   std::unique_ptr<EngineBuffers> buffers_;  // large: kept off the stack
 };
-
-int hex_digit_value(char c);
-std::uint32_t parse_hex32(const char* eight_chars);
 
 }  // namespace imgconv

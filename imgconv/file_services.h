@@ -1,5 +1,5 @@
-// The converter's file seam: absolute path, existence, delete, opening the
-// source, and the output's temporary file and its move into place. One
+// The converter's file seam: existence, delete, opening the source, and the
+// output's temporary file and its move into place (paths: image/paths.h). One
 // implementation per platform; tests give a converter a table with a failing
 // stream behind it.
 #pragma once
@@ -10,9 +10,6 @@
 namespace imgconv {
 
 struct FileServices {
-  // The absolute path of name against the current directory, NUL-terminated;
-  // false when it cannot be made or would not fit out_size bytes.
-  bool (*full_path)(const char* name, char* out, std::size_t out_size);
   // True when a file of that path exists.
   bool (*file_exists)(const char* path);
   // Removes the file; false when that failed.
@@ -33,9 +30,6 @@ struct FileServices {
   // puts the output beside the source. Elsewhere ':' is an ordinary
   // character and the output always goes into the current directory.
   bool drive_letters;
-  // The length of a UTF-8 path as the file system counts it: UTF-16 units on
-  // Windows, bytes on POSIX.
-  std::size_t (*path_length)(const char* path);
 };
 
 // The platform's implementation (posix/ or win32/), handed to a Converter.

@@ -14,18 +14,14 @@ namespace imgconv {
 
 namespace {
 
-// Two tables of every byte, from the digit rule of image/hex.h (either
-// case): hex_digit_value's reading, where a character that is no digit is
-// not refused but read as its code - 0x30, and the digit value of a real hex
-// digit or NOT_A_DIGIT, which the record verification goes by.
+// The digit value of every byte from the digit rule of image/hex.h (either
+// case), or NOT_A_DIGIT, which the record verification goes by.
 struct HexTable {
-  std::int16_t value[256];
   std::uint16_t strict[256];  // 0 .. 15, or NOT_A_DIGIT
   static constexpr std::uint16_t NOT_A_DIGIT = 0x100;
-  constexpr HexTable() : value(), strict() {
+  constexpr HexTable() : strict() {
     for (int code = 0; code < 256; ++code) {
       const int digit = zp3k::hex_value(static_cast<char>(code));
-      value[code] = static_cast<std::int16_t>(digit >= 0 ? digit : code - 0x30);
       strict[code] = digit >= 0 ? static_cast<std::uint16_t>(digit) : NOT_A_DIGIT;
     }
   }
@@ -34,7 +30,6 @@ constexpr HexTable kHex;
 
 // The byte value of the character, so the result does not depend on whether
 // plain char is signed.
-inline int digit(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 inline unsigned strict_digit(char c) { return kHex.strict[static_cast<unsigned char>(c)]; }
 
 // Address bytes of the verified record types by their type character.
@@ -84,8 +79,6 @@ SRecordLine corrupt(RecordFault fault) {
 
 }  // namespace
 
-int hex_digit_value(char c) { return digit(c); }
-
 bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsigned* sum) {
   std::size_t i = 0;
 #if defined(__SSE2__)
@@ -112,21 +105,6 @@ bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsig
   return (flags & HexTable::NOT_A_DIGIT) == 0;
 }
 
-std::uint32_t parse_hex32(const char* eight_chars) {
-  std::uint32_t value = static_cast<std::uint32_t>(digit(eight_chars[0]));
-  for (int i = 1; i < 8; ++i) {
-    value = (value << 4) | static_cast<std::uint32_t>(digit(eight_chars[i]));
-  }
-  return value;
-}
-
-void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out) {
-  const char* p = rec.data;
-  for (std::size_t i = 0; i < rec.data_count; ++i, p += 2) {
-    out[i] = static_cast<std::uint8_t>(digit(p[0]) * 16 + digit(p[1]));
-  }
-}
-
 SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_feed,
                               std::uint8_t* decoded) {
   SRecordLine rec{RECORD_BAD, 0, 0, nullptr, RECORD_FAULT_NONE, nullptr};
@@ -148,7 +126,7 @@ SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_fe
 
   // The byte count gives the bytes after it: address, data and checksum.
   if (digits < 2) return corrupt(line_feed ? RECORD_FAULT_COUNT : RECORD_FAULT_CUT_OFF);
-  int count = digit(line[2]) * 16 + digit(line[3]);
+  const int count = out[0];
   std::size_t expected = 2 + 2 * static_cast<std::size_t>(count);
   if (digits != expected) {
     if (!line_feed && digits < expected) return corrupt(RECORD_FAULT_CUT_OFF);
@@ -163,7 +141,7 @@ SRecordLine read_srecord_line(const char* line, std::size_t length, bool line_fe
     return rec;
   }
   rec.kind = RECORD_DATA;
-  rec.address = parse_hex32(line + 4);
+  zp3k::parse_hex(line + 4, 8, &rec.address);  // digits verified above
   rec.data_count = static_cast<std::uint16_t>(count - SRECORD_MIN_COUNT);
   rec.data = line + SRECORD_DATA_COLUMN;
   if (decoded != nullptr) rec.bytes = decoded + 1 + address_len;

@@ -57,10 +57,6 @@ inline SRecordLine read_srecord_line(const char* line) {
 // *sum then hold an unspecified part of the result).
 bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsigned* sum);
 
-// Decodes the data bytes of an S3 record into out (rec.data_count bytes), each
-// two characters, first * 16 + second, as hex_digit_value reads them.
-void decode_srecord_data(const SRecordLine& rec, std::uint8_t* out);
-
 // The lines of a source stream, read in chunks of the caller's buffer (at
 // least 2 bytes) and handed out one at a time, where they lie in the chunk or,
 // when one crosses the chunk's end, gathered in the caller's line buffer. A

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image/hex.h"
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
 #include "image/image_format.h"
@@ -69,9 +70,7 @@ std::FILE* create_memory_temp(const char*, char* temp_path, std::size_t temp_siz
   return fopencookie(nullptr, "w+", {mem_read, mem_write, mem_seek, mem_close});
 }
 bool moved(const char*, const char*) { return true; }
-std::size_t byte_length(const char* path) { return std::strlen(path); }
-const FileServices memory_services = {copy_path,  never_exists, deleted, open_input, create_memory_temp,
-                                      moved,      false,        byte_length};
+const FileServices memory_services = {never_exists, deleted, open_input, create_memory_temp, moved, false};
 
 // Every line the splitter hands out fits the line buffer; a data record's
 // fields lie inside its line, its digits are real hex digits and its bytes
@@ -92,8 +91,6 @@ void check_lines() {
     if (rec.kind == RECORD_CORRUPT && rec.fault == RECORD_FAULT_NONE) std::abort();
     if (rec.kind != RECORD_DATA) continue;
     if (rec.data != line + SRECORD_DATA_COLUMN || rec.data + 2 * rec.data_count + 2 > line + length) std::abort();
-    std::uint8_t bytes[SRECORD_LINE_BUFFER / 2];
-    decode_srecord_data(rec, bytes);
     unsigned sum = static_cast<unsigned>(rec.data_count) + SRECORD_MIN_COUNT;
     for (int shift = 0; shift < 32; shift += 8) sum += (rec.address >> shift) & 0xFF;
     for (std::size_t i = 0; i < rec.data_count; ++i) {
@@ -101,10 +98,12 @@ void check_lines() {
           !std::isxdigit(static_cast<unsigned char>(rec.data[2 * i + 1]))) {
         std::abort();
       }
-      sum += bytes[i];
+      std::uint8_t byte = 0;
+      zp3k::parse_hex_byte(rec.data + 2 * i, &byte);
+      sum += byte;
     }
     const char* check = rec.data + 2 * rec.data_count;
-    sum += static_cast<unsigned>(hex_digit_value(check[0]) * 16 + hex_digit_value(check[1]));
+    sum += static_cast<unsigned>(zp3k::hex_value(check[0]) * 16 + zp3k::hex_value(check[1]));
     if ((sum & 0xFF) != 0xFF) std::abort();
   }
   std::fclose(source);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "image/hex.h"
 #include "imgconv/convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -20,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (((value >> 8) & 0xF) > 9 || ((value >> 4) & 0xF) > 9 || (value & 0xF) > 9) std::abort();
   unsigned suffix = value >> 12;
   if (n == 4 && suffix != 0) std::abort();
-  if (n == 6 && (t[4] != '_' || static_cast<unsigned>(imgconv::hex_digit_value(t[5])) != suffix)) std::abort();
+  if (n == 6 && (t[4] != '_' || static_cast<unsigned>(zp3k::hex_value(t[5])) != suffix)) std::abort();
   return 0;
 }

@@ -1,6 +1,6 @@
-// POSIX file seam of the converter: paths (image/paths.h), lstat, unlink, the
-// source (a regular file only), and the output's temporary file, which SIGINT and SIGTERM remove before
-// the program ends by them.
+// POSIX file seam of the converter: lstat, unlink, the source (a regular file
+// only), and the output's temporary file, which SIGINT and SIGTERM remove
+// before the program ends by them.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio_ext.h>
@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/paths.h"
 #include "imgconv/file_services.h"
 
 namespace imgconv {
@@ -153,8 +152,8 @@ bool posix_move_into_place(const char* temp_path, const char* output_path) {
 }  // namespace
 
 FileServices platform_file_services() {
-  return {zp3k::full_path,   posix_file_exists,     posix_delete_file, posix_open_source,
-          posix_create_temp, posix_move_into_place, false,             zp3k::path_length};
+  return {posix_file_exists, posix_delete_file, posix_open_source, posix_create_temp,
+          posix_move_into_place, false};
 }
 
 }  // namespace imgconv

@@ -24,15 +24,11 @@ int run(const Options& options) {
   // CR LF line breaks, cp932 bytes.
   std::string comment;
   std::string bad;
-  switch (utf8_to_cp932(to_crlf(options.value[SLOT_COMMENT]), &comment, &bad)) {
-    case TextError::NONE:
-      break;
-    case TextError::NOT_CP932:
-      std::fprintf(stderr, "imgconv: %s: %s\n", TEXT_NOT_CP932, bad.c_str());
-      return EXIT_USAGE;
-    case TextError::NOT_UTF8:
-      std::fprintf(stderr, "imgconv: %s: %s\n", TEXT_NOT_UTF8, bad.c_str());
-      return EXIT_USAGE;
+  const TextError error = utf8_to_cp932(to_crlf(options.value[SLOT_COMMENT]), &comment, &bad);
+  if (error != TextError::NONE) {
+    std::fprintf(stderr, "imgconv: %s: %s\n", error == TextError::NOT_CP932 ? TEXT_NOT_CP932 : TEXT_NOT_UTF8,
+                 bad.c_str());
+    return EXIT_USAGE;
   }
   Converter converter(platform_file_services());
   // Like the Windows automatic run: no question about an existing output.
@@ -49,15 +45,12 @@ int run(const Options& options) {
     result = converter.convert_to_image(source_for_path, dest.c_str(), version.c_str(), comment.c_str(),
                                         &fault);
   }
-  if (result == CONVERT_ERR_SOURCE_RECORD) {
-    std::fprintf(stderr, "imgconv: %s (%s)\n", record_fault_message(fault).c_str(),
-                 record_fault_gloss(fault).c_str());
-    return result;
-  }
   if (result != CONVERT_OK) {
-    int row = ROW_RESULT_BASE + result;
     // The table's texts may hold a line break; the gloss follows on the last line.
-    std::fprintf(stderr, "imgconv: %s (%s)\n", convert_message(row), convert_gloss(row));
+    const int row = ROW_RESULT_BASE + result;
+    const bool record = result == CONVERT_ERR_SOURCE_RECORD;
+    std::fprintf(stderr, "imgconv: %s (%s)\n", record ? record_fault_message(fault).c_str() : convert_message(row),
+                 record ? record_fault_gloss(fault).c_str() : convert_gloss(row));
     return result;
   }
   char output_path[PATH_BUFFER_SIZE];

@@ -47,7 +47,6 @@ struct DialogState {
   HINSTANCE instance = nullptr;
   std::string command_line_utf8;  // without the program name
   bool header_only = false;
-  imgconv::CommandLineSlots slots;
   imgconv::Converter converter{imgconv::platform_file_services()};
 };
 
@@ -103,7 +102,7 @@ void on_init_dialog(HWND dialog, DialogState* state) {
   flags.ask_context = dialog;
   set_texts(dialog);
 
-  imgconv::CommandLineSlots& slots = state->slots;
+  imgconv::CommandLineSlots slots;
   int words = imgconv::parse_command_line(state->command_line_utf8.c_str(), &slots);
   if (words == 0) return;
   zp3k::set_item_text(dialog, IDC_SOURCE_PATH, slots.value[imgconv::SLOT_SOURCE]);

@@ -1,6 +1,6 @@
-// Win32 file seam of the converter (paths: image/paths.h): the core's UTF-8
-// paths become UTF-16 for FindFirstFileW, DeleteFileW, CreateFileW and MoveFileExW,
-// so any file the system can name is found, whatever the ANSI code page.
+// Win32 file seam of the converter: the core's UTF-8 paths become UTF-16 for
+// FindFirstFileW, DeleteFileW, CreateFileW and MoveFileExW, so any file the
+// system can name is found, whatever the ANSI code page.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -9,8 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "imgconv/convert.h"
-#include "image/paths.h"
 #include "imgconv/file_services.h"
 #include "resources/win32_text.h"
 
@@ -92,8 +90,8 @@ bool win32_move_into_place(const char* temp_path, const char* output_path) {
 }  // namespace
 
 FileServices platform_file_services() {
-  return {zp3k::full_path,   win32_file_exists,     win32_delete_file, win32_open_source,
-          win32_create_temp, win32_move_into_place, true,              zp3k::path_length};
+  return {win32_file_exists, win32_delete_file, win32_open_source, win32_create_temp,
+          win32_move_into_place, true};
 }
 
 }  // namespace imgconv

@@ -127,12 +127,42 @@ TEST_F(OutputFailureTest, TheDeviceWorksWhenNothingFails) {
   EXPECT_EQ(xor_words(dev.content.data(), dev.content.size()), IMAGE_MAGIC ^ (3u * 2048u - 12u));
 }
 
-TEST_F(OutputFailureTest, WriteFailingMidwayGivesWriteErrorAndDeletesANewOutput) {
-  for (std::size_t limit : {0u, 100u, 2048u, 5000u, 3u * 2048u}) {
+// Each row a failing device under one operation: its result, and nothing
+// left beside the source.
+TEST_F(OutputFailureTest, EachDeviceFailureGivesItsResultAndLeavesNoOutput) {
+  constexpr std::size_t ALL = SIZE_MAX;
+  constexpr off64_t NONE = INT64_MAX;
+  const struct {
+    bool header_only;
+    std::size_t write_limit;
+    off64_t read_limit;
+    bool fail_seek;
+    ConvertResult result;
+  } rows[] = {
+      {false, 0, NONE, false, CONVERT_ERR_DEST_WRITE},  // writes failing midway
+      {false, 100, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {false, 2048, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {false, 5000, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {false, 3 * 2048, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {false, ALL, 0, false, CONVERT_ERR_DEST_WRITE},    // the read-back of block 0
+      {false, ALL, 2048, false, CONVERT_ERR_DEST_READ},  // block 0 reads back; block 1 does not
+      {false, ALL, NONE, true, CONVERT_ERR_DEST_WRITE},  // seeks failing
+      {true, ALL, NONE, true, CONVERT_ERR_DEST_WRITE},  // the header-only file
+      {true, 0, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {true, ALL, 0, false, CONVERT_ERR_DEST_WRITE},
+      // The final write of the 64 bytes failing is found at the latest when the file is closed.
+      {true, 64, NONE, false, CONVERT_ERR_DEST_WRITE},
+  };
+  for (const auto& row : rows) {
     dev = FailingDevice{};
-    dev.write_limit = limit;
-    EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE) << limit;
-    EXPECT_EQ(folder_names(), kOnlySource) << limit;
+    dev.write_limit = row.write_limit;
+    dev.read_limit = row.read_limit;
+    dev.fail_seek = row.fail_seek;
+    const int n = static_cast<int>(&row - rows);
+    EXPECT_EQ(row.header_only ? converter.write_header_only("hdr", "1.00", "c")
+                              : converter.convert_to_image("in.hex", "out", "1.00", ""),
+              row.result) << "row " << n;
+    EXPECT_EQ(folder_names(), kOnlySource) << "row " << n;
   }
 }
 
@@ -143,41 +173,6 @@ TEST_F(OutputFailureTest, WriteFailureRemovesAnAgreedOverwrite) {
   dev.write_limit = 5000;
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
   EXPECT_EQ(folder_names(), kOnlySource);
-  EXPECT_FALSE(converter.flags.output_was_new);
-}
-
-TEST_F(OutputFailureTest, ReadBackOfBlockZeroFailingGivesWriteError) {
-  dev.read_limit = 0;
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("out.bin"));
-}
-
-TEST_F(OutputFailureTest, ReadBackInTheChecksumPassFailingGivesReadError) {
-  dev.read_limit = 2048;  // block 0 reads back; block 1 does not
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_READ);
-  EXPECT_FALSE(exists("out.bin"));
-}
-
-TEST_F(OutputFailureTest, SeekFailingGivesWriteError) {
-  dev.fail_seek = true;
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_EQ(converter.write_header_only("hdr", "1.00", ""), CONVERT_ERR_DEST_WRITE);
-  EXPECT_EQ(folder_names(), kOnlySource);
-}
-
-TEST_F(OutputFailureTest, HeaderOnlyWriteAndReadFailures) {
-  dev.write_limit = 0;
-  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("hdr.bin"));
-  dev = FailingDevice{};
-  dev.read_limit = 0;
-  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("hdr.bin"));
-  // The final write of the 64 bytes failing is found at the latest when the file is closed.
-  dev = FailingDevice{};
-  dev.write_limit = 64;
-  EXPECT_EQ(converter.write_header_only("hdr", "1.00", "c"), CONVERT_ERR_DEST_WRITE);
-  EXPECT_FALSE(exists("hdr.bin"));
 }
 
 TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {

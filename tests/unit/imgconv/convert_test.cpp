@@ -75,18 +75,18 @@ TEST_F(ConvertTest, WorkedExample) {
       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(0, std::memcmp(image.data(), expected, 64));
   expect_fill_except(image, {{256, 0x11}, {257, 0x22}, {258, 0x33}, {259, 0x44}});
-  EXPECT_EQ(le32(image, 8), 0xBBBF4871u);
+  EXPECT_EQ(load_le32(image.data() + 8), 0xBBBF4871u);
   EXPECT_EQ(xor_of_file(image), 0x1234518Cu);
-  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ le32(image, 4));
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ load_le32(image.data() + 4));
 }
 
 TEST_F(ConvertTest, OneByteAboveTheHeader) {
   ASSERT_EQ(convert({s3(0x8000 + 256, {0x5A})}), CONVERT_OK);
   std::vector<std::uint8_t> image = read_bytes("out.bin");
   ASSERT_EQ(image.size(), 2048u);
-  EXPECT_EQ(le32(image, 4), 2036u);
-  EXPECT_EQ(le32(image, 16), 0x8000u);
-  EXPECT_EQ(le32(image, 20), 2048u);
+  EXPECT_EQ(load_le32(image.data() + 4), 2036u);
+  EXPECT_EQ(load_le32(image.data() + 16), 0x8000u);
+  EXPECT_EQ(load_le32(image.data() + 20), 2048u);
   expect_fill_except(image, {{256, 0x5A}});
   EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ 2036u);
 }
@@ -103,8 +103,8 @@ TEST_F(ConvertTest, DataUnderTheHeaderSurvivesOutsideItsFields) {
   for (std::size_t i = 35; i < 64; ++i) EXPECT_EQ(image[i], data[i]) << i;
   EXPECT_EQ(image[24], 0x02);
   EXPECT_EQ(image[25], 0x34);
-  EXPECT_EQ(le32(image, 16), 0x100000u);
-  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ le32(image, 4));
+  EXPECT_EQ(load_le32(image.data() + 16), 0x100000u);
+  EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ load_le32(image.data() + 4));
 }
 
 TEST_F(ConvertTest, EmptyCommentAndVersionBytes) {
@@ -125,8 +125,8 @@ TEST_F(ConvertTest, LargestImage) {
   ASSERT_EQ(convert({s3(0x100000 + 0x1FFFFF, {0x42})}), CONVERT_OK);
   std::vector<std::uint8_t> image = read_bytes("out.bin");
   ASSERT_EQ(image.size(), 0x200000u);
-  EXPECT_EQ(le32(image, 20), 0x200000u);
-  EXPECT_EQ(le32(image, 4), 0x1FFFF4u);
+  EXPECT_EQ(load_le32(image.data() + 20), 0x200000u);
+  EXPECT_EQ(load_le32(image.data() + 4), 0x1FFFF4u);
   EXPECT_EQ(image[0x1FFFFF], 0x42);
   EXPECT_EQ(xor_of_file(image), IMAGE_MAGIC ^ 0x1FFFF4u);
 }
@@ -135,14 +135,14 @@ TEST_F(ConvertTest, TheFirstAddressAtOrAbove0x8000DecidesTheBase) {
   // 0x1000 does not decide; 0x9000 gives 0x8000; the byte at 0x1000 is below it.
   ASSERT_EQ(convert({s3(0x1000, {1}), s3(0x9000, {2})}), CONVERT_OK);
   std::vector<std::uint8_t> image = read_bytes("out.bin");
-  EXPECT_EQ(le32(image, 16), 0x8000u);
+  EXPECT_EQ(load_le32(image.data() + 16), 0x8000u);
   ASSERT_EQ(image.size(), 0x1000u + 2048u);
   expect_fill_except(image, {{0x1000, 2}});
 
   ASSERT_EQ(convert({s3(0xFFFFF, {7})}), CONVERT_OK);
-  EXPECT_EQ(le32(read_bytes("out.bin"), 16), 0x8000u);
+  EXPECT_EQ(load_le32(read_bytes("out.bin").data() + 16), 0x8000u);
   ASSERT_EQ(convert({s3(0x100000, {7})}), CONVERT_OK);
-  EXPECT_EQ(le32(read_bytes("out.bin"), 16), 0x100000u);
+  EXPECT_EQ(load_le32(read_bytes("out.bin").data() + 16), 0x100000u);
 }
 
 TEST_F(ConvertTest, PlacementAgainstBase0x8000) {
@@ -169,7 +169,7 @@ TEST_F(ConvertTest, PlacementAgainstBase0x100000) {
 TEST_F(ConvertTest, BaseZeroWhenEveryAddressIsBelow0x8000) {
   ASSERT_EQ(convert({s3(0x0100, {9}), s3(0x2345, {8})}), CONVERT_OK);
   std::vector<std::uint8_t> image = read_bytes("out.bin");
-  EXPECT_EQ(le32(image, 16), 0u);
+  EXPECT_EQ(load_le32(image.data() + 16), 0u);
   ASSERT_EQ(image.size(), 0x2800u);
   expect_fill_except(image, {{0x100, 9}, {0x2345, 8}});
 }
@@ -201,13 +201,13 @@ TEST_F(ConvertTest, LaterRecordsOverwriteAndAnyFirstCharacterWorks) {
 TEST_F(ConvertTest, CrLfLineEndsAndLowerCaseDigits) {
   write_text("in.hex", srecord_file({"S30900100100112233443B"}, "\r\n"));
   ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
-  EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
+  EXPECT_EQ(load_le32(read_bytes("out.bin").data() + 8), 0xBBBF4871u);
   // Lower-case digits give the same image.
   std::string lower = srecord_file({"S30900100100112233443B"}, "\r\n");
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   write_text("in.hex", lower);
   ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "abc"), CONVERT_OK);
-  EXPECT_EQ(le32(read_bytes("out.bin"), 8), 0xBBBF4871u);
+  EXPECT_EQ(load_le32(read_bytes("out.bin").data() + 8), 0xBBBF4871u);
   // A record of 120 data bytes fits one read with CR LF as with LF.
   write_text("in.hex", srecord_file({s3(0x8100, std::vector<std::uint8_t>(120, 0x5A)), s3(0x8300, {1})}, "\r\n"));
   ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
@@ -336,15 +336,12 @@ TEST_F(ConvertTest, TheQuestionIsAskedOnlyForAnExistingFileWhenConfirming) {
   write_text("in.hex", srecord_file({s3(0x8100, {1})}));
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 0);
-  EXPECT_TRUE(converter.flags.output_was_new);
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 1);
-  EXPECT_FALSE(converter.flags.output_was_new);
-  // Without confirmation nothing is asked and the flag keeps its last value.
+  // Without confirmation nothing is asked.
   converter.flags.confirm_overwrite = false;
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_OK);
   EXPECT_EQ(question.asked, 1);
-  EXPECT_FALSE(converter.flags.output_was_new);
 }
 
 TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
@@ -384,7 +381,7 @@ TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
 }
 
 TEST_F(ConvertTest, AutomaticRunDeletesAnExistingOutputAfterAFailure) {
-  // Confirmation off from the start: output_was_new keeps its starting value.
+  // Confirmation off from the start.
   write_text("out.bin", "old");
   EXPECT_EQ(convert({s3(0x8100, {1})}, "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("out.bin"));

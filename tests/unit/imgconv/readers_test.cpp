@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "image/hex.h"
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
 #include "image/image_format.h"
@@ -13,20 +14,6 @@
 #include "test_files.h"
 
 using namespace imgconv;
-
-TEST(HexDigits, BothCasesAndUncheckedDigits) {
-  EXPECT_EQ(hex_digit_value('0'), 0);
-  EXPECT_EQ(hex_digit_value('9'), 9);
-  EXPECT_EQ(hex_digit_value('A'), 10);
-  EXPECT_EQ(hex_digit_value('f'), 15);
-  // Other characters are not refused: c - 0x30 of the byte value.
-  EXPECT_EQ(hex_digit_value('G'), 'G' - 0x30);
-  EXPECT_EQ(hex_digit_value(' '), -16);
-  EXPECT_EQ(hex_digit_value(static_cast<char>(0xE0)), 0xE0 - 0x30);
-  EXPECT_EQ(parse_hex32("00100100"), 0x00100100u);
-  EXPECT_EQ(parse_hex32("deadBEEF"), 0xDEADBEEFu);
-  EXPECT_EQ(parse_hex32("FFFFFFFF"), 0xFFFFFFFFu);
-}
 
 // Every length from 0 to 40 pairs (the decoder works sixteen characters at a
 // time and overlaps its last step): the bytes and their sum exact, and a
@@ -41,8 +28,8 @@ TEST(HexDigits, PairsDecodedAtEveryLengthAndEveryBadPosition) {
       const int high = static_cast<int>((i * 7 + pairs) % 22), low = static_cast<int>((i * 13 + 5) % 22);
       text += digits[high];
       text += digits[low];
-      const std::uint8_t byte = static_cast<std::uint8_t>(hex_digit_value(digits[high]) * 16 +
-                                                          hex_digit_value(digits[low]));
+      const std::uint8_t byte = static_cast<std::uint8_t>(zp3k::hex_value(digits[high]) * 16 +
+                                                          zp3k::hex_value(digits[low]));
       expected.push_back(byte);
       expected_sum += byte;
     }
@@ -97,29 +84,30 @@ TEST(SRecordLine, TypesBySecondCharacter) {
 }
 
 TEST(SRecordLine, DataFieldsByPosition) {
-  const char* line = "S30900100100112233443B\r\n";
-  SRecordLine rec = read_srecord_line(line);
+  const char* line = "S30900100100112233443B";
+  std::uint8_t decoded[SRECORD_LINE_BUFFER / 2];
+  SRecordLine rec = read_srecord_line(line, std::strlen(line), true, decoded);
   ASSERT_EQ(rec.kind, RECORD_DATA);
   EXPECT_EQ(rec.address, 0x00100100u);
   ASSERT_EQ(rec.data_count, 4);
   EXPECT_EQ(rec.data, line + 12);
-  std::uint8_t bytes[4];
-  decode_srecord_data(rec, bytes);
-  EXPECT_EQ(bytes[0], 0x11);
-  EXPECT_EQ(bytes[3], 0x44);
+  EXPECT_EQ(rec.bytes, decoded + 5);
+  EXPECT_EQ(rec.bytes[0], 0x11);
+  EXPECT_EQ(rec.bytes[3], 0x44);
   // Lower-case digits read as upper-case ones; trailing blanks are ignored,
   // and so is a missing line feed after a whole record.
   for (const char* same : {"s30900100100112233443b\n", "S30900100100112233443B \t\r\n",
                            "S30900100100112233443B"}) {
-    SRecordLine lower = read_srecord_line(same);
+    const std::size_t n = std::strcspn(same, "\n");
+    SRecordLine lower = read_srecord_line(same, n, same[n] == '\n', decoded);
     ASSERT_EQ(lower.kind, RECORD_DATA) << same;
-    decode_srecord_data(lower, bytes);
     EXPECT_EQ(lower.address, 0x00100100u);
-    EXPECT_EQ(bytes[3], 0x44);
+    EXPECT_EQ(lower.bytes[3], 0x44);
   }
-  // A record without data bytes.
-  SRecordLine empty = read_srecord_line("S305000080007A\n");
+  // A record without data bytes, its address in mixed case.
+  SRecordLine empty = read_srecord_line("S305DEADbeefC2\n");
   ASSERT_EQ(empty.kind, RECORD_DATA);
+  EXPECT_EQ(empty.address, 0xDEADBEEFu);
   EXPECT_EQ(empty.data_count, 0);
 }
 

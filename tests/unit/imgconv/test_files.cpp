@@ -61,9 +61,4 @@ std::string srecord_file(const std::vector<std::string>& records, const std::str
   return text + "S70500000000FA" + eol;
 }
 
-std::uint32_t le32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-  return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
-         (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
-}
-
 }  // namespace imgconv_test

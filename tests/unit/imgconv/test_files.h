@@ -31,6 +31,4 @@ std::string s3(std::uint32_t address, const std::vector<std::uint8_t>& data);
 // S0 + records + S7, one per line, with the given line end.
 std::string srecord_file(const std::vector<std::string>& records, const std::string& eol = "\n");
 
-std::uint32_t le32(const std::vector<std::uint8_t>& bytes, std::size_t offset);
-
 }  // namespace imgconv_test
