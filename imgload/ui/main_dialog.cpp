@@ -44,16 +44,18 @@ constexpr ControlText kMainTexts[] = {
     {IDC_MAIN_SETTINGS, 17}, {IDOK, 18}, {IDCANCEL, 19}, {IDC_MAIN_RUN_AFTER, 30},
 };
 
-// One row of the job: path edit, browse button, address edit.
+// One row of the job: path edit, browse button, address edit, and the
+// count button that makes it the last active row.
 struct Row {
   int path;
   int browse;
   int address;
+  int count;
 };
 constexpr Row kRows[MAX_ENTRIES] = {
-    {IDC_MAIN_PATH1, IDC_MAIN_BROWSE1, IDC_MAIN_ADDRESS1},
-    {IDC_MAIN_PATH2, IDC_MAIN_BROWSE2, IDC_MAIN_ADDRESS2},
-    {IDC_MAIN_PATH3, IDC_MAIN_BROWSE3, IDC_MAIN_ADDRESS3},
+    {IDC_MAIN_PATH1, IDC_MAIN_BROWSE1, IDC_MAIN_ADDRESS1, IDC_MAIN_COUNT1},
+    {IDC_MAIN_PATH2, IDC_MAIN_BROWSE2, IDC_MAIN_ADDRESS2, IDC_MAIN_COUNT2},
+    {IDC_MAIN_PATH3, IDC_MAIN_BROWSE3, IDC_MAIN_ADDRESS3, IDC_MAIN_COUNT3},
 };
 
 // "Bin Files(*.bin)", "*.bin", "All Files(*.*)", "*.*", double-NUL ended.
@@ -76,14 +78,13 @@ bool read_edit(HWND window, int id, int limit, char* out, std::size_t out_size) 
 
 void choose_entry_count(HWND window, DownloadJob& job, int count) {
   job.entry_count = count;
-  const BOOL row2 = count >= 2 ? TRUE : FALSE;
-  const BOOL row3 = count >= 3 ? TRUE : FALSE;
-  EnableWindow(GetDlgItem(window, IDC_MAIN_PATH2), row2);
-  EnableWindow(GetDlgItem(window, IDC_MAIN_BROWSE2), row2);
-  EnableWindow(GetDlgItem(window, IDC_MAIN_ADDRESS2), row2);
-  EnableWindow(GetDlgItem(window, IDC_MAIN_PATH3), row3);
-  EnableWindow(GetDlgItem(window, IDC_MAIN_BROWSE3), row3);
-  EnableWindow(GetDlgItem(window, IDC_MAIN_ADDRESS3), row3);
+  // The first row is always active.
+  for (int i = 1; i < MAX_ENTRIES; ++i) {
+    const BOOL active = count > i ? TRUE : FALSE;
+    for (int id : {kRows[i].path, kRows[i].browse, kRows[i].address}) {
+      EnableWindow(GetDlgItem(window, id), active);
+    }
+  }
 }
 
 void browse_row(HWND window, int path_edit) {
@@ -135,13 +136,13 @@ void start_download(HWND window, MainDialogState& state) {
 }
 
 void initialise(HWND window, MainDialogState& state) {
-  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
   SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
   for (const ControlText& t : kMainTexts) set_text(window, t.id, dialog_text(t.row));
 
-  SendDlgItemMessageW(window, IDC_MAIN_COUNT1, BM_SETCHECK, BST_CHECKED, 0);
-  SendDlgItemMessageW(window, IDC_MAIN_COUNT2, BM_SETCHECK, BST_UNCHECKED, 0);
-  SendDlgItemMessageW(window, IDC_MAIN_COUNT3, BM_SETCHECK, BST_UNCHECKED, 0);
+  for (const Row& r : kRows) {  // one file at first
+    const WPARAM check = r.count == IDC_MAIN_COUNT1 ? BST_CHECKED : BST_UNCHECKED;
+    SendDlgItemMessageW(window, r.count, BM_SETCHECK, check, 0);
+  }
   choose_entry_count(window, state.job, 1);
   SendDlgItemMessageW(window, IDC_MAIN_RUN_AFTER, BM_SETCHECK, BST_CHECKED, 0);
 
@@ -160,30 +161,16 @@ void initialise(HWND window, MainDialogState& state) {
 }
 
 void command(HWND window, MainDialogState& state, WPARAM id) {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (id == static_cast<WPARAM>(kRows[i].count)) choose_entry_count(window, state.job, i + 1);
+    if (id == static_cast<WPARAM>(kRows[i].browse)) browse_row(window, kRows[i].path);
+  }
   switch (id) {
     case IDOK:
       start_download(window, state);
       break;
     case IDCANCEL:
       EndDialog(window, 1);
-      break;
-    case IDC_MAIN_COUNT1:
-      choose_entry_count(window, state.job, 1);
-      break;
-    case IDC_MAIN_COUNT2:
-      choose_entry_count(window, state.job, 2);
-      break;
-    case IDC_MAIN_COUNT3:
-      choose_entry_count(window, state.job, 3);
-      break;
-    case IDC_MAIN_BROWSE1:
-      browse_row(window, IDC_MAIN_PATH1);
-      break;
-    case IDC_MAIN_BROWSE2:
-      browse_row(window, IDC_MAIN_PATH2);
-      break;
-    case IDC_MAIN_BROWSE3:
-      browse_row(window, IDC_MAIN_PATH3);
       break;
     case IDC_MAIN_SETTINGS:
       open_settings_dialog(state, window);
@@ -216,13 +203,13 @@ int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD fl
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    initialise(window, *reinterpret_cast<MainDialogState*>(lparam));
-    return TRUE;
-  }
-  auto* state = reinterpret_cast<MainDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  auto* state = dialog_state<MainDialogState>(window, message, lparam);
   if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
   switch (message) {
+    case WM_INITDIALOG:
+      initialise(window, *state);
+      return TRUE;
+
     case WM_COMMAND:
       // Only clicks act: the whole wParam is the control id.
       command(window, *state, wparam);

@@ -152,7 +152,6 @@ bool start_worker_thread(MainDialogState& state) {
 namespace {
 
 void initialise(HWND window, ProgressDialogState& state) {
-  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
   // Stored before the worker is started, so its output reaches this dialog.
   state.worker->progress_window.store(window);
   SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
@@ -197,13 +196,13 @@ INT_PTR carry_out(HWND window, ProgressDialogState& state, UINT message, WPARAM 
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    initialise(window, *reinterpret_cast<ProgressDialogState*>(lparam));
-    return TRUE;
-  }
-  auto* state = reinterpret_cast<ProgressDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  auto* state = dialog_state<ProgressDialogState>(window, message, lparam);
   if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
   switch (message) {
+    case WM_INITDIALOG:
+      initialise(window, *state);
+      return TRUE;
+
     case WM_TIMER:
       if (state->countdown != nullptr) state->countdown->tick();
       SetEvent(state->worker->tick_event);

@@ -27,7 +27,6 @@ bool checked(HWND window, int id) {
 }
 
 void initialise(HWND window, const SettingsDialogState& state) {
-  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
   const DownloadJob& job = *state.job;
   for (int k = 1; k <= PORT_COUNT; ++k) {
     SendDlgItemMessageW(window, IDC_SETTINGS_COM1 + (k - 1), BM_SETCHECK,
@@ -62,13 +61,12 @@ void accept(HWND window, const SettingsDialogState& state) {
 }
 
 INT_PTR CALLBACK CommSettingsDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    initialise(window, *reinterpret_cast<const SettingsDialogState*>(lparam));
-    return TRUE;
-  }
-  auto* state = reinterpret_cast<const SettingsDialogState*>(GetWindowLongPtrW(window, DWLP_USER));
+  auto* state = dialog_state<const SettingsDialogState>(window, message, lparam);
   if (state == nullptr) return FALSE;  // a message before WM_INITDIALOG
   switch (message) {
+    case WM_INITDIALOG:
+      initialise(window, *state);
+      return TRUE;
     case WM_COMMAND:
       if (wparam == IDOK) {
         accept(window, *state);

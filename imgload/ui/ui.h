@@ -70,6 +70,14 @@ constexpr UINT WM_VIEW_COUNTDOWN = WM_APP + 5;       // lParam the countdown to 
 constexpr UINT_PTR COUNTDOWN_TIMER_ID = 1;
 constexpr UINT COUNTDOWN_TIMER_PERIOD = 1000;  // ms, one tick of the reply countdown
 
+// The state a dialog procedure keeps in DWLP_USER: taken from lParam at
+// WM_INITDIALOG, read back for every message; null before WM_INITDIALOG.
+template <typename State>
+State* dialog_state(HWND window, UINT message, LPARAM lparam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lparam);
+  return reinterpret_cast<State*>(GetWindowLongPtrW(window, DWLP_USER));
+}
+
 // lParam: the MainDialogState, which outlives the dialog.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 DWORD WINAPI WorkerThreadProc(LPVOID worker_state);
