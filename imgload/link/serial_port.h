@@ -35,8 +35,12 @@ constexpr LineSettings link_settings(std::uint32_t baud_rate) {
   return {baud_rate, PORT_DATA_BITS, PORT_PARITY, PORT_STOP_BITS};
 }
 
+// A port owns its device while open: it is never copied.
 class SerialPort {
  public:
+  SerialPort() = default;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
   virtual ~SerialPort() = default;
 
   // Opens name exclusively with settings and raises DTR. False on any

@@ -55,8 +55,6 @@ bool speed_constant(std::uint32_t baud_rate, speed_t* out) {
   }
 }
 
-void sleep_until(long long deadline) { zp3k::sleep_until(static_cast<double>(deadline)); }
-
 void set_dtr(int fd, bool raised) {
   int bits = TIOCM_DTR;
   // A pseudo-terminal has no modem lines (ENOTTY): the result is ignored.
@@ -125,9 +123,6 @@ namespace {
 // One tty device, with the settings it had before this port changed them.
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort() = default;
-  PosixSerialPort(const PosixSerialPort&) = delete;
-  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
   ~PosixSerialPort() override { close(); }
 
   bool open(const char* name, const LineSettings& settings) override;
@@ -222,7 +217,7 @@ int PosixSerialPort::read(std::uint8_t* buffer, int count) {
     }
     // A hang-up or a device error: it lasts as long as a silent read would,
     // so that callers polling under the countdown do not spin.
-    sleep_until(deadline);
+    zp3k::sleep_until(static_cast<double>(deadline));
     return -1;
   }
 }

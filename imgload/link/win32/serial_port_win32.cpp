@@ -61,9 +61,6 @@ bool wide_name_of(const char* name, std::wstring* wide) {
 // before the opening, with DTR left low.
 class Win32SerialPort final : public SerialPort {
  public:
-  Win32SerialPort() = default;
-  Win32SerialPort(const Win32SerialPort&) = delete;
-  Win32SerialPort& operator=(const Win32SerialPort&) = delete;
   ~Win32SerialPort() override { close(); }
 
   bool open(const char* name, const LineSettings& settings) override;
