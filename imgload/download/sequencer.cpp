@@ -315,12 +315,8 @@ void Download::step_next() {
   if (last || stopped_) {
     enter_phase(PHASE_END);
   } else {
+    steps_ = SequencerSteps{};  // every step counter back to 0
     enter_phase(PHASE_MODE);
-    steps_.control_step = 0;
-    steps_.speed_step = 0;
-    steps_.announce_step = 0;
-    steps_.transfer_step = 0;
-    steps_.finish_step = 0;
     ++file_index_;
   }
   if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();

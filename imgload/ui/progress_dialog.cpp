@@ -19,7 +19,6 @@
 
 namespace imgload {
 
-
 namespace {
 
 constexpr DWORD TICK_WAIT_LIMIT = 1100;  // ms; a tick is due every 1000 ms
