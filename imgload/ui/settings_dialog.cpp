@@ -45,18 +45,13 @@ void initialise(HWND window, const SettingsDialogState& state) {
 
 void accept(HWND window, const SettingsDialogState& state) {
   DownloadJob& job = *state.job;
-  // All four states are read first; the last checked button wins.
-  bool port_checks[PORT_COUNT];
-  for (int k = 0; k < PORT_COUNT; ++k) port_checks[k] = checked(window, IDC_SETTINGS_COM1 + k);
+  // Every button is read, in order; the last checked one wins.
   for (int k = 0; k < PORT_COUNT; ++k) {
-    if (port_checks[k]) job.port_number = k + 1;
+    if (checked(window, IDC_SETTINGS_COM1 + k)) job.port_number = k + 1;
   }
-  bool speed_checks[SPEED_COUNT];
-  for (int j = 0; j < SPEED_COUNT; ++j) speed_checks[j] = checked(window, IDC_SETTINGS_9600 + j);
   for (int j = 0; j < SPEED_COUNT; ++j) {
-    if (speed_checks[j]) job.speed_index = j;
+    if (checked(window, IDC_SETTINGS_9600 + j)) job.speed_index = j;
   }
-
   show_port_and_speed(state.main_dialog, job);
 }
 
