@@ -62,8 +62,6 @@ constexpr Row kRows[MAX_ENTRIES] = {
 constexpr wchar_t kBrowseFilter[] = L"Bin Files(*.bin)\0*.bin\0All Files(*.*)\0*.*\0";
 constexpr wchar_t kBrowseTitle[] = L"ファイルを開く";
 
-void set_text(HWND window, int id, const char* utf8) { zp3k::set_item_text(window, id, utf8); }
-
 // The text of an edit in UTF-8, read up to limit - 1 units as the buffer of
 // GetDlgItemTextW would take it, into out (out_size bytes). False when it
 // does not fit or holds an unpaired surrogate: no file can have that name.
@@ -137,7 +135,7 @@ void start_download(HWND window, MainDialogState& state) {
 
 void initialise(HWND window, MainDialogState& state) {
   SetWindowTextW(window, zp3k::widen(dialog_text(TEXT_TITLE)).c_str());
-  for (const ControlText& t : kMainTexts) set_text(window, t.id, dialog_text(t.row));
+  for (const ControlText& t : kMainTexts) zp3k::set_item_text(window, t.id, dialog_text(t.row));
 
   for (const Row& r : kRows) {  // one file at first
     const WPARAM check = r.count == IDC_MAIN_COUNT1 ? BST_CHECKED : BST_UNCHECKED;
@@ -181,9 +179,9 @@ void command(HWND window, MainDialogState& state, WPARAM id) {
 }  // namespace
 
 void show_port_and_speed(HWND main_dialog, const DownloadJob& job) {
-  set_text(main_dialog, IDC_MAIN_PORT_LABEL, PORT_NAMES[job.port_number]);
+  zp3k::set_item_text(main_dialog, IDC_MAIN_PORT_LABEL, PORT_NAMES[job.port_number]);
   const std::string speed = std::string(SPEED_TEXTS[job.speed_index]) + "bps";
-  set_text(main_dialog, IDC_MAIN_SPEED_LABEL, speed.c_str());
+  zp3k::set_item_text(main_dialog, IDC_MAIN_SPEED_LABEL, speed.c_str());
 }
 
 int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD flags) {
