@@ -7,7 +7,7 @@
 # Usage: bench/convert.sh [IMGCONV] (default: build/native)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-imgconv=${1:-$root/build/native/imgconv/posix/imgconv}
+imgconv=${1:-$root/build/native/imgconv/cli/imgconv}
 [ -x "$imgconv" ] || { echo "imgconv not found at $imgconv (build the native preset first)" >&2; exit 1; }
 command -v srec_cat >/dev/null || { echo "srec_cat (package srecord) is needed" >&2; exit 1; }
 

@@ -11,14 +11,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
-if [ ! -x "$build/imgload/posix/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
+if [ ! -x "$build/imgload/cli/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build" --target imgload_cli zp3ksim -j2 >/dev/null
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$build/imgload/posix/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" <<'PY'
+python3 - "$build/imgload/cli/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" <<'PY'
 import os, resource, signal, struct, subprocess, sys, time
 
 imgload, zp3ksim, work = sys.argv[1:4]

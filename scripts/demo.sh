@@ -10,8 +10,8 @@ cd "$root"
 
 bash scripts/install-deps.sh
 
-imgconv=$root/build/native/imgconv/posix/imgconv
-imgload=$root/build/native/imgload/posix/imgload
+imgconv=$root/build/native/imgconv/cli/imgconv
+imgload=$root/build/native/imgload/cli/imgload
 zp3ksim=$root/build/native/tools/zp3ksim/zp3ksim
 if [ ! -f build/native/CMakeCache.txt ]; then
   cmake --preset native

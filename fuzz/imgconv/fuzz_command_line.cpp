@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imgconv/command_line.h"
-#include "imgconv/posix/options.h"
+#include "imgconv/cli/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

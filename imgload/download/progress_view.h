@@ -1,6 +1,6 @@
 // The progress seam: what a download reports while it runs, in its own words.
 // Win32: the progress dialog's controls (imgload/ui/); POSIX: the terminal or
-// JSON events (imgload/posix/); tests: a recorder. Called on the thread that
+// JSON events (imgload/cli/); tests: a recorder. Called on the thread that
 // runs the download, in the order things happen.
 #pragma once
 

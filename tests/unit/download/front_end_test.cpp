@@ -15,8 +15,8 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
-#include "imgload/posix/terminal_view.h"
-#include "imgload/posix/trace_file.h"
+#include "imgload/cli/terminal_view.h"
+#include "imgload/cli/trace_file.h"
 
 namespace imgload {
 namespace {

@@ -23,10 +23,10 @@
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
-#include "imgload/posix/port_list.h"
-#include "imgload/posix/terminal_view.h"
-#include "imgload/posix/ticker_clock.h"
-#include "imgload/posix/trace_file.h"
+#include "imgload/cli/port_list.h"
+#include "imgload/cli/terminal_view.h"
+#include "imgload/cli/ticker_clock.h"
+#include "imgload/cli/trace_file.h"
 
 namespace imgload {
 namespace {

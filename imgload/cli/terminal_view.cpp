@@ -1,5 +1,5 @@
 // The Linux command line's progress view.
-#include "imgload/posix/terminal_view.h"
+#include "imgload/cli/terminal_view.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Writing the --trace file.
-#include "imgload/posix/trace_file.h"
+#include "imgload/cli/trace_file.h"
 
 #include <ctime>
 

@@ -8,9 +8,9 @@
 
 #include "imgconv/convert.h"
 #include "image/image_format.h"
-#include "imgconv/posix/image_info.h"
-#include "imgconv/posix/options.h"
-#include "imgconv/posix/texts.h"
+#include "imgconv/cli/image_info.h"
+#include "imgconv/cli/options.h"
+#include "imgconv/cli/texts.h"
 #include "test_files.h"
 
 using namespace imgconv;

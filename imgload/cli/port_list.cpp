@@ -1,6 +1,6 @@
 // Finding candidate serial devices: the stable by-id names first, then USB
 // serial adapters and modems, then the on-board UARTs that are fitted.
-#include "imgload/posix/port_list.h"
+#include "imgload/cli/port_list.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // --info: reads an image or header-only file, prints its header and checks it.
-#include "imgconv/posix/image_info.h"
+#include "imgconv/cli/image_info.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/image_format.h"
-#include "imgconv/posix/texts.h"
+#include "imgconv/cli/texts.h"
 
 namespace imgconv {
 namespace {

@@ -1,5 +1,5 @@
 // The POSIX front end's argument reader, on getopt_long.
-#include "imgconv/posix/options.h"
+#include "imgconv/cli/options.h"
 
 #include <getopt.h>
 

@@ -1,5 +1,5 @@
 // The ticker thread of the Linux command line's clock.
-#include "imgload/posix/ticker_clock.h"
+#include "imgload/cli/ticker_clock.h"
 
 
 namespace imgload {

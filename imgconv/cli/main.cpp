@@ -6,9 +6,9 @@
 #include "imgconv/file_services.h"
 #include "imgconv/messages.h"
 #include "image/image_format.h"
-#include "imgconv/posix/image_info.h"
-#include "imgconv/posix/options.h"
-#include "imgconv/posix/texts.h"
+#include "imgconv/cli/image_info.h"
+#include "imgconv/cli/options.h"
+#include "imgconv/cli/texts.h"
 
 namespace {
 
