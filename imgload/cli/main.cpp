@@ -4,8 +4,6 @@
 // (one download and thread per port), with a progress display, Ctrl-C as the
 // stop request and an exit status for each outcome.
 #include <getopt.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,6 +22,7 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
 #include "imgload/cli/port_list.h"
+#include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/ticker_clock.h"
 #include "imgload/cli/trace_file.h"
@@ -36,7 +35,6 @@ namespace {
 constexpr int EXIT_SUCCESS_RUN = 0;
 constexpr int EXIT_UNKNOWN = 1;
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
 constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
 const char DEFAULT_ADDRESS[] = "0008000";
@@ -280,44 +278,6 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
   std::fflush(stdout);
 }
 
-// What the signal thread needs: the stop request every download reads, and
-// where to say what it did.
-struct SignalTarget {
-  std::atomic<int>* stop_requested;
-  TerminalView* view;
-  int entry_count;
-  std::size_t ports;
-};
-
-// Ctrl-C: the first asks every port to stop after its current file, the
-// second ends at once. SIGTERM ends at once too. Signals are taken by this
-// thread only. The ports belong to the download threads: ending the process
-// leaves their closing to the system (which drops DTR) instead of closing
-// them under those threads.
-void signal_thread(sigset_t set, SignalTarget target) {
-  int presses = 0;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (sig == SIGINT && ++presses == 1) {
-      target.stop_requested->store(1);
-      target.view->note(target.ports > 1
-                            ? "imgload: stop requested: every port finishes its current file, "
-                              "then ends (Ctrl-C again ends at once)"
-                        : target.entry_count > 1
-                            ? "imgload: stop requested: the current file is finished, then the "
-                              "run ends (Ctrl-C again ends at once)"
-                            : "imgload: stop requested; with one file the run goes on to its end "
-                              "(Ctrl-C again ends at once)");
-      continue;
-    }
-    target.view->note(target.ports > 1 ? "imgload: ended at once; the ports are closed"
-                                        : "imgload: ended at once; the port is closed");
-    std::fflush(nullptr);
-    _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
-  }
-}
-
 // The exit status of each end of a download: the documented values, kept
 // apart from the order of any message table.
 int exit_status_of(const DownloadResult& result) {
@@ -380,18 +340,6 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
                   status_gloss(o));
     terminal.line(line);
   }
-}
-
-// Blocks the stop signals in every thread to come and starts the thread
-// that alone takes them.
-void start_signal_thread(std::atomic<int>* stop_requested, TerminalView* front, int entry_count,
-                         std::size_t ports) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread(signal_thread, set, SignalTarget{stop_requested, front, entry_count, ports}).detach();
 }
 
 void show_ports(const Arguments& a) {
@@ -467,7 +415,9 @@ int run(int argc, char** argv) {
                                              a.trace.empty() ? nullptr : &trace, stop_requested));
   }
   TerminalView front(terminal);
-  start_signal_thread(&stop_requested, &front, a.count, ports);
+  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [&runs] {
+    for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
+  }});
   show_ports(a);
   std::vector<std::thread> threads;
   for (const std::unique_ptr<PortRun>& r : runs) {

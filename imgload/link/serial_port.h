@@ -61,6 +61,12 @@ class SerialPort {
   // The system's error code (errno, GetLastError) of the last failed
   // opening; 0 after a successful one.
   virtual int open_error() const = 0;
+  // The process that holds the device's lock when the last opening failed
+  // because another program has the device; 0 when unknown or none.
+  virtual long holder_pid() const { return 0; }
+  // Puts back the line settings saved at opening without closing, for a
+  // process that ends at once from another thread; nothing when not open.
+  virtual void restore_settings() {}
 };
 
 // A port of this platform (the comm API on Windows, a tty device on POSIX),

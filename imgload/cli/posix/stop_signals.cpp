@@ -1,0 +1,58 @@
+// The stop signals of the Linux command line: Ctrl-C once asks every port
+// to stop after its current file; Ctrl-C again, or SIGTERM, ends at once.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "imgload/cli/stop_signals.h"
+
+namespace imgload {
+namespace {
+
+constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
+
+// Signals are taken by this thread only. The ports belong to the download
+// threads: ending the process leaves their closing to the system (which
+// drops DTR) instead of closing them under those threads.
+void signal_thread(sigset_t set, StopTarget target) {
+  int presses = 0;
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGINT && ++presses == 1) {
+      target.stop_requested->store(1);
+      target.view->note(target.ports > 1
+                            ? "imgload: stop requested: every port finishes its current file, "
+                              "then ends (Ctrl-C again ends at once)"
+                        : target.entry_count > 1
+                            ? "imgload: stop requested: the current file is finished, then the "
+                              "run ends (Ctrl-C again ends at once)"
+                            : "imgload: stop requested; with one file the run goes on to its end "
+                              "(Ctrl-C again ends at once)");
+      continue;
+    }
+    if (target.restore_ports) target.restore_ports();
+    target.view->note(target.ports > 1 ? "imgload: ended at once; the ports are closed"
+                                        : "imgload: ended at once; the port is closed");
+    std::fflush(nullptr);
+    _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
+  }
+}
+
+}  // namespace
+
+// Blocks the stop signals in every thread to come and starts the thread
+// that alone takes them.
+void start_stop_signals(const StopTarget& target) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(signal_thread, set, target).detach();
+}
+
+}  // namespace imgload
