@@ -3,10 +3,14 @@
 // same download sequencer over one serial device, or over several at once
 // (one download and thread per port), with a progress display, Ctrl-C as the
 // stop request and an exit status for each outcome.
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -162,8 +166,7 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
         std::fputs(USAGE, stdout);
         return 0;
       case 'l':
-        for (const PortCandidate& p : list_ports()) std::printf("%s  %s\n", p.path.c_str(), p.note.c_str());
-        return 0;
+        return show_port_list(stdout, stderr);
       case 'n': a->run_after = false; break;
       case 'j': a->json = true; break;
       case 't': a->trace = value; break;
@@ -205,16 +208,68 @@ constexpr Refusal REFUSED_ADDRESS = {MSG_BAD_ADDRESS, 12};
 constexpr Refusal REFUSED_FILE_OPEN = {MSG_FILE_OPEN, 13};
 constexpr Refusal REFUSED_SIZE = {MSG_BAD_SIZE, 14};
 
+// The advice's "detail" and "hint" fields of a JSON event, those there are.
+JsonObject& with_advice(JsonObject& event, const Advice& advice) {
+  if (!advice.detail.empty()) event.text("detail", advice.detail);
+  if (!advice.hint.empty()) event.text("hint", advice.hint);
+  return event;
+}
+
 // The refusal's message with the row number, as the main dialog's warning
-// shows it; returns the exit status.
-int refuse_row(Terminal& terminal, const Refusal& refusal, int row) {
+// shows it, then the advice on a line of its own; returns the exit status.
+int refuse_row(Terminal& terminal, const Refusal& refusal, int row, const Advice& advice = {}) {
   const int message_row = refusal.message_row;
   const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
-  terminal.json(JsonObject().text("event", "refused").number("row", row).text("text", text)
-                    .text("gloss", message_gloss(message_row))
-                    .number("exit_status", refusal.exit_status));
+  JsonObject event;
+  event.text("event", "refused").number("row", row).text("text", text)
+      .text("gloss", message_gloss(message_row));
+  terminal.json(with_advice(event, advice).number("exit_status", refusal.exit_status));
   std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
+  if (!advice.detail.empty()) std::fprintf(stderr, "imgload: %s\n", advice_text(advice).c_str());
   return refusal.exit_status;
+}
+
+// Why a file the checks could not open cannot be opened, asked again of
+// the system: its reason, or what the image seam refuses (not a regular
+// file, a file locked by another program).
+std::string file_open_reason(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+  close(fd);
+  return held ? "locked by another program" : "cannot be read";
+}
+
+// A file refused for its size that is an S-record file (its first bytes
+// say so) gets told how to make an image of it.
+Advice size_advice(const std::string& given, const char* path) {
+  std::uint8_t first[2] = {};
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
+  const ssize_t got = read(fd, first, sizeof first);
+  close(fd);
+  if (got != 2 || LooksLikeSrecord(first, 2) == 0) return {};
+  return {given + " is an S-record file", "convert it with imgconv first"};
+}
+
+const char ADDRESS_FORM[] =
+    "seven hexadecimal digits, 0008000-001F800 in steps of 0000800 or 0100000-01F0000 in steps"
+    " of 0010000, or 0000000_A for address 0";
+
+// A refused address text: the accepted form, and the accepted spelling of
+// the same address when the text names one in another form.
+Advice address_advice(int row, const std::string& text) {
+  Advice advice{"No." + std::to_string(row) + ": address \"" + text + "\" is not accepted",
+                ADDRESS_FORM};
+  char suggestion[ADDRESS_SUGGESTION_SIZE];
+  if (SuggestStartAddress(text.c_str(), suggestion) == 1) {
+    advice.hint += std::string("; did you mean ") + suggestion + "?";
+  }
+  return advice;
 }
 
 // The checks of the main dialog, row by row: path, file, address. Each
@@ -230,17 +285,82 @@ int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal&
     if (CompletePath(path) != 1) return refuse_row(terminal, REFUSED_PATH, row);
     switch (CheckImageFile(path, &images->files[i])) {
       case 0: break;
-      case 1: return refuse_row(terminal, REFUSED_FILE_OPEN, row);
-      default: return refuse_row(terminal, REFUSED_SIZE, row);
+      case 1:
+        return refuse_row(terminal, REFUSED_FILE_OPEN, row,
+                          {"cannot open " + a.files[i] + ": " + file_open_reason(path), ""});
+      default: return refuse_row(terminal, REFUSED_SIZE, row, size_advice(a.files[i], path));
     }
     // The address field holds at most 11 characters; a longer text is cut
     // there, as the dialog reads it.
     const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
     if (ParseStartAddress(address.c_str(), &job->start_addresses[i]) != 1) {
-      return refuse_row(terminal, REFUSED_ADDRESS, row);
+      return refuse_row(terminal, REFUSED_ADDRESS, row, address_advice(row, address));
     }
   }
   return -1;
+}
+
+// A download address as the warnings write it; address 0 also as the
+// address field spells it.
+std::string address_words(std::uint32_t address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%06X%s", static_cast<unsigned>(address),
+                address == 0 ? " (0000000_A)" : "");
+  return text;
+}
+
+// A warning about the job: the run goes on. A JSON event, or a line on
+// standard error.
+void warn(Terminal& terminal, const char* kind, int row, int other, const std::string& text) {
+  if (terminal.style() != ViewStyle::JSON) {
+    std::fprintf(stderr, "imgload: warning: %s\n", text.c_str());
+    return;
+  }
+  JsonObject event;
+  event.text("event", "warning").text("kind", kind).number("row", row);
+  if (other != 0) event.number("other_row", other);
+  terminal.json(event.text("text", text));
+}
+
+// What is odd about one file: an S-record file that happens to be whole
+// blocks, or a header whose base address is not where the image goes.
+void warn_file(const DownloadJob& job, const ImageSet& images, int i, Terminal& terminal) {
+  const std::vector<std::uint8_t>& bytes = images.files[i];
+  const std::string label = "No." + std::to_string(i + 1);
+  if (LooksLikeSrecord(bytes.data(), bytes.size()) == 1) {
+    warn(terminal, "srecord", i + 1, 0,
+         label + ": " + job.paths[i] + " looks like an S-record file: convert it with imgconv first");
+  }
+  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const std::uint32_t start = job.start_addresses[i];
+  if (!info.magic_ok || info.header.base_address == start) return;
+  char base[16];
+  std::snprintf(base, sizeof base, "0x%06X", static_cast<unsigned>(info.header.base_address));
+  warn(terminal, "base_address", i + 1, 0,
+       label + ": the image's base address " + base + " differs from the download address " +
+           address_words(start));
+}
+
+// Warnings, not refusals: odd files, and files whose flash ranges (start
+// .. start + size) overlap, so that a later file overwrites an earlier one.
+void warn_rows(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
+  for (int i = 0; i < job.entry_count; ++i) {
+    warn_file(job, images, i, terminal);
+    const std::uint64_t start = job.start_addresses[i];
+    const std::uint64_t end = start + images.files[i].size();
+    for (int j = i + 1; j < job.entry_count; ++j) {
+      const std::uint64_t other_start = job.start_addresses[j];
+      const std::uint64_t other_end = other_start + images.files[j].size();
+      if (start >= other_end || other_start >= end) continue;
+      char text[160];
+      std::snprintf(text, sizeof text, "No.%d (0x%06llX..0x%06llX) and No.%d (0x%06llX..0x%06llX)"
+                    " overlap", i + 1, static_cast<unsigned long long>(start),
+                    static_cast<unsigned long long>(end), j + 1,
+                    static_cast<unsigned long long>(other_start),
+                    static_cast<unsigned long long>(other_end));
+      warn(terminal, "overlap", i + 1, j + 1, text);
+    }
+  }
 }
 
 void show_files(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
@@ -276,6 +396,7 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
                 verifies ? "verifies" : "DOES NOT VERIFY");
   }
   std::fflush(stdout);
+  warn_rows(job, images, terminal);
 }
 
 // The exit status of each end of a download: the documented values, kept
@@ -358,16 +479,23 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
                    Terminal& terminal) {
   const bool several = runs.size() > 1;
   int status = EXIT_SUCCESS_RUN;
-  for (const std::unique_ptr<PortRun>& r : runs) {
-    const int port_status = exit_status_of(r->result);
-    const StatusText shown = status_for(r->result);
-    JsonObject end = r->view.event("end").text("text", status_text(shown));
-    if (several) end.text("gloss", status_gloss(shown)).number("seconds", r->seconds, 1);
-    r->view.json_event(end.number("exit_status", port_status));
+  std::vector<std::string> advice_lines;  // each port's, below its row
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    PortRun& r = *runs[i];
+    const int port_status = exit_status_of(r.result);
+    const StatusText shown = status_for(r.result);
+    const Advice advice = end_advice(r.result, a.devices[i], r.port->holder_pid());
+    JsonObject end = r.view.event("end").text("text", status_text(shown));
+    if (several) end.text("gloss", status_gloss(shown)).number("seconds", r.seconds, 1);
+    r.view.json_event(with_advice(end, advice).number("exit_status", port_status));
+    if (!advice.detail.empty()) advice_lines.push_back(advice_text(advice));
     if (status == EXIT_SUCCESS_RUN) status = port_status;
   }
+  if (several) terminal.leave_rows();
+  if (terminal.style() != ViewStyle::JSON) {
+    for (const std::string& line : advice_lines) std::fprintf(stderr, "imgload: %s\n", line.c_str());
+  }
   if (several) {
-    terminal.leave_rows();
     if (terminal.style() == ViewStyle::JSON) {
       terminal.json(JsonObject().text("event", "summary")
                         .number("ports", static_cast<long long>(runs.size()))

@@ -1,5 +1,6 @@
 // Finding candidate serial devices: the stable by-id names first, then USB
-// serial adapters and modems, then the on-board UARTs that are fitted.
+// serial adapters and modems, then the on-board UARTs that are fitted; and
+// the advice shown when a port does not open or nothing answers on it.
 #include "imgload/cli/port_list.h"
 
 #include <dirent.h>
@@ -9,17 +10,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace imgload {
 
 namespace {
 
-std::vector<std::string> entries(const char* dir, const char* prefix) {
+const char SYS_TTY[] = "/sys/class/tty/";  // the serial core's view of each tty
+
+std::vector<std::string> entries(const std::string& dir, const char* prefix) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir);
+  DIR* d = opendir(dir.c_str());
   if (d == nullptr) return names;
   while (dirent* e = readdir(d)) {
     if (e->d_name[0] == '.') continue;
@@ -30,33 +35,115 @@ std::vector<std::string> entries(const char* dir, const char* prefix) {
   return names;
 }
 
-// An on-board UART slot is listed only when a port is fitted behind it.
-bool uart_fitted(const std::string& path) {
+// The note of a device listed without opening it (opening a USB adapter
+// would raise its DTR): its kind, or why this user cannot open it.
+std::string access_note(const std::string& path, const std::string& kind) {
+  return access(path.c_str(), R_OK | W_OK) == 0 ? kind : cannot_open_note(errno);
+}
+
+// The UART type the serial core reports for a slot; PORT_UNKNOWN when none
+// is fitted or the slot is not known there.
+int sysfs_uart_type(const std::string& name) {
+  std::ifstream in(SYS_TTY + name + "/type");
+  int type = PORT_UNKNOWN;
+  return in >> type ? type : PORT_UNKNOWN;
+}
+
+// An on-board UART slot is listed only when a port is fitted behind it; one
+// this user cannot open is judged by the serial core's record instead.
+bool uart_fitted(const std::string& path, const std::string& name, std::string* note) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    *note = cannot_open_note(errno);
+    return sysfs_uart_type(name) != PORT_UNKNOWN;
+  }
   serial_struct info {};
   const bool fitted = ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type != PORT_UNKNOWN;
   close(fd);
+  *note = "on-board UART";
   return fitted;
 }
 
 }  // namespace
 
-std::vector<PortCandidate> list_ports() {
+std::string cannot_open_note(int error) {
+  std::string note = std::string("cannot open: ") + std::strerror(error);
+  if (error == EACCES || error == EPERM) note += " (dialout group)";
+  if (error == EBUSY || error == EAGAIN) note += " (in use)";
+  return note;
+}
+
+std::vector<PortCandidate> list_ports(const std::string& dev) {
   std::vector<PortCandidate> out;
-  for (const std::string& name : entries("/dev/serial/by-id", "")) {
-    const std::string path = "/dev/serial/by-id/" + name;
+  const std::string by_id = dev + "/serial/by-id/";
+  for (const std::string& name : entries(by_id, "")) {
+    const std::string path = by_id + name;
     char target[PATH_MAX];
     const char* resolved = realpath(path.c_str(), target);
-    out.push_back({path, resolved != nullptr ? std::string("-> ") + resolved : "by-id name"});
+    out.push_back({path, access_note(path, resolved != nullptr ? std::string("-> ") + resolved
+                                                               : "by-id name")});
   }
-  for (const std::string& name : entries("/dev", "ttyUSB")) out.push_back({"/dev/" + name, "USB serial adapter"});
-  for (const std::string& name : entries("/dev", "ttyACM")) out.push_back({"/dev/" + name, "USB modem (CDC ACM)"});
-  for (const std::string& name : entries("/dev", "ttyS")) {
-    const std::string path = "/dev/" + name;
-    if (uart_fitted(path)) out.push_back({path, "on-board UART"});
+  for (const std::string& name : entries(dev, "ttyUSB")) {
+    out.push_back({dev + "/" + name, access_note(dev + "/" + name, "USB serial adapter")});
+  }
+  for (const std::string& name : entries(dev, "ttyACM")) {
+    out.push_back({dev + "/" + name, access_note(dev + "/" + name, "USB modem (CDC ACM)")});
+  }
+  for (const std::string& name : entries(dev, "ttyS")) {
+    std::string note;
+    if (uart_fitted(dev + "/" + name, name, &note)) out.push_back({dev + "/" + name, note});
   }
   return out;
+}
+
+int show_port_list(std::FILE* out, std::FILE* notes, const std::string& dev) {
+  const std::vector<PortCandidate> ports = list_ports(dev);
+  for (const PortCandidate& p : ports) std::fprintf(out, "%s  %s\n", p.path.c_str(), p.note.c_str());
+  if (ports.empty()) {
+    std::fprintf(notes, "imgload: no serial devices found (none of %s/serial/by-id/*, %s/ttyUSB*,"
+                        " %s/ttyACM*, nor a fitted %s/ttyS*)\n",
+                 dev.c_str(), dev.c_str(), dev.c_str(), dev.c_str());
+  }
+  return 0;
+}
+
+std::string advice_text(const Advice& advice) {
+  if (advice.detail.empty() || advice.hint.empty()) return advice.detail + advice.hint;
+  return advice.detail + ": " + advice.hint;
+}
+
+Advice port_open_advice(const std::string& device, int error, long holder_pid) {
+  Advice advice;
+  advice.detail = device + (error != 0 ? std::string(": ") + std::strerror(error) : ": cannot open");
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      advice.hint = "add your user to the dialout group (sudo usermod -aG dialout $USER), "
+                    "then log in again";
+      break;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: advice.hint = "see imgload --list-ports"; break;
+    case ENOTTY:
+    case EINVAL: advice.hint = "not a serial device"; break;
+    case EBUSY:
+    case EAGAIN:  // the device's lock is held
+      advice.hint = holder_pid > 0 ? "in use by process " + std::to_string(holder_pid)
+                                   : "in use by another program";
+      break;
+    default: break;
+  }
+  return advice;
+}
+
+Advice end_advice(const DownloadResult& result, const std::string& device, long holder_pid) {
+  if (result.end == DownloadEnd::PORT_OPEN_FAILED) {
+    return port_open_advice(device, result.system_error, holder_pid);
+  }
+  if (result.end == DownloadEnd::TIMED_OUT && !result.answered) {
+    return {"nothing answered on " + device, "check the controller's power, the cable and the port"};
+  }
+  return {};
 }
 
 }  // namespace imgload

@@ -24,6 +24,7 @@ struct DownloadResult {
   int files = 0;                 // the files of the job
   ReplyStatus reply = REPLY_OK;  // TIMED_OUT, REPLY_REJECTED: the last reply's status
   int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
+  bool answered = false;         // a byte came back on the line (nothing did: no controller there)
 
   bool succeeded() const { return end == DownloadEnd::SUCCEEDED; }
 };

@@ -85,4 +85,34 @@ int ParseStartAddress(const char* text, std::uint32_t* address) {
   return 0;
 }
 
+int SuggestStartAddress(const char* text, char* suggestion) {
+  std::uint32_t value = 0;
+  if (ParseStartAddress(text, &value) == 1) return 0;  // nothing to mend
+  const char* digits = text;
+  if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits += 2;
+  std::size_t count = std::strlen(digits);
+  // "_A" (of either case) marks address 0; the digits before it decide.
+  if (count > 2 && digits[count - 2] == '_' && (digits[count - 1] | 0x20) == 'a') count -= 2;
+  while (count > 1 && digits[0] == '0') {
+    ++digits;
+    --count;
+  }
+  if (count == 0 || count > static_cast<std::size_t>(HEX7_DIGITS)) return 0;
+  if (!zp3k::parse_hex(digits, static_cast<int>(count), &value)) return 0;
+  char candidate[ADDRESS_SUGGESTION_SIZE];
+  if (value == 0) {
+    std::strcpy(candidate, ADDRESS_ZERO_TEXT);
+  } else {
+    zp3k::to_hex_digits(static_cast<int>(value), HEX7_DIGITS, candidate);
+  }
+  std::uint32_t accepted = 0;
+  if (ParseStartAddress(candidate, &accepted) != 1) return 0;
+  std::strcpy(suggestion, candidate);
+  return 1;
+}
+
+int LooksLikeSrecord(const std::uint8_t* bytes, std::size_t size) {
+  return size >= 2 && bytes[0] == 'S' && bytes[1] >= '0' && bytes[1] <= '9' ? 1 : 0;
+}
+
 }  // namespace imgload

@@ -2,6 +2,7 @@
 // the Linux command line: path completion, image file size, start address.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,5 +14,14 @@ int CompletePath(char* path);                 // 1 ok (completed in place), 0 re
 int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr);
 int ParseHex7(const char* text, std::uint32_t* value);
 int ParseStartAddress(const char* text, std::uint32_t* address);
+
+// The accepted spelling of a refused address text that names an accepted
+// address in another form ("0x100000", "100000", "00008000", "0000000_a"):
+// 1 with it in suggestion (ADDRESS_SUGGESTION_SIZE bytes), 0 when there is none.
+constexpr int ADDRESS_SUGGESTION_SIZE = 10;
+int SuggestStartAddress(const char* text, char* suggestion);
+// 1 when bytes begin as an S-record line does ('S', then a record-type
+// digit): a converter's source, not an image.
+int LooksLikeSrecord(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace imgload

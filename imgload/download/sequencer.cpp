@@ -34,7 +34,7 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 // Every end of a run goes through here: the result is kept and given to
 // the view, and the step loop stops.
 void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
-  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error};
+  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error, result_.answered};
   running_ = false;
   if (view_ != nullptr) view_->ended(result_);
 }
@@ -115,6 +115,8 @@ void Download::step_identify() {
     return;
   }
   const ReplyStatus status = link_.read_data_reply();
+  // Any byte of a model reply, even a garbled one, shows something is there.
+  if (link_.data_reader().count > 0) result_.answered = true;
   int refused_entry = 0;
   switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry)) {
     case JUDGE_WAIT:
@@ -403,6 +405,7 @@ bool Download::choose_port() {
 
 DownloadResult Download::run(Clock& clock) {
   clock_ = &clock;
+  result_ = DownloadResult{};
   running_ = true;
   stopped_ = false;
   file_index_ = 0;

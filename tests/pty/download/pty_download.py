@@ -90,13 +90,16 @@ class Simulator:
         return len(os.listdir(self.save))
 
 
-def run_imgload(args, timeout=120):
-    p = subprocess.run([IMGLOAD] + args, capture_output=True, text=True, timeout=timeout)
+def run_imgload(args, timeout=120, user=None):
+    """Runs imgload (as user, when given, with that user's rights only)."""
+    prefix = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"] if user else []
+    p = subprocess.run(prefix + [IMGLOAD] + args, capture_output=True, text=True, timeout=timeout)
     return p.returncode, p.stdout, p.stderr
 
 
 def download(workdir, files, imgload_args=(), sim_args=(), violations=0):
-    """Runs one download of (blocks, address) files; returns (status, out, sim, images)."""
+    """Runs one download of (blocks, address) files; returns (status, what imgload
+    wrote on standard output then standard error, sim, images)."""
     images = []
     args = []
     for n, (blocks, address) in enumerate(files, 1):
@@ -110,7 +113,7 @@ def download(workdir, files, imgload_args=(), sim_args=(), violations=0):
     if violations == 0:
         expect(sim.status == 0 and "violations: 0" in sim.report,
                "the simulator reported protocol violations (status %d)" % sim.status)
-    return status, out, sim, images
+    return status, out + err, sim, images
 
 
 def check_success(status, out, sim, images, run_request=True, model_requests=1):
@@ -164,9 +167,12 @@ def case_three_files_57600_json(w):
 # Faults on a real line: a few rows; the sequencer's tests cover every
 # request's failures on the virtual clock. case: (files, simulator options,
 # exit status, text or None for success, requests counted by the simulator,
-# a text the output must hold and one it must not).
+# a text the output must hold and one it must not, or "").
 FAULTS = {
-    "no_target": ([(1, None)], ["--fault", "silent@AD"], 5, TIMEOUT, {"AD": 3}, ()),
+    "no_target": ([(1, None)], ["--fault", "silent@AD"], 5, TIMEOUT, {"AD": 3},
+                  ("nothing answered on ", "")),
+    "mode_request_unanswered": ([(1, None)], ["--fault", "silent@AA"], 5, TIMEOUT, {"AA": 3},
+                                (TIMEOUT, "nothing answered")),
     "data_nak": ([(2, None)], ["--fault", "nak@FD#3"], 9, DATA_ERROR, {"FD": 3, "FDEND": 0}, ()),
     "finish_retried": ([(1, None)], ["--fault", "nak@AG#1-2"], 0, None, {"AG": 3}, ()),
     "mode_lag_costs_no_attempt": ([(1, "0000000_A")], ["--fault", "other@AB#1-5"], 0, None,
@@ -189,7 +195,8 @@ def case_fault(w, name):
     for request, count in counts.items():
         expect(sim.count(request) == count, "%s sent %d times" % (request, sim.count(request)))
     if named:
-        expect(named[0] in out and named[1] not in out, "not only %s named" % named[0])
+        expect(named[0] in out and (not named[1] or named[1] not in out),
+               "not only %s named" % named[0])
 
 
 # Lines that never end a reply, and a device that disappears: the run ends
@@ -401,27 +408,64 @@ def case_second_ctrl_c_ends_at_once(w):
 
 def case_job_checks(w):
     make_image(os.path.join(w, "ok.bin"), 1, 1)
+    make_image(os.path.join(w, "base0.bin"), 1, 2, base=0)
     with open(os.path.join(w, "odd.bin"), "wb") as f:
         f.write(b"\xff" * 3000)
     with open(os.path.join(w, "huge.bin"), "wb") as f:
         f.truncate((1 << 32) + 2048)  # sparse: 4 GiB + 2 KiB, 2 KiB when cut to 32 bits
     os.mkfifo(os.path.join(w, "fifo.bin"))
+    srecord_file(os.path.join(w, "fw.hex"), 0x8000, bytes(100))
+    with open(os.path.join(w, "plain.txt"), "w") as f:
+        f.write("no serial device\n")
+    # A terminal this user may not open: a pseudo-terminal kept by root.
+    _, slave = os.openpty()
+    locked = os.ttyname(slave)
+    os.chmod(locked, 0o600)
+    os.chmod(w, 0o755)
+    ok, null = os.path.join(w, "ok.bin"), "/dev/null"
+    # (port, files and options, exit status, texts standard output and error
+    # must hold, a text they must not, the user who runs imgload or None)
     cases = [
-        ([os.path.join(w, "ok.bin"), os.path.join(w, "noextension")], 11, "(No.2)"),
-        ([os.path.join(w, "ok.bin@0008001")], 12, "(No.1)"),
-        ([os.path.join(w, "missing.bin")], 13, "(No.1)"),
-        ([os.path.join(w, "ok.bin"), os.path.join(w, "fifo.bin")], 13, "(No.2)"),
-        ([os.path.join(w, "ok.bin"), os.path.join(w, "ok.bin"), os.path.join(w, "odd.bin")], 14,
-         "(No.3)"),
-        ([os.path.join(w, "huge.bin")], 14, "(No.1)"),
+        (null, [ok, os.path.join(w, "noextension")], 11, ["(No.2)"], None, None),
+        (null, [ok + "@0008001"], 12, ["(No.1)", "seven hexadecimal digits, 0008000-001F800"],
+         "did you mean", None),
+        (null, [ok + "@0x100000"], 12, ['No.1: address "0x100000" is not accepted',
+                                        "; did you mean 0100000?"], None, None),
+        (null, [os.path.join(w, "missing.bin")], 13,
+         ["(No.1)", "imgload: cannot open %s/missing.bin: No such file or directory" % w], None, None),
+        (null, [ok, os.path.join(w, "fifo.bin")], 13, ["(No.2)", "fifo.bin: not a regular file"],
+         None, None),
+        (null, [ok, ok, os.path.join(w, "odd.bin")], 14, ["(No.3)"], "S-record", None),
+        (null, [os.path.join(w, "huge.bin")], 14, ["(No.1)"], None, None),
+        (null, [os.path.join(w, "fw.hex")], 14,
+         ["(No.1)", "fw.hex is an S-record file: convert it with imgconv first"], None, None),
+        # Past the checks: the port's own reason and what to do about it.
+        (os.path.join(w, "plain.txt"), [ok], 10,
+         ["plain.txt: Inappropriate ioctl for device: not a serial device"], "warning", None),
+        (os.path.join(w, "ttyGONE"), [ok], 10,
+         ["ttyGONE: No such file or directory: see imgload --list-ports"], None, None),
+        (locked, [ok], 10, [locked + ": Permission denied: add your user to the dialout group"],
+         None, "nobody"),
+        # Warnings, and the run goes on (to the port that does not open).
+        (null, [ok + "@0100000", ok, ok], 10,
+         ["warning: No.1: the image's base address 0x008000 differs from the download address "
+          "0x100000", "warning: No.2 (0x008000..0x008800) and No.3 (0x008000..0x008800) overlap"],
+         "No.2: the image's base", None),
+        (null, ["--json", os.path.join(w, "base0.bin@0000000_A"), ok + "@0000000_A"], 10,
+         ['"kind":"base_address","row":2,"text":"No.2: the image\'s base address 0x008000 differs '
+          'from the download address 0x000000 (0000000_A)"', '"kind":"overlap","row":1,"other_row":2',
+          '"detail":"/dev/null: Inappropriate ioctl for device","hint":"not a serial device"'],
+         '"row":1,"text":"No.1: the image', None),
     ]
-    for args, code, suffix in cases:
+    for port, args, code, texts, absent, user in cases:
         # Refused before the port: /dev/null is no controller. The timeout
         # only guards against a hang (a FIFO held in open()).
-        status, out, err = run_imgload(["--port", "/dev/null"] + args, timeout=20)
-        sys.stdout.write(err)
+        status, out, err = run_imgload(["--port", port] + args, timeout=20, user=user)
+        sys.stdout.write(out + err)
         expect(status == code, "%s: exit %d, expected %d" % (args, status, code))
-        expect(suffix in err, "%s: no %s in %r" % (args, suffix, err))
+        for text in texts:
+            expect(text in out + err, "%s: no %s in %r" % (args, text, out + err))
+        expect(absent is None or absent not in out + err, "%s: %s shown" % (args, absent))
 
 
 def srecord_file(path, base, data):

@@ -1,9 +1,12 @@
 // Pieces of the Linux imgload: the file summary (header fields, checksum
 // check, cp932 comment), the progress view's JSON events and glosses, and
-// the trace file's hex and ASCII dump.
+// the trace file's hex and ASCII dump, the advice on a port that did not
+// open or did not answer, and the listing of candidate ports.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
+#include "imgload/cli/port_list.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/trace_file.h"
 
@@ -192,6 +196,69 @@ TEST(TraceFileTest, WritesFramesInHexAndAscii) {
   EXPECT_NE(out.find("|.00FFAD00.|"), std::string::npos) << out;
   EXPECT_NE(out.find("received 3 bytes: timed out"), std::string::npos) << out;
   EXPECT_NE(out.find("close"), std::string::npos) << out;
+}
+
+TEST(PortAdviceTest, NamesTheDeviceTheReasonAndTheWayOut) {
+  struct Case {
+    int error;
+    long holder;
+    const char* text;
+  } cases[] = {
+      {EACCES, 0, "/dev/ttyUSB0: Permission denied: add your user to the dialout group "
+                  "(sudo usermod -aG dialout $USER), then log in again"},
+      {ENOENT, 0, "/dev/ttyUSB0: No such file or directory: see imgload --list-ports"},
+      {ENXIO, 0, "/dev/ttyUSB0: No such device or address: see imgload --list-ports"},
+      {ENOTTY, 0, "/dev/ttyUSB0: Inappropriate ioctl for device: not a serial device"},
+      {EBUSY, 4242, "/dev/ttyUSB0: Device or resource busy: in use by process 4242"},
+      {EWOULDBLOCK, 0, "/dev/ttyUSB0: Resource temporarily unavailable: in use by another program"},
+      {EIO, 0, "/dev/ttyUSB0: Input/output error"},
+      {0, 0, "/dev/ttyUSB0: cannot open"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(advice_text(port_open_advice("/dev/ttyUSB0", c.error, c.holder)), c.text);
+  }
+}
+
+TEST(PortAdviceTest, OnlyAPortFailureOrARunNothingAnsweredGetsAdvice) {
+  DownloadResult result = ended_with(DownloadEnd::TIMED_OUT);
+  EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)),
+            "nothing answered on /dev/a: check the controller's power, the cable and the port");
+  result.answered = true;  // a later timeout keeps its plain text
+  EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)), "");
+  result = ended_with(DownloadEnd::PORT_OPEN_FAILED);
+  result.system_error = ENOENT;
+  const Advice advice = end_advice(result, "/dev/b", 0);
+  EXPECT_EQ(advice.detail, "/dev/b: No such file or directory");
+  EXPECT_EQ(advice.hint, "see imgload --list-ports");
+  EXPECT_EQ(advice_text(end_advice(ended_with(DownloadEnd::REPLY_REJECTED), "/dev/a", 0)), "");
+}
+
+TEST(PortListTest, NamesWhatCannotBeOpenedAndSaysWhenThereIsNothing) {
+  char pattern[] = "/tmp/portlistXXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dev = pattern;
+  std::FILE* out = std::tmpfile();
+  std::FILE* notes = std::tmpfile();
+  EXPECT_EQ(show_port_list(out, notes, dev), 0);
+  EXPECT_EQ(captured(out), "");
+  EXPECT_NE(captured(notes).find("imgload: no serial devices found"), std::string::npos);
+  ASSERT_EQ(mkdir((dev + "/serial").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dev + "/serial/by-id").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("../../ttyUSB7", (dev + "/serial/by-id/usb-gone").c_str()), 0);
+  std::fclose(std::fopen((dev + "/ttyUSB0").c_str(), "w"));
+  const std::vector<PortCandidate> ports = list_ports(dev);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].path, dev + "/serial/by-id/usb-gone");
+  EXPECT_EQ(ports[0].note, "cannot open: No such file or directory");
+  EXPECT_EQ(ports[1].note, "USB serial adapter") << "an openable device is listed as before";
+  EXPECT_EQ(cannot_open_note(EACCES), "cannot open: Permission denied (dialout group)");
+  std::fclose(out);
+  std::fclose(notes);
+  std::remove((dev + "/serial/by-id/usb-gone").c_str());
+  std::remove((dev + "/ttyUSB0").c_str());
+  rmdir((dev + "/serial/by-id").c_str());
+  rmdir((dev + "/serial").c_str());
+  rmdir(dev.c_str());
 }
 
 }  // namespace

@@ -56,6 +56,33 @@ TEST(ParseStartAddressTest, AcceptsExactlyTheSixtyFourAddresses) {
   EXPECT_EQ(accepted, 48 + 16);
 }
 
+TEST(SuggestStartAddressTest, GivesTheAcceptedSpellingOfTheSameAddressOnly) {
+  struct Case {
+    const char* text;
+    const char* suggestion;  // nullptr: none
+  } cases[] = {{"0x100000", "0100000"},   {"100000", "0100000"},   {"0X1f800", "001F800"},
+               {"8000", "0008000"},       {"00008000", "0008000"}, {"0000000", "0000000_A"},
+               {"0x0", "0000000_A"},      {"0000000_a", "0000000_A"},
+               {"0x8001", nullptr},       {"0200000", nullptr},    {"0x12345678", nullptr},
+               {"0008000", nullptr},      {"", nullptr},           {"0xG0000", nullptr},
+               {"_A", nullptr}};
+  for (const Case& c : cases) {
+    char suggestion[ADDRESS_SUGGESTION_SIZE] = "-";
+    EXPECT_EQ(SuggestStartAddress(c.text, suggestion), c.suggestion != nullptr ? 1 : 0) << c.text;
+    EXPECT_STREQ(suggestion, c.suggestion != nullptr ? c.suggestion : "-") << c.text;
+  }
+}
+
+TEST(LooksLikeSrecordTest, AnSAndADigitBeginAnSRecordLine) {
+  const std::uint8_t s3[] = {'S', '3', '1', '5'};
+  const std::uint8_t image[] = {0x78, 0x56, 0x34, 0x12};
+  const std::uint8_t letters[] = {'S', 'X'};
+  EXPECT_EQ(LooksLikeSrecord(s3, sizeof s3), 1);
+  EXPECT_EQ(LooksLikeSrecord(s3, 1), 0);
+  EXPECT_EQ(LooksLikeSrecord(image, sizeof image), 0);
+  EXPECT_EQ(LooksLikeSrecord(letters, sizeof letters), 0);
+}
+
 TEST(ParseHex7Test, ReadsSevenDigitsOfEitherCaseMostSignificantFirst) {
   std::uint32_t value = 1;
   EXPECT_EQ(ParseHex7("ABCdef1", &value), 1);
