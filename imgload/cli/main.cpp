@@ -5,6 +5,7 @@
 // stop request and an exit status for each outcome.
 #include <fcntl.h>
 #include <getopt.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +41,7 @@ namespace {
 constexpr int EXIT_SUCCESS_RUN = 0;
 constexpr int EXIT_UNKNOWN = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_STOPPED_EARLY = 3;  // a stop request left files unsent
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
 constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
 const char DEFAULT_ADDRESS[] = "0008000";
@@ -72,8 +75,13 @@ const char USAGE[] =
     "ends as after the last file); Ctrl-C again ends at once (the system closes\n"
     "the ports).\n"
     "\n"
+    "environment:\n"
+    "  ZP3K_LOCK_DIR   the folder of the ports' lock files (default /var/lock)\n"
+    "\n"
     "exit status:\n"
     "   0  ダウンロード正常終了 (download completed normally)\n"
+    "   3  ダウンロード正常終了 after a stop request (Ctrl-C, SIGTERM, SIGHUP) that\n"
+    "      left files unsent (stopped after file N of M)\n"
     "   5  通信エラー (タイムアウトエラー) (timeout)\n"
     "   7  通信エラー (ファイルオープンエラー) (file open error during the run)\n"
     "   8  通信エラー (ファイルリードエラー) (file read error during the run)\n"
@@ -88,7 +96,8 @@ const char USAGE[] =
     "      with several ports: 0 when every port succeeded, otherwise the status\n"
     "      of the first port (in the order given) that did not\n"
     "   2  bad command line\n"
-    " 130  ended by a second Ctrl-C\n";
+    " 130  ended by a second Ctrl-C\n"
+    " 143  ended by a second stop signal that was SIGTERM (129: SIGHUP)\n";
 
 struct Arguments {
   std::vector<std::string> devices;  // none given: DEFAULT_DEVICE
@@ -403,8 +412,9 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
 // apart from the order of any message table.
 int exit_status_of(const DownloadResult& result) {
   switch (result.end) {
-    case DownloadEnd::SUCCEEDED:
-    case DownloadEnd::STOPPED: return EXIT_SUCCESS_RUN;
+    case DownloadEnd::SUCCEEDED: return EXIT_SUCCESS_RUN;
+    case DownloadEnd::STOPPED:  // every file sent when the stop came in the last
+      return stopped_early(result) ? EXIT_STOPPED_EARLY : EXIT_SUCCESS_RUN;
     case DownloadEnd::TIMED_OUT: return 5;
     case DownloadEnd::FILE_OPEN_FAILED: return 7;
     case DownloadEnd::FILE_READ_FAILED: return 8;
@@ -458,7 +468,7 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
     const StatusText o = status_for(runs[i]->result);
     std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
                   a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
-                  status_gloss(o));
+                  end_gloss(runs[i]->result).c_str());
     terminal.line(line);
   }
 }
@@ -486,7 +496,9 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
     const StatusText shown = status_for(r.result);
     const Advice advice = end_advice(r.result, a.devices[i], r.port->holder_pid());
     JsonObject end = r.view.event("end").text("text", status_text(shown));
-    if (several) end.text("gloss", status_gloss(shown)).number("seconds", r.seconds, 1);
+    if (several || stopped_early(r.result)) end.text("gloss", end_gloss(r.result));
+    if (stopped_early(r.result)) end.number("files_sent", r.result.file);
+    if (several) end.number("seconds", r.seconds, 1);
     r.view.json_event(with_advice(end, advice).number("exit_status", port_status));
     if (!advice.detail.empty()) advice_lines.push_back(advice_text(advice));
     if (status == EXIT_SUCCESS_RUN) status = port_status;
@@ -507,7 +519,16 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
   return status;
 }
 
+// What the signal thread may still reach of a run's ports: nothing once the
+// run has ended and its ports go away.
+struct PortsGate {
+  std::mutex mutex;
+  bool open = true;
+};
+
 int run(int argc, char** argv) {
+  // Output that nobody reads (a closed pipe) fails quietly; the download goes on.
+  signal(SIGPIPE, SIG_IGN);
   Arguments a;
   const int parsed = parse_arguments(argc, argv, &a);
   if (parsed >= 0) return parsed;
@@ -543,7 +564,10 @@ int run(int argc, char** argv) {
                                              a.trace.empty() ? nullptr : &trace, stop_requested));
   }
   TerminalView front(terminal);
-  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [&runs] {
+  auto gate = std::make_shared<PortsGate>();
+  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [gate, &runs] {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
     for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
   }});
   show_ports(a);
@@ -553,7 +577,10 @@ int run(int argc, char** argv) {
   }
   if (!several) runs[0]->run();
   for (std::thread& t : threads) t.join();
-  return report_results(runs, a, terminal);
+  const int status = report_results(runs, a, terminal);
+  std::lock_guard<std::mutex> lock(gate->mutex);
+  gate->open = false;  // every port is closed: their settings are back
+  return status;
 }
 
 }  // namespace

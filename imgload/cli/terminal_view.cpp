@@ -129,9 +129,24 @@ JsonObject TerminalView::event(const char* name) const {
 
 void TerminalView::json_event(const JsonObject& event) { terminal_.json(event); }
 
-void TerminalView::show_status(const StatusText& status) {
+bool stopped_early(const DownloadResult& result) {
+  return result.end == DownloadEnd::STOPPED && result.file < result.files;
+}
+
+std::string end_gloss(const DownloadResult& result) {
+  if (!stopped_early(result)) return status_gloss(status_for(result));
+  return "stopped after file " + std::to_string(result.file) + " of " +
+         std::to_string(result.files);
+}
+
+// The row's text stays the dialog's ("ダウンロード正常終了" after a stop);
+// the gloss says how many files went.
+void TerminalView::ended(const DownloadResult& result) {
+  show_status(status_for(result), end_gloss(result));
+}
+
+void TerminalView::show_status(const StatusText& status, const std::string& gloss) {
   const std::string text = status_text(status);
-  const std::string gloss = status_gloss(status);
   if (terminal_.style() == ViewStyle::JSON) {
     terminal_.json(event("status").text("text", text).text("gloss", gloss));
   } else if (terminal_.has_rows()) {
@@ -144,7 +159,7 @@ void TerminalView::show_status(const StatusText& status) {
 void TerminalView::transfer_started() {
   StatusText notice;
   notice.kind = StatusText::TRANSFER_NOTICE;
-  show_status(notice);
+  show_status(notice, status_gloss(notice));
 }
 
 void TerminalView::file_started(int number, const char* path, std::uint32_t blocks) {

@@ -83,7 +83,7 @@ class TerminalView : public ProgressView {
     if (another_follows) blocks_phase_ = false;
   }
   void waiting(Pause, int) override {}
-  void ended(const DownloadResult& result) override { show_status(status_for(result)); }
+  void ended(const DownloadResult& result) override;
   // A note of the front end (stop request), kept apart from the bar.
   void note(const std::string& text);
   // A JSON event of this port, "event" first after the port (JSON style only).
@@ -91,7 +91,7 @@ class TerminalView : public ProgressView {
   void json_event(const JsonObject& event);
 
  private:
-  void show_status(const StatusText& status);
+  void show_status(const StatusText& status, const std::string& gloss);
   void stepped();
   void render(bool force);
   std::string prefix() const { return port_.empty() ? std::string() : "[" + port_ + "] "; }
@@ -107,6 +107,12 @@ class TerminalView : public ProgressView {
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point last_render_;
 };
+
+// Whether a run ended by a stop request left files of its job unsent.
+bool stopped_early(const DownloadResult& result);
+// The gloss of a run's last status: "stopped after file N of M" after such
+// a stop, the status row's gloss otherwise.
+std::string end_gloss(const DownloadResult& result);
 
 // A text on one line: line breaks become spaces.
 std::string one_line(const std::string& text);

@@ -1,5 +1,6 @@
-// The stop signals of the Linux command line: Ctrl-C once asks every port
-// to stop after its current file; Ctrl-C again, or SIGTERM, ends at once.
+// The stop signals of the Linux command line: Ctrl-C, SIGTERM or SIGHUP
+// once asks every port to stop after its current file; a second of any of
+// them ends at once, after putting each port's line settings back.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,16 +14,18 @@ namespace imgload {
 namespace {
 
 constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
+const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Signals are taken by this thread only. The ports belong to the download
-// threads: ending the process leaves their closing to the system (which
-// drops DTR) instead of closing them under those threads.
+// threads: ending the process puts their settings back but leaves their
+// closing to the system (which drops DTR) instead of closing them under
+// those threads.
 void signal_thread(sigset_t set, StopTarget target) {
   int presses = 0;
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
-    if (sig == SIGINT && ++presses == 1) {
+    if (++presses == 1) {
       target.stop_requested->store(1);
       target.view->note(target.ports > 1
                             ? "imgload: stop requested: every port finishes its current file, "
@@ -49,8 +52,7 @@ void signal_thread(sigset_t set, StopTarget target) {
 void start_stop_signals(const StopTarget& target) {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (const int sig : STOP_SIGNALS) sigaddset(&set, sig);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread(signal_thread, set, target).detach();
 }

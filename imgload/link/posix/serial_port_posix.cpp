@@ -1,8 +1,9 @@
-// The serial port on a POSIX tty device: exclusive open with flock, raw
-// termios line settings, DTR through the modem-control ioctls, reads and
-// writes bounded with poll, the device's earlier settings kept by the port
-// object while it is open and put back on closing, unread input counted and
-// flushed.
+// The serial port on a POSIX tty device: reserved by a UUCP lock file for
+// the port object's life, exclusive open with flock, raw termios line
+// settings, DTR through the modem-control ioctls, reads and writes bounded
+// with poll, the device's earlier settings kept by the port object while it
+// is open and put back on closing (or from another thread when the process
+// ends at once), unread input counted and flushed.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -14,9 +15,11 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "imgload/link/posix/line_settings.h"
 #include "imgload/link/posix/monotonic.h"
+#include "imgload/link/posix/port_lock.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
@@ -121,6 +124,9 @@ bool line_settings_took_effect(const termios& asked, const termios& current) {
 namespace {
 
 // One tty device, with the settings it had before this port changed them.
+// The download thread that owns the port opens, closes, reads and writes;
+// another thread may only call restore_settings(). The mutex keeps that
+// call apart from an opening or closing, and after it no opening happens.
 class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override { close(); }
@@ -132,18 +138,38 @@ class PosixSerialPort final : public SerialPort {
   int read(std::uint8_t* buffer, int count) override;
   int discard_input() override;
   int open_error() const override { return open_error_; }
+  long holder_pid() const override { return holder_pid_; }
+  void restore_settings() override;
 
  private:
+  bool open_locked(const char* name, const LineSettings& settings);
   bool refuse(int fd, int error, const termios* previous);
 
+  std::mutex mutex_;  // over opening, closing and restore_settings()
+  bool ending_ = false;  // restore_settings() was called: no more openings
   int fd_ = -1;
   termios saved_{};  // the device's settings before opening, put back on closing
   int open_error_ = 0;
+  long holder_pid_ = 0;
+  PortLock lock_;  // taken at the first opening, kept until destruction
 };
 
 bool PosixSerialPort::open(const char* name, const LineSettings& settings) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  holder_pid_ = 0;
   if (fd_ >= 0) return refuse(-1, EBUSY, nullptr);
   if (name == nullptr) return refuse(-1, EINVAL, nullptr);
+  // The process is ending at once: the line stays as restore_settings() left it.
+  if (ending_) return refuse(-1, ECANCELED, nullptr);
+  if (!lock_.acquire(name)) {
+    holder_pid_ = lock_.holder();
+    return refuse(-1, EBUSY, nullptr);
+  }
+  return open_locked(name, settings);
+}
+
+// Opens the reserved device and sets the line; called with the mutex held.
+bool PosixSerialPort::open_locked(const char* name, const LineSettings& settings) {
   const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return refuse(-1, errno, nullptr);
   termios previous{};
@@ -180,11 +206,24 @@ bool PosixSerialPort::refuse(int fd, int error, const termios* previous) {
 void PosixSerialPort::close() {
   if (fd_ < 0) return;
   // The last request (such as the run request) must leave the wire first.
+  // Only this thread closes, so fd_ stays valid while it drains without the
+  // mutex: restore_settings() is not held up by a slow line.
   drain_output(fd_);
+  std::lock_guard<std::mutex> guard(mutex_);
   set_dtr(fd_, false);
   (void)tcsetattr(fd_, TCSANOW, &saved_);
   ::close(fd_);
   fd_ = -1;
+}
+
+// The device gets its earlier settings back and keeps them: the port stays
+// open (the system closes it when the process ends), no later opening
+// changes the line, and the reservation ends with the process.
+void PosixSerialPort::restore_settings() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ending_ = true;
+  if (fd_ >= 0) (void)tcsetattr(fd_, TCSANOW, &saved_);
+  lock_.release();
 }
 
 int PosixSerialPort::write(const std::uint8_t* data, int count) {

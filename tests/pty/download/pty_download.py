@@ -358,6 +358,7 @@ def case_gang(w, name):
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
+    lock = lock_path(sim.link)
     holder = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
     fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
     status, out, err = run_imgload(["--port", sim.link, os.path.join(w, "a.bin")])
@@ -366,28 +367,50 @@ def case_port_in_use(w):
     sys.stdout.write(out + err + sim.report)
     check_failure(status, out, PORT_OPEN, 10)
     expect(sim.count("AD") == 0, "nothing sent")
+    expect(not os.path.exists(lock), "the lock of a refused run was left")
 
 
-def case_stop_during_first_of_three(w):
-    images = [make_image(os.path.join(w, "f%d.bin" % n), 2, n) for n in (1, 2, 3)]
+# Stop requests while files go: (the files of 2 blocks, the signal, the
+# file whose blocks have begun when it comes, exit status, the gloss after
+# the success text, JSON events or lines). Files before and including that
+# one arrive whole and no later one starts.
+STOPS = {
+    "stop_during_first_of_three": (3, signal.SIGINT, 1, 3, "[stopped after file 1 of 3]", False),
+    "stop_during_first_of_two": (2, signal.SIGHUP, 1, 3, "stopped after file 1 of 2", True),
+    "stop_during_the_last_file": (2, signal.SIGTERM, 2, 0, "[download completed normally]", False),
+}
+
+
+def case_stop(w, name):
+    count, sig, at, code, gloss, as_json = STOPS[name]
+    paths = [os.path.join(w, "f%d.bin" % n) for n in range(1, count + 1)]
+    images = [make_image(path, 2, n) for n, path in enumerate(paths, 1)]
     sim = Simulator(w, [])
-    p = subprocess.Popen([IMGLOAD, "--port", sim.link] +
-                         [os.path.join(w, "f%d.bin" % n) for n in (1, 2, 3)],
+    p = subprocess.Popen([IMGLOAD, "--port", sim.link] + (["--json"] if as_json else []) + paths,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     lines = []
     for line in p.stdout:
         lines.append(line)
-        if line.startswith("No.1 /") and "->" not in line:  # file 1's blocks begin
-            p.send_signal(signal.SIGINT)
+        if (as_json and '"event":"file"' in line and '"number":%d' % at in line) or \
+                (line.startswith("No.%d /" % at) and "->" not in line):  # its blocks begin
+            p.send_signal(sig)
             break
     rest, err = p.communicate(timeout=60)
     out = "".join(lines) + rest
     sim.stop()
     sys.stdout.write(out + err + sim.report)
     expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
-    check_success(p.returncode, out, sim, images[:1])
-    expect(sim.count("FG") == 1, "files after the stop request: FG=%d" % sim.count("FG"))
+    expect(p.returncode == code, "exit status %d, expected %d" % (p.returncode, code))
+    expect(SUCCESS in out and gloss in out, "no %r after the success text" % gloss)
+    expect(sim.saved_count() == at and sim.count("FG") == at, "%d files sent" % sim.saved_count())
+    for n in range(1, at + 1):
+        expect(sim.received(n) == images[n - 1], "image %d differs from the file sent" % n)
+    expect(sim.count("RUN") == 1, "RUN sent %d times" % sim.count("RUN"))
     expect("stop requested" in out, "no note of the stop request")
+    if as_json:
+        end = [e for e in map(json.loads, out.splitlines()) if e["event"] == "end"][0]
+        expect(end["exit_status"] == code and end["files_sent"] == at and end["gloss"] == gloss,
+               "end event %r" % end)
 
 
 def case_second_ctrl_c_ends_at_once(w):
@@ -404,6 +427,124 @@ def case_second_ctrl_c_ends_at_once(w):
     sys.stdout.write(out + err + sim.report)
     expect(p.returncode == 130, "exit status %d, expected 130" % p.returncode)
     expect("run ended early" in sim.report, "the simulator saw no close")
+
+
+# Signals on a line nobody answers, set to settings of its own first: the
+# line's settings as they were before the run once imgload has ended, both
+# when a stop request lets the run end (a timeout, with one file) and when a
+# second signal ends it at once. case: (signals, exit status)
+LINE_RESTORED = {
+    "sigterm_restores_the_line": ((signal.SIGTERM,), 5),
+    "sighup_restores_the_line": ((signal.SIGHUP,), 5),
+    "two_ctrl_c_restore_the_line": ((signal.SIGINT, signal.SIGINT), 130),
+    "sigterm_then_sighup_restore_the_line": ((signal.SIGTERM, signal.SIGHUP), 129),
+    "sighup_then_sigterm_restore_the_line": ((signal.SIGHUP, signal.SIGTERM), 143),
+}
+
+
+def stty(device, *settings):
+    return subprocess.run(["stty", "-F", device] + list(settings), check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
+def case_line_restored(w, name):
+    signals, code = LINE_RESTORED[name]
+    make_image(os.path.join(w, "a.bin"), 1, 1)
+    master, slave = os.openpty()
+    device = os.ttyname(slave)
+    os.close(slave)
+    stty(device, "2400", "cstopb", "-echo", "-icanon", "min", "3", "time", "7")
+    before = stty(device, "-g")
+    p = subprocess.Popen([IMGLOAD, "--port", device, os.path.join(w, "a.bin")],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    for _ in range(100):  # until imgload has the line
+        if stty(device, "-g") != before:
+            break
+        time.sleep(0.05)
+    changed = stty(device, "-g") != before
+    for sig in signals:
+        p.send_signal(sig)
+        time.sleep(0.3)
+    out, err = p.communicate(timeout=60)
+    after = stty(device, "-g")
+    os.close(master)
+    sys.stdout.write(out + err + "before %s\nafter  %s\n" % (before, after))
+    expect(changed, "imgload never set the line")
+    expect(p.returncode == code, "exit status %d, expected %d" % (p.returncode, code))
+    expect(after == before, "the line's settings were not put back")
+
+
+def case_output_closed_early(w):
+    """imgload ... | head -1: the download goes on to its end."""
+    paths = [os.path.join(w, "f%d.bin" % n) for n in (1, 2)]
+    images = [make_image(path, 4, n) for n, path in enumerate(paths, 1)]
+    sim = Simulator(w, [])
+    p = subprocess.Popen([IMGLOAD, "--port", sim.link] + paths, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    first = p.stdout.readline()
+    p.stdout.close()
+    err = p.stderr.read()
+    p.wait(timeout=60)
+    sim.stop()
+    sys.stdout.write(first + err + sim.report)
+    check_success(p.returncode, SUCCESS, sim, images)
+
+
+def lock_path(device):
+    """The lock file of a device that exists (links resolved)."""
+    real = os.path.realpath(device)
+    expect(real.startswith("/dev/"), "no device behind %s" % device)
+    return os.path.join(os.environ["ZP3K_LOCK_DIR"], "LCK.." + real[5:].replace("/", "_"))
+
+
+def case_port_held_through_a_run(w):
+    """A second imgload, tried every 250 ms from the first's first file to its
+    end, is refused each time. The first is held still (SIGSTOP) while its
+    lock file is looked at and a second tries, so that a lock seen is a lock
+    held throughout the try."""
+    path = os.path.join(w, "a.bin")
+    image = make_image(path, 16, 1)
+    sim = Simulator(w, [])
+    with open(os.path.join(w, "out.txt"), "w") as out_file:
+        p = subprocess.Popen([IMGLOAD, "--port", sim.link, path], stdout=out_file,
+                             stderr=subprocess.PIPE, text=True)
+    lock, refusals = lock_path(sim.link), []
+    while p.poll() is None:
+        with open(os.path.join(w, "out.txt")) as f:
+            started = re.search(r"^No\.1 /[^>]*$", f.read(), re.M)
+        p.send_signal(signal.SIGSTOP)
+        if started and os.path.exists(lock):
+            refusals.append(run_imgload(["--port", sim.link, path], timeout=20))
+        p.send_signal(signal.SIGCONT)
+        time.sleep(0.25)
+    with open(os.path.join(w, "out.txt")) as f:
+        out = f.read()
+    sim.stop()
+    sys.stdout.write(out + p.stderr.read() + sim.report + "%d tries\n" % len(refusals))
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    check_success(p.returncode, out, sim, [image])
+    expect(len(refusals) >= 10, "only %d tries during the run" % len(refusals))
+    for status, _, err in refusals:
+        expect(status == 10, "a second imgload exited %d, expected 10: %s" % (status, err))
+        named = re.search(r"in use by process (\d+)", err)
+        expect(named is not None and int(named.group(1)) == p.pid, "the holder named: %s" % err)
+    expect(not os.path.exists(lock), "the lock outlived the run")
+
+
+def case_stale_lock_taken_over(w):
+    dead = subprocess.Popen(["true"])
+    dead.wait()
+    path = os.path.join(w, "a.bin")
+    image = make_image(path, 1, 1)
+    sim = Simulator(w, [])
+    lock = lock_path(sim.link)
+    with open(lock, "w") as f:
+        f.write("%10d\n" % dead.pid)
+    status, out, err = run_imgload(["--port", sim.link, path])
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    check_success(status, out, sim, [image])
+    expect(not os.path.exists(lock), "the lock file was left")
 
 
 def case_job_checks(w):
@@ -557,10 +698,15 @@ def main():
         fn = lambda w: case_ridden_out(w, CASE)  # noqa: E731
     if CASE in REWRITES:
         fn = lambda w: case_image_rewritten(w, CASE)  # noqa: E731
+    if CASE in STOPS:
+        fn = lambda w: case_stop(w, CASE)  # noqa: E731
+    if CASE in LINE_RESTORED:
+        fn = lambda w: case_line_restored(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2
     with tempfile.TemporaryDirectory(prefix="ptydl-") as w:
+        os.environ["ZP3K_LOCK_DIR"] = w  # the ports' lock files, this case's own
         try:
             fn(w)
         except Failure as e:

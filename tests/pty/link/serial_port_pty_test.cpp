@@ -1,12 +1,15 @@
 // The POSIX serial port over a real pseudo-terminal: line settings seen from
-// the other side, bounded reads and writes, exclusive opening, descriptors
-// left open on failure, the settings put back on closing, and unread input
-// dropped.
+// the other side, bounded reads and writes, exclusive opening and the lock
+// file, descriptors left open on failure, the settings put back on closing
+// or from another thread, and unread input dropped.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,14 +17,56 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "imgload/link/posix/line_settings.h"
+#include "imgload/link/posix/port_lock.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
 namespace {
+
+// The lock files go to a folder of this test run's own.
+std::string& lock_dir() {
+  static std::string dir;
+  return dir;
+}
+
+class LockFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    char dir[] = "/tmp/ptylock-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    lock_dir() = dir;
+    setenv("ZP3K_LOCK_DIR", dir, 1);
+  }
+  void TearDown() override { EXPECT_EQ(rmdir(lock_dir().c_str()), 0) << "a lock file was left"; }
+};
+::testing::Environment* const lock_folder = ::testing::AddGlobalTestEnvironment(new LockFolder);
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return "(none)";
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A lock file's text for pid (HDB: ten digits right-aligned, a newline).
+std::string hdb_pid(long pid) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%10ld\n", pid);
+  return text;
+}
+
+// A lock file as another program would leave it.
+void write_lock(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
 
 // Open descriptors of this process.
 int open_descriptors() {
@@ -259,14 +304,15 @@ TEST(PtyPort, WriteIsBoundedWhenNobodyReads) {
 TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  const std::unique_ptr<SerialPort> first = open_even(pty.slave(), 9600);
+  std::unique_ptr<SerialPort> first = open_even(pty.slave(), 9600);
   ASSERT_TRUE(first);
   const int before = open_descriptors();
   // At another speed, so that only the exclusion can refuse it; the open
-  // port itself refuses a second opening too.
-  const std::unique_ptr<SerialPort> second = make_system_port();
+  // port itself refuses a second opening too. The lock names this process.
+  std::unique_ptr<SerialPort> second = make_system_port();
   EXPECT_FALSE(second->open(pty.slave(), link_settings(115200)));
-  EXPECT_EQ(second->open_error(), EWOULDBLOCK);
+  EXPECT_EQ(second->open_error(), EBUSY);
+  EXPECT_EQ(second->holder_pid(), static_cast<long>(getpid()));
   EXPECT_FALSE(open_even(pty.slave(), 9600));
   EXPECT_FALSE(first->open(pty.slave(), link_settings(115200)));
   EXPECT_TRUE(first->is_open());
@@ -274,9 +320,23 @@ TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B9600));
   EXPECT_EQ(open_descriptors(), before);
   first->close();
-  // Released on closing: the next run opens it again.
+  // The lock outlives the closing (a speed change reopens the port)...
+  EXPECT_FALSE(second->open(pty.slave(), link_settings(19200)));
+  first.reset();
+  // ... and ends with the port object: the next one opens it.
   EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)));
+  EXPECT_EQ(second->holder_pid(), 0);
   second->close();
+  // Without the lock (no lock folder) the exclusive open still refuses.
+  setenv("ZP3K_LOCK_DIR", "/nonexistent/locks", 1);
+  std::unique_ptr<SerialPort> unlocked = make_system_port();
+  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)));
+  EXPECT_FALSE(unlocked->open(pty.slave(), link_settings(19200)));
+  EXPECT_EQ(unlocked->open_error(), EWOULDBLOCK);
+  second.reset();
+  EXPECT_TRUE(unlocked->open(pty.slave(), link_settings(19200)));
+  unlocked.reset();
+  setenv("ZP3K_LOCK_DIR", lock_dir().c_str(), 1);
 }
 
 TEST(PtyPort, FailedOpeningsLeaveNoDescriptorAndNoChange) {
@@ -335,6 +395,93 @@ TEST(PtyPort, ARequestWrittenJustBeforeClosingLeavesTheWire) {
             static_cast<int>(run.size()));
   port->close();
   EXPECT_EQ(pty.drain(2000), run);
+}
+
+TEST(PtyPort, TheLockIsHeldAcrossReopeningsAndReleasedAtDestruction) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string lock = port_lock_path(pty.slave());
+  std::string name = std::string(pty.slave()).substr(5);  // "pts/N"
+  EXPECT_EQ(lock, lock_dir() + "/LCK.." + name.replace(3, 1, "_"));  // LCK..pts_N
+  // A link and its target share the lock.
+  const std::string link = lock_dir() + "/ttyLINK";
+  ASSERT_EQ(symlink(pty.slave(), link.c_str()), 0);
+  EXPECT_EQ(port_lock_path(link.c_str()), lock);
+  const std::string pid_text = hdb_pid(getpid());
+  std::unique_ptr<SerialPort> port = open_even(link.c_str(), 9600);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(file_text(lock), pid_text);
+  struct stat st {};
+  ASSERT_EQ(stat(lock.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  port->close();
+  EXPECT_EQ(file_text(lock), pid_text);
+  EXPECT_TRUE(port->open(link.c_str(), link_settings(115200)));
+  port->close();
+  port.reset();
+  EXPECT_EQ(file_text(lock), "(none)");
+  unlink(link.c_str());
+}
+
+TEST(PtyPort, ALiveHoldersLockRefusesWithItsPidAndADeadOnesIsTakenOver) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string lock = port_lock_path(pty.slave());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    pause();
+    _exit(0);
+  }
+  const std::string text = hdb_pid(child);
+  write_lock(lock, text);
+  const std::unique_ptr<SerialPort> port = make_system_port();
+  const int before = open_descriptors();
+  EXPECT_FALSE(port->open(pty.slave(), link_settings(9600)));
+  EXPECT_EQ(port->open_error(), EBUSY);
+  EXPECT_EQ(port->holder_pid(), static_cast<long>(child));
+  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(file_text(lock), text);  // another's lock is left alone
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  // The holder has died: its lock is stale, as is one nobody can read.
+  for (const std::string& stale : {text, std::string("garbage\n"), std::string()}) {
+    write_lock(lock, stale);
+    std::unique_ptr<SerialPort> taker = make_system_port();
+    EXPECT_TRUE(taker->open(pty.slave(), link_settings(9600))) << stale;
+    EXPECT_EQ(taker->holder_pid(), 0);
+    EXPECT_EQ(file_text(lock), hdb_pid(getpid()));
+    taker.reset();
+    EXPECT_EQ(file_text(lock), "(none)");
+  }
+}
+
+TEST(PtyPort, AnotherThreadPutsTheSettingsBackAndNoOpeningFollows) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
+  const termios previous = pty.line();
+  const std::unique_ptr<SerialPort> port = open_even(pty.slave(), 115200);
+  ASSERT_TRUE(port);
+  // A read waits in this thread while the other one puts the line back.
+  std::thread ending([&port] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    port->restore_settings();
+  });
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port->read(&byte, 1), 0);
+  ending.join();
+  const termios now = pty.line();
+  EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&previous));
+  EXPECT_EQ(now.c_lflag, previous.c_lflag);
+  EXPECT_EQ(now.c_cflag, previous.c_cflag);
+  EXPECT_TRUE(port->is_open());
+  EXPECT_EQ(file_text(port_lock_path(pty.slave())), "(none)");  // ends with the process
+  port->close();
+  EXPECT_FALSE(port->open(pty.slave(), link_settings(115200)));
+  EXPECT_EQ(port->open_error(), ECANCELED);
+  const termios after = pty.line();
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&previous));
 }
 
 }  // namespace
