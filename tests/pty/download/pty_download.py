@@ -510,9 +510,13 @@ def case_port_held_through_a_run(w):
                              stderr=subprocess.PIPE, text=True)
     lock, refusals = lock_path(sim.link), []
     while p.poll() is None:
-        with open(os.path.join(w, "out.txt")) as f:
-            started = re.search(r"^No\.1 /[^>]*$", f.read(), re.M)
         p.send_signal(signal.SIGSTOP)
+        with open(os.path.join(w, "out.txt")) as f:
+            shown = f.read()
+        started = re.search(r"^No\.1 /[^>]*$", shown, re.M)
+        # From the first file on, the lock goes only after the run's end is shown.
+        expect(not started or os.path.exists(lock) or SUCCESS in shown,
+               "the lock was gone before the run ended:\n" + shown)
         if started and os.path.exists(lock):
             refusals.append(run_imgload(["--port", sim.link, path], timeout=20))
         p.send_signal(signal.SIGCONT)
