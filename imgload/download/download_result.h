@@ -24,6 +24,7 @@ struct DownloadResult {
   int files = 0;                 // the files of the job
   ReplyStatus reply = REPLY_OK;  // TIMED_OUT, REPLY_REJECTED: the last reply's status
   int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
+  int model = -1;                // the "AD" reply's model information byte; -1 until read
 
   bool succeeded() const { return end == DownloadEnd::SUCCEEDED; }
 };
