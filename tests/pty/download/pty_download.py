@@ -8,11 +8,13 @@ checks the exit status, the final text, the images the simulator saved and
 its report (which must show no protocol violation unless the case says so).
 """
 import fcntl
+import hashlib
 import json
 import os
 import re
 import resource
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -348,6 +350,74 @@ def case_gang(w, name):
     expect(summary["event"] == "summary" and summary["exit_status"] == code, "summary event")
 
 
+TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+LOG_FIELDS = ["time_start", "time_end", "host", "port", "exit_status", "text", "gloss", "files",
+              "model", "tool"]
+TOOL = "imgload 1.1.0"
+
+
+def read_log(path):
+    """The production log's lines as objects; every line whole JSON."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f.read().splitlines()]
+
+
+def check_logged_files(entry, paths, addresses):
+    """The files of a log line: path, size and SHA-256 of the bytes, header fields."""
+    expect(len(entry["files"]) == len(paths), "%d files logged" % len(entry["files"]))
+    for f, path, address in zip(entry["files"], paths, addresses):
+        with open(path, "rb") as image:
+            data = image.read()
+        expect(f == {"path": path, "size": len(data), "sha256": hashlib.sha256(data).hexdigest(),
+                     "version": "1.00", "comment": "pty", "start_address": address},
+               "logged file %r" % f)
+
+
+# --log over two runs of two ports, the second port's controller refusing
+# every data request: four lines, each port's outcome, times, host, model,
+# tool and the files' digests.
+def case_log_two_runs_two_ports(w):
+    paths = [os.path.join(w, "a.bin"), os.path.join(w, "b.bin")]
+    make_image(paths[0], 2, 3)
+    make_image(paths[1], 1, 4)
+    log = os.path.join(w, "production.log")
+    sims = []
+    for n, fault in enumerate([[], ["--fault", "nak@FD"]]):
+        d = os.path.join(w, "p%d" % n)
+        os.mkdir(d)
+        sims.append(Simulator(d, fault))
+    links = [sim.link for sim in sims]
+    for run in (1, 2):
+        status, out, err = run_imgload(["--port", links[0], "--port", links[1], "--log", log,
+                                        paths[0], paths[1] + "@0100000"])
+        sys.stdout.write(out + err)
+        expect(status == 9, "run %d: exit status %d, expected 9" % (run, status))
+        time.sleep(1)  # the simulators notice the close by polling before the next run
+    for sim in sims:
+        sim.stop()
+        sys.stdout.write(sim.report + sim.errors)
+        expect(sim.status == 0 and "violations: 0" in sim.report, "violations")
+    lines = read_log(log)
+    sys.stdout.write("".join(json.dumps(e, ensure_ascii=False) + "\n" for e in lines))
+    expect(len(lines) == 4, "%d log lines, expected 4" % len(lines))
+    for e in lines:
+        expect(list(e) == LOG_FIELDS, "fields %r" % list(e))
+        expect(TIME.match(e["time_start"]) and TIME.match(e["time_end"]) and
+               e["time_start"] <= e["time_end"], "times %s %s" % (e["time_start"], e["time_end"]))
+        expect(e["host"] == socket.gethostname() and e["tool"] == TOOL and e["model"] == "30",
+               "host, tool, model: %r" % e)
+        ok = e["port"] == links[0]
+        expect(e["exit_status"] == (0 if ok else 9) and
+               e["text"] == (SUCCESS if ok else DATA_ERROR.replace(" ", "\n", 1)) and e["gloss"],
+               "outcome of %s: %r" % (e["port"], e))
+        check_logged_files(e, paths, [0x8000, 0x100000])
+    expect(sorted(e["port"] for e in lines) == sorted(links * 2), "two lines per port")
+    expect(max(e["time_end"] for e in lines[:2]) <= min(e["time_start"] for e in lines[2:]),
+           "the second run's lines follow the first's")
+
+
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
@@ -406,7 +476,11 @@ def case_job_checks(w):
     with open(os.path.join(w, "huge.bin"), "wb") as f:
         f.truncate((1 << 32) + 2048)  # sparse: 4 GiB + 2 KiB, 2 KiB when cut to 32 bits
     os.mkfifo(os.path.join(w, "fifo.bin"))
+    log = os.path.join(w, "job.log")
     cases = [
+        (["--version"], 0, "imgload 1.1.0\n"),
+        (["--bogus", os.path.join(w, "ok.bin")], 64, "see imgload --help"),
+        (["--log", os.path.join(w, "no", "such.log"), os.path.join(w, "ok.bin")], 64, "log file"),
         ([os.path.join(w, "ok.bin"), os.path.join(w, "noextension")], 11, "(No.2)"),
         ([os.path.join(w, "ok.bin@0008001")], 12, "(No.1)"),
         ([os.path.join(w, "missing.bin")], 13, "(No.1)"),
@@ -415,13 +489,28 @@ def case_job_checks(w):
          "(No.3)"),
         ([os.path.join(w, "huge.bin")], 14, "(No.1)"),
     ]
+    logged = 0
     for args, code, suffix in cases:
         # Refused before the port: /dev/null is no controller. The timeout
         # only guards against a hang (a FIFO held in open()).
-        status, out, err = run_imgload(["--port", "/dev/null"] + args, timeout=20)
+        status, out, err = run_imgload(["--port", "/dev/null", "--port", "/dev/zero", "--log", log] +
+                                       args, timeout=20)
         sys.stdout.write(err)
         expect(status == code, "%s: exit %d, expected %d" % (args, status, code))
-        expect(suffix in err, "%s: no %s in %r" % (args, suffix, err))
+        expect(suffix in out + err, "%s: no %s in %r" % (args, suffix, out + err))
+        # A refused job logs one line per port: its status and text, no
+        # model, and the rows checked before the refused one.
+        lines = read_log(log)[logged:]
+        logged += len(lines)
+        if code not in (11, 12, 13, 14):
+            expect(lines == [], "%s: logged %r" % (args, lines))
+            continue
+        expect([e["port"] for e in lines] == ["/dev/null", "/dev/zero"], "%s: %r" % (args, lines))
+        row = int(suffix[4])
+        for e in lines:
+            expect(e["exit_status"] == code and e["text"].endswith(suffix) and e["model"] is None and
+                   e["tool"] == TOOL, "%s: %r" % (args, e))
+            check_logged_files(e, [os.path.join(w, "ok.bin")] * (row - 1), [0x8000] * (row - 1))
 
 
 def srecord_file(path, base, data):
