@@ -207,12 +207,10 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
   }
   if (a->count == 0) return usage_error("no image file given", nullptr);
   if (a->devices.empty()) a->devices.push_back(DEFAULT_DEVICE);
-  // Opened (and created) here, so a log that cannot be written stops the
-  // job before any file is checked or sent.
-  if (!a->log.empty() && !append_to_log(a->log, std::string())) {
-    return usage_error("cannot open the log file", a->log.c_str());
-  }
-  return -1;
+  // Opened (and created) here: a log that cannot be written stops the job
+  // before any file is checked or sent.
+  const bool log_usable = a->log.empty() || append_to_log(a->log, std::string());
+  return log_usable ? -1 : usage_error("cannot open the log file", a->log.c_str());
 }
 
 // The refusals of a job before any port opens: the main dialog's warning
