@@ -9,6 +9,7 @@
 #include "imgconv/cli/image_info.h"
 #include "imgconv/cli/options.h"
 #include "imgconv/cli/texts.h"
+#include "zp3k_version.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ int main(int argc, char** argv) {
   switch (options.mode) {
     case Mode::HELP:
       std::fputs(TEXT_USAGE, stdout);
+      return 0;
+    case Mode::VERSION:
+      std::fputs("imgconv " ZP3K_VERSION "\n", stdout);
       return 0;
     case Mode::INFO:
       return show_image_info(options.info_path.c_str(), stdout);

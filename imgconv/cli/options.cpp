@@ -14,9 +14,10 @@ bool refuse(Options* options, const std::string& why) {
 }
 
 // The mode the options given ask for; false when they do not go together.
-bool choose_mode(bool help, bool info, bool any_word, bool header_only, Options* options) {
-  if (help) {
-    options->mode = Mode::HELP;
+bool choose_mode(bool help, bool version, bool info, bool any_word, bool header_only,
+                 Options* options) {
+  if (help || version) {
+    options->mode = help ? Mode::HELP : Mode::VERSION;
     return true;
   }
   if (info) {
@@ -32,15 +33,18 @@ bool choose_mode(bool help, bool info, bool any_word, bool header_only, Options*
 }  // namespace
 
 bool read_options(int argc, const char* const* argv, Options* options) {
-  // --header-only and --info have no letter; 'H' and 'I' are only their codes.
+  // --header-only, --info and --version have no letter; 'H', 'I' and 'R'
+  // (release) are only their codes ('V' is the image's version value).
   const option long_options[] = {{"help", no_argument, nullptr, 'h'},
                                  {"header-only", no_argument, nullptr, 'H'},
                                  {"info", required_argument, nullptr, 'I'},
+                                 {"version", no_argument, nullptr, 'R'},
                                  {nullptr, 0, nullptr, 0}};
   *options = Options{};
   bool header_only = false;
   bool info = false;
   bool help = false;
+  bool version = false;
   bool any_word = false;
   // Reset for every call. In order ('-') getopt_long never reorders argv.
   char* const* args = const_cast<char* const*>(argv);
@@ -52,6 +56,9 @@ bool read_options(int argc, const char* const* argv, Options* options) {
     switch (c) {
       case 'h':
         help = true;
+        break;
+      case 'R':
+        version = true;
         break;
       case 'H':
         if (header_only) return refuse(options, "--header-only given twice");
@@ -80,7 +87,7 @@ bool read_options(int argc, const char* const* argv, Options* options) {
     }
   }
   if (optind < argc) return refuse(options, std::string("unexpected argument ") + args[optind]);
-  return choose_mode(help, info, any_word, header_only, options);
+  return choose_mode(help, version, info, any_word, header_only, options);
 }
 
 }  // namespace imgconv

@@ -8,7 +8,7 @@
 
 namespace imgconv {
 
-enum class Mode { CONVERT, HEADER_ONLY, INFO, HELP };
+enum class Mode { CONVERT, HEADER_ONLY, INFO, HELP, VERSION };
 
 struct Options {
   Mode mode = Mode::CONVERT;

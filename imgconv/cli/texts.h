@@ -30,6 +30,8 @@ constexpr char TEXT_USAGE[] =
     "      イメージファイルのヘッダーを表示して検査します\n"
     "      (shows and checks the header of an image file)\n"
     "  imgconv --help\n"
+    "  imgconv --version\n"
+    "      プログラムのバージョンを表示します (prints the program's version)\n"
     "\n"
     "オプション (options), value attached (-Sa.hex) or as the next argument (-S a.hex):\n"
     "  -S  変換元ファイルパス (source file path)\n"

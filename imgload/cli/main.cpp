@@ -28,10 +28,12 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
 #include "imgload/cli/port_list.h"
+#include "imgload/cli/production_log.h"
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/ticker_clock.h"
 #include "imgload/cli/trace_file.h"
+#include "zp3k_version.h"
 
 namespace imgload {
 namespace {
@@ -40,7 +42,7 @@ namespace {
 // exits with its status row, a refused job row with its message row.
 constexpr int EXIT_SUCCESS_RUN = 0;
 constexpr int EXIT_UNKNOWN = 1;
-constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_USAGE = 64;  // EX_USAGE, as imgconv and zp3ksim
 constexpr int EXIT_STOPPED_EARLY = 3;  // a stop request left files unsent
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
 constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
@@ -49,8 +51,9 @@ const char DEFAULT_DEVICE[] = "/dev/ttyS0";  // COM1
 
 const char USAGE[] =
     "usage: imgload [--port DEVICE]... [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
-    "               [--json] [--trace FILE] FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]\n"
-    "       imgload --list-ports\n"
+    "               [--json] [--trace FILE] [--log FILE]\n"
+    "               FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]\n"
+    "       imgload --list-ports | --version | --help\n"
     "\n"
     "Sends one to three image files, one after another, to a ZP3K controller over\n"
     "a serial line, as the Windows downloader does.\n"
@@ -64,7 +67,14 @@ const char USAGE[] =
     "                  (the default is to start it, as the Windows dialog does)\n"
     "  --json          one JSON event per line on standard output, for scripts\n"
     "  --trace FILE    write every frame sent and received to FILE, with times\n"
+    "  --log FILE      append one JSON line per port to FILE when the port ends:\n"
+    "                  times, host, port, exit status, text, each file's path,\n"
+    "                  size, SHA-256, version, comment and address, the\n"
+    "                  controller's model, the tool; a job refused before the\n"
+    "                  ports open logs one line per port too. Lines are written\n"
+    "                  whole, so several imgload runs may share one FILE\n"
     "  --list-ports    list candidate serial devices and exit\n"
+    "  --version       print the program's name and version and exit\n"
     "  ADDRESS         the flash start address as the address field takes it:\n"
     "                  seven hexadecimal digits, 0008000 to 001F800 in steps of\n"
     "                  0000800 or 0100000 to 01F0000 in steps of 0010000;\n"
@@ -95,7 +105,7 @@ const char USAGE[] =
     "   1  the run ended without a known text\n"
     "      with several ports: 0 when every port succeeded, otherwise the status\n"
     "      of the first port (in the order given) that did not\n"
-    "   2  bad command line\n"
+    "  64  bad command line (or the log file cannot be opened)\n"
     " 130  ended by a second Ctrl-C\n"
     " 143  ended by a second stop signal that was SIGTERM (129: SIGHUP)\n";
 
@@ -105,6 +115,7 @@ struct Arguments {
   bool run_after = true;
   bool json = false;
   std::string trace;
+  std::string log;
   int count = 0;
   std::string files[MAX_ENTRIES];
   std::string addresses[MAX_ENTRIES];
@@ -165,7 +176,8 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
       {"help", no_argument, nullptr, 'h'},     {"list-ports", no_argument, nullptr, 'l'},
       {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
       {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
-      {"trace", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
+      {"trace", required_argument, nullptr, 't'}, {"log", required_argument, nullptr, 'L'},
+      {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0},
   };
   int c;
   while ((c = getopt_long(argc, argv, "-:h", long_options, nullptr)) != -1) {
@@ -176,9 +188,13 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
         return 0;
       case 'l':
         return show_port_list(stdout, stderr);
+      case 'v':
+        std::fputs("imgload " ZP3K_VERSION "\n", stdout);
+        return 0;
       case 'n': a->run_after = false; break;
       case 'j': a->json = true; break;
       case 't': a->trace = value; break;
+      case 'L': a->log = value; break;
       case 'p': {
         const int refused = add_port(value, a);
         if (refused >= 0) return refused;
@@ -203,7 +219,10 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
   }
   if (a->count == 0) return usage_error("no image file given", nullptr);
   if (a->devices.empty()) a->devices.push_back(DEFAULT_DEVICE);
-  return -1;
+  // Opened (and created) here: a log that cannot be written stops the job
+  // before any file is checked or sent.
+  const bool log_usable = a->log.empty() || append_to_log(a->log, std::string());
+  return log_usable ? -1 : usage_error("cannot open the log file", a->log.c_str());
 }
 
 // The refusals of a job before any port opens: the main dialog's warning
@@ -426,12 +445,63 @@ int exit_status_of(const DownloadResult& result) {
   return EXIT_UNKNOWN;  // not reached: every end has its status above
 }
 
-// One port's download: its view, trace, serial port, clock and result.
+// The job's rows 1..rows as the production log names them.
+std::vector<LoggedFile> logged_files(const DownloadJob& job, const ImageSet& images, int rows) {
+  std::vector<LoggedFile> files;
+  for (int i = 0; i < rows; ++i) {
+    files.push_back(logged_file(job.paths[i], images.files[i], job.start_addresses[i]));
+  }
+  return files;
+}
+
+// The log line of one port's run: its outcome as the "end" event gives it.
+PortRecord port_record(const std::string& device, const DownloadResult& result) {
+  PortRecord record;
+  record.port = device;
+  record.exit_status = exit_status_of(result);
+  const StatusText shown = status_for(result);
+  record.text = status_text(shown);
+  record.gloss = status_gloss(shown);
+  record.model = result.model;
+  return record;
+}
+
+// A job refused before any port opens (status 11..14): with --log, one line
+// per port with that status, no model, and the rows checked whole before the
+// refused one. The rows are checked in order (path, file, address) and a
+// file's bytes are kept once the file passes, so the refused row is the
+// first one without bytes, or for an address the last one with them.
+int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images, int status) {
+  if (a.log.empty()) return status;
+  int with_bytes = 0;
+  while (with_bytes < a.count && !images.files[with_bytes].empty()) ++with_bytes;
+  const int row = status == REFUSED_ADDRESS.exit_status ? with_bytes : with_bytes + 1;
+  int message_row = REFUSED_PATH.message_row;
+  for (const Refusal& r : {REFUSED_PATH, REFUSED_ADDRESS, REFUSED_FILE_OPEN, REFUSED_SIZE}) {
+    if (r.exit_status == status) message_row = r.message_row;
+  }
+  PortRecord record;
+  record.time_start = record.time_end = std::chrono::system_clock::now();
+  record.exit_status = status;
+  record.text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
+  record.gloss = message_gloss(message_row);
+  const ProductionLog log(a.log, logged_files(job, images, row - 1));
+  for (const std::string& device : a.devices) {
+    record.port = device;
+    log.append(record);
+  }
+  return status;
+}
+
+// One port's download: its view, trace, serial port, clock and result, and
+// its line in the production log when there is one.
 struct PortRun {
   PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
           const std::string& device, bool named, int row, TraceFile* trace,
-          const std::atomic<int>& stop)
-      : view(terminal, named ? device : std::string(), row),
+          const std::atomic<int>& stop, const ProductionLog* log)
+      : device(device),
+        log(log),
+        view(terminal, named ? device : std::string(), row),
         port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
                                              : nullptr),
         port(make_system_port()),
@@ -440,13 +510,21 @@ struct PortRun {
         clock(download.countdown()) {}
 
   void run() {
+    const auto time_start = std::chrono::system_clock::now();
     const auto started = std::chrono::steady_clock::now();
     clock.start();
     result = download.run(clock);
     clock.stop();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (log == nullptr) return;
+    PortRecord record = port_record(device, result);
+    record.time_start = time_start;
+    record.time_end = std::chrono::system_clock::now();
+    log->append(record);
   }
 
+  const std::string device;
+  const ProductionLog* const log;  // null without --log
   TerminalView view;
   std::unique_ptr<TraceFile::Port> port_trace;
   std::unique_ptr<SerialPort> port;
@@ -547,8 +625,9 @@ int run(int argc, char** argv) {
   job.port_number = 1;
   auto images = std::make_shared<ImageSet>();
   const int refused = check_rows(a, &job, images.get(), terminal);
-  if (refused >= 0) return refused;
+  if (refused >= 0) return log_refused_job(a, job, *images, refused);
   show_files(job, *images, terminal);
+  const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
 
   TraceFile trace;
   if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
@@ -561,7 +640,8 @@ int run(int argc, char** argv) {
     std::strcpy(job.port_device, a.devices[i].c_str());
     runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
                                              static_cast<int>(i),
-                                             a.trace.empty() ? nullptr : &trace, stop_requested));
+                                             a.trace.empty() ? nullptr : &trace, stop_requested,
+                                             a.log.empty() ? nullptr : &log));
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();

@@ -20,14 +20,19 @@ enum class ViewStyle { BAR, LINES, JSON };
 // JSON string literal of a UTF-8 text.
 std::string json_string(const std::string& text);
 
-// The one JSON writer of the --json events: an object written field by
-// field, in the order given, on one line.
+// A moment as ISO 8601 UTC with milliseconds: 2026-12-07T22:13:24.123Z.
+std::string utc_time_text(std::chrono::system_clock::time_point t);
+
+// The one JSON writer of the --json events and the production log: an object
+// written field by field, in the order given, on one line.
 class JsonObject {
  public:
   JsonObject& text(const char* key, const std::string& value) { return raw(key, json_string(value)); }
   JsonObject& number(const char* key, long long value) { return raw(key, std::to_string(value)); }
   JsonObject& number(const char* key, double value, int decimals);
   JsonObject& flag(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
+  JsonObject& null(const char* key) { return raw(key, "null"); }
+  JsonObject& array(const char* key, const std::vector<JsonObject>& items);
   std::string str() const { return body_ + "}"; }
 
  private:
@@ -44,7 +49,8 @@ class Terminal {
   ViewStyle style() const { return style_; }
   bool has_rows() const { return !rows_.empty(); }
 
-  // A line of its own (a note, a status, a file), or a JSON event.
+  // A line of its own (a note, a status, a file), or a JSON event (its
+  // "time" added last, when it is written).
   void line(const std::string& text);
   void json(const JsonObject& event);
   // Row index shows text (the rows are redrawn).

@@ -25,6 +25,7 @@ struct DownloadResult {
   ReplyStatus reply = REPLY_OK;  // TIMED_OUT, REPLY_REJECTED: the last reply's status
   int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
   bool answered = false;         // a byte came back on the line (nothing did: no controller there)
+  int model = -1;                // the "AD" reply's model information byte; -1 until read
 
   bool succeeded() const { return end == DownloadEnd::SUCCEEDED; }
 };

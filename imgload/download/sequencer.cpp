@@ -34,7 +34,8 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 // Every end of a run goes through here: the result is kept and given to
 // the view, and the step loop stops.
 void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
-  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error, result_.answered};
+  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error, result_.answered,
+                           model_};
   running_ = false;
   if (view_ != nullptr) view_->ended(result_);
 }
@@ -118,7 +119,14 @@ void Download::step_identify() {
   // Any byte of a model reply, even a garbled one, shows something is there.
   if (link_.data_reader().count > 0) result_.answered = true;
   int refused_entry = 0;
-  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry)) {
+  const Judgement judged =
+      judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry);
+  std::uint8_t model = 0;
+  if ((judged == JUDGE_ACCEPTED || judged == JUDGE_NO_EXTERNAL) &&
+      parse_hex_byte(reinterpret_cast<const char*>(link_.reply() + MODEL_BYTE_OFFSET), &model) == 1) {
+    model_ = model;  // kept for the result, which the production log reports
+  }
+  switch (judged) {
     case JUDGE_WAIT:
     case JUDGE_OTHER_MODE:
       break;
@@ -409,6 +417,7 @@ DownloadResult Download::run(Clock& clock) {
   running_ = true;
   stopped_ = false;
   file_index_ = 0;
+  model_ = -1;
   const int count = job_.entry_count;
   if (count < 1 || count > MAX_ENTRIES) {
     end(DownloadEnd::FILE_OPEN_FAILED, 0);

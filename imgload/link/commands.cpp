@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint8_t MODEL_EXTERNAL_PAIR = 0x30;  // both bits: external flash fitted
 constexpr std::uint8_t MODEL_EXTERNAL_BIT = 0x08;   // alone: external flash fitted
-constexpr int MODEL_BYTE_OFFSET = 7;                // "AD" reply offsets 7 and 8
 constexpr std::uint32_t END_BLOCK_NUMBER = 0xFFFF;
 
 // Appends value as count upper-case digits at fields[*n].

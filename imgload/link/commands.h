@@ -9,6 +9,8 @@
 
 namespace imgload {
 
+constexpr int MODEL_BYTE_OFFSET = 7;  // "AD" reply: the model information's two digits
+
 // Reply countdowns, seconds.
 constexpr int COUNTDOWN_AD = 1;
 constexpr int COUNTDOWN_AA = 1;

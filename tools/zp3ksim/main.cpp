@@ -24,6 +24,7 @@
 #include "faults.h"
 #include "imgload/link/posix/monotonic.h"
 #include "sim_controller.h"
+#include "zp3k_version.h"
 
 namespace zp3ksim {
 namespace {
@@ -42,7 +43,8 @@ constexpr double STALE_SLACK_MS = 100;
 constexpr std::uint8_t NOISE_BYTE = 'A';
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_VIOLATIONS = 1;
-constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_NO_DEVICE = 2;  // no pseudo-terminal, or --link cannot be made
+constexpr int EXIT_USAGE = 64;     // a command line it cannot use (EX_USAGE), as imgconv and imgload
 
 volatile sig_atomic_t stop_signal = 0;
 void on_signal(int) { stop_signal = 1; }
@@ -108,9 +110,11 @@ const char USAGE[] =
     "  --report FILE      also write the report to FILE\n"
     "  --quiet            no notes on standard error (violations still)\n"
     "  --help\n"
+    "  --version          print the program's name and version\n"
     "\n"
     "exit status: 0 no protocol violation seen, 1 violations seen,\n"
-    "             2 bad command line or no pseudo-terminal\n";
+    "             2 no pseudo-terminal (or --link cannot be made),\n"
+    "             64 bad command line\n";
 
 struct Options {
   std::string link;
@@ -138,6 +142,9 @@ bool take_option(int c, char** argv, Options* o) {
   switch (c) {
     case 'h':
       std::fputs(USAGE, stdout);
+      std::exit(EXIT_OK);
+    case 'v':
+      std::fputs("zp3ksim " ZP3K_VERSION "\n", stdout);
       std::exit(EXIT_OK);
     case 'l': o->link = v; break;
     case 's': o->sim.save_dir = v; break;
@@ -193,7 +200,7 @@ bool parse_options(int argc, char** argv, Options* o) {
       {"model", required_argument, nullptr, 'm'},  {"fault", required_argument, nullptr, 'f'},
       {"no-pace", no_argument, nullptr, 'p'},      {"runs", required_argument, nullptr, 'n'},
       {"max-time", required_argument, nullptr, 't'}, {"quiet", no_argument, nullptr, 'q'},
-      {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, 'v'},      {nullptr, 0, nullptr, 0},
   };
   optind = 0;
   opterr = 0;
@@ -571,13 +578,13 @@ int run(const Options& options) {
   if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0 ||
       ptsname(pty.master) == nullptr) {
     std::perror("zp3ksim: pseudo-terminal");
-    return EXIT_USAGE;
+    return EXIT_NO_DEVICE;
   }
   pty.slave = ptsname(pty.master);
   fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
   fcntl(pty.master, F_SETFD, FD_CLOEXEC);
   reset_line(pty);
-  if (!make_link(options, pty)) return EXIT_USAGE;
+  if (!make_link(options, pty)) return EXIT_NO_DEVICE;
   std::printf("%s\n", pty.slave.c_str());
   std::fflush(stdout);
 

@@ -8,11 +8,13 @@ checks the exit status, the final text, the images the simulator saved and
 its report (which must show no protocol violation unless the case says so).
 """
 import fcntl
+import hashlib
 import json
 import os
 import re
 import resource
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -355,6 +357,74 @@ def case_gang(w, name):
     expect(summary["event"] == "summary" and summary["exit_status"] == code, "summary event")
 
 
+TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+LOG_FIELDS = ["time_start", "time_end", "host", "port", "exit_status", "text", "gloss", "files",
+              "model", "tool"]
+TOOL = "imgload 1.1.0"
+
+
+def read_log(path):
+    """The production log's lines as objects; every line whole JSON."""
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f.read().splitlines()]
+
+
+def check_logged_files(entry, paths, addresses):
+    """The files of a log line: path, size and SHA-256 of the bytes, header fields."""
+    expect(len(entry["files"]) == len(paths), "%d files logged" % len(entry["files"]))
+    for f, path, address in zip(entry["files"], paths, addresses):
+        with open(path, "rb") as image:
+            data = image.read()
+        expect(f == {"path": path, "size": len(data), "sha256": hashlib.sha256(data).hexdigest(),
+                     "version": "1.00", "comment": "pty", "start_address": address},
+               "logged file %r" % f)
+
+
+# --log over two runs of two ports, the second port's controller refusing
+# every data request: four lines, each port's outcome, times, host, model,
+# tool and the files' digests.
+def case_log_two_runs_two_ports(w):
+    paths = [os.path.join(w, "a.bin"), os.path.join(w, "b.bin")]
+    make_image(paths[0], 2, 3)
+    make_image(paths[1], 1, 4)
+    log = os.path.join(w, "production.log")
+    sims = []
+    for n, fault in enumerate([[], ["--fault", "nak@FD"]]):
+        d = os.path.join(w, "p%d" % n)
+        os.mkdir(d)
+        sims.append(Simulator(d, fault))
+    links = [sim.link for sim in sims]
+    for run in (1, 2):
+        status, out, err = run_imgload(["--port", links[0], "--port", links[1], "--log", log,
+                                        paths[0], paths[1] + "@0100000"])
+        sys.stdout.write(out + err)
+        expect(status == 9, "run %d: exit status %d, expected 9" % (run, status))
+        time.sleep(1)  # the simulators notice the close by polling before the next run
+    for sim in sims:
+        sim.stop()
+        sys.stdout.write(sim.report + sim.errors)
+        expect(sim.status == 0 and "violations: 0" in sim.report, "violations")
+    lines = read_log(log)
+    sys.stdout.write("".join(json.dumps(e, ensure_ascii=False) + "\n" for e in lines))
+    expect(len(lines) == 4, "%d log lines, expected 4" % len(lines))
+    for e in lines:
+        expect(list(e) == LOG_FIELDS, "fields %r" % list(e))
+        expect(TIME.match(e["time_start"]) and TIME.match(e["time_end"]) and
+               e["time_start"] <= e["time_end"], "times %s %s" % (e["time_start"], e["time_end"]))
+        expect(e["host"] == socket.gethostname() and e["tool"] == TOOL and e["model"] == "30",
+               "host, tool, model: %r" % e)
+        ok = e["port"] == links[0]
+        expect(e["exit_status"] == (0 if ok else 9) and
+               e["text"] == (SUCCESS if ok else DATA_ERROR.replace(" ", "\n", 1)) and e["gloss"],
+               "outcome of %s: %r" % (e["port"], e))
+        check_logged_files(e, paths, [0x8000, 0x100000])
+    expect(sorted(e["port"] for e in lines) == sorted(links * 2), "two lines per port")
+    expect(max(e["time_end"] for e in lines[:2]) <= min(e["time_start"] for e in lines[2:]),
+           "the second run's lines follow the first's")
+
+
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
@@ -570,7 +640,11 @@ def case_job_checks(w):
     ok, null = os.path.join(w, "ok.bin"), "/dev/null"
     # (port, files and options, exit status, texts standard output and error
     # must hold, a text they must not, the user who runs imgload or None)
+    log = os.path.join(w, "job.log")
     cases = [
+        (null, ["--version"], 0, ["imgload 1.1.0\n"], None, None),
+        (null, ["--bogus", ok], 64, ["see imgload --help"], None, None),
+        (null, ["--log", os.path.join(w, "no", "such.log"), ok], 64, ["log file"], None, None),
         (null, [ok, os.path.join(w, "noextension")], 11, ["(No.2)"], None, None),
         (null, [ok + "@0008001"], 12, ["(No.1)", "seven hexadecimal digits, 0008000-001F800"],
          "did you mean", None),
@@ -602,15 +676,35 @@ def case_job_checks(w):
           '"detail":"/dev/null: Inappropriate ioctl for device","hint":"not a serial device"'],
          '"row":1,"text":"No.1: the image', None),
     ]
+    logged = 0
     for port, args, code, texts, absent, user in cases:
         # Refused before the port: /dev/null is no controller. The timeout
-        # only guards against a hang (a FIFO held in open()).
-        status, out, err = run_imgload(["--port", port] + args, timeout=20, user=user)
+        # only guards against a hang (a FIFO held in open()). Another user
+        # could not append to this folder's log: that run keeps none.
+        logging = ["--log", log] if user is None else []
+        status, out, err = run_imgload(["--port", port] + logging + args, timeout=20, user=user)
         sys.stdout.write(out + err)
         expect(status == code, "%s: exit %d, expected %d" % (args, status, code))
         for text in texts:
             expect(text in out + err, "%s: no %s in %r" % (args, text, out + err))
         expect(absent is None or absent not in out + err, "%s: %s shown" % (args, absent))
+        # Each port that ran, or each port of a refused job, logs one line;
+        # a refused job's has no model and the rows checked before the refused one.
+        lines = read_log(log)[logged:]
+        logged += len(lines)
+        if not logging or code not in range(10, 15):
+            expect(lines == [], "%s: logged %r" % (args, lines))
+            continue
+        expect([e["port"] for e in lines] == [port], "%s: %r" % (args, lines))
+        expect(all(e["exit_status"] == code and e["tool"] == TOOL for e in lines), "%r" % lines)
+        if code == 10:
+            continue
+        for e in lines:
+            refused = re.search(r"\(No\.(\d)\)$", e["text"])
+            expect(refused and refused.group(0) in out + err and e["model"] is None,
+                   "%s: %r" % (args, e))
+            row = int(refused.group(1))
+            check_logged_files(e, [ok] * (row - 1), [0x8000] * (row - 1))
 
 
 def srecord_file(path, base, data):

@@ -1,7 +1,8 @@
 // Pieces of the Linux imgload: the file summary (header fields, checksum
-// check, cp932 comment), the progress view's JSON events and glosses, and
-// the trace file's hex and ASCII dump, the advice on a port that did not
-// open or did not answer, and the listing of candidate ports.
+// check, cp932 comment), the progress view's JSON events and glosses, the
+// production log's lines and times, the trace file's hex and ASCII dump, the
+// advice on a port that did not open or did not answer, and the listing of
+// candidate ports.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,15 +11,18 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "image/image_format.h"
+#include "image/sha256.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
 #include "imgload/cli/port_list.h"
+#include "imgload/cli/production_log.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/trace_file.h"
 
@@ -121,21 +125,22 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   tagged.ended(ended_with(DownloadEnd::SUCCEEDED));  // several ports: each event names its port
   const std::string out = captured(f);
   std::fclose(f);
-  EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\"}"),
+  EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\","
+                     "\"time\":\""),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("\"position\":5,\"maximum\":5,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
   EXPECT_NE(out.find("{\"event\":\"status\",\"text\":\"通信エラー\\n(タイムアウトエラー)\","
-                     "\"gloss\":\"communication error (timeout)\"}"),
+                     "\"gloss\":\"communication error (timeout)\",\"time\":\""),
             std::string::npos)
       << out;
-  // One event per line.
+  // One event per line, each with its time last (UTC, milliseconds).
+  const std::regex stamped(R"(\{.*,"time":"20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\dZ"\})");
   std::istringstream lines(out);
   std::string line;
   int events = 0;
   while (std::getline(lines, line)) {
-    EXPECT_EQ(line.front(), '{');
-    EXPECT_EQ(line.back(), '}');
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
     ++events;
   }
   EXPECT_NE(out.find("{\"port\":\"/dev/b\",\"event\":\"status\",\"text\":\"ダウンロード正常終了\""),
@@ -171,6 +176,55 @@ TEST(TerminalViewTest, RefusalTextWithRowNumberKeepsItsGloss) {
   beyond.row = STATUS_ROW_COUNT;
   EXPECT_STREQ(status_gloss(beyond), "");
   EXPECT_EQ(json_string("a\x01\t"), "\"a\\u0001\\t\"");
+}
+
+std::chrono::system_clock::time_point at_ms(long long ms) {
+  return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms));
+}
+
+TEST(ProductionLogTest, TimesAreUtcWithMilliseconds) {
+  const struct {
+    long long ms;  // since 1970-01-01T00:00:00Z
+    const char* text;
+  } rows[] = {
+      {0, "1970-01-01T00:00:00.000Z"},
+      {951868800000, "2000-03-01T00:00:00.000Z"},
+      {1709251199999, "2024-02-29T23:59:59.999Z"},
+      {1796681604123, "2026-12-07T22:13:24.123Z"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(utc_time_text(at_ms(r.ms)), r.text) << r.ms;
+}
+
+// A port's line: every field in order, the file's digest of its bytes, the
+// header's version and comment (empty without a header), the model as its
+// two digits or null.
+TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
+  const std::vector<std::uint8_t> image = example_image();
+  const std::vector<std::uint8_t> bare(2048, 0);
+  const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, 0x8000),
+                                         logged_file("/x/b.bin", bare, 0)});
+  PortRecord r;
+  r.time_start = at_ms(1796681604123);
+  r.time_end = at_ms(1796681610000);
+  r.port = "/dev/ttyUSB0";
+  r.exit_status = 9;
+  r.text = "通信エラー\n(受信データエラー)";
+  r.gloss = "communication error (received data error)";
+  const std::string host = "\"host\":" + json_string(host_name());
+  const std::string files =
+      "\"files\":[{\"path\":\"/x/a.bin\",\"size\":2048,\"sha256\":\"" +
+      zp3k::sha256_hex(image.data(), image.size()) +
+      "\",\"version\":\"1.00\",\"comment\":\"abc\",\"start_address\":32768},"
+      "{\"path\":\"/x/b.bin\",\"size\":2048,"
+      "\"sha256\":\"e5a00aa9991ac8a5ee3109844d84a55583bd20572ad3ffcd42792f3c36b183ad\","
+      "\"version\":\"\",\"comment\":\"\",\"start_address\":0}]";
+  EXPECT_EQ(log.line(r), "{\"time_start\":\"2026-12-07T22:13:24.123Z\",\"time_end\":\"2026-12-07T22:13:30.000Z\"," +
+                             host + ",\"port\":\"/dev/ttyUSB0\",\"exit_status\":9,"
+                             "\"text\":\"通信エラー\\n(受信データエラー)\","
+                             "\"gloss\":\"communication error (received data error)\"," +
+                             files + ",\"model\":null,\"tool\":\"imgload 1.1.0\"}");
+  r.model = 0x3A;
+  EXPECT_NE(log.line(r).find(",\"model\":\"3A\",\"tool\""), std::string::npos);
 }
 
 TEST(TraceFileTest, WritesFramesInHexAndAscii) {

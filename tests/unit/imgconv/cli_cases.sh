@@ -94,6 +94,11 @@ usage)
   grep -q 'option -D needs a value' err.txt || fail "message of a missing value"
   expect_exit 0 "$imgconv" --help
   grep -q -- '--info' out.txt || fail "usage text"
+  grep -q -- '--version' out.txt || fail "--version in the usage text"
+  expect_exit 0 "$imgconv" --version
+  [ "$(cat out.txt)" = "imgconv 1.1.0" ] && [ ! -s err.txt ] || fail "--version prints the name and version"
+  expect_exit 64 "$imgconv" --version=2
+  expect_exit 64 "$imgconv" --bogus
   ;;
 overwrite_without_asking)
   echo old > out.bin

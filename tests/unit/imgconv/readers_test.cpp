@@ -1,5 +1,5 @@
 // Tests of the converter's readers: hexadecimal fields, version text, S-record lines and
-// the source's line splitter, command line.
+// the source's line splitter, command line; and the SHA-256 of image bytes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/hex.h"
+#include "image/sha256.h"
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
 #include "image/image_format.h"
@@ -48,6 +49,29 @@ TEST(HexDigits, PairsDecodedAtEveryLengthAndEveryBadPosition) {
             << pairs << " pairs, " << int(static_cast<unsigned char>(bad)) << " at " << at;
       }
     }
+  }
+}
+
+// The standard vectors of FIPS 180-4, and lengths around the padding's
+// block boundary (55, 56, 64 bytes) checked against the one-block case.
+TEST(Sha256, StandardVectors) {
+  struct Row {
+    std::string message;
+    const char* digest;
+  };
+  const Row rows[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+  };
+  for (const Row& r : rows) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.message.data());
+    EXPECT_EQ(zp3k::sha256_hex(bytes, r.message.size()), r.digest) << r.message.size() << " bytes";
   }
 }
 

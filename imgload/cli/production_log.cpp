@@ -1,0 +1,65 @@
+// The production log's lines: the port's outcome, its times, the host and the images sent.
+#include "imgload/cli/production_log.h"
+
+#include <cstdio>
+
+#include "image/image_format.h"
+#include "image/sha256.h"
+#include "zp3k_version.h"
+
+namespace imgload {
+
+namespace {
+
+const char TOOL[] = "imgload " ZP3K_VERSION;
+
+JsonObject file_object(const LoggedFile& f) {
+  return JsonObject().text("path", f.path).number("size", static_cast<long long>(f.size))
+      .text("sha256", f.sha256).text("version", f.version).text("comment", f.comment)
+      .number("start_address", static_cast<long long>(f.start_address));
+}
+
+}  // namespace
+
+LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
+                       std::uint32_t start_address) {
+  LoggedFile f;
+  f.path = path;
+  f.size = bytes.size();
+  f.sha256 = zp3k::sha256_hex(bytes.data(), bytes.size());
+  f.start_address = start_address;
+  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  if (info.magic_ok) {
+    f.version = imgconv::format_version_text(info.header.version);
+    f.comment = imgconv::cp932_to_utf8(info.header.comment);
+  }
+  return f;
+}
+
+ProductionLog::ProductionLog(std::string path, std::vector<LoggedFile> files)
+    : path_(std::move(path)), host_(host_name()), files_(std::move(files)) {}
+
+std::string ProductionLog::line(const PortRecord& r) const {
+  std::vector<JsonObject> files;
+  for (const LoggedFile& f : files_) files.push_back(file_object(f));
+  JsonObject o;
+  o.text("time_start", utc_time_text(r.time_start)).text("time_end", utc_time_text(r.time_end))
+      .text("host", host_).text("port", r.port).number("exit_status", r.exit_status)
+      .text("text", r.text).text("gloss", r.gloss).array("files", files);
+  if (r.model < 0) {
+    o.null("model");
+  } else {
+    char model[3];
+    std::snprintf(model, sizeof model, "%02X", static_cast<unsigned>(r.model & 0xFF));
+    o.text("model", model);
+  }
+  return o.text("tool", TOOL).str();
+}
+
+bool ProductionLog::append(const PortRecord& record) const {
+  if (append_to_log(path_, line(record) + "\n")) return true;
+  std::fprintf(stderr, "imgload: cannot write the log file: %s\n", path_.c_str());
+  return false;
+}
+
+}  // namespace imgload

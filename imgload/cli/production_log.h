@@ -1,0 +1,63 @@
+// The production log of the Linux imgload: one JSON line per port and run, appended whole.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imgload/cli/terminal_view.h"
+
+namespace imgload {
+
+// One image of the job as the log names it: the checked bytes' size and
+// digest, and the header's version and comment (empty without a header).
+struct LoggedFile {
+  std::string path;
+  std::uint64_t size = 0;
+  std::string sha256;
+  std::string version;
+  std::string comment;
+  std::uint32_t start_address = 0;
+};
+
+LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
+                       std::uint32_t start_address);
+
+// How one port's run ended, with its wall-clock times.
+struct PortRecord {
+  std::chrono::system_clock::time_point time_start;
+  std::chrono::system_clock::time_point time_end;
+  std::string port;
+  int exit_status = 0;
+  std::string text;   // the "end" event's Japanese text
+  std::string gloss;  // and its English gloss
+  int model = -1;     // the "AD" reply's model information byte; -1: not learned
+};
+
+// The log of one invocation: its file, the host, the job's files. Lines are
+// appended by one write each, so several processes may share one log file.
+class ProductionLog {
+ public:
+  ProductionLog(std::string path, std::vector<LoggedFile> files);
+  // The JSON object of one port's run, without the line end.
+  std::string line(const PortRecord& record) const;
+  // Appends that line; false (with a warning on stderr) when it cannot be
+  // written whole.
+  bool append(const PortRecord& record) const;
+
+ private:
+  std::string path_;
+  std::string host_;
+  std::vector<LoggedFile> files_;
+};
+
+// The platform part (posix/ or win32/log_io.cpp).
+// Opens path for appending (created if missing), writes text with one write
+// when it is not empty, and closes it; false when it cannot be opened or the
+// text was not written whole.
+bool append_to_log(const std::string& path, const std::string& text);
+// The host's name in UTF-8; empty when the system does not tell it.
+std::string host_name();
+
+}  // namespace imgload
