@@ -4,7 +4,6 @@
 // (one download and thread per port), with a progress display, Ctrl-C as the
 // stop request and an exit status for each outcome.
 #include <getopt.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +20,7 @@
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
+#include "imgload/cli/console.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
@@ -38,7 +38,7 @@ constexpr int EXIT_USAGE = 2;
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
 constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
 const char DEFAULT_ADDRESS[] = "0008000";
-const char DEFAULT_DEVICE[] = "/dev/ttyS0";  // COM1
+const char* const DEFAULT_DEVICE = DEFAULT_PORT_DEVICE;  // COM1
 
 const char USAGE[] =
     "usage: imgload [--port DEVICE]... [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
@@ -48,8 +48,9 @@ const char USAGE[] =
     "Sends one to three image files, one after another, to a ZP3K controller over\n"
     "a serial line, as the Windows downloader does.\n"
     "\n"
-    "  --port DEVICE   the serial device (default /dev/ttyS0; COM1..COM4 name\n"
-    "                  /dev/ttyS0..3). Given up to 16 times, the same files go\n"
+    "  --port DEVICE   the serial device (default COM1): on Linux a device path,\n"
+    "                  COM1..COM4 naming /dev/ttyS0..3; on Windows COM1..COM256\n"
+    "                  or \\\\.\\COMn. Given up to 16 times, the same files go\n"
     "                  to every port at once, one row per port, and a summary\n"
     "                  ends the run\n"
     "  --speed N       line speed after the speed change (default 115200)\n"
@@ -113,14 +114,12 @@ bool add_file(const std::string& word, Arguments* a) {
   return true;
 }
 
-// A --port word (COM1..COM4 name /dev/ttyS0..3); -1, or the exit status of
-// a refused one.
+// A --port word, as the platform names its ports (on Linux COM1..COM4 name
+// /dev/ttyS0..3); -1, or the exit status of a refused one.
 int add_port(const std::string& value, Arguments* a) {
   if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
-  std::string device = value;
-  for (int n = 1; n <= 4; ++n) {
-    if (value == PORT_NAMES[n]) device = "/dev/ttyS" + std::to_string(n - 1);
-  }
+  std::string device;
+  if (!port_device(value, &device)) return usage_error("not a serial port name", value.c_str());
   if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
     return usage_error("device path too long", nullptr);
   }
@@ -385,7 +384,7 @@ int run(int argc, char** argv) {
   if (parsed >= 0) return parsed;
 
   const ViewStyle style = a.json ? ViewStyle::JSON
-                          : isatty(STDOUT_FILENO) ? ViewStyle::BAR
+                          : zp3k::console_shows_bar() ? ViewStyle::BAR
                                                   : ViewStyle::LINES;
   const std::size_t ports = a.devices.size();
   const bool several = ports > 1;
@@ -431,4 +430,8 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace imgload
 
-int main(int argc, char** argv) { return imgload::run(argc, argv); }
+int main(int argc, char** argv) {
+  zp3k::prepare_console();
+  zp3k::CommandWords words(argc, argv);
+  return imgload::run(words.argc(), words.argv());
+}

@@ -1,5 +1,6 @@
-// Finding candidate serial devices: the stable by-id names first, then USB
-// serial adapters and modems, then the on-board UARTs that are fitted.
+// The serial devices of the Linux command line: COM1..COM4 as /dev/ttyS0..3,
+// any other word as a device path; candidates are the stable by-id names
+// first, then USB serial adapters and modems, then the fitted on-board UARTs.
 #include "imgload/cli/port_list.h"
 
 #include <dirent.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace imgload {
 
@@ -41,6 +43,16 @@ bool uart_fitted(const std::string& path) {
 }
 
 }  // namespace
+
+const char DEFAULT_PORT_DEVICE[] = "/dev/ttyS0";  // COM1
+
+bool port_device(const std::string& word, std::string* device) {
+  *device = word;
+  for (int n = 1; n <= 4; ++n) {
+    if (word == "COM" + std::to_string(n)) *device = "/dev/ttyS" + std::to_string(n - 1);
+  }
+  return true;
+}
 
 std::vector<PortCandidate> list_ports() {
   std::vector<PortCandidate> out;
