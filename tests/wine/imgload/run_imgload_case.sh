@@ -249,6 +249,8 @@ case $case_name in
     expect_output '--list-ports' "the usage text"
     cli_run 2 --no-such-option a.bin
     cli_run 2 --port COM257 a.bin
+    cli_run 2 --port COM1 --port '\\.\com1' a.bin  # one port, two spellings
+    cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")"  # not there
     ;;
   *)
     echo "unknown case $case_name" >&2
