@@ -1,4 +1,4 @@
-// imgconv for Linux and other POSIX systems: the converter's command line on the portable engine.
+// imgconv on the command line (Linux imgconv, Windows imgconv-cli.exe): the converter on the portable engine.
 #include <cstdio>
 #include <string>
 
