@@ -1,6 +1,6 @@
 // The image comment's UTF-8 to cp932 conversion on Windows, with code page 932
-// itself, never the ANSI code page. Nothing on Windows shows a stored comment,
-// so the way back (cp932_to_utf8) is the POSIX front ends' alone.
+// itself, never the ANSI code page; the way back for the command lines, which
+// show a stored comment.
 #include <windows.h>
 
 #include <string>
@@ -14,6 +14,33 @@ namespace {
 constexpr UINT CP_IMAGE_COMMENT = 932;
 
 }  // namespace
+
+// One character at a time (a lead byte takes two), so that a byte that
+// starts no cp932 character is shown as \xNN and the rest still reads.
+std::string cp932_to_utf8(const std::string& cp932) {
+  std::string out;
+  for (std::size_t i = 0; i < cp932.size();) {
+    const unsigned char b = static_cast<unsigned char>(cp932[i]);
+    const int length = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 2 : 1;
+    wchar_t wide[2];
+    const int units = i + length <= cp932.size()
+                          ? MultiByteToWideChar(CP_IMAGE_COMMENT, MB_ERR_INVALID_CHARS,
+                                                &cp932[i], length, wide, 2)
+                          : 0;
+    char bytes[8];
+    const int n = units > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, units, bytes, sizeof bytes,
+                                                  nullptr, nullptr)
+                            : 0;
+    if (n <= 0) {
+      out += zp3k::escape_bytes(&cp932[i], 1);
+      ++i;
+      continue;
+    }
+    out.append(bytes, static_cast<std::size_t>(n));
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
 
 TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string* bad) {
   cp932->clear();

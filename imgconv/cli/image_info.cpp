@@ -1,11 +1,6 @@
 // --info: reads an image or header-only file, prints its header and checks it.
 #include "imgconv/cli/image_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -17,31 +12,18 @@ namespace {
 
 const char* mark(bool ok) { return ok ? "OK" : "NG"; }
 
-// Reads the file (one byte more than the largest image tells an oversized
-// one apart), opened without waiting and refused at once unless it is a
-// regular file: a FIFO, device or directory is unreadable as an image.
-ImageSummary read_regular_file(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return ImageSummary{};
-  struct stat st;
+// Reads the file, one byte more than the largest image so that an oversized
+// one is told apart.
+ImageSummary read_image(const char* path) {
   std::vector<std::uint8_t> data(IMAGE_LIMIT + 1);
-  std::size_t size = 0;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  while (ok && size < data.size()) {
-    ssize_t n = read(fd, data.data() + size, data.size() - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    size += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  return ok ? summarize_image(data.data(), size) : ImageSummary{};
+  if (!read_regular_file(path, &data)) return ImageSummary{};
+  return summarize_image(data.data(), data.size());
 }
 
 }  // namespace
 
 int show_image_info(const char* path, std::FILE* out) {
-  const ImageSummary s = read_regular_file(path);
+  const ImageSummary s = read_image(path);
   if (!s.readable) {
     std::fprintf(out, "%s: %s\n", TEXT_CANNOT_READ, path);
     return EXIT_NO_INPUT;

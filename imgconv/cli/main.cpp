@@ -1,4 +1,4 @@
-// imgconv for Linux and other POSIX systems: the converter's command line on the portable engine.
+// imgconv on the command line (Linux imgconv, Windows imgconv-cli.exe): the converter on the portable engine.
 #include <cstdio>
 #include <string>
 
@@ -9,6 +9,7 @@
 #include "imgconv/cli/image_info.h"
 #include "imgconv/cli/options.h"
 #include "imgconv/cli/texts.h"
+#include "imgload/cli/console.h"
 #include "zp3k_version.h"
 
 namespace {
@@ -64,8 +65,10 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zp3k::prepare_console();
+  zp3k::CommandWords words(argc, argv);
   Options options;
-  if (!read_options(argc, argv, &options)) return usage_error(options.problem);
+  if (!read_options(words.argc(), words.argv(), &options)) return usage_error(options.problem);
   switch (options.mode) {
     case Mode::HELP:
       std::fputs(TEXT_USAGE, stdout);

@@ -3,12 +3,7 @@
 // same download sequencer over one serial device, or over several at once
 // (one download and thread per port), with a progress display, Ctrl-C as the
 // stop request and an exit status for each outcome.
-#include <fcntl.h>
 #include <getopt.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -27,6 +22,7 @@
 #include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
+#include "imgload/cli/console.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/stop_signals.h"
@@ -47,7 +43,7 @@ constexpr int EXIT_STOPPED_EARLY = 3;  // a stop request left files unsent
 constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
 constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
 const char DEFAULT_ADDRESS[] = "0008000";
-const char DEFAULT_DEVICE[] = "/dev/ttyS0";  // COM1
+const char* const DEFAULT_DEVICE = DEFAULT_PORT_DEVICE;  // COM1
 
 const char USAGE[] =
     "usage: imgload [--port DEVICE]... [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
@@ -58,8 +54,9 @@ const char USAGE[] =
     "Sends one to three image files, one after another, to a ZP3K controller over\n"
     "a serial line, as the Windows downloader does.\n"
     "\n"
-    "  --port DEVICE   the serial device (default /dev/ttyS0; COM1..COM4 name\n"
-    "                  /dev/ttyS0..3). Given up to 16 times, the same files go\n"
+    "  --port DEVICE   the serial device (default COM1): on Linux a device path,\n"
+    "                  COM1..COM4 naming /dev/ttyS0..3; on Windows COM1..COM256\n"
+    "                  or \\\\.\\COMn. Given up to 16 times, the same files go\n"
     "                  to every port at once, one row per port, and a summary\n"
     "                  ends the run\n"
     "  --speed N       line speed after the speed change (default 115200)\n"
@@ -137,14 +134,12 @@ bool add_file(const std::string& word, Arguments* a) {
   return true;
 }
 
-// A --port word (COM1..COM4 name /dev/ttyS0..3); -1, or the exit status of
-// a refused one.
+// A --port word, as the platform names its ports (on Linux COM1..COM4 name
+// /dev/ttyS0..3); -1, or the exit status of a refused one.
 int add_port(const std::string& value, Arguments* a) {
   if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
-  std::string device = value;
-  for (int n = 1; n <= 4; ++n) {
-    if (value == PORT_NAMES[n]) device = "/dev/ttyS" + std::to_string(n - 1);
-  }
+  std::string device;
+  if (!port_device(value, &device)) return usage_error("not a serial port name", value.c_str());
   if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
     return usage_error("device path too long", nullptr);
   }
@@ -257,29 +252,14 @@ int refuse_row(Terminal& terminal, const Refusal& refusal, int row, const Advice
   return refusal.exit_status;
 }
 
-// Why a file the checks could not open cannot be opened, asked again of
-// the system: its reason, or what the image seam refuses (not a regular
-// file, a file locked by another program).
-std::string file_open_reason(const char* path) {
-  struct stat info {};
-  if (stat(path, &info) != 0) return std::strerror(errno);
-  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-  if (!S_ISREG(info.st_mode)) return "not a regular file";
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
-  close(fd);
-  return held ? "locked by another program" : "cannot be read";
-}
-
 // A file refused for its size that is an S-record file (its first bytes
 // say so) gets told how to make an image of it.
 Advice size_advice(const std::string& given, const char* path) {
   std::uint8_t first[2] = {};
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {};
-  const ssize_t got = read(fd, first, sizeof first);
-  close(fd);
+  const FileHandle file = open_image_file(path);
+  if (file == INVALID_FILE) return {};
+  const int got = read_image_file(file, first, sizeof first);
+  close_image_file(file);
   if (got != 2 || LooksLikeSrecord(first, 2) == 0) return {};
   return {given + " is an S-record file", "convert it with imgconv first"};
 }
@@ -315,7 +295,7 @@ int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal&
       case 0: break;
       case 1:
         return refuse_row(terminal, REFUSED_FILE_OPEN, row,
-                          {"cannot open " + a.files[i] + ": " + file_open_reason(path), ""});
+                          {"cannot open " + a.files[i] + ": " + image_file_open_reason(path), ""});
       default: return refuse_row(terminal, REFUSED_SIZE, row, size_advice(a.files[i], path));
     }
     // The address field holds at most 11 characters; a longer text is cut
@@ -605,14 +585,12 @@ struct PortsGate {
 };
 
 int run(int argc, char** argv) {
-  // Output that nobody reads (a closed pipe) fails quietly; the download goes on.
-  signal(SIGPIPE, SIG_IGN);
   Arguments a;
   const int parsed = parse_arguments(argc, argv, &a);
   if (parsed >= 0) return parsed;
 
   const ViewStyle style = a.json ? ViewStyle::JSON
-                          : isatty(STDOUT_FILENO) ? ViewStyle::BAR
+                          : zp3k::console_shows_bar() ? ViewStyle::BAR
                                                   : ViewStyle::LINES;
   const std::size_t ports = a.devices.size();
   const bool several = ports > 1;
@@ -666,4 +644,8 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace imgload
 
-int main(int argc, char** argv) { return imgload::run(argc, argv); }
+int main(int argc, char** argv) {
+  zp3k::prepare_console();
+  zp3k::CommandWords words(argc, argv);
+  return imgload::run(words.argc(), words.argv());
+}

@@ -24,7 +24,7 @@ struct DownloadJob {
   int run_after_download = 1;                    // 0 or 1
   int port_number = 1;                           // 1..4 (COM1..COM4)
   int speed_index = 4;                           // 0..4
-  // POSIX only: the device to open instead of COMn (empty: use COMn).
+  // The command line's device to open instead of COMn (empty: use COMn).
   char port_device[JOB_PORT_NAME_SIZE] = {};
 };
 

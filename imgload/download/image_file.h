@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "image/image_format.h"
@@ -31,6 +32,10 @@ bool image_file_size(FileHandle file, std::uint64_t* size);
 // One read of at most count bytes: bytes read (0 at the end), or -1 on failure.
 int read_image_file(FileHandle file, std::uint8_t* buffer, int count);
 void close_image_file(FileHandle file);
+// Why open_image_file refuses path, in words for the user: the system's
+// reason, "not a regular file" or "locked by another program". Asked again
+// after a refusal, so a file changed in between may tell another reason.
+std::string image_file_open_reason(const char* path);
 
 enum class ImageLoad {
   LOADED,

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Fails unless every DLL that the given .exe imports is a Windows system DLL,
 # it carries an application manifest (RT_MANIFEST 1) and a version block
-# (RT_VERSION), and, with --gui, unless it is a Windows GUI program.
+# (RT_VERSION), and, with --gui or --console, unless it is a Windows GUI or
+# console program.
 set -uo pipefail
 exe=$1
 headers=$(x86_64-w64-mingw32-objdump -p "$exe")
 if [ "${2:-}" = "--gui" ] && ! grep -q 'Subsystem.*(Windows GUI)' <<< "$headers"; then
   echo "$exe is not a Windows GUI program" >&2
+  exit 1
+fi
+if [ "${2:-}" = "--console" ] && ! grep -q 'Subsystem.*(Windows CUI)' <<< "$headers"; then
+  echo "$exe is not a Windows console program" >&2
   exit 1
 fi
 dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<< "$headers")

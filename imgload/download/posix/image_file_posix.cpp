@@ -51,4 +51,16 @@ void close_image_file(FileHandle file) {
   if (file != INVALID_FILE) close(static_cast<int>(file));  // also releases the flock
 }
 
+std::string image_file_open_reason(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+  close(fd);
+  return held ? "locked by another program" : "cannot be read";
+}
+
 }  // namespace imgload

@@ -49,4 +49,26 @@ void close_image_file(FileHandle file) {
   if (file != INVALID_FILE) CloseHandle(to_handle(file));
 }
 
+std::string image_file_open_reason(const char* path) {
+  const std::wstring wide = zp3k::widen(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? "No such file or directory"
+               : error == ERROR_ACCESS_DENIED ? "Permission denied" : "cannot be read";
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "Is a directory";
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+               ? "locked by another program"
+               : error == ERROR_ACCESS_DENIED ? "Permission denied" : "cannot be read";
+  }
+  const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+  CloseHandle(handle);
+  return disk ? "cannot be read" : "not a regular file";
+}
+
 }  // namespace imgload

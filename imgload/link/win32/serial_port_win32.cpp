@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "imgload/link/serial_port.h"
@@ -70,10 +71,16 @@ class Win32SerialPort final : public SerialPort {
   int read(std::uint8_t* buffer, int count) override;
   int discard_input() override;
   int open_error() const override { return open_error_; }
+  void restore_settings() override;
 
  private:
   bool refuse(HANDLE port, DWORD error);
+  void put_back_settings();
 
+  // The owning thread opens, uses and closes the port; another thread may
+  // only put its settings back (restore_settings), under this lock, which
+  // the handle's arrival and departure take as well.
+  std::mutex handle_lock_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
   DCB saved_dcb_{};                    // as the port had it before opening
   COMMTIMEOUTS saved_timeouts_{};      // likewise, when timeouts_saved_
@@ -108,7 +115,10 @@ bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
                                                                 : ONESTOPBIT;
   if (!SetCommState(port, &dcb)) return refuse(port, GetLastError());
   (void)EscapeCommFunction(port, SETDTR);
-  port_ = port;
+  {
+    std::lock_guard<std::mutex> hold(handle_lock_);
+    port_ = port;
+  }
   open_error_ = 0;
   return true;
 }
@@ -128,12 +138,26 @@ void Win32SerialPort::close() {
   // DTR drops and the handle goes.
   drain_output(port_);
   (void)EscapeCommFunction(port_, CLRDTR);
+  std::lock_guard<std::mutex> hold(handle_lock_);
+  put_back_settings();
+  (void)CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+}
+
+// The DCB and time-outs saved at opening, with DTR left low; the caller
+// holds handle_lock_ on an open port.
+void Win32SerialPort::put_back_settings() {
   DCB restored = saved_dcb_;
   if (restored.fDtrControl == DTR_CONTROL_ENABLE) restored.fDtrControl = DTR_CONTROL_DISABLE;
   (void)SetCommState(port_, &restored);
   if (timeouts_saved_) (void)SetCommTimeouts(port_, &saved_timeouts_);
-  (void)CloseHandle(port_);
-  port_ = INVALID_HANDLE_VALUE;
+}
+
+// From another thread while the owner may be inside a read or write: the
+// system may hold the request until that one ends (at most the 3 s bound).
+void Win32SerialPort::restore_settings() {
+  std::lock_guard<std::mutex> hold(handle_lock_);
+  if (port_ != INVALID_HANDLE_VALUE) put_back_settings();
 }
 
 int Win32SerialPort::write(const std::uint8_t* data, int count) {

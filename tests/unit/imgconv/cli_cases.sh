@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
 # End-to-end cases of the Linux imgconv, one per CTest test: cli_cases.sh IMGCONV CASE
+# [LINUX_IMGCONV]. An IMGCONV ending in .exe is imgconv-cli.exe, run under Wine
+# with ZP3K_WINE_ENV (and ZP3K_LOCALE, when set) and compared with LINUX_IMGCONV.
 set -euo pipefail
 imgconv=$1
 case_name=$2
+linux_imgconv=${3:-}
+if [[ $imgconv == *.exe ]]; then
+  windows_imgconv=$imgconv
+  # shellcheck disable=SC2086  # ZP3K_WINE_ENV is a list of VAR=value words
+  run_windows_imgconv() {
+    env $ZP3K_WINE_ENV ${ZP3K_LOCALE:+LANG=$ZP3K_LOCALE LC_ALL=$ZP3K_LOCALE} wine "$windows_imgconv" "$@"
+  }
+  imgconv=run_windows_imgconv
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -190,6 +201,24 @@ not_regular_files)
     expect_exit 66 timeout 1 "$imgconv" --info $source
   done
   [ ! -e out.bin ] || fail "output made from a file that is not regular"
+  ;;
+same_as_linux)
+  # imgconv-cli.exe and the Linux imgconv: the same image, also from a folder
+  # beyond the ANSI code page, the same refusals, Japanese texts in UTF-8.
+  expect_exit 0 "$linux_imgconv" -Sa.hex -Dlinux -V1.00 -C日本語テスト
+  mkdir 'Ünï 한글' && cp a.hex 'Ünï 한글/'
+  expect_exit 0 "$imgconv" '-SÜnï 한글/a.hex' -Dwindows -V1.00 -C日本語テスト
+  grep -q '^出力ファイル (output file): .*windows\.bin' out.txt || fail "output line in UTF-8"
+  cmp linux.bin windows.bin || fail "the images differ"
+  expect_exit 0 "$imgconv" --info windows.bin
+  grep -q 'comment: *日本語テスト' out.txt || fail "--info comment in UTF-8"
+  printf 'S30900100100112233443B\nS70500000000F\n' > bad.hex
+  for program in "$linux_imgconv" "$imgconv"; do
+    expect_exit 8 "$program" -Sbad.hex -Dout -V1.00
+    grep -q '^2行目：' err.txt || fail "the refusal in Japanese"
+    expect_exit 64 "$program" -Sa.hex -Dout -V1.00 --no-such-option
+  done
+  [ ! -e out.bin ] || fail "a refused conversion left its output"
   ;;
 *)
   fail "unknown case"

@@ -5,12 +5,14 @@
 # neither cp932 nor cp1252 can spell whole.
 # Usage: run_imgload_case.sh CASE
 # Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, ZP3K_DRIVER,
-# IMGLOAD_EXE, ZP3KSIM (the native simulator; empty: cases needing it skip),
+# IMGLOAD_EXE, IMGLOAD_CLI_EXE (the console program), ZP3KSIM (the native
+# simulator; empty: cases needing it skip),
 # ZP3K_LOCALE (optional, as for run_wine_test.sh).
 set -uo pipefail
 case_name=$1
 here=$(cd "$(dirname "$0")" && pwd)
 sim_pid=""
+sim2_pid=""  # a second simulator, on COM2
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "no X display: run the Wine tests under xvfb-run" >&2
@@ -29,27 +31,30 @@ prefix=$ZP3K_BUILD_DIR/wineprefix
 # becomes /dev/ttyS0), so the prefix's Ports key names fixed links, the same
 # ones the link layer's Wine tests use; the simulator makes them.
 com1=$prefix/zp3k-com1
+com2=$prefix/zp3k-com2
 com3=$prefix/zp3k-com3
 rm -rf "$work"
 mkdir -p "$work/saved" "$images"
 cd "$work" || exit 1
 
 finish() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
-  rm -f "$com1" "$com3"
+  for pid in $sim_pid $sim2_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  rm -f "$com1" "$com2" "$com3"
 }
 trap finish EXIT
 
 configure_prefix() {
-  if ! grep -qF "\"COM1\"=\"$com1\"" "$prefix/system.reg" 2>/dev/null ||
-     ! grep -qF "\"COM3\"=\"$com3\"" "$prefix/system.reg" 2>/dev/null; then
-    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f >/dev/null 2>&1
-    wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM3 /t REG_SZ /d "$com3" /f >/dev/null 2>&1
-    wine_run wineserver -w > /dev/null 2>&1
-  fi
-  # For a session already running, whose mount manager has been.
-  ln -sfn "$com1" "$prefix/dosdevices/com1"
-  ln -sfn "$com3" "$prefix/dosdevices/com3"
+  local n link added=0
+  for n in 1 2 3; do
+    link=$prefix/zp3k-com$n
+    if ! grep -qF "\"COM$n\"=\"$link\"" "$prefix/system.reg" 2>/dev/null; then
+      wine_run wine reg add 'HKLM\Software\Wine\Ports' /v COM$n /t REG_SZ /d "$link" /f >/dev/null 2>&1
+      added=1
+    fi
+    # For a session already running, whose mount manager has been.
+    ln -sfn "$link" "$prefix/dosdevices/com$n"
+  done
+  if [ $added -eq 1 ]; then wine_run wineserver -w > /dev/null 2>&1; fi
 }
 
 # Image files of whole 2048-byte blocks with varied bytes, and the files
@@ -143,7 +148,28 @@ run_script() {  # run_script SCRIPT [VAR=value...]: the driver on SCRIPT.txt
 
 configure_prefix
 make_images
-rm -f "$com1" "$com3"
+rm -f "$com1" "$com2" "$com3"
+
+# cli_run STATUS ARGS...: imgload-cli.exe under Wine in the case's locale,
+# which must end with STATUS; its output lands in cli.out.
+cli_run() {
+  local want=$1 got=0
+  shift
+  wine_run ${ZP3K_LOCALE:+LANG=$ZP3K_LOCALE LC_ALL=$ZP3K_LOCALE} timeout -k 5 120 \
+    wine "$IMGLOAD_CLI_EXE" "$@" > cli.out 2>&1 || got=$?
+  if [ $got -ne "$want" ]; then
+    echo "FAIL: imgload-cli.exe $* ended with $got, expected $want"
+    cat cli.out
+    failures=$((failures + 1))
+  fi
+}
+expect_output() {  # expect_output REGEX WHAT: a line of cli.out matches
+  if ! grep -Eq -- "$1" cli.out; then
+    echo "FAIL: $2 (no line matching '$1')"
+    cat cli.out
+    failures=$((failures + 1))
+  fi
+}
 
 case $case_name in
   dialogs) run_script dialogs ;;
@@ -201,6 +227,38 @@ case $case_name in
     stop_sim
     expect_line 'requests: AD=1 AA=0 ' "only the model request"
     no_image image-1.bin
+    ;;
+  cli)  # the console program: one image to COM1 and COM2 at once, a simulator on each
+    start_sim "$com2" --save-dir "$work/saved2" --report "$work/report2.txt"
+    sim2_pid=$sim_pid
+    mkdir -p saved2
+    start_sim "$com1"
+    cli_run 0 --list-ports
+    expect_output '^COM2 ' "--list-ports names COM2"
+    # The folder's name is beyond cp932 and cp1252: it arrives whole only
+    # through the wide command line.
+    cli_run 0 --log run.log --port COM1 --port COM2 "$(to_windows "$images/a.bin")@0100000"
+    expect_output 'ダウンロード正常終了' "the status text in UTF-8"
+    sum=$(sha256sum < "$images/a.bin" | cut -c1-64)
+    if [ "$(grep -c "\"exit_status\":0,.*\"sha256\":\"$sum\"" run.log)" != 2 ]; then
+      echo "FAIL: the log holds no line for each port with the image's SHA-256"; cat run.log
+      failures=$((failures + 1))
+    fi
+    stop_sim
+    kill -TERM "$sim2_pid" 2>/dev/null
+    wait "$sim2_pid" || { echo "FAIL: the COM2 simulator saw protocol violations"; failures=$((failures + 1)); }
+    sim2_pid=""
+    same_image image-1.bin a.bin
+    same_image ../saved2/image-1.bin a.bin
+    cli_run 0 --help
+    expect_output '--list-ports' "the usage text"
+    cli_run 0 --version
+    expect_output '^imgload 1\.1\.0' "the version"
+    cli_run 64 --no-such-option a.bin
+    cli_run 64 --port COM257 a.bin
+    cli_run 64 --port COM1 --port '\\.\com1' a.bin  # one port, two spellings
+    cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")"  # not there
+    expect_output 'COM12: no such port: see imgload-cli --list-ports' "the port error's advice"
     ;;
   *)
     echo "unknown case $case_name" >&2

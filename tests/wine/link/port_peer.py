@@ -15,7 +15,7 @@ import termios
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SPEEDS = {9600: termios.B9600, 19200: termios.B19200, 38400: termios.B38400,
+SPEEDS = {1200: termios.B1200, 9600: termios.B9600, 19200: termios.B19200, 38400: termios.B38400,
           57600: termios.B57600, 115200: termios.B115200}
 RUN_REQUEST = b"\x05" b"00FFAA0104\r"
 ECHO_REPLY = b"\x06\x0a\x00\xff\x7f echo\r"
@@ -128,7 +128,7 @@ def main():
     for speed, parity, wrong in checks:
         print("peer: %s %s: %s" % (speed, parity, wrong or "as asked"))
     if [(s, p) for s, p, _ in checks] != [(19200, "EVEN"), (19200, "EVEN"), (115200, "EVEN"),
-                                          (9600, "ODD"), (57600, "EVEN")]:
+                                          (9600, "ODD"), (57600, "EVEN"), (1200, "EVEN")]:
         failures.append("line checks asked: %s" % checks)
     if RUN_REQUEST not in received:
         failures.append("the request written before closing never arrived")

@@ -121,6 +121,11 @@ void check_exchange_and_bounds() {
   std::printf("info: a second opening of COM1 under Wine %s (error %d)\n",
               granted ? "was granted" : "was refused", second->open_error());
   second->close();
+  // What a second Ctrl-C does: the settings saved at this opening (the
+  // peer's cooked 1200 bit/s) put back while the port stays open.
+  port.restore_settings();
+  send(port, "CHECK 1200 EVEN\r");
+  check(receive_line(port) == "\x06OK\r", "settings put back without closing");
   send(port, "DONE\r");
   port.close();
   port.close();  // closed already: no effect

@@ -1,6 +1,7 @@
-// Finding candidate serial devices: the stable by-id names first, then USB
-// serial adapters and modems, then the on-board UARTs that are fitted; and
-// the advice shown when a port does not open or nothing answers on it.
+// The serial devices of the Linux command line: COM1..COM4 as /dev/ttyS0..3,
+// any other word as a device path; candidates are the stable by-id names
+// first, then USB serial adapters and modems, then the fitted on-board UARTs;
+// and the advice, by errno, for a device that does not open.
 #include "imgload/cli/port_list.h"
 
 #include <dirent.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 namespace imgload {
 
@@ -66,6 +68,16 @@ bool uart_fitted(const std::string& path, const std::string& name, std::string* 
 
 }  // namespace
 
+const char DEFAULT_PORT_DEVICE[] = "/dev/ttyS0";  // COM1
+
+bool port_device(const std::string& word, std::string* device) {
+  *device = word;
+  for (int n = 1; n <= 4; ++n) {
+    if (word == "COM" + std::to_string(n)) *device = "/dev/ttyS" + std::to_string(n - 1);
+  }
+  return true;
+}
+
 std::string cannot_open_note(int error) {
   std::string note = std::string("cannot open: ") + std::strerror(error);
   if (error == EACCES || error == EPERM) note += " (dialout group)";
@@ -107,11 +119,6 @@ int show_port_list(std::FILE* out, std::FILE* notes, const std::string& dev) {
   return 0;
 }
 
-std::string advice_text(const Advice& advice) {
-  if (advice.detail.empty() || advice.hint.empty()) return advice.detail + advice.hint;
-  return advice.detail + ": " + advice.hint;
-}
-
 Advice port_open_advice(const std::string& device, int error, long holder_pid) {
   Advice advice;
   advice.detail = device + (error != 0 ? std::string(": ") + std::strerror(error) : ": cannot open");
@@ -134,16 +141,6 @@ Advice port_open_advice(const std::string& device, int error, long holder_pid) {
     default: break;
   }
   return advice;
-}
-
-Advice end_advice(const DownloadResult& result, const std::string& device, long holder_pid) {
-  if (result.end == DownloadEnd::PORT_OPEN_FAILED) {
-    return port_open_advice(device, result.system_error, holder_pid);
-  }
-  if (result.end == DownloadEnd::TIMED_OUT && !result.answered) {
-    return {"nothing answered on " + device, "check the controller's power, the cable and the port"};
-  }
-  return {};
 }
 
 }  // namespace imgload
