@@ -107,7 +107,7 @@ usage)
   grep -q -- '--info' out.txt || fail "usage text"
   grep -q -- '--version' out.txt || fail "--version in the usage text"
   expect_exit 0 "$imgconv" --version
-  [ "$(cat out.txt)" = "imgconv 1.1.0" ] && [ ! -s err.txt ] || fail "--version prints the name and version"
+  [ "$(tr -d '\r' < out.txt)" = "imgconv 1.1.0" ] && [ ! -s err.txt ] || fail "--version prints the name and version"
   expect_exit 64 "$imgconv" --version=2
   expect_exit 64 "$imgconv" --bogus
   ;;
