@@ -282,9 +282,11 @@ Advice address_advice(int row, const std::string& text) {
 
 // The checks of the main dialog, row by row: path, file, address. Each
 // file's bytes are kept as checked: every port sends that snapshot.
-int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal& terminal) {
+int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal& terminal,
+               int* refused_row) {
   for (int i = 0; i < a.count; ++i) {
     const int row = i + 1;
+    *refused_row = row;
     char* path = job->paths[i];
     if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) {
       return refuse_row(terminal, REFUSED_PATH, row);
@@ -305,6 +307,7 @@ int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal&
       return refuse_row(terminal, REFUSED_ADDRESS, row, address_advice(row, address));
     }
   }
+  *refused_row = 0;
   return -1;
 }
 
@@ -446,16 +449,12 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
   return record;
 }
 
-// A job refused before any port opens (status 11..14): with --log, one line
-// per port with that status, no model, and the rows checked whole before the
-// refused one. The rows are checked in order (path, file, address) and a
-// file's bytes are kept once the file passes, so the refused row is the
-// first one without bytes, or for an address the last one with them.
-int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images, int status) {
+// A job refused at row (status 11..14) before any port opens: with --log,
+// one line per port with that status, no model, and the rows checked whole
+// before the refused one.
+int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images, int status,
+                    int row) {
   if (a.log.empty()) return status;
-  int with_bytes = 0;
-  while (with_bytes < a.count && !images.files[with_bytes].empty()) ++with_bytes;
-  const int row = status == REFUSED_ADDRESS.exit_status ? with_bytes : with_bytes + 1;
   int message_row = REFUSED_PATH.message_row;
   for (const Refusal& r : {REFUSED_PATH, REFUSED_ADDRESS, REFUSED_FILE_OPEN, REFUSED_SIZE}) {
     if (r.exit_status == status) message_row = r.message_row;
@@ -490,21 +489,36 @@ struct PortRun {
         clock(download.countdown()) {}
 
   void run() {
-    const auto time_start = std::chrono::system_clock::now();
+    time_start = std::chrono::system_clock::now();
     const auto started = std::chrono::steady_clock::now();
     clock.start();
     result = download.run(clock);
     clock.stop();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (log == nullptr) return;
+    if (log == nullptr || logged.exchange(true)) return;
     PortRecord record = port_record(device, result);
     record.time_start = time_start;
     record.time_end = std::chrono::system_clock::now();
     log->append(record);
   }
 
+  // The line of a run the process ends at once (a second stop request):
+  // what was sent of it is unknown, the controller is left mid-way.
+  void log_ended_at_once(int status) {
+    if (log == nullptr || logged.exchange(true)) return;
+    PortRecord record;
+    record.port = device;
+    record.exit_status = status;
+    record.gloss = "ended at once by a second stop request";
+    record.time_start = time_start.load();
+    record.time_end = std::chrono::system_clock::now();
+    log->append(record);
+  }
+
   const std::string device;
   const ProductionLog* const log;  // null without --log
+  std::atomic<bool> logged{false};  // its line is written (by the run, or at an abrupt end)
+  std::atomic<std::chrono::system_clock::time_point> time_start{std::chrono::system_clock::now()};
   TerminalView view;
   std::unique_ptr<TraceFile::Port> port_trace;
   std::unique_ptr<SerialPort> port;
@@ -602,8 +616,9 @@ int run(int argc, char** argv) {
   job.speed_index = a.speed_index;
   job.port_number = 1;
   auto images = std::make_shared<ImageSet>();
-  const int refused = check_rows(a, &job, images.get(), terminal);
-  if (refused >= 0) return log_refused_job(a, job, *images, refused);
+  int refused_row = 0;
+  const int refused = check_rows(a, &job, images.get(), terminal, &refused_row);
+  if (refused >= 0) return log_refused_job(a, job, *images, refused, refused_row);
   show_files(job, *images, terminal);
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
 
@@ -623,10 +638,11 @@ int run(int argc, char** argv) {
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();
-  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [gate, &runs] {
+  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [gate, &runs](int status) {
     std::lock_guard<std::mutex> lock(gate->mutex);
     if (!gate->open) return;
     for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
+    for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
   }});
   show_ports(a);
   std::vector<std::thread> threads;

@@ -16,8 +16,27 @@ struct StopTarget {
   TerminalView* view;                // where the notes go
   int entry_count;
   std::size_t ports;
-  std::function<void()> restore_ports;  // called before ending at once
+  // Called before ending at once with the exit status it ends with: puts
+  // each port's settings back and records the ports' runs as ended.
+  std::function<void(int exit_status)> end_ports;
 };
+
+// The note of the first stop request: what happens next.
+inline const char* stop_note(const StopTarget& target) {
+  return target.ports > 1 ? "imgload: stop requested: every port finishes its current file, "
+                            "then ends (Ctrl-C again ends at once)"
+         : target.entry_count > 1
+             ? "imgload: stop requested: the current file is finished, then the run ends "
+               "(Ctrl-C again ends at once)"
+             : "imgload: stop requested; with one file the run goes on to its end "
+               "(Ctrl-C again ends at once)";
+}
+
+// The note of ending at once.
+inline const char* ended_note(const StopTarget& target) {
+  return target.ports > 1 ? "imgload: ended at once; the ports are closed"
+                          : "imgload: ended at once; the port is closed";
+}
 
 // Takes the platform's stop signals from now on, on a thread of its own.
 void start_stop_signals(const StopTarget& target);

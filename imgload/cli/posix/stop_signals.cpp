@@ -27,21 +27,14 @@ void signal_thread(sigset_t set, StopTarget target) {
     if (sigwait(&set, &sig) != 0) continue;
     if (++presses == 1) {
       target.stop_requested->store(1);
-      target.view->note(target.ports > 1
-                            ? "imgload: stop requested: every port finishes its current file, "
-                              "then ends (Ctrl-C again ends at once)"
-                        : target.entry_count > 1
-                            ? "imgload: stop requested: the current file is finished, then the "
-                              "run ends (Ctrl-C again ends at once)"
-                            : "imgload: stop requested; with one file the run goes on to its end "
-                              "(Ctrl-C again ends at once)");
+      target.view->note(stop_note(target));
       continue;
     }
-    if (target.restore_ports) target.restore_ports();
-    target.view->note(target.ports > 1 ? "imgload: ended at once; the ports are closed"
-                                        : "imgload: ended at once; the port is closed");
+    const int status = sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig;
+    if (target.end_ports) target.end_ports(status);
+    target.view->note(ended_note(target));
     std::fflush(nullptr);
-    _exit(sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig);
+    _exit(status);
   }
 }
 

@@ -20,23 +20,14 @@ std::atomic<int> stop_events{0};
 
 void ask_to_stop() {
   stop_target.stop_requested->store(1);
-  stop_target.view->note(
-      stop_target.ports > 1
-          ? "imgload: stop requested: every port finishes its current file, then ends "
-            "(Ctrl-C again ends at once)"
-      : stop_target.entry_count > 1
-          ? "imgload: stop requested: the current file is finished, then the run ends "
-            "(Ctrl-C again ends at once)"
-          : "imgload: stop requested; with one file the run goes on to its end "
-            "(Ctrl-C again ends at once)");
+  stop_target.view->note(stop_note(stop_target));
 }
 
 // The download threads own the ports: their settings are put back from here
 // and the system closes the handles (dropping DTR) as the process ends.
 void end_at_once() {
-  if (stop_target.restore_ports) stop_target.restore_ports();
-  stop_target.view->note(stop_target.ports > 1 ? "imgload: ended at once; the ports are closed"
-                                               : "imgload: ended at once; the port is closed");
+  if (stop_target.end_ports) stop_target.end_ports(EXIT_INTERRUPTED);
+  stop_target.view->note(ended_note(stop_target));
   std::fflush(nullptr);
   ExitProcess(EXIT_INTERRUPTED);
 }

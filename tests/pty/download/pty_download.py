@@ -486,7 +486,8 @@ def case_stop(w, name):
 def case_second_ctrl_c_ends_at_once(w):
     make_image(os.path.join(w, "a.bin"), 8, 1)
     sim = Simulator(w, ["--fault", "silent@FG"])
-    p = subprocess.Popen([IMGLOAD, "--port", sim.link, os.path.join(w, "a.bin")],
+    log = os.path.join(w, "run.log")
+    p = subprocess.Popen([IMGLOAD, "--log", log, "--port", sim.link, os.path.join(w, "a.bin")],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(4)  # waiting for the "FG" reply (60 s)
     p.send_signal(signal.SIGINT)
@@ -497,6 +498,12 @@ def case_second_ctrl_c_ends_at_once(w):
     sys.stdout.write(out + err + sim.report)
     expect(p.returncode == 130, "exit status %d, expected 130" % p.returncode)
     expect("run ended early" in sim.report, "the simulator saw no close")
+    # The production log still records the run, as ended at once.
+    lines = read_log(log)
+    expect(len(lines) == 1 and lines[0]["exit_status"] == 130 and lines[0]["port"] == sim.link and
+           lines[0]["gloss"].startswith("ended at once") and lines[0]["model"] is None,
+           "the log: %r" % lines)
+    check_logged_files(lines[0], [os.path.join(w, "a.bin")], [0x8000])
 
 
 # Signals on a line nobody answers, set to settings of its own first: the
