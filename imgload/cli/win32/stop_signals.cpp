@@ -15,25 +15,28 @@ constexpr UINT EXIT_INTERRUPTED = 130;  // the second Ctrl-C, as on Linux
 
 // The handler is a plain function the system calls on a thread of its own:
 // what it acts on lives here, set once before it is installed.
-StopTarget stop_target;
-std::atomic<int> stop_events{0};
+struct ConsoleStop {
+  StopTarget target;
+  std::atomic<int> events{0};  // stop events so far
+};
+ConsoleStop console_stop;
 
 void ask_to_stop() {
-  stop_target.stop_requested->store(1);
-  stop_target.view->note(stop_note(stop_target));
+  console_stop.target.stop_requested->store(1);
+  console_stop.target.view->note(stop_note(console_stop.target));
 }
 
 // The download threads own the ports: their settings are put back from here
 // and the system closes the handles (dropping DTR) as the process ends.
 void end_at_once() {
-  if (stop_target.end_ports) stop_target.end_ports(EXIT_INTERRUPTED);
-  stop_target.view->note(ended_note(stop_target));
+  if (console_stop.target.end_ports) console_stop.target.end_ports(EXIT_INTERRUPTED);
+  console_stop.target.view->note(ended_note(console_stop.target));
   std::fflush(nullptr);
   ExitProcess(EXIT_INTERRUPTED);
 }
 
 BOOL WINAPI on_console_event(DWORD event) {
-  const bool first = stop_events.fetch_add(1) == 0;
+  const bool first = console_stop.events.fetch_add(1) == 0;
   if (!first) end_at_once();
   ask_to_stop();
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
@@ -48,7 +51,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 }  // namespace
 
 void start_stop_signals(const StopTarget& target) {
-  stop_target = target;
+  console_stop.target = target;
   (void)SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
