@@ -22,13 +22,18 @@ class CommandWords {
   std::vector<char*> pointers_;  // into words_, then a null pointer
 };
 
-// Makes a console on standard output show UTF-8 and, where it can, the
-// escape sequences of the progress bar (Windows); makes output to a closed
-// pipe fail quietly instead of ending the program (POSIX).
+// Makes a console on standard output or error show the program's UTF-8
+// and, where it can, the escape sequences of the progress bar (Windows);
+// makes output to a closed pipe fail quietly instead of ending the program
+// (POSIX). Called once, first thing in main.
 void prepare_console();
 
 // True when standard output is a terminal that shows the progress bar's
 // escape sequences (else the line view is used).
 bool console_shows_bar();
+
+// Shows all that was written before the process ends at once (Windows: the
+// console relays are drained); nothing to do on POSIX.
+void finish_console();
 
 }  // namespace zp3k

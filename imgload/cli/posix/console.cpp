@@ -18,4 +18,6 @@ void prepare_console() { signal(SIGPIPE, SIG_IGN); }
 
 bool console_shows_bar() { return isatty(STDOUT_FILENO) != 0; }
 
+void finish_console() {}
+
 }  // namespace zp3k

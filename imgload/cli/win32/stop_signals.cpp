@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "imgload/cli/console.h"
 #include "imgload/cli/stop_signals.h"
 
 namespace imgload {
@@ -31,7 +32,7 @@ void ask_to_stop() {
 void end_at_once() {
   if (console_stop.target.end_ports) console_stop.target.end_ports(EXIT_INTERRUPTED);
   console_stop.target.view->note(ended_note(console_stop.target));
-  std::fflush(nullptr);
+  zp3k::finish_console();
   ExitProcess(EXIT_INTERRUPTED);
 }
 
