@@ -14,6 +14,7 @@ if [[ $imgconv == *.exe ]]; then
   }
   imgconv=run_windows_imgconv
 fi
+docs=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../docs" && pwd)   # man pages, completions
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -219,6 +220,34 @@ same_as_linux)
     expect_exit 64 "$program" -Sa.hex -Dout -V1.00 --no-such-option
   done
   [ ! -e out.bin ] || fail "a refused conversion left its output"
+  ;;
+manuals)
+  # Each man page renders without a warning (its Japanese texts under a UTF-8
+  # locale) and carries the program's version; each completion is valid bash.
+  version=$("$imgconv" --version | awk '{print $2}')
+  for program in imgconv imgload zp3ksim; do
+    LANG=C.UTF-8 MANWIDTH=200 man -l --warnings "$docs/man/$program.1" >"$program.txt" 2>warn.txt ||
+      fail "man $program.1"
+    [ ! -s warn.txt ] || { cat warn.txt >&2; fail "warnings in $program.1"; }
+    grep -q '^EXIT STATUS' "$program.txt" || fail "$program.1 renders no EXIT STATUS"
+    grep -q "^\.TH .*\"zp3k-tools $version\"" "$docs/man/$program.1" || fail "version of $program.1"
+    bash -n "$docs/completion/$program" || fail "the $program completion"
+  done
+  grep -q '通信エラー (タイムアウトエラー)' imgload.txt || fail "Japanese text of status 5"
+  # Every option imgconv --help names is on its page.
+  for option in $("$imgconv" --help | grep -oE '(^| )(-[A-Z]|--[a-z-]+)\b' | sort -u); do
+    grep -qF -- "$option" imgconv.txt || fail "imgconv.1 lacks $option"
+  done
+  # shellcheck disable=SC2016  # the completions expand inside the child bash
+  complete_word='source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); "_${COMP_WORDS[0]}"
+                 printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "'
+  [[ $(bash -c 'source "$1"; complete -p imgload' - "$docs/completion/imgload") == 'complete -F _imgload imgload' ]] ||
+    fail "complete -p imgload"
+  [ "$(bash -c "$complete_word" - "$docs/completion/imgload" imgload --speed '')" = \
+    "115200 19200 38400 57600 9600 " ] || fail "imgload --speed values"
+  touch b.mot note.txt
+  [ "$(bash -c "$complete_word" - "$docs/completion/imgconv" imgconv -S '')" = "a.hex b.mot " ] ||
+    fail "imgconv -S prefers S-record files"
   ;;
 *)
   fail "unknown case"
