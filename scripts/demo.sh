@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the native preset, converts
+# The main job: installs what it needs (scripts/install-deps.sh --native:
+# compilers and CMake, no Wine or MinGW), builds the native preset, converts
 # examples/demo.hex with the Linux imgconv into a temporary folder and shows
 # the header of the image it made, then downloads that image with the Linux
 # imgload to zp3ksim, the simulated controller, and checks that the
@@ -8,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --native
 
 imgconv=$root/build/native/imgconv/cli/imgconv
 imgload=$root/build/native/imgload/cli/imgload
