@@ -59,12 +59,16 @@ done
 
 # The zip: one folder with the five files; the console programs under Wine.
 want="README.txt imgconv-cli.exe imgconv.exe imgload-cli.exe imgload.exe"
-got=$(unzip -Z1 "$zip" | sed -n "s|^zp3k-tools-$version/\(..*\)|\1|p" | sort | tr '\n' ' ')
-[ "$got" = "$want " ] && [ "$(unzip -Z1 "$zip" | grep -vc "^zp3k-tools-$version/")" -eq 0 ] &&
-  pass "zip holds $want" || fail "zip holds: $(unzip -Z1 "$zip" | tr '\n' ' ')"
+listing=$(cmake -E tar tf "$zip")
+got=$(sed -n "s|^zp3k-tools-$version/\(..*\)|\1|p" <<< "$listing" | LC_ALL=C sort | tr '\n' ' ')
+[ "$got" = "$want " ] && ! grep -qv "^zp3k-tools-$version/" <<< "$listing" &&
+  pass "zip holds $want" || fail "zip holds: $(tr '\n' ' ' <<< "$listing")"
+mkdir "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$root/$zip")
+readme=$work/zip/zp3k-tools-$version/README.txt
+! grep -qv $'\r$' "$readme" && cmp -s <(tr -d '\r' < "$readme") <(tr -d '\r' < docs/windows/README.txt) &&
+  pass "README.txt is docs/windows/README.txt with CRLF" || fail "README.txt in the zip"
 prefix=$root/build/mingw/wineprefix
 if [ -f "$prefix/.zp3k-ready" ]; then
-  unzip -q "$zip" -d "$work/zip"
   for p in imgconv-cli imgload-cli; do
     out=$(WINEPREFIX=$prefix WINEDEBUG=-all wine "$work/zip/zp3k-tools-$version/$p.exe" --version 2>/dev/null | tr -d '\r')
     [ "$out" = "${p%-cli} $version" ] && pass "$p.exe --version under Wine" || fail "$p.exe --version under Wine: '$out'"
