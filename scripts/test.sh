@@ -40,6 +40,9 @@ bash scripts/run-fuzzers.sh build/fuzz 20 || status=1
 step "Windows programs under Wine"
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset mingw || status=1
 
+step "release package"
+bash tests/package/check_package.sh || status=1
+
 step "summary"
 if [ $status -eq 0 ]; then echo "all test groups passed"; else echo "some test group FAILED"; fi
 exit $status
