@@ -8,7 +8,7 @@ jobs=${ZP3K_JOBS:-$(nproc)}
 
 echo "== Linux programs (preset release)"
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$jobs" --target imgconv imgload_cli zp3ksim
+cmake --build --preset release -j "$jobs" --target imgconv imgload_cli zp3ksim man_pages
 # The one version, written in project() and read back from the build.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 [ -n "$version" ] || { echo "release: no project version in build/release" >&2; exit 1; }
