@@ -35,7 +35,7 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 // the view, and the step loop stops.
 void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
   result_ = DownloadResult{how, file, job_.entry_count, reply, system_error, result_.answered,
-                           model_};
+                           result_.model};
   running_ = false;
   if (view_ != nullptr) view_->ended(result_);
 }
@@ -119,14 +119,9 @@ void Download::step_identify() {
   // Any byte of a model reply, even a garbled one, shows something is there.
   if (link_.data_reader().count > 0) result_.answered = true;
   int refused_entry = 0;
-  const Judgement judged =
-      judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry);
-  std::uint8_t model = 0;
-  if ((judged == JUDGE_ACCEPTED || judged == JUDGE_NO_EXTERNAL) &&
-      parse_hex_byte(reinterpret_cast<const char*>(link_.reply() + MODEL_BYTE_OFFSET), &model) == 1) {
-    model_ = model;  // kept for the result, which the production log reports
-  }
-  switch (judged) {
+  // The model is kept in the result, which the production log reports.
+  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry,
+                            &result_.model)) {
     case JUDGE_WAIT:
     case JUDGE_OTHER_MODE:
       break;
@@ -417,7 +412,6 @@ DownloadResult Download::run(Clock& clock) {
   running_ = true;
   stopped_ = false;
   file_index_ = 0;
-  model_ = -1;
   const int count = job_.entry_count;
   if (count < 1 || count > MAX_ENTRIES) {
     end(DownloadEnd::FILE_OPEN_FAILED, 0);

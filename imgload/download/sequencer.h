@@ -122,7 +122,6 @@ class Download {
   int file_index_ = 0;
   bool stopped_ = false;  // the stop request ended the run after file_index_ + 1
   int other_mode_answers_ = 0;  // "AB" answers with another mode for this file
-  int model_ = -1;              // the "AD" reply's model information; -1 until read
   const SharedImages given_images_;  // from the front end, or null
   SharedImages images_;              // this run's bytes, fixed before the port opens
   char port_name_[JOB_PORT_NAME_SIZE] = {};

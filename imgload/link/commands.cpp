@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint8_t MODEL_EXTERNAL_PAIR = 0x30;  // both bits: external flash fitted
 constexpr std::uint8_t MODEL_EXTERNAL_BIT = 0x08;   // alone: external flash fitted
+constexpr int MODEL_BYTE_OFFSET = 7;                // "AD" reply offsets 7 and 8
 constexpr std::uint32_t END_BLOCK_NUMBER = 0xFFFF;
 
 // Appends value as count upper-case digits at fields[*n].
@@ -108,14 +109,15 @@ void send_run_request(Link& link) {
 }
 
 Judgement judge_model_reply(const Link& link, ReplyStatus status, const std::uint32_t* start_addresses,
-                            int entry_count, int* refused_entry) {
+                            int entry_count, int* refused_entry, int* model) {
   if (status == REPLY_WAIT) return JUDGE_WAIT;
   if (status != REPLY_OK) return JUDGE_FAILED;
-  std::uint8_t model = 0;
-  if (!parse_hex_byte(reinterpret_cast<const char*>(link.reply() + MODEL_BYTE_OFFSET), &model)) {
+  std::uint8_t byte = 0;
+  if (!parse_hex_byte(reinterpret_cast<const char*>(link.reply() + MODEL_BYTE_OFFSET), &byte)) {
     return JUDGE_BAD_MODEL;
   }
-  if (has_external_flash(model)) return JUDGE_ACCEPTED;
+  if (model != nullptr) *model = byte;
+  if (has_external_flash(byte)) return JUDGE_ACCEPTED;
   for (int i = 0; i < entry_count; ++i) {
     const std::uint32_t address = start_addresses[i];
     if (address >= EXTERNAL_FLASH_FIRST && address <= EXTERNAL_FLASH_LAST) {

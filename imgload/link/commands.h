@@ -9,8 +9,6 @@
 
 namespace imgload {
 
-constexpr int MODEL_BYTE_OFFSET = 7;  // "AD" reply: the model information's two digits
-
 // Reply countdowns, seconds.
 constexpr int COUNTDOWN_AD = 1;
 constexpr int COUNTDOWN_AA = 1;
@@ -53,8 +51,9 @@ enum Judgement : int {
 // Judges the "AD" reply after read_data_reply returned status: the model
 // information byte, then the external-flash check over the job's entries;
 // on JUDGE_NO_EXTERNAL *refused_entry is the first such entry (1-based).
+// *model (when given) receives the model information byte once it is read.
 Judgement judge_model_reply(const Link& link, ReplyStatus status, const std::uint32_t* start_addresses,
-                            int entry_count, int* refused_entry);
+                            int entry_count, int* refused_entry, int* model = nullptr);
 // Judges the "AB" reply against the mode sent for the current file.
 Judgement judge_mode_reply(const Link& link, ReplyStatus status, const char mode[2]);
 

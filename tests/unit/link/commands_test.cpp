@@ -226,8 +226,10 @@ TEST_F(CommandTest, WithoutExternalFlashTheFirstExternalEntryIsRefused) {
     const std::uint32_t low[] = {0x8000, 0x0FFFFF, 0x1F0001};
     EXPECT_EQ(judge_model_reply(link, REPLY_OK, low, 3, &refused), JUDGE_ACCEPTED) << digits;
     const std::uint32_t mixed[] = {0x8000, 0x100000, 0x1F0000};
-    EXPECT_EQ(judge_model_reply(link, REPLY_OK, mixed, 3, &refused), JUDGE_NO_EXTERNAL) << digits;
+    int model = -1;
+    EXPECT_EQ(judge_model_reply(link, REPLY_OK, mixed, 3, &refused, &model), JUDGE_NO_EXTERNAL) << digits;
     EXPECT_EQ(refused, 2);
+    EXPECT_EQ(model, std::stoi(digits, nullptr, 16)) << "the model byte read";
   }
   // The last address of the range, as entry 3; entries past the count are
   // not looked at.
