@@ -106,8 +106,6 @@ bool start_relay(int fd, HANDLE console, Relay* relay) {
   return relay->thread != nullptr;
 }
 
-void end_relays() { zp3k::finish_console(); }
-
 }  // namespace
 
 // A word the wide command line holds that is no valid UTF-16 (an unpaired
@@ -145,7 +143,7 @@ void prepare_console() {
     std::setvbuf(streams[i], nullptr, _IONBF, 0);
     relayed = true;
   }
-  if (relayed) std::atexit(end_relays);
+  if (relayed) std::atexit(finish_console);
 }
 
 void finish_console() {
