@@ -27,28 +27,6 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 // Days since 1970-01-01 to the civil date (proleptic Gregorian), by
 // 400-year eras, so no C library time conversion (and no time zone) is needed.
 std::string utc_time_text(std::chrono::system_clock::time_point t) {

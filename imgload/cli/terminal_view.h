@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "image/safe_text.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/download/status.h"
 
@@ -17,8 +18,7 @@ namespace imgload {
 
 enum class ViewStyle { BAR, LINES, JSON };
 
-// JSON string literal of a UTF-8 text.
-std::string json_string(const std::string& text);
+using zp3k::json_string;
 
 // A moment as ISO 8601 UTC with milliseconds: 2026-12-07T22:13:24.123Z.
 std::string utc_time_text(std::chrono::system_clock::time_point t);

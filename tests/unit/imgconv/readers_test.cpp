@@ -1,5 +1,6 @@
 // Tests of the converter's readers: hexadecimal fields, version text, S-record lines and
-// the source's line splitter, command line; and the SHA-256 of image bytes.
+// the source's line splitter, command line; the SHA-256 of image bytes, and
+// text from files made safe for JSON and for a terminal.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "image/hex.h"
+#include "image/safe_text.h"
 #include "image/sha256.h"
 #include "imgconv/command_line.h"
 #include "imgconv/convert.h"
@@ -73,6 +75,38 @@ TEST(Sha256, StandardVectors) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.message.data());
     EXPECT_EQ(zp3k::sha256_hex(bytes, r.message.size()), r.digest) << r.message.size() << " bytes";
   }
+}
+
+// Bytes from a file name or an image comment: JSON gets valid UTF-8 (each
+// byte outside it one U+FFFD), a terminal no control character raw.
+TEST(SafeText, JsonAndTerminalForms) {
+  const struct {
+    std::string bytes;
+    bool utf8;
+    const char* json;
+    const char* terminal;
+  } rows[] = {
+      {"plain \\dir\\a.bin", true, "\"plain \\\\dir\\\\a.bin\"", "plain \\dir\\a.bin"},
+      {"bad\xff.bin", false, "\"bad\\ufffd.bin\"", "bad\\xff.bin"},
+      {"\x1b]0;title\x07\x1b[2J", true, "\"\\u001b]0;title\\u0007\\u001b[2J\"",
+       "\\x1b]0;title\\x07\\x1b[2J"},
+      {"a\x01\t\"\x7f", true, "\"a\\u0001\\t\\\"\\u007f\"", "a\\x01\\x09\"\\x7f"},
+      {"\xc2\x9b" "31m \xc2\xa0", true, "\"\xc2\x9b" "31m \xc2\xa0\"", "\\xc2\\x9b" "31m \xc2\xa0"},
+      {"日本語", true, "\"日本語\"", "日本語"},
+      {"\xc0\xaf \xe0\x80\xaf", false, "\"\\ufffd\\ufffd \\ufffd\\ufffd\\ufffd\"",
+       "\\xc0\\xaf \\xe0\\x80\\xaf"},                       // overlong '/'
+      {"\xed\xa0\x80", false, "\"\\ufffd\\ufffd\\ufffd\"", "\\xed\\xa0\\x80"},  // a surrogate
+      {"\xf4\x90\x80\x80", false, "\"\\ufffd\\ufffd\\ufffd\\ufffd\"",
+       "\\xf4\\x90\\x80\\x80"},                                // past U+10FFFF
+      {"\xe6\x97", false, "\"\\ufffd\\ufffd\"", "\\xe6\\x97"},  // cut short at the end
+      {"\xf0\x9f\x98\x80", true, "\"\xf0\x9f\x98\x80\"", "\xf0\x9f\x98\x80"},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(zp3k::valid_utf8(r.bytes), r.utf8) << zp3k::hex_bytes(r.bytes);
+    EXPECT_EQ(zp3k::json_string(r.bytes), r.json) << zp3k::hex_bytes(r.bytes);
+    EXPECT_EQ(zp3k::terminal_text(r.bytes), r.terminal) << zp3k::hex_bytes(r.bytes);
+  }
+  EXPECT_EQ(zp3k::hex_bytes("bad\xff"), "626164ff");
 }
 
 TEST(VersionText, ValidTexts) {
