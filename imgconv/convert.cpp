@@ -41,11 +41,22 @@ struct EngineBuffers {
 
 namespace {
 
+// Notes why an operation failed; with a path, also the system's reason,
+// which is taken at once, before a clean-up call can change it.
+void note(ConvertReport* report, const FileServices& files, FailureCause cause, const char* path) {
+  if (report == nullptr) return;
+  report->cause = cause;
+  if (path == nullptr) return;
+  std::snprintf(report->path, sizeof report->path, "%s", path);
+  if (files.failure_reason != nullptr) files.failure_reason(report->reason, sizeof report->reason);
+}
+
 // The open files of one operation and the clean-up after a failure.
 struct Run {
   const FileServices& files;
   EngineBuffers& buffers;
   const char* output_path;
+  ConvertReport* report;
   std::FILE* source = nullptr;
   std::FILE* output = nullptr;      // the temporary file
   char temp_path[PATH_BUFFER_SIZE] = {};
@@ -56,6 +67,13 @@ struct Run {
     output_stage = output != nullptr;
     if (output_stage) std::setvbuf(output, buffers.output_stream, _IOFBF, sizeof buffers.output_stream);
     return output_stage;
+  }
+
+  // A failure of the system at the output: its reason noted before the
+  // clean-up.
+  ConvertResult output_failed(FailureCause cause, ConvertResult code) {
+    note(report, files, cause, output_path);
+    return fail(code);
   }
 
   // Once the output stage is reached, a failure removes the temporary file
@@ -81,15 +99,17 @@ struct Run {
   // keeps what it held.
   ConvertResult finish(std::size_t header_size) {
     if (std::fseek(output, 0, SEEK_SET) != 0 || std::fwrite(buffers.header, header_size, 1, output) != 1) {
-      return fail(CONVERT_ERR_DEST_WRITE);
+      return output_failed(CAUSE_WRITE_OUTPUT, CONVERT_ERR_DEST_WRITE);
     }
     std::FILE* file = output;
     output = nullptr;
     if (std::fclose(file) != 0) {
+      note(report, files, CAUSE_WRITE_OUTPUT, output_path);
       files.delete_file(temp_path);
       return fail(CONVERT_ERR_DEST_WRITE);
     }
     if (!files.move_into_place(temp_path, output_path)) {
+      note(report, files, CAUSE_REPLACE_OUTPUT, output_path);
       files.delete_file(temp_path);
       return CONVERT_ERR_DEST_OPEN;
     }
@@ -122,6 +142,35 @@ void place_record(const SRecordLine& rec, std::uint32_t base, std::uint8_t* imag
   std::memcpy(image + offset, rec.bytes, kept);
 }
 
+// What a line that is no S0, S3 or S7 record holds: nothing but blanks,
+// another S-record type, or something else (its start kept).
+void describe_bad_line(const char* line, std::size_t length, unsigned long number, ConvertReport* report) {
+  if (report == nullptr) return;
+  report->line = number;
+  std::size_t used = length;
+  while (used > 0 && (line[used - 1] == ' ' || line[used - 1] == '\t' || line[used - 1] == '\r')) --used;
+  if (used == 0) {
+    report->cause = CAUSE_EMPTY_LINE;
+  } else if (used >= 2 && (line[0] == 'S' || line[0] == 's') && line[1] >= '0' && line[1] <= '9') {
+    report->cause = CAUSE_OTHER_RECORD;
+    report->record_type = line[1];
+  } else {
+    report->cause = CAUSE_NOT_SRECORD;
+    const std::size_t kept = used < LINE_EXCERPT_SIZE - 1 ? used : LINE_EXCERPT_SIZE - 1;
+    std::memcpy(report->excerpt, line, kept);
+    report->excerpt[kept] = '\0';
+    report->excerpt_cut = kept < used;
+  }
+}
+
+// The source being read: its lines and what a failure notes.
+struct SourceRead {
+  SourceLines& lines;
+  const FileServices& files;
+  const char* path;
+  ConvertReport* report;
+};
+
 // One pass over the records, ended by the end of the source or by what ends
 // the run: a read error, a line that is no S0, S3 or S7 record, or a corrupt
 // record (or a line too long to hold one), reported with its line and fault.
@@ -129,8 +178,9 @@ void place_record(const SRecordLine& rec, std::uint32_t base, std::uint8_t* imag
 // above 0x8000, which decides the load base (0 when there is none). The
 // second places every S3 record at its offset from the base; its block
 // count is also the image's: placement never leaves a gap.
-ConvertResult read_records(SourceLines& lines, EngineBuffers& buffers, RecordFaultReport* fault,
-                           std::uint32_t* base, std::uint32_t* written_blocks) {
+ConvertResult read_records(const SourceRead& source, EngineBuffers& buffers, std::uint32_t* base,
+                           std::uint32_t* written_blocks) {
+  SourceLines& lines = source.lines;
   for (;;) {
     const char* line = nullptr;
     std::size_t length = 0;
@@ -138,10 +188,16 @@ ConvertResult read_records(SourceLines& lines, EngineBuffers& buffers, RecordFau
     RecordFault found = RECORD_FAULT_TOO_LONG;
     const SourceLines::Status status = lines.next(buffers.line, &line, &length, &line_feed);
     if (status == SourceLines::END) return CONVERT_OK;
-    if (status == SourceLines::READ_ERROR) return CONVERT_ERR_SOURCE_OPEN;
+    if (status == SourceLines::READ_ERROR) {
+      note(source.report, source.files, CAUSE_READ_SOURCE, source.path);
+      return CONVERT_ERR_SOURCE_OPEN;
+    }
     if (status == SourceLines::LINE) {
       const SRecordLine rec = read_srecord_line(line, length, line_feed, buffers.record);
-      if (rec.kind == RECORD_BAD) return CONVERT_ERR_SOURCE_OPEN;
+      if (rec.kind == RECORD_BAD) {
+        describe_bad_line(line, length, lines.line_number(), source.report);
+        return CONVERT_ERR_SOURCE_OPEN;
+      }
       if (rec.kind == RECORD_DATA && written_blocks != nullptr) {
         place_record(rec, *base, buffers.image, written_blocks);
       } else if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
@@ -151,27 +207,48 @@ ConvertResult read_records(SourceLines& lines, EngineBuffers& buffers, RecordFau
       if (rec.kind != RECORD_CORRUPT) continue;
       found = rec.fault;
     }
-    if (fault != nullptr) *fault = RecordFaultReport{found, lines.line_number()};
+    if (source.report != nullptr) {
+      source.report->cause = CAUSE_RECORD;
+      source.report->fault = found;
+      source.report->line = lines.line_number();
+    }
     return CONVERT_ERR_SOURCE_RECORD;
   }
 }
 
-// The version and the comment into a header; false when the comment does
-// not fit.
-bool store_version_and_comment(std::uint8_t* header, std::uint16_t version, const char* comment) {
+// The version text read and the comment's length checked, before anything
+// touches the output.
+ConvertResult check_arguments(const char* version_text, const char* comment, std::uint16_t* version,
+                              ConvertReport* report) {
+  if (!parse_version_text(version_text, version)) {
+    if (report != nullptr) report->cause = CAUSE_VERSION;
+    return CONVERT_ERR_VERSION;
+  }
+  if (std::strlen(comment) > IMAGE_COMMENT_MAX) {
+    if (report != nullptr) report->cause = CAUSE_COMMENT;
+    return CONVERT_ERR_COMMENT;
+  }
+  return CONVERT_OK;
+}
+
+// The version and the checked comment into a header.
+void store_version_and_comment(std::uint8_t* header, std::uint16_t version, const char* comment) {
   store_version(header, version);
-  std::size_t comment_len = std::strlen(comment);
-  if (comment_len > IMAGE_COMMENT_MAX) return false;
-  std::memcpy(header + HEADER_COMMENT, comment, comment_len + 1);
-  return true;
+  std::memcpy(header + HEADER_COMMENT, comment, std::strlen(comment) + 1);
 }
 
 // Checksum pass over the file as written; block 0 counts as patched.
 ConvertResult checksum_of_output(Run& run, std::uint32_t written_blocks, std::uint32_t* checksum) {
   const std::uint8_t* header = run.buffers.header;
-  if (std::fseek(run.output, 0, SEEK_SET) != 0) return CONVERT_ERR_DEST_WRITE;
+  if (std::fseek(run.output, 0, SEEK_SET) != 0) {
+    note(run.report, run.files, CAUSE_WRITE_OUTPUT, run.output_path);
+    return CONVERT_ERR_DEST_WRITE;
+  }
   for (std::uint32_t block = 0; block < written_blocks; ++block) {
-    if (std::fread(run.buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) return CONVERT_ERR_DEST_READ;
+    if (std::fread(run.buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
+      note(run.report, run.files, CAUSE_READ_OUTPUT, run.output_path);
+      return CONVERT_ERR_DEST_READ;
+    }
     *checksum = block == 0
                     ? xor_words(header + IMAGE_CHECKED_FROM, IMAGE_BLOCK_SIZE - IMAGE_CHECKED_FROM, *checksum)
                     : xor_words(run.buffers.fill, IMAGE_BLOCK_SIZE, *checksum);
@@ -187,14 +264,14 @@ ConvertResult finish_image(Run& run, std::uint32_t written_blocks, std::uint32_t
   std::uint8_t* header = run.buffers.header;
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
       std::fread(header, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
+    return run.output_failed(CAUSE_WRITE_OUTPUT, CONVERT_ERR_DEST_WRITE);
   }
   std::uint32_t image_size = written_blocks * IMAGE_BLOCK_SIZE;
   store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
   store_le32(header + HEADER_LENGTH, image_size - IMAGE_CHECKED_FROM);
   store_le32(header + HEADER_BASE_ADDRESS, base);
   store_le32(header + HEADER_SIZE_FIELD, image_size);
-  if (!store_version_and_comment(header, version, comment)) return run.fail(CONVERT_ERR_COMMENT);
+  store_version_and_comment(header, version, comment);
   std::uint32_t checksum = 0;
   ConvertResult r = checksum_of_output(run, written_blocks, &checksum);
   if (r != CONVERT_OK) return run.fail(r);
@@ -238,68 +315,87 @@ bool Converter::build_output_path(const char* source_path, const char* dest_name
 
 ConvertResult Converter::convert_to_image(const char* source_path, const char* dest_name,
                                           const char* version_text, const char* comment,
-                                          RecordFaultReport* fault) {
-  if (fault != nullptr) *fault = RecordFaultReport{};
-  if (std::strchr(source_path, '.') == nullptr) return CONVERT_ERR_SOURCE_PATH;
+                                          ConvertReport* report) {
+  if (report != nullptr) *report = ConvertReport{};
+  if (std::strchr(source_path, '.') == nullptr) {
+    if (report != nullptr) report->cause = CAUSE_NO_EXTENSION;
+    return CONVERT_ERR_SOURCE_PATH;
+  }
   char output_path[PATH_BUFFER_SIZE];
   if (!build_output_path(source_path, dest_name, output_path, sizeof output_path)) {
+    if (report != nullptr) report->cause = CAUSE_OUTPUT_NAME;
     return CONVERT_ERR_DEST_OPEN;
   }
   std::uint16_t version = 0;
-  if (!parse_version_text(version_text, &version)) return CONVERT_ERR_VERSION;
+  ConvertResult r = check_arguments(version_text, comment, &version, report);
+  if (r != CONVERT_OK) return r;
 
   EngineBuffers& buffers = *buffers_;
-  Run run{files, buffers, output_path};
+  Run run{files, buffers, output_path, report};
   run.source = files.open_source(source_path);
-  if (run.source == nullptr) return CONVERT_ERR_SOURCE_OPEN;
+  if (run.source == nullptr) {
+    note(report, files, CAUSE_OPEN_SOURCE, source_path);
+    return CONVERT_ERR_SOURCE_OPEN;
+  }
   std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);
   SourceLines lines(run.source, buffers.chunk, sizeof buffers.chunk);
+  const SourceRead source{lines, files, source_path, report};
 
   std::uint32_t base = 0;
-  ConvertResult r = read_records(lines, buffers, fault, &base, nullptr);
+  r = read_records(source, buffers, &base, nullptr);
   if (r != CONVERT_OK) return run.fail(r);
-  if (std::fseek(run.source, 0, SEEK_SET) != 0) return run.fail(CONVERT_ERR_SOURCE_PATH);
+  if (std::fseek(run.source, 0, SEEK_SET) != 0) {
+    note(report, files, CAUSE_REWIND_SOURCE, source_path);
+    return run.fail(CONVERT_ERR_SOURCE_PATH);
+  }
   lines.restart();
 
   if (!may_write_output(flags, files, output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
-  if (!run.create_output()) return run.fail(CONVERT_ERR_DEST_OPEN);
+  if (!run.create_output()) return run.output_failed(CAUSE_CREATE_OUTPUT, CONVERT_ERR_DEST_OPEN);
   std::uint32_t written_blocks = 0;
-  r = read_records(lines, buffers, fault, &base, &written_blocks);
+  r = read_records(source, buffers, &base, &written_blocks);
   if (r != CONVERT_OK) return run.fail(r);
   std::fclose(run.source);
   run.source = nullptr;
-  // The blocks placed, written to the start of the output.
-  if (written_blocks > 0 &&
-      (std::fseek(run.output, 0, SEEK_SET) != 0 ||
-       std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, run.output) != written_blocks)) {
+  if (written_blocks == 0) {
+    if (report != nullptr) report->cause = CAUSE_NO_DATA;
     return run.fail(CONVERT_ERR_DEST_WRITE);
+  }
+  // The blocks placed, written to the start of the output.
+  if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
+      std::fwrite(buffers.image, IMAGE_BLOCK_SIZE, written_blocks, run.output) != written_blocks) {
+    return run.output_failed(CAUSE_WRITE_OUTPUT, CONVERT_ERR_DEST_WRITE);
   }
   return finish_image(run, written_blocks, base, version, comment);
 }
 
 ConvertResult Converter::write_header_only(const char* dest_name, const char* version_text,
-                                           const char* comment) {
+                                           const char* comment, ConvertReport* report) {
+  if (report != nullptr) *report = ConvertReport{};
   char output_path[PATH_BUFFER_SIZE];
   if (!build_output_path(nullptr, dest_name, output_path, sizeof output_path)) {
+    if (report != nullptr) report->cause = CAUSE_OUTPUT_NAME;
     return CONVERT_ERR_DEST_OPEN;
   }
+  std::uint16_t version = 0;
+  const ConvertResult r = check_arguments(version_text, comment, &version, report);
+  if (r != CONVERT_OK) return r;
   if (!may_write_output(flags, files, output_path)) return CONVERT_CANCELLED;
 
-  Run run{files, *buffers_, output_path};
-  if (!run.create_output()) return CONVERT_ERR_DEST_OPEN;
+  Run run{files, *buffers_, output_path, report};
+  if (!run.create_output()) return run.output_failed(CAUSE_CREATE_OUTPUT, CONVERT_ERR_DEST_OPEN);
 
+  // The header is written as 0xFF and read back before its fields are set.
   std::uint8_t* header = buffers_->header;
   std::memset(header, FILL_BYTE, IMAGE_HEADER_SIZE);
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
       std::fwrite(header, IMAGE_HEADER_SIZE, 1, run.output) != 1 ||
       std::fseek(run.output, 0, SEEK_SET) != 0 ||
       std::fread(header, IMAGE_HEADER_SIZE, 1, run.output) != 1) {
-    return run.fail(CONVERT_ERR_DEST_WRITE);
+    return run.output_failed(CAUSE_WRITE_OUTPUT, CONVERT_ERR_DEST_WRITE);
   }
   store_le32(header + HEADER_MAGIC, IMAGE_MAGIC);
-  std::uint16_t version = 0;
-  if (!parse_version_text(version_text, &version)) return run.fail(CONVERT_ERR_VERSION);
-  if (!store_version_and_comment(header, version, comment)) return run.fail(CONVERT_ERR_COMMENT);
+  store_version_and_comment(header, version, comment);
   return run.finish(IMAGE_HEADER_SIZE);
 }
 

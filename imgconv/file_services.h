@@ -1,7 +1,7 @@
-// The converter's file seam: existence, delete, opening the source, and the
-// output's temporary file and its move into place (paths: image/paths.h). One
-// implementation per platform; tests give a converter a table with a failing
-// stream behind it.
+// The converter's file seam: existence, delete, opening the source, the
+// output's temporary file and its move into place, and the system's reason
+// for a failure (paths: image/paths.h). One implementation per platform;
+// tests give a converter a table with a failing stream behind it.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +20,8 @@ struct FileServices {
   // A new, empty temporary file in the folder of the output path, for
   // writing and reading back ("w+b"); its path is stored in temp_path
   // (temp_size bytes). nullptr on failure. Until it is moved into place or
-  // deleted, an interrupted program removes it (POSIX: SIGINT, SIGTERM).
+  // deleted, an interrupted program removes it (POSIX: SIGINT, SIGTERM,
+  // SIGHUP and SIGQUIT; Windows: see discard_pending_temp).
   std::FILE* (*create_temp)(const char* output_path, char* temp_path, std::size_t temp_size);
   // Moves the closed temporary file to the output path in one step,
   // replacing a file or symbolic link of that name (a link is not followed).
@@ -30,9 +31,20 @@ struct FileServices {
   // puts the output beside the source. Elsewhere ':' is an ordinary
   // character and the output always goes into the current directory.
   bool drive_letters;
+  // The system's reason for the failure just seen, in English words: of the
+  // last call of this table that failed, or of a stream read, write, seek or
+  // close that did (POSIX: the strerror text; Win32: the same words for the
+  // errors both have). Called right after the failure, before other calls.
+  void (*failure_reason)(char* reason, std::size_t size);
 };
 
 // The platform's implementation (posix/ or win32/), handed to a Converter.
 FileServices platform_file_services();
+
+// Removes the temporary file of the operation under way, if there is one, so
+// that it is never moved into place: for a front end that ends the program
+// from another thread (a Windows console event). Uses no heap memory; the
+// file is gone at the latest when the program has ended.
+void discard_pending_temp();
 
 }  // namespace imgconv

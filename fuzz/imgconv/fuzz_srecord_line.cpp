@@ -70,7 +70,9 @@ std::FILE* create_memory_temp(const char*, char* temp_path, std::size_t temp_siz
   return fopencookie(nullptr, "w+", {mem_read, mem_write, mem_seek, mem_close});
 }
 bool moved(const char*, const char*) { return true; }
-const FileServices memory_services = {never_exists, deleted, open_input, create_memory_temp, moved, false};
+void no_reason(char* reason, std::size_t size) { std::snprintf(reason, size, "%s", "none"); }
+const FileServices memory_services = {never_exists, deleted,  open_input, create_memory_temp,
+                                      moved,        false,    no_reason};
 
 // Every line the splitter hands out fits the line buffer; a data record's
 // fields lie inside its line, its digits are real hex digits and its bytes
@@ -118,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   static Converter converter(memory_services);  // one engine for every input, as a program has
   converter.flags.confirm_overwrite = false;
-  RecordFaultReport fault;
+  ConvertReport fault;
   ConvertResult r = converter.convert_to_image("in.hex", "out", "1.23_A", "fuzz", &fault);
   if (r != CONVERT_OK && r != CONVERT_ERR_SOURCE_OPEN && r != CONVERT_ERR_DEST_WRITE &&
       r != CONVERT_ERR_SOURCE_RECORD) {
@@ -127,6 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A corrupt record is reported with its fault and a line of the input.
   if ((r == CONVERT_ERR_SOURCE_RECORD) != (fault.fault != RECORD_FAULT_NONE)) std::abort();
   if (r == CONVERT_ERR_SOURCE_RECORD && (fault.line == 0 || fault.line > size + 1)) std::abort();
+  // A line that is no S0, S3 or S7 record is named by its number, and what
+  // is kept of it is a terminated excerpt.
+  const bool bad_line = fault.cause == CAUSE_EMPTY_LINE || fault.cause == CAUSE_OTHER_RECORD ||
+                        fault.cause == CAUSE_NOT_SRECORD;
+  if (bad_line && (r != CONVERT_ERR_SOURCE_OPEN || fault.line == 0 || fault.line > size + 1)) std::abort();
+  if (std::memchr(fault.excerpt, '\0', sizeof fault.excerpt) == nullptr) std::abort();
   if (r == CONVERT_OK) {
     // A written image is whole blocks whose words XOR to magic ^ length.
     const auto& img = output_file.bytes;

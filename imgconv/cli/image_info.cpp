@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/image_format.h"
+#include "image/safe_text.h"
 #include "imgconv/cli/texts.h"
 
 namespace imgconv {
@@ -20,15 +21,33 @@ ImageSummary read_image(const char* path) {
   return summarize_image(data.data(), data.size());
 }
 
+// The comment as a terminal may show it: each line break (CR LF, or a
+// lone LF) a new line indented under the first, every other control
+// character escaped.
+std::string shown_comment(const std::string& comment) {
+  std::string shown;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t lf = comment.find('\n', start);
+    std::size_t end = lf == std::string::npos ? comment.size() : lf;
+    if (lf != std::string::npos && end > start && comment[end - 1] == '\r') --end;
+    shown += zp3k::terminal_text(comment.substr(start, end - start));
+    if (lf == std::string::npos) return shown;
+    shown += "\n              ";
+    start = lf + 1;
+  }
+}
+
 }  // namespace
 
 int show_image_info(const char* path, std::FILE* out) {
   const ImageSummary s = read_image(path);
+  const std::string shown_path = zp3k::terminal_text(path);
   if (!s.readable) {
-    std::fprintf(out, "%s: %s\n", TEXT_CANNOT_READ, path);
+    std::fprintf(out, "%s: %s\n", TEXT_CANNOT_READ, shown_path.c_str());
     return EXIT_NO_INPUT;
   }
-  std::fprintf(out, "file:         %s (%zu bytes%s)\n", path, s.size,
+  std::fprintf(out, "file:         %s (%zu bytes%s)\n", shown_path.c_str(), s.size,
                s.size > IMAGE_LIMIT ? " or more" : "");
   if (!s.has_header) {
     std::fprintf(out, "%s: shorter than the 64-byte header\n", TEXT_INVALID_IMAGE);
@@ -47,15 +66,8 @@ int show_image_info(const char* path, std::FILE* out) {
   std::fprintf(out, "base address: 0x%08X %s\n", h.base_address, mark(s.base_ok));
   std::fprintf(out, "size:         0x%08X (%u) %s\n", h.size, h.size, mark(s.size_ok));
   std::fprintf(out, "version:      %s (0x%04X)\n", format_version_text(h.version).c_str(), h.version);
-  // Line breaks of the comment (CR LF) are shown as new lines, indented.
-  std::string comment = cp932_to_utf8(h.comment);
-  std::string shown;
-  for (std::size_t i = 0; i < comment.size(); ++i) {
-    if (comment[i] == '\r' && i + 1 < comment.size() && comment[i + 1] == '\n') continue;
-    shown += comment[i];
-    if (comment[i] == '\n') shown += "              ";
-  }
-  std::fprintf(out, "comment:      %s%s\n", shown.c_str(), s.comment_ok ? "" : " NG (no terminating NUL)");
+  std::fprintf(out, "comment:      %s%s\n", shown_comment(cp932_to_utf8(h.comment)).c_str(),
+               s.comment_ok ? "" : " NG (no terminating NUL)");
 
   if (s.size == IMAGE_HEADER_SIZE && s.magic_ok) {
     std::fprintf(out, "%s: %s\n", TEXT_HEADER_ONLY_FILE, TEXT_INVALID_IMAGE);

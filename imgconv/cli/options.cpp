@@ -16,12 +16,13 @@ bool refuse(Options* options, const std::string& why) {
 // The mode the options given ask for; false when they do not go together.
 bool choose_mode(bool help, bool version, bool info, bool any_word, bool header_only,
                  Options* options) {
+  const bool quiet = options->quiet;
   if (help || version) {
     options->mode = help ? Mode::HELP : Mode::VERSION;
     return true;
   }
   if (info) {
-    if (any_word || header_only) return refuse(options, "--info takes no other options");
+    if (any_word || header_only || quiet) return refuse(options, "--info takes no other options");
     options->mode = Mode::INFO;
     return true;
   }
@@ -36,6 +37,7 @@ bool read_options(int argc, const char* const* argv, Options* options) {
   // --header-only, --info and --version have no letter; 'H', 'I' and 'R'
   // (release) are only their codes ('V' is the image's version value).
   const option long_options[] = {{"help", no_argument, nullptr, 'h'},
+                                 {"quiet", no_argument, nullptr, 'q'},
                                  {"header-only", no_argument, nullptr, 'H'},
                                  {"info", required_argument, nullptr, 'I'},
                                  {"version", no_argument, nullptr, 'R'},
@@ -52,13 +54,16 @@ bool read_options(int argc, const char* const* argv, Options* options) {
   opterr = 0;
   // '-': every other word comes back in order as 1; ':': a missing value as ':'.
   int c;
-  while ((c = getopt_long(argc, args, "-:hS:D:V:C:", long_options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, args, "-:hqS:D:V:C:", long_options, nullptr)) != -1) {
     switch (c) {
       case 'h':
         help = true;
         break;
       case 'R':
         version = true;
+        break;
+      case 'q':
+        options->quiet = true;
         break;
       case 'H':
         if (header_only) return refuse(options, "--header-only given twice");

@@ -14,6 +14,7 @@ struct Options {
   Mode mode = Mode::CONVERT;
   std::string value[4];           // indexed by OptionSlot; empty when not given
   bool given[4] = {false, false, false, false};
+  bool quiet = false;             // -q: nothing printed on success
   std::string info_path;          // Mode::INFO
   std::string problem;            // why the arguments cannot be used (ASCII)
 };

@@ -1,7 +1,8 @@
 // POSIX file seam of the converter: lstat, unlink, the source (a regular file
-// only), and the output's temporary file, which SIGINT and SIGTERM remove
-// before the program ends by them.
+// only), the output's temporary file, which SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT remove before the program ends by them, and errno's words.
 #include <fcntl.h>
+#include <locale.h>
 #include <signal.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string.h>
 
 #include "imgconv/file_services.h"
 
@@ -23,14 +25,20 @@ bool posix_file_exists(const char* path) {
 
 // The temporary file that an interrupted program must remove: its path, and
 // whether it is there. Program-wide because the signal handler reads it. Set
-// and cleared with the two signals blocked, so the handler sees either no
-// file or the whole path.
+// and cleared with the signals blocked, so the handler sees either no file
+// or the whole path.
 struct PendingTemp {
   char path[4096];
   volatile sig_atomic_t set;
 };
 PendingTemp pending_temp;
-const int kCleanupSignals[] = {SIGINT, SIGTERM};
+// Every signal that ends a program by default and can be caught, from the
+// terminal (Ctrl-C, Ctrl-\, a closed terminal) or from another program.
+const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// A source refused because it is no regular file, which no errno value
+// names; the next failure_reason tells it.
+thread_local bool refused_not_regular = false;
 
 void remove_pending_temp(int sig) {
   if (pending_temp.set) unlink(pending_temp.path);
@@ -86,12 +94,17 @@ bool posix_delete_file(const char* path) {
 std::FILE* posix_open_source(const char* path) {
   // Opened without waiting (a FIFO without a writer would block open), and
   // refused at once unless it is a regular file.
+  refused_not_regular = false;
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    int error = errno;
+    if (known && S_ISDIR(st.st_mode)) error = EISDIR;
+    refused_not_regular = known && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
     close(fd);
+    errno = error;
     return nullptr;
   }
   // Read as it is: the engine's line splitter takes CR LF as a line end.
@@ -119,6 +132,7 @@ std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size
                           static_cast<long>(getpid()), attempt);
     if (n < 0 || static_cast<std::size_t>(n) >= temp_size ||
         static_cast<std::size_t>(n) >= sizeof pending_temp.path) {
+      errno = ENAMETOOLONG;
       return nullptr;
     }
     SignalsBlocked blocked;
@@ -131,9 +145,11 @@ std::FILE* posix_create_temp(const char* output_path, char* temp_path, std::size
     pending_temp.set = 1;
     std::FILE* file = fdopen(fd, "w+b");
     if (file == nullptr) {
+      const int error = errno;
       close(fd);
       unlink(temp_path);
       pending_temp.set = 0;
+      errno = error;
     }
     return file;
   }
@@ -149,11 +165,32 @@ bool posix_move_into_place(const char* temp_path, const char* output_path) {
   return true;
 }
 
+void posix_failure_reason(char* reason, std::size_t size) {
+  const int error = errno;
+  if (size == 0) return;
+  if (refused_not_regular) {
+    refused_not_regular = false;
+    std::snprintf(reason, size, "not a regular file");
+    return;
+  }
+  // The C locale's words (the message table's glosses are English too).
+  locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  const char* text = c_locale != static_cast<locale_t>(0) ? strerror_l(error, c_locale) : nullptr;
+  std::snprintf(reason, size, "%s", text != nullptr ? text : "unknown error");
+  if (c_locale != static_cast<locale_t>(0)) freelocale(c_locale);
+}
+
 }  // namespace
 
 FileServices platform_file_services() {
   return {posix_file_exists, posix_delete_file, posix_open_source, posix_create_temp,
-          posix_move_into_place, false};
+          posix_move_into_place, false, posix_failure_reason};
+}
+
+void discard_pending_temp() {
+  SignalsBlocked blocked;
+  if (pending_temp.set) unlink(pending_temp.path);
+  pending_temp.set = 0;
 }
 
 }  // namespace imgconv

@@ -135,7 +135,7 @@ void on_start(HWND dialog, DialogState* state) {
   // and is refused as it was typed.
   const std::string version = edit_utf8(dialog, IDC_VERSION, PATH_TEXT_LIMIT);
 
-  imgconv::RecordFaultReport fault;
+  imgconv::ConvertReport fault;
   imgconv::ConvertResult result =
       state->header_only ? converter.write_header_only(dest.c_str(), version.c_str(), comment.c_str())
                          : converter.convert_to_image(source.c_str(), dest.c_str(), version.c_str(),

@@ -66,8 +66,9 @@ comment_cp932)
   grep -q 'comment: *いろは' out.txt || fail "--info decodes cp932"
   # 15 double-byte characters are 30 bytes; 16 are too many.
   expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cあいうえおかきくけこさしすせそ
+  cp out.bin previous.bin
   expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -Cあいうえおかきくけこさしすせそた
-  [ ! -e out.bin ] || fail "failed conversion left its output"
+  cmp -s out.bin previous.bin || fail "a comment too long changed the existing output"
   # 14 characters and a line break: 30 bytes.
   expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'あいうえおかきくけこさしすせ\n'
   ;;
@@ -116,10 +117,15 @@ overwrite_without_asking)
   echo old > out.bin
   expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 </dev/null
   [ "$(stat -c %s out.bin)" = 2048 ] || fail "existing output not replaced"
-  # A failed run removes it, as the Windows automatic run does.
+  # A bad version or comment is found before the output is touched; a run
+  # that fails at the output stage removes it, as the Windows automatic run does.
+  cp out.bin previous.bin
   expect_exit 6 "$imgconv" -Sa.hex -Dout -V9
-  [ -e out.bin ] || fail "version error is found before the output is opened"
+  cmp -s out.bin previous.bin || fail "version error changed the output"
   expect_exit 7 "$imgconv" -Sa.hex -Dout -V1.00 -C 0123456789012345678901234567890
+  cmp -s out.bin previous.bin || fail "comment error changed the output"
+  printf 'S30900100100112233443B\nS5030001FB\n' > late.hex
+  expect_exit 2 "$imgconv" -Slate.hex -Dout -V1.00
   [ ! -e out.bin ] || fail "failed automatic run keeps its output"
   # A link as the output name is replaced; its target stays as it was.
   echo victim > victim.txt
@@ -136,8 +142,18 @@ header_only)
   [ "$(hex_at hdr.bin 0 64)" = "$want" ] || fail "bytes"
   expect_exit 65 "$imgconv" --info hdr.bin
   grep -q 'header-only' out.txt || fail "--info names a header-only file"
+  # A bad version or a 31-byte comment leaves an existing file as it was,
+  # and makes none.
+  cp hdr.bin previous.bin
   expect_exit 6 "$imgconv" --header-only -Dhdr -V1
-  [ ! -e hdr.bin ] || fail "header-only failure left its output"
+  cmp -s hdr.bin previous.bin || fail "header-only version error changed hdr.bin"
+  expect_exit 6 "$imgconv" --header-only -D hdr -V 1.2
+  cmp -s hdr.bin previous.bin || fail "header-only version error changed hdr.bin"
+  expect_exit 7 "$imgconv" --header-only -Dhdr -V1.00 -C 0123456789012345678901234567890
+  cmp -s hdr.bin previous.bin || fail "header-only comment error changed hdr.bin"
+  expect_exit 6 "$imgconv" --header-only -Dnew -V1
+  [ ! -e new.bin ] || fail "header-only failure left an output"
+  [ -z "$(ls -A | grep '\.tmp$')" ] || fail "temporary file left"
   ;;
 info_checks)
   expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00
@@ -202,6 +218,134 @@ not_regular_files)
     expect_exit 66 timeout 1 "$imgconv" --info $source
   done
   [ ! -e out.bin ] || fail "output made from a file that is not regular"
+  ;;
+interrupted)
+  # SIGNAL rows: a conversion stopped once its temporary file exists and
+  # before it is written to (empty), sent the signal and continued: it ends
+  # by that signal, leaves no temporary file and the previous image byte
+  # for byte. A run that got past that point is run again.
+  ulimit -c 0  # SIGQUIT: no core file
+  head -c $((2 * 1024 * 1024)) /dev/urandom > big.raw
+  objcopy -I binary -O srec --srec-forceS3 --change-addresses=0x100000 big.raw one.hex
+  cat one.hex one.hex one.hex one.hex > big.hex   # the records again: a longer second pass
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -Cprevious
+  cp out.bin previous.bin
+  temp_file() { compgen -G '.imgconv-*.tmp' || true; }
+  for sig in HUP QUIT INT TERM; do
+    caught=0
+    for _ in $(seq 20); do
+      # (a background job of a script ignores SIGINT and SIGQUIT unless told otherwise)
+      env --default-signal=INT,QUIT "$imgconv" -Sbig.hex -Dout -V1.00 >/dev/null 2>&1 & pid=$!
+      while kill -0 $pid 2>/dev/null && [ -z "$(temp_file)" ]; do :; done
+      kill -STOP $pid 2>/dev/null || true
+      # stopped (T) or ended (Z, or gone)
+      while state=$(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null) && [ "$state" != T ] && [ "$state" != Z ]; do :; done
+      temp=$(temp_file)
+      if [ -n "$temp" ] && [ ! -s "$temp" ]; then
+        kill -$sig $pid
+        kill -CONT $pid
+        status=0
+        wait $pid 2>/dev/null || status=$?
+        [ $status = $((128 + $(kill -l $sig))) ] || fail "SIG$sig: exit $status, not ended by the signal"
+        caught=1
+      else
+        kill -CONT $pid 2>/dev/null || true
+        wait $pid || true
+        cp previous.bin out.bin
+      fi
+      [ -z "$(temp_file)" ] || fail "SIG$sig: temporary file left"
+      cmp -s out.bin previous.bin || fail "SIG$sig: the previous image was not kept"
+      [ $caught = 0 ] || break
+    done
+    [ $caught = 1 ] || fail "SIG$sig: no try was caught in the second pass"
+  done
+  ;;
+failure_reasons)
+  # EXIT|TEXT|ARGUMENTS: each failure is told with its path, the system's
+  # reason or the line, after the Japanese message.
+  printf 'S00600004844521B\nS30900100100112233443B\nS5030001FB\n' > s5.hex
+  printf 'S00600004844521B\n \r\nS30900100100112233443B\n' > blank.hex
+  printf 'S00600004844521B\nhello\x1b[2J world, and more\n' > junk.hex
+  printf 'S00600004844521B\nS70500000000FA\n' > nodata.hex
+  mkdir dir.hex outdir.bin
+  # srec_cat's default output: an S5 count record after the data.
+  head -c 1000 /dev/urandom > small.raw
+  srec_cat small.raw -binary -offset 0x100000 -o srec_cat.hex -address-length=4
+  s5_line=$(grep -n '^S5' srec_cat.hex | cut -d: -f1)
+  while IFS='|' read -r code text args; do
+    # shellcheck disable=SC2086  # the arguments are words without blanks
+    expect_exit "$code" "$imgconv" $args
+    grep -qF -- "$text" err.txt || { cat err.txt >&2; fail "message for $args: $text"; }
+    ! grep -q $'\x1b' err.txt || fail "an escape reached the terminal: $args"
+  done <<ROWS
+2|(cannot open nosuch.hex: No such file or directory)|-Snosuch.hex -Dout -V1.00
+2|変換元ファイルオープンエラー (cannot open dir.hex: Is a directory)|-Sdir.hex -Dout -V1.00
+3|(cannot create /nonexist/out.bin: No such file or directory)|-Sa.hex -D/nonexist/out -V1.00
+3|変換先ファイルオープンエラー (cannot replace $PWD/outdir.bin: Is a directory)|-Sa.hex -Doutdir -V1.00
+1|(source file path input error: the source path needs an extension (a '.'): nodot)|-Snodot -Dout -V1.00
+1|(-S (the source file path) is missing)|-Dout -V1.00
+3|(-D (the destination file name) is missing)|-Sa.hex -V1.00
+6|バージョンNo.を正しく入力してください。|-Sa.hex -Dout
+6|(-V (the version) is missing)|-Sa.hex -Dout
+6|(-V (the version) is missing)|--header-only -Dout
+6|(please enter the version number correctly (example: 1.23))|-Sa.hex -Dout -V1.2
+2|(line 3: S5 record; only S0, S3 and S7 are read)|-Ss5.hex -Dout -V1.00
+2|(line 2 is empty)|-Sblank.hex -Dout -V1.00
+2|(line 2 is not an S-record: "hello\x1b[2J world,...")|-Sjunk.hex -Dout -V1.00
+2|(line $s5_line: S5 record; only S0, S3 and S7 are read)|-Ssrec_cat.hex -Dout -V1.00
+4|(destination file write error: no data byte of the source falls into the image)|-Snodata.hex -Dout -V1.00
+ROWS
+  [ ! -e out.bin ] || fail "a failed conversion left out.bin"
+  # A name ending in .bin: warned, converted.
+  expect_exit 0 "$imgconv" -Sa.hex -Dx.bin -V1.00
+  grep -qF 'imgconv: 警告: 出力ファイル名には常に .bin が付きます (warning: the output is named x.bin.bin because ".bin" is always appended)' err.txt ||
+    fail "no warning for -D x.bin"
+  [ -f x.bin.bin ] || fail "x.bin.bin not written"
+  expect_exit 0 "$imgconv" -Sa.hex -Dx.BIN -V1.00
+  grep -qF 'x.BIN.bin because' err.txt || fail "no warning for -D x.BIN"
+  expect_exit 0 "$imgconv" -Sa.hex -Dxbin -V1.00
+  [ ! -s err.txt ] || fail "a warning for a name without .bin"
+  ;;
+safe_text)
+  # Text from files and paths reaches the terminal with its control
+  # characters escaped; a comment's line breaks stay new lines.
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'\e]0;owned\a\e[2J'
+  expect_exit 0 "$imgconv" --info out.bin
+  ! LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]' out.txt || fail "a control character in the --info output"
+  grep -qF 'comment:      \x1b]0;owned\x07\x1b[2J' out.txt || { cat out.txt >&2; fail "comment not escaped"; }
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00 -C $'ab\r\ncd\ref'
+  expect_exit 0 "$imgconv" --info out.bin
+  grep -qx 'comment:      ab' out.txt && grep -qx '              cd\\x0def' out.txt ||
+    { cat out.txt >&2; fail "line breaks of the comment"; }
+  cp out.bin $'\e[31mred.bin'
+  expect_exit 0 "$imgconv" --info $'\e[31mred.bin'
+  grep -qF 'file:         \x1b[31mred.bin' out.txt || fail "--info path not escaped"
+  expect_exit 66 "$imgconv" --info $'\e[31mmissing.bin'
+  grep -qF '\x1b[31mmissing.bin' out.txt || fail "unreadable path not escaped"
+  expect_exit 0 "$imgconv" -Sa.hex -D $'\e[31mnew' -V1.00
+  grep -qF '\x1b[31mnew.bin' out.txt || fail "output path not escaped"
+  expect_exit 2 "$imgconv" -S $'\e[31mno.hex' -Dout -V1.00
+  grep -qF 'cannot open \x1b[31mno.hex' err.txt || fail "source path not escaped"
+  expect_exit 64 "$imgconv" -Sa.hex $'\e[2J'
+  grep -qF 'unexpected argument \x1b[2J' err.txt || fail "argument not escaped"
+  expect_exit 64 "$imgconv" -Sa.hex -Dout -V1.00 -C $'\xc2\x9b'
+  grep -qF '\xc2\x9b' err.txt || fail "refused comment character not escaped"
+  ;;
+quiet)
+  # -q: nothing on success; errors and warnings still on stderr.
+  for args in "-q -Sa.hex -Dout -V1.00" "--quiet -Sa.hex -Dout -V1.00" "-q --header-only -Dhdr -V1.00"; do
+    # shellcheck disable=SC2086
+    expect_exit 0 "$imgconv" $args
+    [ ! -s out.txt ] && [ ! -s err.txt ] || fail "output with $args"
+  done
+  [ -f out.bin ] && [ -f hdr.bin ] || fail "-q wrote nothing"
+  expect_exit 0 "$imgconv" -q -Sa.hex -Dq.bin -V1.00
+  [ ! -s out.txt ] && grep -q 'warning' err.txt || fail "-q hid the warning"
+  expect_exit 2 "$imgconv" -q -Smissing.hex -Dout -V1.00
+  grep -q 'cannot open missing.hex' err.txt || fail "-q hid the error"
+  expect_exit 64 "$imgconv" -q --info out.bin
+  expect_exit 0 "$imgconv" -Sa.hex -Dout -V1.00
+  grep -q '^出力ファイル (output file): ' out.txt || fail "without -q the output is named"
   ;;
 same_as_linux)
   # imgconv-cli.exe and the Linux imgconv: the same image, also from a folder

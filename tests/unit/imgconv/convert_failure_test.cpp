@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,9 @@ ssize_t device_write(void* cookie, const char* buf, size_t size) {
     return -1;
   }
   size_t n = std::min(size, d->write_limit - d->written);
+  // A stream takes a short count as a failure and does not write the rest:
+  // the reason is the one the rest would have met.
+  if (n < size) errno = ENOSPC;
   if (d->content.size() < static_cast<size_t>(d->position) + n) d->content.resize(d->position + n);
   std::memcpy(d->content.data() + d->position, buf, n);
   d->position += static_cast<off64_t>(n);
@@ -127,31 +132,37 @@ TEST_F(OutputFailureTest, TheDeviceWorksWhenNothingFails) {
   EXPECT_EQ(xor_words(dev.content.data(), dev.content.size()), IMAGE_MAGIC ^ (3u * 2048u - 12u));
 }
 
-// Each row a failing device under one operation: its result, and nothing
+// Each row a failing device under one operation: its result, the cause and
+// the device's reason in the report (taken before the clean-up), and nothing
 // left beside the source.
 TEST_F(OutputFailureTest, EachDeviceFailureGivesItsResultAndLeavesNoOutput) {
   constexpr std::size_t ALL = SIZE_MAX;
   constexpr off64_t NONE = INT64_MAX;
+  constexpr FailureCause WRITE = CAUSE_WRITE_OUTPUT;
+  const char* const kFull = "No space left on device";
+  const char* const kIo = "Input/output error";
   const struct {
     bool header_only;
     std::size_t write_limit;
     off64_t read_limit;
     bool fail_seek;
     ConvertResult result;
+    FailureCause cause;
+    const char* reason;
   } rows[] = {
-      {false, 0, NONE, false, CONVERT_ERR_DEST_WRITE},  // writes failing midway
-      {false, 100, NONE, false, CONVERT_ERR_DEST_WRITE},
-      {false, 2048, NONE, false, CONVERT_ERR_DEST_WRITE},
-      {false, 5000, NONE, false, CONVERT_ERR_DEST_WRITE},
-      {false, 3 * 2048, NONE, false, CONVERT_ERR_DEST_WRITE},
-      {false, ALL, 0, false, CONVERT_ERR_DEST_WRITE},    // the read-back of block 0
-      {false, ALL, 2048, false, CONVERT_ERR_DEST_READ},  // block 0 reads back; block 1 does not
-      {false, ALL, NONE, true, CONVERT_ERR_DEST_WRITE},  // seeks failing
-      {true, ALL, NONE, true, CONVERT_ERR_DEST_WRITE},  // the header-only file
-      {true, 0, NONE, false, CONVERT_ERR_DEST_WRITE},
-      {true, ALL, 0, false, CONVERT_ERR_DEST_WRITE},
+      {false, 0, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},  // writes failing midway
+      {false, 100, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
+      {false, 2048, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
+      {false, 5000, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
+      {false, 3 * 2048, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
+      {false, ALL, 0, false, CONVERT_ERR_DEST_WRITE, WRITE, kIo},  // the read-back of block 0
+      {false, ALL, 2048, false, CONVERT_ERR_DEST_READ, CAUSE_READ_OUTPUT, kIo},  // block 1 does not read back
+      {false, ALL, NONE, true, CONVERT_ERR_DEST_WRITE, WRITE, kIo},  // seeks failing
+      {true, ALL, NONE, true, CONVERT_ERR_DEST_WRITE, WRITE, kIo},   // the header-only file
+      {true, 0, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
+      {true, ALL, 0, false, CONVERT_ERR_DEST_WRITE, WRITE, kIo},
       // The final write of the 64 bytes failing is found at the latest when the file is closed.
-      {true, 64, NONE, false, CONVERT_ERR_DEST_WRITE},
+      {true, 64, NONE, false, CONVERT_ERR_DEST_WRITE, WRITE, kFull},
   };
   for (const auto& row : rows) {
     dev = FailingDevice{};
@@ -159,9 +170,13 @@ TEST_F(OutputFailureTest, EachDeviceFailureGivesItsResultAndLeavesNoOutput) {
     dev.read_limit = row.read_limit;
     dev.fail_seek = row.fail_seek;
     const int n = static_cast<int>(&row - rows);
-    EXPECT_EQ(row.header_only ? converter.write_header_only("hdr", "1.00", "c")
-                              : converter.convert_to_image("in.hex", "out", "1.00", ""),
+    ConvertReport report;
+    EXPECT_EQ(row.header_only ? converter.write_header_only("hdr", "1.00", "c", &report)
+                              : converter.convert_to_image("in.hex", "out", "1.00", "", &report),
               row.result) << "row " << n;
+    EXPECT_EQ(report.cause, row.cause) << "row " << n;
+    EXPECT_STREQ(report.reason, row.reason) << "row " << n;
+    EXPECT_EQ(std::filesystem::path(report.path).filename(), row.header_only ? "hdr.bin" : "out.bin") << n;
     EXPECT_EQ(folder_names(), kOnlySource) << "row " << n;
   }
 }
@@ -189,17 +204,48 @@ TEST(OutputName, ALinkIsReplacedNotFollowedAndAFolderIsNotReplaced) {
   EXPECT_EQ(read_bytes("out.bin").size(), 2048u);
   EXPECT_EQ(read_bytes("hdr.bin").size(), 64u);
   EXPECT_EQ(read_bytes("victim.txt"), std::vector<std::uint8_t>({'v', 'i', 'c', 't', 'i', 'm'}));
-  // A link whose conversion fails is removed; its target stays.
+  // A link whose conversion fails at the output stage is removed; its
+  // target stays. A bad comment is refused before: the link stays too.
   ASSERT_EQ(std::remove("out.bin"), 0);
   ASSERT_EQ(symlink("victim.txt", "out.bin"), 0);
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_TRUE(std::filesystem::is_symlink("out.bin"));
+  write_text("late.hex", srecord_file({s3(0x8100, {1}), "S5030001FB"}));
+  EXPECT_EQ(converter.convert_to_image("late.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
   EXPECT_FALSE(exists("out.bin"));
   EXPECT_EQ(read_bytes("victim.txt").size(), 6u);
-  // A folder of that name cannot be replaced: 3, and no temporary file stays.
+  // A folder of that name cannot be replaced: 3, told as such, and no
+  // temporary file stays.
   std::filesystem::create_directories("out.bin/inside");
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_DEST_OPEN);
+  ConvertReport report;
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &report), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(report.cause, CAUSE_REPLACE_OUTPUT);
+  EXPECT_STREQ(report.reason, "Is a directory");
   EXPECT_TRUE(std::filesystem::is_directory("out.bin/inside"));
-  EXPECT_EQ(folder_names(), (std::vector<std::string>{"hdr.bin", "in.hex", "out.bin", "victim.txt"}));
+  EXPECT_EQ(folder_names(), (std::vector<std::string>{"hdr.bin", "in.hex", "late.hex", "out.bin", "victim.txt"}));
+}
+
+// A source that is no regular file is refused with the reason: a folder as
+// a folder, a FIFO or a device as no regular file.
+TEST(SourceName, WhatIsNoRegularFileIsToldAsSuch) {
+  ScratchDir dir;
+  Converter converter{platform_file_services()};
+  std::filesystem::create_directory("dir.hex");
+  ASSERT_EQ(mkfifo("pipe.hex", 0600), 0);
+  ASSERT_EQ(symlink("/dev/null", "null.hex"), 0);
+  const std::pair<const char*, const char*> rows[] = {
+      {"dir.hex", "Is a directory"}, {"pipe.hex", "not a regular file"}, {"null.hex", "not a regular file"}};
+  for (const auto& row : rows) {
+    ConvertReport report;
+    EXPECT_EQ(converter.convert_to_image(row.first, "out", "1.00", "", &report), CONVERT_ERR_SOURCE_OPEN);
+    EXPECT_EQ(report.cause, CAUSE_OPEN_SOURCE) << row.first;
+    EXPECT_STREQ(report.path, row.first);
+    EXPECT_STREQ(report.reason, row.second) << row.first;
+  }
+  // The next failure is told by errno again.
+  ConvertReport report;
+  EXPECT_EQ(converter.convert_to_image("missing.hex", "out", "1.00", "", &report), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_STREQ(report.reason, "No such file or directory");
 }
 
 TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
@@ -301,13 +347,20 @@ TEST_F(SourceFailureTest, TheSeamSourceConvertsWhenNothingFails) {
 
 TEST_F(SourceFailureTest, RewindFailingGivesSourcePathErrorBeforeTheOutputExists) {
   source_device.fail_rewind = true;
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_PATH);
+  ConvertReport report;
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &report), CONVERT_ERR_SOURCE_PATH);
+  EXPECT_EQ(report.cause, CAUSE_REWIND_SOURCE);
+  EXPECT_STREQ(report.reason, "Illegal seek");
   EXPECT_FALSE(exists("out.bin"));
 }
 
 TEST_F(SourceFailureTest, ReadErrorIsASourceError) {
   source_device.fail_read_at_end = true;
-  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_OPEN);
+  ConvertReport report;
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &report), CONVERT_ERR_SOURCE_OPEN);
+  EXPECT_EQ(report.cause, CAUSE_READ_SOURCE);
+  EXPECT_STREQ(report.path, "in.hex");
+  EXPECT_STREQ(report.reason, "Input/output error");
   EXPECT_FALSE(exists("out.bin"));
 }
 
@@ -316,11 +369,13 @@ TEST_F(SourceFailureTest, SignalInTheSecondPassKeepsThePreviousOutputAndRemovesT
   // signal while the temporary file is being filled.
   ASSERT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "first"), CONVERT_OK);
   const std::vector<std::uint8_t> previous = read_bytes("out.bin");
-  for (int sig : {SIGTERM, SIGINT}) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     source_device.signal_in_second_pass = sig;
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+      const struct rlimit no_core = {0, 0};  // SIGQUIT would leave a core file here
+      setrlimit(RLIMIT_CORE, &no_core);
       converter.convert_to_image("in.hex", "out", "1.00", "second");
       _exit(0);
     }

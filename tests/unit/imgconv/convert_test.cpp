@@ -2,6 +2,7 @@
 // output path, header-only file, and every result code with the output's state after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -224,8 +225,9 @@ TEST_F(ConvertTest, CommentLimitCountsBytes) {
   std::string with_breaks = "ab\r\ncd";  // a line break is two bytes
   ASSERT_EQ(convert({s3(0x8100, {1})}, "1.00", with_breaks.c_str()), CONVERT_OK);
   EXPECT_EQ(0, std::memcmp(read_bytes("out.bin").data() + 32, "ab\r\ncd", 7));
+  const std::vector<std::uint8_t> previous = read_bytes("out.bin");
   EXPECT_EQ(convert({s3(0x8100, {1})}, "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
-  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(read_bytes("out.bin"), previous) << "a comment too long is refused before the output";
 }
 
 // --- result codes and the output file's state after them ---
@@ -286,15 +288,16 @@ TEST_F(ConvertTest, CorruptRecordsAreRefusedWithTheirLineAndFault) {
   };
   for (const auto& c : cases) {
     write_text("in.hex", c.text);
-    RecordFaultReport fault;
+    ConvertReport fault;
     EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_ERR_SOURCE_RECORD) << c.text;
+    EXPECT_EQ(fault.cause, CAUSE_RECORD) << c.text;
     EXPECT_EQ(fault.fault, c.fault) << c.text;
     EXPECT_EQ(fault.line, c.line) << c.text;
     EXPECT_FALSE(exists("out.bin")) << c.text;
   }
   // A whole last record without its line feed is fine.
   write_text("in.hex", good + "\nS70500000000FA");
-  RecordFaultReport fault;
+  ConvertReport fault;
   EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", "", &fault), CONVERT_OK);
   EXPECT_EQ(fault.fault, RECORD_FAULT_NONE);
 }
@@ -347,11 +350,13 @@ TEST_F(ConvertTest, TheQuestionIsAskedOnlyForAnExistingFileWhenConfirming) {
 TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
   converter.flags.confirm_overwrite = true;
   question.answer = true;
-  // Error 7 comes after all data is in the temporary file.
+  // Errors 6 and 7 are found before the question: the file stays as it was.
   write_text("out.bin", "old");
   EXPECT_EQ(convert({s3(0x8100, {1}), s3(0x8900, {2})}, "1.00", std::string(31, 'c').c_str()),
             CONVERT_ERR_COMMENT);
-  EXPECT_FALSE(exists("out.bin"));
+  EXPECT_EQ(convert({s3(0x8100, {1})}, "1.0", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(read_bytes("out.bin").size(), 3u);
+  EXPECT_EQ(question.asked, 0);
   // Error 2 and 8 in the second pass, error 4 for no data.
   write_text("out.bin", "old");
   write_text("in.hex", s3(0x8100, {1}) + "\n" + s3(0x8900, {2}) + "\nS9030000FC\n");
@@ -364,7 +369,7 @@ TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
   write_text("out.bin", "old");
   EXPECT_EQ(convert({}), CONVERT_ERR_DEST_WRITE);
   EXPECT_FALSE(exists("out.bin"));
-  EXPECT_EQ(question.asked, 4);
+  EXPECT_EQ(question.asked, 3);
   // A failure before the question leaves the file as it was.
   write_text("out.bin", "old");
   write_text("in.hex", "S3080000810001FF\n");
@@ -381,9 +386,14 @@ TEST_F(ConvertTest, AgreedOverwriteRemovesTheOldImageAfterAFailure) {
 }
 
 TEST_F(ConvertTest, AutomaticRunDeletesAnExistingOutputAfterAFailure) {
-  // Confirmation off from the start.
+  // Confirmation off from the start: a bad argument leaves the file, a
+  // failure at the output stage removes it.
   write_text("out.bin", "old");
   EXPECT_EQ(convert({s3(0x8100, {1})}, "1.00", std::string(31, 'c').c_str()), CONVERT_ERR_COMMENT);
+  EXPECT_EQ(convert({s3(0x8100, {1})}, "9", ""), CONVERT_ERR_VERSION);
+  EXPECT_EQ(read_bytes("out.bin").size(), 3u);
+  write_text("in.hex", s3(0x8100, {1}) + "\nS3080000890002\n");
+  EXPECT_EQ(converter.convert_to_image("in.hex", "out", "1.00", ""), CONVERT_ERR_SOURCE_RECORD);
   EXPECT_FALSE(exists("out.bin"));
   EXPECT_EQ(question.asked, 0);
 }
@@ -402,16 +412,106 @@ TEST_F(ConvertTest, HeaderOnlyFile) {
 TEST_F(ConvertTest, HeaderOnlyFailures) {
   EXPECT_EQ(converter.write_header_only("", "1.00", ""), CONVERT_ERR_DEST_OPEN);
   EXPECT_EQ(converter.write_header_only("no_such_dir/h", "1.00", ""), CONVERT_ERR_DEST_OPEN);
-  // The file is created before the version is checked; a new one is deleted.
+  // The version and the comment are checked before the file is made: no
+  // new file, and an existing one stays as it was, with or without the
+  // question, which is not asked.
   EXPECT_EQ(converter.write_header_only("h", "1.2", ""), CONVERT_ERR_VERSION);
   EXPECT_FALSE(exists("h.bin"));
   EXPECT_EQ(converter.write_header_only("h", "1.20", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
   EXPECT_FALSE(exists("h.bin"));
-  // After an agreed overwrite the failure removes the old file too.
-  converter.flags.confirm_overwrite = true;
   write_text("h.bin", "old");
-  EXPECT_EQ(converter.write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
-  EXPECT_FALSE(exists("h.bin"));
+  for (bool confirm : {false, true}) {
+    converter.flags.confirm_overwrite = confirm;
+    EXPECT_EQ(converter.write_header_only("h", "bad", ""), CONVERT_ERR_VERSION);
+    EXPECT_EQ(converter.write_header_only("h", "1.00", std::string(31, 'x').c_str()), CONVERT_ERR_COMMENT);
+    EXPECT_EQ(read_bytes("h.bin"), std::vector<std::uint8_t>({'o', 'l', 'd'})) << confirm;
+  }
+  EXPECT_EQ(question.asked, 0);
+}
+
+// Each row a failure and what the report tells about it: the cause, the
+// line or the file, and the system's reason in the same words on every
+// platform.
+TEST_F(ConvertTest, FailuresAreReportedWithTheirCause) {
+  const std::string junk = "0123456789abcdefXYZ";
+  const struct {
+    std::string source_text;  // in.hex
+    const char* source;
+    const char* dest;
+    const char* version;
+    std::size_t comment_length;
+    ConvertResult result;
+    FailureCause cause;
+    unsigned long line;
+    const char* detail;  // the excerpt, the record type, or the path's end and the reason
+  } rows[] = {
+      {srecord_file({}), "nodot", "out", "1.00", 0, CONVERT_ERR_SOURCE_PATH, CAUSE_NO_EXTENSION, 0, ""},
+      {srecord_file({}), "in.hex", "", "1.00", 0, CONVERT_ERR_DEST_OPEN, CAUSE_OUTPUT_NAME, 0, ""},
+      {srecord_file({}), "in.hex", "out", "", 0, CONVERT_ERR_VERSION, CAUSE_VERSION, 0, ""},
+      {srecord_file({}), "in.hex", "out", "1.00", 31, CONVERT_ERR_COMMENT, CAUSE_COMMENT, 0, ""},
+      {srecord_file({}), "missing.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN, CAUSE_OPEN_SOURCE, 0,
+       "missing.hex|No such file or directory"},
+      {srecord_file({s3(0x8100, {1})}), "in.hex", "no_such_dir/out", "1.00", 0, CONVERT_ERR_DEST_OPEN,
+       CAUSE_CREATE_OUTPUT, 0, "out.bin|No such file or directory"},
+      {srecord_file({}), "in.hex", "out", "1.00", 0, CONVERT_ERR_DEST_WRITE, CAUSE_NO_DATA, 0, ""},
+      {"S00600004844521B\nS5030001FB\n", "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN,
+       CAUSE_OTHER_RECORD, 2, "5"},
+      {srecord_file({s3(0x8100, {1}), "S9030000FC"}), "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN,
+       CAUSE_OTHER_RECORD, 3, "9"},
+      {"S00600004844521B\n \t\r\n", "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN, CAUSE_EMPTY_LINE, 2, ""},
+      {s3(0x8100, {1}) + "\n\n", "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN, CAUSE_EMPTY_LINE, 2, ""},
+      {"S00600004844521B\n" + junk + "\n", "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN,
+       CAUSE_NOT_SRECORD, 2, "0123456789abcdef"},
+      {":10010000214601360121470136007EFE09D2190140\n", "in.hex", "out", "1.00", 0, CONVERT_ERR_SOURCE_OPEN,
+       CAUSE_NOT_SRECORD, 1, ":100100002146013"},
+  };
+  for (const auto& row : rows) {
+    write_text("in.hex", row.source_text);
+    ConvertReport report;
+    EXPECT_EQ(converter.convert_to_image(row.source, row.dest, row.version,
+                                         std::string(row.comment_length, 'c').c_str(), &report),
+              row.result) << row.source_text;
+    EXPECT_EQ(report.cause, row.cause) << row.source_text;
+    EXPECT_EQ(report.line, row.line) << row.source_text;
+    const std::string detail = row.detail;
+    if (row.cause == CAUSE_NOT_SRECORD) {
+      EXPECT_EQ(report.excerpt, detail);
+    } else if (row.cause == CAUSE_OTHER_RECORD) {
+      EXPECT_EQ(std::string(1, report.record_type), detail);
+    }
+    const std::size_t bar = detail.find('|');
+    if (bar != std::string::npos) {
+      const std::string path = report.path, end = detail.substr(0, bar);
+      EXPECT_EQ(path.substr(path.size() - std::min(path.size(), end.size())), end) << path;
+      EXPECT_EQ(std::string(report.reason), detail.substr(bar + 1));
+    }
+    EXPECT_FALSE(exists("out.bin")) << row.source_text;
+  }
+  ConvertReport report;
+  EXPECT_EQ(converter.write_header_only("no_such_dir/h", "1.00", "", &report), CONVERT_ERR_DEST_OPEN);
+  EXPECT_EQ(report.cause, CAUSE_CREATE_OUTPUT);
+  EXPECT_STREQ(report.reason, "No such file or directory");
+  EXPECT_EQ(converter.write_header_only("h", "1.00", "", &report), CONVERT_OK);
+  EXPECT_EQ(report.cause, CAUSE_NONE);
+}
+
+// A console event's thread discards the temporary file while the engine
+// holds it open: it is gone, and it is never moved into place.
+TEST(PendingTemp, ADiscardedTemporaryFileIsGoneAndNeverMovedIntoPlace) {
+  ScratchDir dir;
+  const FileServices files = platform_file_services();
+  char temp[PATH_BUFFER_SIZE];
+  std::FILE* file = files.create_temp("out.bin", temp, sizeof temp);
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(std::fputs("part of an image", file), EOF);
+  ASSERT_EQ(std::fflush(file), 0);
+  EXPECT_TRUE(exists(temp));
+  discard_pending_temp();
+  EXPECT_EQ(std::fclose(file), 0);
+  EXPECT_FALSE(files.move_into_place(temp, "out.bin"));
+  EXPECT_FALSE(exists(temp));
+  EXPECT_FALSE(exists("out.bin"));
+  discard_pending_temp();  // nothing pending: nothing happens
 }
 
 TEST_F(ConvertTest, OutputPathRule) {

@@ -187,6 +187,9 @@ TEST(SRecordLine, CorruptRecordsAreRefusedWithTheirFault) {
       {"S3000000\n", RECORD_FAULT_COUNT},
       {"S3\n", RECORD_FAULT_COUNT},
       {"S3030000FC\n", RECORD_FAULT_COUNT},                 // no room for the address
+      {"S3040000807B\n", RECORD_FAULT_COUNT},               // the address, but no room for the checksum
+      {"S002FD00\n", RECORD_FAULT_COUNT},
+      {"S7040000807B\n", RECORD_FAULT_COUNT},
       {"S309001001001122334", RECORD_FAULT_CUT_OFF},         // the file ends inside it
       {"S70500000", RECORD_FAULT_CUT_OFF},
       {"S0", RECORD_FAULT_CUT_OFF},

@@ -12,6 +12,13 @@
 // Commands (ID is a control id, IDOK/IDCANCEL/IDYES/IDNO, or 0 for the window
 // itself; waits take an optional timeout in ms, 20000 by default):
 //   start EXE [ARGS]             run EXE with the command line "EXE" ARGS, exactly
+//   start_console EXE [ARGS]     the same for a console program sharing the driver's
+//                                console (made when there is none); its standard output
+//                                and error go to out.txt and err.txt in the current folder
+//   interrupt_when PATTERN ctrl_c|ctrl_break [ms]  once a file matching PATTERN exists
+//                                and is empty, the program's main thread is held, the
+//                                file checked again and the console event generated
+//                                (Wine 8 generates Ctrl-C only: Ctrl-Break fails, error 6)
 //   wait_dialog NAME TITLE [ms] [MARKER]  bind NAME to the visible dialog with that
 //                                title (and a control MARKER, where dialogs share it)
 //   wait_msgbox NAME TITLE [ms]  the same for a message box
@@ -41,6 +48,7 @@
 //   expect_msgbox NAME TEXT BUTTON_IDS(1,2) ICON(warning|error|information|question|none)
 //   expect_no_msgbox TITLE MS    no such message box appears within MS
 //   expect_file PATH same OTHER | size N | missing | hex OFFSET HEXBYTES
+//                                (missing: PATH may hold wildcards)
 //   dialog_font FACE POINTS      font of the dialogs measured (MS UI Gothic 10)
 //   shot FILE.png / sync NAME / sleep MS / echo TEXT
 //   chdir PATH                   the folder the next started program runs in
@@ -494,6 +502,81 @@ void cmd_start(const Args& a) {
   print("started %s\n", to_utf8(command).c_str());
 }
 
+// ---- console programs ---------------------------------------------------
+
+// The driver shares its console with the program: the events it generates
+// reach it too, and it goes on.
+BOOL WINAPI ignore_console_event(DWORD) { return TRUE; }
+
+HANDLE inheritable_file(const wchar_t* name, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void cmd_start_console(const Args& a) {
+  // A handler of its own, never SetConsoleCtrlHandler(NULL, TRUE): the
+  // program would inherit that and ignore Ctrl-C.
+  // A new console of the driver's own for every program: the one Wine gives
+  // a program started without a terminal generates no control events (error 12).
+  FreeConsole();
+  if (!AllocConsole()) return fail("no console, error " + std::to_string(GetLastError()));
+  SetConsoleCtrlHandler(ignore_console_event, TRUE);
+  std::wstring command = L"\"" + a[1] + L"\"";
+  if (a.size() > 2) command += L" " + a[2];
+  std::vector<wchar_t> buffer(command.begin(), command.end());
+  buffer.push_back(0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = inheritable_file(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  si.hStdOutput = inheritable_file(L"out.txt", GENERIC_WRITE, CREATE_ALWAYS);
+  si.hStdError = inheritable_file(L"err.txt", GENERIC_WRITE, CREATE_ALWAYS);
+  const BOOL started = CreateProcessW(a[1].c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &si, &state.process);
+  const DWORD error = GetLastError();
+  for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError}) CloseHandle(h);
+  if (!started) return fail("cannot start " + to_utf8(command) + " error " + std::to_string(error));
+  state.started = true;
+  state.exit_code = STILL_ACTIVE;
+  print("started %s on the console\n", to_utf8(command).c_str());
+}
+
+// True when a file matching the pattern exists and is empty.
+bool empty_file_exists(const std::wstring& pattern) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(pattern.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return found.nFileSizeLow == 0 && found.nFileSizeHigh == 0;
+}
+
+bool cmd_interrupt_when(const Args& a) {
+  const DWORD event = a[2] == L"ctrl_break" ? CTRL_BREAK_EVENT : CTRL_C_EVENT;
+  const DWORD timeout = a.size() > 3 ? (DWORD)to_int(a[3]) : DEFAULT_TIMEOUT;
+  const DWORD begin = GetTickCount();
+  while (!empty_file_exists(a[1])) {
+    if (!state.started || WaitForSingleObject(state.process.hProcess, 0) == WAIT_OBJECT_0) {
+      fail("the program ended before " + to_utf8(a[1]) + " was there");
+      return false;
+    }
+    if (GetTickCount() - begin > timeout) {
+      fail("no empty " + to_utf8(a[1]) + " within " + std::to_string(timeout) + " ms");
+      return false;
+    }
+  }
+  // Held, the program stays where the check finds it until the event is out.
+  SuspendThread(state.process.hThread);
+  const bool still = empty_file_exists(a[1]);
+  const BOOL sent = still && GenerateConsoleCtrlEvent(event, 0);
+  const DWORD error = GetLastError();
+  ResumeThread(state.process.hThread);
+  if (!still) fail("the program got past an empty " + to_utf8(a[1]) + " before it was held");
+  if (still && !sent) fail("GenerateConsoleCtrlEvent failed, error " + std::to_string(error));
+  if (sent) print("%s sent while %s was empty\n", to_utf8(a[2]).c_str(), to_utf8(a[1]).c_str());
+  return sent != FALSE;
+}
+
 bool cmd_wait_exit(const Args& a) {
   DWORD timeout = a.size() > 1 ? (DWORD)to_int(a[1]) : DEFAULT_TIMEOUT;
   if (!state.started || WaitForSingleObject(state.process.hProcess, timeout) != WAIT_OBJECT_0) {
@@ -867,7 +950,11 @@ void cmd_expect_file(const Args& a) {
   const std::wstring& what = a[2];
   std::string name = to_utf8(a[1]);
   if (what == L"missing") {
-    if (ok) fail(name + " exists");
+    // A PATH with wildcards (* ?) stands for every file it matches.
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(a[1].c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    if (ok || h != INVALID_HANDLE_VALUE) fail(name + " exists");
     return;
   }
   if (!ok) return fail(name + " cannot be read");
@@ -1118,6 +1205,8 @@ bool run(const Args& a) {
     return false;
   };
   if (c == L"start") return need(2) && (cmd_start(a), state.started);
+  if (c == L"start_console") return need(2) && (cmd_start_console(a), state.started);
+  if (c == L"interrupt_when") return need(3) && cmd_interrupt_when(a);
   if (c == L"wait_dialog") return need(3) && cmd_wait_window(a, false);
   if (c == L"wait_msgbox") return need(3) && cmd_wait_window(a, true);
   if (c == L"wait_exit") return cmd_wait_exit(a);
