@@ -362,7 +362,7 @@ int main(int argc, char** argv) {
       std::fputs(imgload::usage_text().c_str(), stdout);
       return 0;
     case imgload::Action::VERSION:
-      std::printf("%s %s\n", imgload::PROGRAM_NAME, ZP3K_VERSION);
+      std::fputs("imgload " ZP3K_VERSION "\n", stdout);  // the tool, as the log names it
       return 0;
     case imgload::Action::LIST_PORTS:
       return imgload::show_port_list(stdout, stderr);

@@ -297,6 +297,11 @@ case $case_name in
       cmp -s "saved$n/image-1.bin" "$images/four.bin" || {
         echo "FAIL: controller $n did not receive four.bin whole"; failures=$((failures + 1)); }
     done
+    # The same with the image held open by another reader the whole time.
+    start_sim "$com1"
+    run_script held IMGLOAD_CLI_EXE="$IMGLOAD_CLI_EXE"
+    stop_sim
+    same_image image-1.bin four.bin
     gang_pids=()
     rm -f "$prefix/dosdevices/com5" "$com5"
     ;;
