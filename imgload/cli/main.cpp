@@ -3,8 +3,6 @@
 // same download sequencer over one serial device, or over several at once
 // (one download and thread per port), with a progress display, Ctrl-C as the
 // stop request and an exit status for each outcome.
-#include <getopt.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,10 +17,14 @@
 
 #include "image/image_format.h"
 #include "imgload/download/download_job.h"
-#include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
+#include "image/safe_text.h"
+#include "imgload/cli/command_line.h"
 #include "imgload/cli/console.h"
+#include "imgload/cli/job_rows.h"
+#include "imgload/cli/outcome.h"
+#include "imgload/cli/platform_texts.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/stop_signals.h"
@@ -32,204 +34,13 @@
 #include "zp3k_version.h"
 
 namespace imgload {
-namespace {
 
-// Exit statuses: 0 only after "ダウンロード正常終了"; a failure of the run
-// exits with its status row, a refused job row with its message row.
-constexpr int EXIT_SUCCESS_RUN = 0;
-constexpr int EXIT_UNKNOWN = 1;
-constexpr int EXIT_USAGE = 64;  // EX_USAGE, as imgconv and zp3ksim
-constexpr int EXIT_STOPPED_EARLY = 3;  // a stop request left files unsent
-constexpr int ADDRESS_TEXT_LIMIT = 11; // characters the address field holds
-constexpr std::size_t MAX_PORTS = 16;  // controllers driven at once
-const char DEFAULT_ADDRESS[] = "0008000";
-const char* const DEFAULT_DEVICE = DEFAULT_PORT_DEVICE;  // COM1
-
-const char USAGE[] =
-    "usage: imgload [--port DEVICE]... [--speed 9600|19200|38400|57600|115200] [--no-run]\n"
-    "               [--json] [--trace FILE] [--log FILE]\n"
-    "               FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]\n"
-    "       imgload --list-ports | --version | --help\n"
-    "\n"
-    "Sends one to three image files, one after another, to a ZP3K controller over\n"
-    "a serial line, as the Windows downloader does.\n"
-    "\n"
-    "  --port DEVICE   the serial device (default COM1): on Linux a device path,\n"
-    "                  COM1..COM4 naming /dev/ttyS0..3; on Windows COM1..COM256\n"
-    "                  or \\\\.\\COMn. Given up to 16 times, the same files go\n"
-    "                  to every port at once, one row per port, and a summary\n"
-    "                  ends the run\n"
-    "  --speed N       line speed after the speed change (default 115200)\n"
-    "  --no-run        do not tell the controller to start running at the end\n"
-    "                  (the default is to start it, as the Windows dialog does)\n"
-    "  --json          one JSON event per line on standard output, for scripts\n"
-    "  --trace FILE    write every frame sent and received to FILE, with times\n"
-    "  --log FILE      append one JSON line per port to FILE when the port ends:\n"
-    "                  times, host, port, exit status, text, each file's path,\n"
-    "                  size, SHA-256, version, comment and address, the\n"
-    "                  controller's model, the tool; a job refused before the\n"
-    "                  ports open logs one line per port too. Lines are written\n"
-    "                  whole, so several imgload runs may share one FILE\n"
-    "  --list-ports    list candidate serial devices and exit\n"
-    "  --version       print the program's name and version and exit\n"
-    "  ADDRESS         the flash start address as the address field takes it:\n"
-    "                  seven hexadecimal digits, 0008000 to 001F800 in steps of\n"
-    "                  0000800 or 0100000 to 01F0000 in steps of 0010000;\n"
-    "                  0000000_A for address 0 (default 0008000). A path that\n"
-    "                  contains '@' needs an explicit address.\n"
-    "\n"
-    "Ctrl-C (on Linux also SIGTERM or SIGHUP) once asks every port to stop after\n"
-    "its current file (status 3 when files are left unsent); a second ends at once,\n"
-    "each port's line settings put back first (the system closes the ports).\n"
-    "\n"
-    "environment:\n"
-    "  ZP3K_LOCK_DIR   the folder of the ports' lock files (default /var/lock)\n"
-    "\n"
-    "exit status:\n"
-    "   0  ダウンロード正常終了 (download completed normally)\n"
-    "   3  ダウンロード正常終了 after a stop request (Ctrl-C, SIGTERM, SIGHUP) that\n"
-    "      left files unsent (stopped after file N of M)\n"
-    "   5  通信エラー (タイムアウトエラー) (timeout)\n"
-    "   7  通信エラー (ファイルオープンエラー) (file open error during the run)\n"
-    "   8  通信エラー (ファイルリードエラー) (file read error during the run)\n"
-    "   9  通信エラー (受信データエラー) (received data error)\n"
-    "  10  通信エラー (COMポートオープンエラー) (the port cannot be opened)\n"
-    "  11  ダウンロードファイルパスが不正です。 (the file path is invalid)\n"
-    "  12  ダウンロード開始アドレスが不正な値です。 (the start address is invalid)\n"
-    "  13  ファイルオープンエラー (a file cannot be opened)\n"
-    "  14  ダウンロードファイルのサイズを2kバイト単位にしてください。 (size not whole 2 KB)\n"
-    "  15  外部FROM未搭載機種のため… (external flash refused by the controller's model)\n"
-    "   1  the run ended without a known text\n"
-    "      with several ports: 0 when every port succeeded, otherwise the status\n"
-    "      of the first port (in the order given) that did not\n"
-    "  64  bad command line (or the log file cannot be opened)\n"
-    " 130  ended by a second Ctrl-C\n"
-    " 143  ended by a second stop signal that was SIGTERM (129: SIGHUP)\n";
-
-struct Arguments {
-  std::vector<std::string> devices;  // none given: DEFAULT_DEVICE
-  int speed_index = 4;
-  bool run_after = true;
-  bool json = false;
-  std::string trace;
-  std::string log;
-  int count = 0;
-  std::string files[MAX_ENTRIES];
-  std::string addresses[MAX_ENTRIES];
-};
-
-int usage_error(const char* what, const char* arg) {
-  std::fprintf(stderr, "imgload: %s%s%s\n%s", what, arg ? ": " : "", arg ? arg : "",
-               "see imgload --help\n");
+int usage_error(const std::string& problem) {
+  std::fprintf(stderr, "%s: %s\nsee %s --help\n", PROGRAM_NAME, problem.c_str(), PROGRAM_NAME);
   return EXIT_USAGE;
 }
 
-// One file word, FILE or FILE@ADDRESS; false when there are three already.
-bool add_file(const std::string& word, Arguments* a) {
-  if (a->count == MAX_ENTRIES) return false;
-  const std::size_t at = word.rfind('@');
-  a->files[a->count] = at == std::string::npos ? word : word.substr(0, at);
-  a->addresses[a->count] = at == std::string::npos ? DEFAULT_ADDRESS : word.substr(at + 1);
-  ++a->count;
-  return true;
-}
-
-// A --port word, as the platform names its ports (on Linux COM1..COM4 name
-// /dev/ttyS0..3); -1, or the exit status of a refused one.
-int add_port(const std::string& value, Arguments* a) {
-  if (a->devices.size() == MAX_PORTS) return usage_error("at most 16 ports", nullptr);
-  std::string device;
-  if (!port_device(value, &device)) return usage_error("not a serial port name", value.c_str());
-  if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
-    return usage_error("device path too long", nullptr);
-  }
-  for (const std::string& d : a->devices) {
-    if (d == device) return usage_error("a port given twice", value.c_str());
-  }
-  a->devices.push_back(device);
-  return -1;
-}
-
-// A --speed word; -1, or the exit status of an unsupported one.
-int set_speed(const std::string& value, Arguments* a) {
-  for (int s = 0; s < 5; ++s) {
-    if (value == SPEED_TEXTS[s]) {
-      a->speed_index = s;
-      return -1;
-    }
-  }
-  return usage_error("unsupported speed", value.c_str());
-}
-
-// Parses the command line; returns -1 to go on, or an exit status.
-int parse_arguments(int argc, char** argv, Arguments* a) {
-  optind = 0;
-  opterr = 0;
-  // '-': file words come back in order as 1; ':': a missing value as ':'.
-  // Long options only (and -h); the letters are their getopt_long codes.
-  const option long_options[] = {
-      {"help", no_argument, nullptr, 'h'},     {"list-ports", no_argument, nullptr, 'l'},
-      {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
-      {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
-      {"trace", required_argument, nullptr, 't'}, {"log", required_argument, nullptr, 'L'},
-      {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0},
-  };
-  int c;
-  while ((c = getopt_long(argc, argv, "-:h", long_options, nullptr)) != -1) {
-    const std::string value = optarg != nullptr ? optarg : "";
-    switch (c) {
-      case 'h':
-        std::fputs(USAGE, stdout);
-        return 0;
-      case 'l':
-        return show_port_list(stdout, stderr);
-      case 'v':
-        std::fputs("imgload " ZP3K_VERSION "\n", stdout);
-        return 0;
-      case 'n': a->run_after = false; break;
-      case 'j': a->json = true; break;
-      case 't': a->trace = value; break;
-      case 'L': a->log = value; break;
-      case 'p': {
-        const int refused = add_port(value, a);
-        if (refused >= 0) return refused;
-        break;
-      }
-      case 's': {
-        const int refused = set_speed(value, a);
-        if (refused >= 0) return refused;
-        break;
-      }
-      case ':':
-        return usage_error("missing value for", argv[optind - 1]);
-      case '?':
-        return usage_error("unknown option", optopt != 0 ? (std::string("-") + char(optopt)).c_str()
-                                                          : argv[optind - 1]);
-      default:  // 1: a file word
-        if (!add_file(value, a)) return usage_error("at most three files", nullptr);
-    }
-  }
-  for (; optind < argc; ++optind) {  // the words after "--"
-    if (!add_file(argv[optind], a)) return usage_error("at most three files", nullptr);
-  }
-  if (a->count == 0) return usage_error("no image file given", nullptr);
-  if (a->devices.empty()) a->devices.push_back(DEFAULT_DEVICE);
-  // Opened (and created) here: a log that cannot be written stops the job
-  // before any file is checked or sent.
-  const bool log_usable = a->log.empty() || append_to_log(a->log, std::string());
-  return log_usable ? -1 : usage_error("cannot open the log file", a->log.c_str());
-}
-
-// The refusals of a job before any port opens: the main dialog's warning
-// and the documented exit status of each.
-struct Refusal {
-  int message_row;
-  int exit_status;
-};
-constexpr Refusal REFUSED_PATH = {MSG_BAD_PATH, 11};
-constexpr Refusal REFUSED_ADDRESS = {MSG_BAD_ADDRESS, 12};
-constexpr Refusal REFUSED_FILE_OPEN = {MSG_FILE_OPEN, 13};
-constexpr Refusal REFUSED_SIZE = {MSG_BAD_SIZE, 14};
+namespace {
 
 // The advice's "detail" and "hint" fields of a JSON event, those there are.
 JsonObject& with_advice(JsonObject& event, const Advice& advice) {
@@ -240,140 +51,36 @@ JsonObject& with_advice(JsonObject& event, const Advice& advice) {
 
 // The refusal's message with the row number, as the main dialog's warning
 // shows it, then the advice on a line of its own; returns the exit status.
-int refuse_row(Terminal& terminal, const Refusal& refusal, int row, const Advice& advice = {}) {
-  const int message_row = refusal.message_row;
-  const std::string text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
+int refuse_row(Terminal& terminal, const RowRefusal& refused) {
+  const int message_row = refused.refusal.message_row;
+  const std::string text =
+      std::string(message_text(message_row)) + "(No." + std::to_string(refused.row) + ")";
   JsonObject event;
-  event.text("event", "refused").number("row", row).text("text", text)
+  event.text("event", "refused").number("row", refused.row).text("text", text)
       .text("gloss", message_gloss(message_row));
-  terminal.json(with_advice(event, advice).number("exit_status", refusal.exit_status));
-  std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
-  if (!advice.detail.empty()) std::fprintf(stderr, "imgload: %s\n", advice_text(advice).c_str());
-  return refusal.exit_status;
-}
-
-// A file refused for its size that is an S-record file (its first bytes
-// say so) gets told how to make an image of it.
-Advice size_advice(const std::string& given, const char* path) {
-  std::uint8_t first[2] = {};
-  const FileHandle file = open_image_file(path);
-  if (file == INVALID_FILE) return {};
-  const int got = read_image_file(file, first, sizeof first);
-  close_image_file(file);
-  if (got != 2 || LooksLikeSrecord(first, 2) == 0) return {};
-  return {given + " is an S-record file", "convert it with imgconv first"};
-}
-
-const char ADDRESS_FORM[] =
-    "seven hexadecimal digits, 0008000-001F800 in steps of 0000800 or 0100000-01F0000 in steps"
-    " of 0010000, or 0000000_A for address 0";
-
-// A refused address text: the accepted form, and the accepted spelling of
-// the same address when the text names one in another form.
-Advice address_advice(int row, const std::string& text) {
-  Advice advice{"No." + std::to_string(row) + ": address \"" + text + "\" is not accepted",
-                ADDRESS_FORM};
-  char suggestion[ADDRESS_SUGGESTION_SIZE];
-  if (SuggestStartAddress(text.c_str(), suggestion) == 1) {
-    advice.hint += std::string("; did you mean ") + suggestion + "?";
+  terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status));
+  std::fprintf(stderr, "%s: %s [%s]\n", PROGRAM_NAME, text.c_str(), message_gloss(message_row));
+  if (!refused.advice.detail.empty()) {
+    std::fprintf(stderr, "%s: %s\n", PROGRAM_NAME, advice_text(refused.advice).c_str());
   }
-  return advice;
-}
-
-// The checks of the main dialog, row by row: path, file, address. Each
-// file's bytes are kept as checked: every port sends that snapshot.
-int check_rows(const Arguments& a, DownloadJob* job, ImageSet* images, Terminal& terminal,
-               int* refused_row) {
-  for (int i = 0; i < a.count; ++i) {
-    const int row = i + 1;
-    *refused_row = row;
-    char* path = job->paths[i];
-    if (a.files[i].size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) {
-      return refuse_row(terminal, REFUSED_PATH, row);
-    }
-    std::strcpy(path, a.files[i].c_str());
-    if (CompletePath(path) != 1) return refuse_row(terminal, REFUSED_PATH, row);
-    switch (CheckImageFile(path, &images->files[i])) {
-      case 0: break;
-      case 1:
-        return refuse_row(terminal, REFUSED_FILE_OPEN, row,
-                          {"cannot open " + a.files[i] + ": " + image_file_open_reason(path), ""});
-      default: return refuse_row(terminal, REFUSED_SIZE, row, size_advice(a.files[i], path));
-    }
-    // The address field holds at most 11 characters; a longer text is cut
-    // there, as the dialog reads it.
-    const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
-    if (ParseStartAddress(address.c_str(), &job->start_addresses[i]) != 1) {
-      return refuse_row(terminal, REFUSED_ADDRESS, row, address_advice(row, address));
-    }
-  }
-  *refused_row = 0;
-  return -1;
-}
-
-// A download address as the warnings write it; address 0 also as the
-// address field spells it.
-std::string address_words(std::uint32_t address) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%06X%s", static_cast<unsigned>(address),
-                address == 0 ? " (0000000_A)" : "");
-  return text;
+  return refused.refusal.exit_status;
 }
 
 // A warning about the job: the run goes on. A JSON event, or a line on
 // standard error.
-void warn(Terminal& terminal, const char* kind, int row, int other, const std::string& text) {
+void warn(Terminal& terminal, const JobWarning& warning) {
   if (terminal.style() != ViewStyle::JSON) {
-    std::fprintf(stderr, "imgload: warning: %s\n", text.c_str());
+    std::fprintf(stderr, "%s: warning: %s\n", PROGRAM_NAME, warning.text.c_str());
     return;
   }
   JsonObject event;
-  event.text("event", "warning").text("kind", kind).number("row", row);
-  if (other != 0) event.number("other_row", other);
-  terminal.json(event.text("text", text));
+  event.text("event", "warning").text("kind", warning.kind).number("row", warning.row);
+  if (warning.other_row != 0) event.number("other_row", warning.other_row);
+  terminal.json(event.text("text", warning.text));
 }
 
-// What is odd about one file: an S-record file that happens to be whole
-// blocks, or a header whose base address is not where the image goes.
-void warn_file(const DownloadJob& job, const ImageSet& images, int i, Terminal& terminal) {
-  const std::vector<std::uint8_t>& bytes = images.files[i];
-  const std::string label = "No." + std::to_string(i + 1);
-  if (LooksLikeSrecord(bytes.data(), bytes.size()) == 1) {
-    warn(terminal, "srecord", i + 1, 0,
-         label + ": " + job.paths[i] + " looks like an S-record file: convert it with imgconv first");
-  }
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
-  const std::uint32_t start = job.start_addresses[i];
-  if (!info.magic_ok || info.header.base_address == start) return;
-  char base[16];
-  std::snprintf(base, sizeof base, "0x%06X", static_cast<unsigned>(info.header.base_address));
-  warn(terminal, "base_address", i + 1, 0,
-       label + ": the image's base address " + base + " differs from the download address " +
-           address_words(start));
-}
-
-// Warnings, not refusals: odd files, and files whose flash ranges (start
-// .. start + size) overlap, so that a later file overwrites an earlier one.
-void warn_rows(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
-  for (int i = 0; i < job.entry_count; ++i) {
-    warn_file(job, images, i, terminal);
-    const std::uint64_t start = job.start_addresses[i];
-    const std::uint64_t end = start + images.files[i].size();
-    for (int j = i + 1; j < job.entry_count; ++j) {
-      const std::uint64_t other_start = job.start_addresses[j];
-      const std::uint64_t other_end = other_start + images.files[j].size();
-      if (start >= other_end || other_start >= end) continue;
-      char text[160];
-      std::snprintf(text, sizeof text, "No.%d (0x%06llX..0x%06llX) and No.%d (0x%06llX..0x%06llX)"
-                    " overlap", i + 1, static_cast<unsigned long long>(start),
-                    static_cast<unsigned long long>(end), j + 1,
-                    static_cast<unsigned long long>(other_start),
-                    static_cast<unsigned long long>(other_end));
-      warn(terminal, "overlap", i + 1, j + 1, text);
-    }
-  }
-}
-
+// Each file's header as the job sends it; paths and comments come from
+// files, so a terminal gets them with control characters escaped.
 void show_files(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
   for (int i = 0; i < job.entry_count; ++i) {
     const char* path = job.paths[i];
@@ -395,37 +102,20 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
     }
     char address[16];
     std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(start));
-    std::printf("No.%d %s -> %s\n", i + 1, path, start == 0 ? "0000000_A (address 0)" : address);
+    std::printf("No.%d %s -> %s\n", i + 1, zp3k::terminal_text(path).c_str(),
+                start == 0 ? "0000000_A (address 0)" : address);
     if (!info.magic_ok) {
       std::printf("  no image header (the file is sent as it is)\n");
       continue;
     }
     std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", version.c_str(),
-                one_line(comment).c_str(), static_cast<unsigned>(h.base_address),
-                static_cast<unsigned>(h.size));
+                zp3k::terminal_text(one_line(comment)).c_str(),
+                static_cast<unsigned>(h.base_address), static_cast<unsigned>(h.size));
     std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(h.checksum),
                 verifies ? "verifies" : "DOES NOT VERIFY");
   }
   std::fflush(stdout);
-  warn_rows(job, images, terminal);
-}
-
-// The exit status of each end of a download: the documented values, kept
-// apart from the order of any message table.
-int exit_status_of(const DownloadResult& result) {
-  switch (result.end) {
-    case DownloadEnd::SUCCEEDED: return EXIT_SUCCESS_RUN;
-    case DownloadEnd::STOPPED:  // every file sent when the stop came in the last
-      return stopped_early(result) ? EXIT_STOPPED_EARLY : EXIT_SUCCESS_RUN;
-    case DownloadEnd::TIMED_OUT: return 5;
-    case DownloadEnd::FILE_OPEN_FAILED: return 7;
-    case DownloadEnd::FILE_READ_FAILED: return 8;
-    case DownloadEnd::REPLY_REJECTED:
-    case DownloadEnd::BAD_MODEL: return 9;
-    case DownloadEnd::PORT_OPEN_FAILED: return 10;
-    case DownloadEnd::NO_EXTERNAL_FLASH: return 15;
-  }
-  return EXIT_UNKNOWN;  // not reached: every end has its status above
+  for (const JobWarning& w : job_warnings(job, images)) warn(terminal, w);
 }
 
 // The job's rows 1..rows as the production log names them.
@@ -452,13 +142,12 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
 // A job refused at row (status 11..14) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
 // before the refused one.
-int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images, int status,
-                    int row) {
+int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images,
+                    const RowRefusal& refused) {
+  const int status = refused.refusal.exit_status;
+  const int message_row = refused.refusal.message_row;
+  const int row = refused.row;
   if (a.log.empty()) return status;
-  int message_row = REFUSED_PATH.message_row;
-  for (const Refusal& r : {REFUSED_PATH, REFUSED_ADDRESS, REFUSED_FILE_OPEN, REFUSED_SIZE}) {
-    if (r.exit_status == status) message_row = r.message_row;
-  }
   PortRecord record;
   record.time_start = record.time_end = std::chrono::system_clock::now();
   record.exit_status = status;
@@ -577,7 +266,7 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
   }
   if (several) terminal.leave_rows();
   if (terminal.style() != ViewStyle::JSON) {
-    for (const std::string& line : advice_lines) std::fprintf(stderr, "imgload: %s\n", line.c_str());
+    for (const std::string& line : advice_lines) std::fprintf(stderr, "%s: %s\n", PROGRAM_NAME, line.c_str());
   }
   if (several) {
     if (terminal.style() == ViewStyle::JSON) {
@@ -598,10 +287,12 @@ struct PortsGate {
   bool open = true;
 };
 
-int run(int argc, char** argv) {
-  Arguments a;
-  const int parsed = parse_arguments(argc, argv, &a);
-  if (parsed >= 0) return parsed;
+int run(const Arguments& a) {
+  // Opened (and created) first: a log that cannot be written stops the job
+  // before any file is checked or sent.
+  if (!a.log.empty() && !append_to_log(a.log, std::string())) {
+    return usage_error("cannot open the log file: " + a.log);
+  }
 
   const ViewStyle style = a.json ? ViewStyle::JSON
                           : zp3k::console_shows_bar() ? ViewStyle::BAR
@@ -616,15 +307,17 @@ int run(int argc, char** argv) {
   job.speed_index = a.speed_index;
   job.port_number = 1;
   auto images = std::make_shared<ImageSet>();
-  int refused_row = 0;
-  const int refused = check_rows(a, &job, images.get(), terminal, &refused_row);
-  if (refused >= 0) return log_refused_job(a, job, *images, refused, refused_row);
+  const RowRefusal refused = check_rows(a, &job, images.get());
+  if (refused.row != 0) {
+    refuse_row(terminal, refused);
+    return log_refused_job(a, job, *images, refused);
+  }
   show_files(job, *images, terminal);
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
 
   TraceFile trace;
   if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
-    return usage_error("cannot write the trace file", a.trace.c_str());
+    return usage_error("cannot write the trace file: " + a.trace);
   }
 
   std::atomic<int> stop_requested{0};
@@ -663,5 +356,20 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   zp3k::prepare_console();
   zp3k::CommandWords words(argc, argv);
-  return imgload::run(words.argc(), words.argv());
+  const imgload::CommandLine command = imgload::read_command_line(words.argc(), words.argv());
+  switch (command.action) {
+    case imgload::Action::HELP:
+      std::fputs(imgload::usage_text().c_str(), stdout);
+      return 0;
+    case imgload::Action::VERSION:
+      std::fputs("imgload " ZP3K_VERSION "\n", stdout);  // the tool, as the log names it
+      return 0;
+    case imgload::Action::LIST_PORTS:
+      return imgload::show_port_list(stdout, stderr);
+    case imgload::Action::REFUSED:
+      return imgload::usage_error(command.problem);
+    case imgload::Action::RUN:
+      break;
+  }
+  return imgload::run(command.arguments);
 }

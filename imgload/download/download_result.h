@@ -2,6 +2,8 @@
 // turn it into the status text and (on Linux) the exit status by their tables.
 #pragma once
 
+#include <cstdint>
+
 #include "imgload/link/frame.h"
 
 namespace imgload {
@@ -26,6 +28,15 @@ struct DownloadResult {
   int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
   bool answered = false;         // a byte came back on the line (nothing did: no controller there)
   int model = -1;                // the "AD" reply's model information byte; -1 until read
+  // TIMED_OUT, REPLY_REJECTED: the request whose reply failed, by its two
+  // letters ("FD"), and for a data request its block of the file's blocks
+  // (block 0 with "FD": the end request); empty when nothing was sent.
+  char request[3] = {};
+  std::uint32_t block = 0;
+  std::uint32_t blocks = 0;
+  // TIMED_OUT: the port's read failed (hung up, the device gone) instead of
+  // the line staying silent.
+  bool line_failed = false;
 
   bool succeeded() const { return end == DownloadEnd::SUCCEEDED; }
 };

@@ -19,9 +19,9 @@ int read_whole(FileHandle file, std::uint8_t* buffer, int count) {
 
 }  // namespace
 
-ImageLoad load_image_file(const char* path, std::vector<std::uint8_t>* bytes) {
+ImageLoad load_image_file(const char* path, std::vector<std::uint8_t>* bytes, FileSharing sharing) {
   bytes->clear();
-  const FileHandle file = open_image_file(path);
+  const FileHandle file = open_image_file(path, sharing);
   if (file == INVALID_FILE) return ImageLoad::CANNOT_OPEN;
   std::uint64_t size = 0;
   ImageLoad result = ImageLoad::LOADED;

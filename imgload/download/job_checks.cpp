@@ -39,10 +39,10 @@ int CompletePath(char* path) {
   return 1;
 }
 
-int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot) {
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot, FileSharing sharing) {
   std::vector<std::uint8_t> read;
   std::vector<std::uint8_t>& bytes = snapshot != nullptr ? *snapshot : read;
-  switch (load_image_file(path, &bytes)) {
+  switch (load_image_file(path, &bytes, sharing)) {
     case ImageLoad::LOADED:
       break;
     case ImageLoad::TOO_LARGE:

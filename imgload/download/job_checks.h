@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "imgload/download/image_file.h"
+
 namespace imgload {
 
 int CompletePath(char* path);                 // 1 ok (completed in place), 0 refused
 // 0 usable, 1 cannot open or read, 2 wrong size (not whole 2048-byte blocks,
 // or larger than any image). A usable file's bytes go to *snapshot if given.
-int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr);
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr,
+                   FileSharing sharing = FileSharing::EXCLUSIVE);
 int ParseHex7(const char* text, std::uint32_t* value);
 int ParseStartAddress(const char* text, std::uint32_t* address);
 

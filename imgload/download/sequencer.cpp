@@ -34,10 +34,30 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 // Every end of a run goes through here: the result is kept and given to
 // the view, and the step loop stops.
 void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
-  result_ = DownloadResult{how, file, job_.entry_count, reply, system_error, result_.answered,
-                           result_.model};
+  DownloadResult ended;
+  ended.end = how;
+  ended.file = file;
+  ended.files = job_.entry_count;
+  ended.reply = reply;
+  ended.system_error = system_error;
+  ended.answered = result_.answered;
+  ended.model = result_.model;
+  if (how == DownloadEnd::TIMED_OUT || how == DownloadEnd::REPLY_REJECTED) name_failed_request(&ended);
+  result_ = ended;
   running_ = false;
   if (view_ != nullptr) view_->ended(result_);
+}
+
+// The request whose reply failed: its letters, its block when it was a data
+// request, and whether the line itself failed.
+void Download::name_failed_request(DownloadResult* ended) const {
+  std::memcpy(ended->request, link_.last_command(), sizeof ended->request);
+  ended->line_failed = link_.read_failed();
+  if (steps_.phase != PHASE_BLOCKS) return;
+  ended->blocks = transfer_.blocks;
+  // Step 2 waits for a data request's reply (the block counter is already
+  // past it); step 4 for the end request's, which has no block.
+  if (steps_.transfer_step == 2) ended->block = transfer_.block_number - 1;
 }
 
 // A reply that failed for the last time: a timeout, or a refused or

@@ -98,6 +98,7 @@ class Download {
   // The end of a run: the result, given to the view.
   void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, int system_error = 0);
   void end_with_reply(ReplyStatus status);
+  void name_failed_request(DownloadResult* ended) const;
   void end_with_port_failure();
   void pause(Pause pause, int seconds);
 

@@ -27,6 +27,9 @@ int Link::send_frame(const char command[2], const std::uint8_t* fields, int fiel
     const int discarded = port_.discard_input();
     if (discarded != 0 && trace_ != nullptr) trace_->input_discarded(discarded);
   }
+  last_command_[0] = command[0];
+  last_command_[1] = command[1];
+  read_failed_ = false;
   port_.write(transmit_, length);  // a short write shows up as a missing reply
   if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
   return length;
@@ -47,6 +50,7 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
       // The line has failed (hung up, device gone): no reply will come, so
       // the reply ends now instead of after the rest of its countdown.
       state.reading = 0;
+      read_failed_ = true;
       return FRAME_TIMED_OUT;
     }
     if (got == 0) {

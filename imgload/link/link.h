@@ -59,6 +59,10 @@ class Link {
   ReplyStatus read_data_reply();  // data: by the BCC; REPLY_OK sets reply_code()
 
   ReplyCountdown& countdown() { return countdown_; }
+  // The two letters of the last request sent ("" before the first).
+  const char* last_command() const { return last_command_; }
+  // The last reply ended because the port's read failed, not by silence.
+  bool read_failed() const { return read_failed_; }
   const std::uint8_t* reply() const { return reply_; }
   const char* reply_code() const { return reply_code_; }
   const ReaderState& plain_reader() const { return plain_; }
@@ -75,6 +79,8 @@ class Link {
   std::uint8_t transmit_[FRAME_BUFFER_SIZE] = {};
   std::uint8_t reply_[FRAME_BUFFER_SIZE] = {};  // never cleared: bytes past a reply are older ones
   char reply_code_[3] = {};
+  char last_command_[3] = {};
+  bool read_failed_ = false;
   ReaderState plain_ = {};
   ReaderState data_ = {};
 };

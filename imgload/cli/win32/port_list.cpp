@@ -1,7 +1,8 @@
 // The COM ports of the Windows command line: COMn and \\.\COMn for n = 1 to
-// 256, opened by the name the system takes for each, and the COM names the
-// system's DOS device table holds for --list-ports, and the advice, by the
-// system's error code, for a port that does not open.
+// 256, opened by the name the system takes for each; for --list-ports the
+// COM names the system's DOS device table holds and any other COMn that
+// opens; and the advice, by the system's error code, for a port that does
+// not open.
 #include <windows.h>
 
 #include <cctype>
@@ -35,6 +36,23 @@ int com_number(const std::string& name) {
   return n <= HIGHEST_COM ? n : 0;
 }
 
+// A COM port the system's device table does not name (Wine reaches ports
+// through its dosdevices folder, which the table need not list) is listed
+// when it opens; one another program holds is listed as in use. Ports the
+// table names are not opened, so listing raises no device's DTR there.
+bool port_opens(const std::wstring& name, std::string* note) {
+  HANDLE handle = CreateFileW((L"\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    *note = "COM port";
+    return true;
+  }
+  const DWORD error = GetLastError();
+  *note = "COM port, in use by another program";
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 const char DEFAULT_PORT_DEVICE[] = "COM1";
@@ -55,12 +73,16 @@ std::vector<PortCandidate> list_ports(const std::string&) {
   wchar_t target[TARGET_UNITS];
   for (int n = 1; n <= HIGHEST_COM; ++n) {
     const std::wstring name = L"COM" + std::to_wstring(n);
-    if (QueryDosDeviceW(name.c_str(), target, TARGET_UNITS) == 0) continue;
     std::string note;
-    if (!zp3k::narrow(target, &note)) note.clear();
+    if (QueryDosDeviceW(name.c_str(), target, TARGET_UNITS) != 0) {
+      if (!zp3k::narrow(target, &note)) note.clear();
+      note = note.empty() ? "COM port" : "-> " + note;
+    } else if (!port_opens(name, &note)) {
+      continue;
+    }
     std::string device;
     port_device("COM" + std::to_string(n), &device);
-    out.push_back({device, note.empty() ? "COM port" : "-> " + note});
+    out.push_back({device, note});
   }
   return out;
 }
@@ -68,7 +90,7 @@ std::vector<PortCandidate> list_ports(const std::string&) {
 int show_port_list(std::FILE* out, std::FILE* notes, const std::string& dev) {
   const std::vector<PortCandidate> ports = list_ports(dev);
   for (const PortCandidate& p : ports) std::fprintf(out, "%s  %s\n", p.path.c_str(), p.note.c_str());
-  if (ports.empty()) std::fprintf(notes, "imgload: no COM ports found (COM1 to COM256)\n");
+  if (ports.empty()) std::fprintf(notes, "imgload-cli: no COM ports found (COM1 to COM256)\n");
   return 0;
 }
 

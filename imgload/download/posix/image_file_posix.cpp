@@ -13,7 +13,7 @@
 
 namespace imgload {
 
-FileHandle open_image_file(const char* path) {
+FileHandle open_image_file(const char* path, FileSharing) {
   if (path == nullptr) return INVALID_FILE;
   // Non-blocking, so that a FIFO without a writer does not hold the open; it
   // is refused below like every file that is not a regular one.
@@ -51,7 +51,7 @@ void close_image_file(FileHandle file) {
   if (file != INVALID_FILE) close(static_cast<int>(file));  // also releases the flock
 }
 
-std::string image_file_open_reason(const char* path) {
+std::string image_file_open_reason(const char* path, FileSharing) {
   struct stat info {};
   if (stat(path, &info) != 0) return std::strerror(errno);
   if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);

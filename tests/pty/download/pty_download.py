@@ -175,7 +175,8 @@ FAULTS = {
                   ("nothing answered on ", "")),
     "mode_request_unanswered": ([(1, None)], ["--fault", "silent@AA"], 5, TIMEOUT, {"AA": 3},
                                 (TIMEOUT, "nothing answered")),
-    "data_nak": ([(2, None)], ["--fault", "nak@FD#3"], 9, DATA_ERROR, {"FD": 3, "FDEND": 0}, ()),
+    "data_nak": ([(2, None)], ["--fault", "nak@FD#3"], 9, DATA_ERROR, {"FD": 3, "FDEND": 0},
+                 ('refused the data request ("FD") for block 3 of 8 with NAK', "")),
     "finish_retried": ([(1, None)], ["--fault", "nak@AG#1-2"], 0, None, {"AG": 3}, ()),
     "mode_lag_costs_no_attempt": ([(1, "0000000_A")], ["--fault", "other@AB#1-5"], 0, None,
                                   {"AB": 6}, ()),
@@ -236,6 +237,8 @@ def case_line_fault(w, name):
     expect(cpu < 0.25 * wall, "the run spun: %.2f s CPU in %.1f s" % (cpu, wall))
     what = "noise bytes sent: [1-9]" if fault.startswith("noise") else "device vanished at"
     expect(re.search(what, sim.report), "the simulator does not report the fault")
+    expect(fault.startswith("noise") or "went away during the data request" in err,
+           "the vanished device is not said to have gone away")
     expect(sim.saved_count() == 0, "an image was saved")
 
 

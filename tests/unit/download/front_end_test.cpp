@@ -21,6 +21,9 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
+#include "imgload/cli/command_line.h"
+#include "imgload/cli/job_rows.h"
+#include "imgload/cli/outcome.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/terminal_view.h"
@@ -273,18 +276,165 @@ TEST(PortAdviceTest, NamesTheDeviceTheReasonAndTheWayOut) {
   }
 }
 
-TEST(PortAdviceTest, OnlyAPortFailureOrARunNothingAnsweredGetsAdvice) {
-  DownloadResult result = ended_with(DownloadEnd::TIMED_OUT);
-  EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)),
-            "nothing answered on /dev/a: check the controller's power, the cable and the port");
-  result.answered = true;  // a later timeout keeps its plain text
-  EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)), "");
-  result = ended_with(DownloadEnd::PORT_OPEN_FAILED);
+// Each end of a run says what failed: the device that did not open or went
+// away, the request (and block) whose reply failed and how, with a way out.
+TEST(PortAdviceTest, EachEndNamesWhatFailedAndWhatToTry) {
+  const std::string line_hint =
+      ": check the cable and the connectors, keep the line away from noise, or try a lower --speed";
+  struct Row {
+    DownloadEnd end;
+    const char* request;
+    std::uint32_t block, blocks;
+    ReplyStatus reply;
+    bool answered, line_failed;
+    int file, files;
+    std::string text;
+  } rows[] = {
+      {DownloadEnd::TIMED_OUT, "AD", 0, 0, REPLY_TIMEOUT, false, false, 1, 1,
+       "nothing answered on /dev/a: check the controller's power, the cable and the port"},
+      {DownloadEnd::TIMED_OUT, "AA", 0, 0, REPLY_TIMEOUT, true, false, 2, 3,
+       "No.2: no reply in time to the mode request (\"AA\")"},
+      {DownloadEnd::TIMED_OUT, "FD", 2, 4, REPLY_TIMEOUT, true, true, 1, 1,
+       "/dev/a went away during the data request (\"FD\") for block 2 of 4 (the device is gone or "
+       "hung up): check that it is plugged in and the controller powered; see --list-ports"},
+      {DownloadEnd::REPLY_REJECTED, "FD", 3, 8, REPLY_NAK, true, false, 2, 2,
+       "No.2: the controller refused the data request (\"FD\") for block 3 of 8 with NAK" + line_hint},
+      {DownloadEnd::REPLY_REJECTED, "FD", 0, 8, REPLY_NAK, true, false, 1, 1,
+       "the controller refused the end request (\"FD\") after all 8 blocks with NAK" + line_hint},
+      {DownloadEnd::REPLY_REJECTED, "AB", 0, 0, REPLY_BCC, true, false, 1, 1,
+       "the reply to the mode query (\"AB\") was damaged (its BCC is wrong)" + line_hint},
+      {DownloadEnd::BAD_MODEL, "AD", 0, 0, REPLY_OK, true, false, 1, 1,
+       "the model reply (\"AD\") on /dev/a holds no valid model information: check that a ZP3K "
+       "controller is on this port"},
+      {DownloadEnd::SUCCEEDED, "", 0, 0, REPLY_OK, true, false, 1, 1, ""},
+      {DownloadEnd::NO_EXTERNAL_FLASH, "AD", 0, 0, REPLY_OK, true, false, 1, 1, ""},
+  };
+  for (const Row& r : rows) {
+    DownloadResult result = ended_with(r.end);
+    std::strcpy(result.request, r.request);
+    result.block = r.block;
+    result.blocks = r.blocks;
+    result.reply = r.reply;
+    result.answered = r.answered;
+    result.line_failed = r.line_failed;
+    result.file = r.file;
+    result.files = r.files;
+    EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)), r.text);
+  }
+  DownloadResult result = ended_with(DownloadEnd::PORT_OPEN_FAILED);
   result.system_error = ENOENT;
   const Advice advice = end_advice(result, "/dev/b", 0);
   EXPECT_EQ(advice.detail, "/dev/b: No such file or directory");
   EXPECT_EQ(advice.hint, "see imgload --list-ports");
-  EXPECT_EQ(advice_text(end_advice(ended_with(DownloadEnd::REPLY_REJECTED), "/dev/a", 0)), "");
+}
+
+// Every end of a download has its documented exit status.
+TEST(OutcomeTest, ExitStatusOfEachEnd) {
+  const struct {
+    DownloadEnd end;
+    int file, files;
+    int status;
+  } rows[] = {
+      {DownloadEnd::SUCCEEDED, 2, 2, 0},          {DownloadEnd::STOPPED, 1, 3, 3},
+      {DownloadEnd::STOPPED, 3, 3, 0},            {DownloadEnd::TIMED_OUT, 1, 1, 5},
+      {DownloadEnd::FILE_OPEN_FAILED, 1, 1, 7},   {DownloadEnd::FILE_READ_FAILED, 1, 1, 8},
+      {DownloadEnd::REPLY_REJECTED, 1, 1, 9},     {DownloadEnd::BAD_MODEL, 1, 1, 9},
+      {DownloadEnd::PORT_OPEN_FAILED, 1, 1, 10},  {DownloadEnd::NO_EXTERNAL_FLASH, 2, 2, 15},
+  };
+  for (const auto& r : rows) {
+    DownloadResult result = ended_with(r.end);
+    result.file = r.file;
+    result.files = r.files;
+    EXPECT_EQ(exit_status_of(result), r.status) << static_cast<int>(r.end) << " " << r.file << "/" << r.files;
+  }
+}
+
+// The command line as getopt_long reads it: what each set of words asks for,
+// or why it is refused before anything is opened.
+TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
+  const struct {
+    std::vector<std::string> words;
+    Action action;
+    std::string seen;  // RUN: ports, speed, flags and files; REFUSED: the problem
+  } rows[] = {
+      {{"a.bin"}, Action::RUN, DEFAULT_PORT_DEVICE + std::string(" 115200 run a.bin@0008000")},
+      {{"-p", "/dev/x", "-b", "9600", "--no-run", "-q", "a.bin@0100000", "b.bin"}, Action::RUN,
+       "/dev/x 9600 quiet a.bin@0100000 b.bin@0008000"},
+      {{"--port=/dev/x", "--port", "/dev/y", "--speed", "57600", "-v", "--json", "--", "-c.bin"},
+       Action::RUN, "/dev/x /dev/y 57600 run verbose json -c.bin@0008000"},
+      {{"-p", "/dev/x"}, Action::REFUSED, "no image file given"},
+      {{}, Action::REFUSED, "no image file given"},
+      {{"-b", "4800", "a.bin"}, Action::REFUSED,
+       "unsupported speed 4800: the speeds are 9600, 19200, 38400, 57600 or 115200 bit/s"},
+      {{"-x", "a.bin"}, Action::REFUSED, "unknown option -x"},
+      {{"--bogus", "a.bin"}, Action::REFUSED, "unknown option --bogus"},
+      {{"a.bin", "-p"}, Action::REFUSED, "missing value for -p"},
+      {{"a.bin", "b.bin", "c.bin", "d.bin"}, Action::REFUSED, "at most three files"},
+      {{"-p", "/dev/x", "-p", "/dev/x", "a.bin"}, Action::REFUSED, "a port given twice: /dev/x"},
+      {{"-q", "-v", "a.bin"}, Action::REFUSED, "--quiet and --verbose together"},
+      {{"a.bin", "--help"}, Action::HELP, ""},
+      {{"--version", "--bogus"}, Action::VERSION, ""},
+      {{"--list-ports"}, Action::LIST_PORTS, ""},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> words = {"imgload"};
+    words.insert(words.end(), r.words.begin(), r.words.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const CommandLine c = read_command_line(static_cast<int>(words.size()), argv.data());
+    std::string seen = c.problem;
+    if (c.action == Action::RUN) {
+      const Arguments& a = c.arguments;
+      for (const std::string& d : a.devices) seen += d + " ";
+      seen += std::string(SPEED_TEXTS[a.speed_index]) + (a.run_after ? " run" : "") +
+              (a.quiet ? " quiet" : "") + (a.verbose ? " verbose" : "") + (a.json ? " json" : "");
+      for (int i = 0; i < a.count; ++i) seen += " " + a.files[i] + "@" + a.addresses[i];
+    }
+    EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(r.action)) << words[1];
+    EXPECT_EQ(seen, r.seen);
+  }
+}
+
+// Warnings of an accepted job: ranges that overlap (not those that only
+// touch), a header base other than the download address.
+TEST(JobWarningsTest, OverlapsAndBaseAddresses) {
+  DownloadJob job;
+  ImageSet images;
+  const std::vector<std::uint8_t> one_block(2048, 0xFF);
+  const struct {
+    std::uint32_t starts[3];
+    int files;
+    std::vector<std::string> kinds;
+  } rows[] = {
+      {{0x8000, 0x8800, 0}, 2, {}},                      // No.1 ends where No.2 starts
+      {{0x8000, 0x8000, 0}, 2, {"overlap 1 2"}},
+      {{0x8800, 0x8000, 0x9000}, 3, {}},                 // No.1 touches No.2 and No.3
+      {{0x8000, 0x8000, 0x8000}, 3, {"overlap 1 2", "overlap 1 3", "overlap 2 3"}},
+      {{0x9000, 0x8000, 0x8000}, 3, {"overlap 2 3"}},
+  };
+  for (const auto& r : rows) {
+    job.entry_count = r.files;
+    for (int i = 0; i < r.files; ++i) {
+      job.start_addresses[i] = r.starts[i];
+      images.files[i] = one_block;
+      std::snprintf(job.paths[i], sizeof job.paths[i], "/x/%d.bin", i + 1);
+    }
+    std::vector<std::string> kinds;
+    for (const JobWarning& w : job_warnings(job, images)) {
+      kinds.push_back(std::string(w.kind) + " " + std::to_string(w.row) + " " + std::to_string(w.other_row));
+    }
+    EXPECT_EQ(kinds, r.kinds) << r.starts[0] << " " << r.starts[1];
+  }
+  job.entry_count = 1;
+  job.start_addresses[0] = 0x100000;
+  images.files[0] = example_image();
+  const std::vector<JobWarning> base = job_warnings(job, images);
+  EXPECT_TRUE(base.empty()) << "the header's base is where the image goes";
+  job.start_addresses[0] = 0x8000;
+  ASSERT_EQ(job_warnings(job, images).size(), 1u);
+  EXPECT_EQ(job_warnings(job, images)[0].text,
+            "No.1: the image's base address 0x100000 differs from the download address 0x008000");
 }
 
 TEST(PortListTest, NamesWhatCannotBeOpenedAndSaysWhenThereIsNothing) {

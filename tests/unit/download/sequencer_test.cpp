@@ -187,6 +187,9 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
     int file;
     ReplyStatus reply;
     std::string counts;
+    // The request named with a failed reply: letters, block/blocks of a
+    // data or end request, and "line failed" when the port's read failed.
+    std::string failed = "";
   };
   using E = DownloadEnd;
   const Row rows[] = {
@@ -201,6 +204,14 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
       {1, {}, "open-fails@start", E::PORT_OPEN_FAILED, 1, REPLY_OK, ""},
       {1, {}, "open-fails@EF", E::PORT_OPEN_FAILED, 1, REPLY_OK, "AD1 AA1 AB1 EF1"},
       {2, {}, "open-fails@AG", E::PORT_OPEN_FAILED, 2, REPLY_OK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1"},
+      // A failed reply names its request, a data request its block.
+      {2, {"nak@FD#7"}, "", E::REPLY_REJECTED, 2, REPLY_NAK,
+       "AD1 AA2 AB2 EF2 FG2 FD7 FDEND1 AG1", "FD 3/4"},
+      {1, {"nak@FDEND"}, "", E::REPLY_REJECTED, 1, REPLY_NAK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1",
+       "FD 0/4"},
+      {1, {"silent@AD"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD3", "AD"},
+      {1, {"vanish@FD#2"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD1 AA1 AB1 EF1 FG1 FD2",
+       "FD 2/4 line failed"},
   };
   for (const Row& row : rows) {
     const std::string setting = row.setting;
@@ -218,6 +229,10 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
     EXPECT_EQ(result.file, row.file);
     EXPECT_EQ(result.reply, row.reply);
     EXPECT_EQ(line.counts(), row.counts);
+    std::string failed = result.request;
+    if (result.blocks != 0) failed += " " + std::to_string(result.block) + "/" + std::to_string(result.blocks);
+    if (result.line_failed) failed += " line failed";
+    EXPECT_EQ(failed, row.failed.empty() && row.end == E::TIMED_OUT ? "AB" : row.failed);
   }
 }
 

@@ -52,6 +52,8 @@
 //   dialog_font FACE POINTS      font of the dialogs measured (MS UI Gothic 10)
 //   shot FILE.png / sync NAME / sleep MS / echo TEXT
 //   chdir PATH                   the folder the next started program runs in
+//   hold_file PATH               keeps PATH open for reading, shared with other
+//                                readers only, until the script ends
 //   expect_acp CP                the ANSI code page this Wine session has
 // Unmet expectations print FAIL and the script goes on; a failed wait stops it.
 // The exit code is 0 when nothing failed. A program started here is ended
@@ -1275,6 +1277,13 @@ bool run(const Args& a) {
   if (c == L"sleep") { if (need(2)) Sleep((DWORD)to_int(a[1])); return true; }
   if (c == L"chdir") {
     if (need(2) && !SetCurrentDirectoryW(a[1].c_str())) fail("no folder " + to_utf8(a[1]));
+    return true;
+  }
+  if (c == L"hold_file") {  // the handle is closed by the system when the script ends
+    if (need(2) && CreateFileW(a[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr) == INVALID_HANDLE_VALUE) {
+      fail("cannot hold " + to_utf8(a[1]) + " error " + std::to_string(GetLastError()));
+    }
     return true;
   }
   if (c == L"expect_acp") {

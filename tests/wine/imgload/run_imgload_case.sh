@@ -13,6 +13,7 @@ case_name=$1
 here=$(cd "$(dirname "$0")" && pwd)
 sim_pid=""
 sim2_pid=""  # a second simulator, on COM2
+gang_pids=()  # the simulators of the shared case
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "no X display: run the Wine tests under xvfb-run" >&2
@@ -38,7 +39,7 @@ mkdir -p "$work/saved" "$images"
 cd "$work" || exit 1
 
 finish() {
-  for pid in $sim_pid $sim2_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  for pid in $sim_pid $sim2_pid "${gang_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   rm -f "$com1" "$com2" "$com3"
 }
 trap finish EXIT
@@ -252,6 +253,10 @@ case $case_name in
     same_image ../saved2/image-1.bin a.bin
     cli_run 0 --help
     expect_output '--list-ports' "the usage text"
+    expect_output '^usage: imgload-cli ' "the usage text names imgload-cli"
+    if grep -Eq 'ZP3K_LOCK_DIR|see imgload --|SIGTERM\)' cli.out; then
+      echo "FAIL: the Windows usage text holds Linux-only entries"; failures=$((failures + 1))
+    fi
     cli_run 0 --version
     expect_output '^imgload 1\.1\.0' "the version"
     cli_run 64 --no-such-option a.bin
@@ -259,6 +264,46 @@ case $case_name in
     cli_run 64 --port COM1 --port '\\.\com1' a.bin  # one port, two spellings
     cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")"  # not there
     expect_output 'COM12: no such port: see imgload-cli --list-ports' "the port error's advice"
+    ;;
+  shared)  # four console programs at once on one image, each to its own controller;
+           # COM5 is known to Wine by its dosdevices link alone, as a user may make it
+    com5=$prefix/zp3k-com5
+    ln -sfn "$com5" "$prefix/dosdevices/com5"
+    links=("$com1" "$com2" "$com3" "$com5")
+    for n in 1 2 3 4; do
+      start_sim "${links[n-1]}" --save-dir "$work/saved$n" --report "$work/report$n.txt"
+      gang_pids+=("$sim_pid")
+      mkdir -p "saved$n"
+    done
+    sim_pid=""
+    cli_run 0 --list-ports
+    expect_output '^COM5 ' "--list-ports names COM5, which only its link makes"
+    cli_pids=()
+    for n in 1 2 3 4; do
+      port=COM$n
+      [ $n -eq 4 ] && port=COM5
+      (wine_run wine "$IMGLOAD_CLI_EXE" --port $port "$(to_windows "$images/four.bin")" \
+         > "cli$n.out" 2>&1; echo $? > "status$n") &
+      cli_pids+=($!)
+    done
+    wait "${cli_pids[@]}"
+    for n in 1 2 3 4; do
+      if [ "$(cat "status$n")" != 0 ]; then
+        echo "FAIL: imgload-cli.exe $n of 4 ended with $(cat "status$n")"; cat "cli$n.out"
+        failures=$((failures + 1))
+      fi
+      kill -TERM "${gang_pids[n-1]}" 2>/dev/null
+      wait "${gang_pids[n-1]}" || { echo "FAIL: simulator $n saw violations"; failures=$((failures + 1)); }
+      cmp -s "saved$n/image-1.bin" "$images/four.bin" || {
+        echo "FAIL: controller $n did not receive four.bin whole"; failures=$((failures + 1)); }
+    done
+    # The same with the image held open by another reader the whole time.
+    start_sim "$com1"
+    run_script held IMGLOAD_CLI_EXE="$IMGLOAD_CLI_EXE"
+    stop_sim
+    same_image image-1.bin four.bin
+    gang_pids=()
+    rm -f "$prefix/dosdevices/com5" "$com5"
     ;;
   *)
     echo "unknown case $case_name" >&2

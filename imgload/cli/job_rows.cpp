@@ -1,0 +1,160 @@
+// Checking the command line's job rows and telling what is wrong or odd.
+#include "imgload/cli/job_rows.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "image/image_format.h"
+#include "image/safe_text.h"
+#include "imgload/download/job_checks.h"
+
+namespace imgload {
+
+namespace {
+
+constexpr std::size_t ADDRESS_TEXT_LIMIT = 11;  // characters the address field holds
+
+const char ADDRESS_FORM[] =
+    "seven hexadecimal digits, 0008000-001F800 in steps of 0000800 or 0100000-01F0000 in steps"
+    " of 0010000, or 0000000_A for address 0";
+
+std::string label(int row) { return "No." + std::to_string(row); }
+
+// A path the dialog's rule refuses: what is wrong with it.
+Advice path_advice(int row, const std::string& given) {
+  const std::string shown = "\"" + zp3k::terminal_text(given) + "\"";
+  if (given.empty()) return {label(row) + ": the path is empty", ""};
+  if (given.find('.') == std::string::npos) {
+    return {label(row) + ": " + shown + " has no '.'",
+            "a download file's path needs an extension, as in name.bin"};
+  }
+  return {label(row) + ": " + shown + " is longer than " + std::to_string(MAX_PATH_UNITS) +
+              " characters once made absolute",
+          "use a shorter path"};
+}
+
+// A file refused for its size: too large for any image, an S-record file (its
+// first bytes say so), or not whole blocks.
+Advice size_advice(int row, const std::string& given, const char* path) {
+  std::uint8_t first[2] = {};
+  std::uint64_t size = 0;
+  const FileHandle file = open_image_file(path, FileSharing::SHARED_READ);
+  if (file == INVALID_FILE) return {};
+  const bool measured = image_file_size(file, &size);
+  const int got = read_image_file(file, first, sizeof first);
+  close_image_file(file);
+  const std::string name = zp3k::terminal_text(given);
+  if (measured && size > IMAGE_FILE_LIMIT) {
+    return {label(row) + ": " + name + " is too large: " + std::to_string(size) + " bytes",
+            "an image holds at most " + std::to_string(IMAGE_FILE_LIMIT) +
+                " bytes (1024 blocks of 2048 bytes, or a 64-byte header alone)"};
+  }
+  if (got == 2 && LooksLikeSrecord(first, 2) == 1) {
+    return {name + " is an S-record file", "convert it with imgconv first"};
+  }
+  if (!measured) return {};
+  return {label(row) + ": " + name + " is " + std::to_string(size) + " bytes",
+          "not a whole number of 2048-byte blocks"};
+}
+
+// A refused address text: the accepted form, and the accepted spelling of
+// the same address when the text names one in another form.
+Advice address_advice(int row, const std::string& text) {
+  Advice advice{label(row) + ": address \"" + zp3k::terminal_text(text) + "\" is not accepted",
+                ADDRESS_FORM};
+  char suggestion[ADDRESS_SUGGESTION_SIZE];
+  if (SuggestStartAddress(text.c_str(), suggestion) == 1) {
+    advice.hint += std::string("; did you mean ") + suggestion + "?";
+  }
+  return advice;
+}
+
+// The checks of one row: path, file, address.
+RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* images) {
+  const int row = i + 1;
+  char* path = job->paths[i];
+  const std::string& given = a.files[i];
+  if (given.size() >= static_cast<std::size_t>(JOB_PATH_SIZE)) {
+    return {row, REFUSED_PATH, path_advice(row, given)};
+  }
+  std::strcpy(path, given.c_str());
+  if (CompletePath(path) != 1) return {row, REFUSED_PATH, path_advice(row, given)};
+  switch (CheckImageFile(path, &images->files[i], FileSharing::SHARED_READ)) {
+    case 0: break;
+    case 1:
+      return {row, REFUSED_FILE_OPEN,
+              {"cannot open " + zp3k::terminal_text(given) + ": " +
+                   image_file_open_reason(path, FileSharing::SHARED_READ),
+               ""}};
+    default: return {row, REFUSED_SIZE, size_advice(row, given, path)};
+  }
+  // The address field holds at most 11 characters; a longer text is cut
+  // there, as the dialog reads it.
+  const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
+  if (ParseStartAddress(address.c_str(), &job->start_addresses[i]) != 1) {
+    return {row, REFUSED_ADDRESS, address_advice(row, address)};
+  }
+  return {};
+}
+
+// What is odd about one file.
+void file_warnings(const DownloadJob& job, const ImageSet& images, int i,
+                   std::vector<JobWarning>* out) {
+  const std::vector<std::uint8_t>& bytes = images.files[i];
+  const std::string path = zp3k::terminal_text(job.paths[i]);
+  if (LooksLikeSrecord(bytes.data(), bytes.size()) == 1) {
+    out->push_back({"srecord", i + 1, 0,
+                    label(i + 1) + ": " + path +
+                        " looks like an S-record file: convert it with imgconv first"});
+  }
+  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const std::uint32_t start = job.start_addresses[i];
+  if (!info.magic_ok || info.header.base_address == start) return;
+  char base[16];
+  std::snprintf(base, sizeof base, "0x%06X", static_cast<unsigned>(info.header.base_address));
+  out->push_back({"base_address", i + 1, 0,
+                  label(i + 1) + ": the image's base address " + base +
+                      " differs from the download address " + address_words(start)});
+}
+
+}  // namespace
+
+RowRefusal check_rows(const Arguments& a, DownloadJob* job, ImageSet* images) {
+  for (int i = 0; i < a.count; ++i) {
+    const RowRefusal refused = check_row(a, i, job, images);
+    if (refused.row != 0) return refused;
+  }
+  return {};
+}
+
+std::string address_words(std::uint32_t address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%06X%s", static_cast<unsigned>(address),
+                address == 0 ? " (0000000_A)" : "");
+  return text;
+}
+
+std::vector<JobWarning> job_warnings(const DownloadJob& job, const ImageSet& images) {
+  std::vector<JobWarning> out;
+  for (int i = 0; i < job.entry_count; ++i) {
+    file_warnings(job, images, i, &out);
+    // Flash ranges start .. start + size; ranges that only touch do not overlap.
+    const std::uint64_t start = job.start_addresses[i];
+    const std::uint64_t end = start + images.files[i].size();
+    for (int j = i + 1; j < job.entry_count; ++j) {
+      const std::uint64_t other_start = job.start_addresses[j];
+      const std::uint64_t other_end = other_start + images.files[j].size();
+      if (start >= other_end || other_start >= end) continue;
+      char text[160];
+      std::snprintf(text, sizeof text, "No.%d (0x%06llX..0x%06llX) and No.%d (0x%06llX..0x%06llX)"
+                    " overlap", i + 1, static_cast<unsigned long long>(start),
+                    static_cast<unsigned long long>(end), j + 1,
+                    static_cast<unsigned long long>(other_start),
+                    static_cast<unsigned long long>(other_end));
+      out.push_back({"overlap", i + 1, j + 1, text});
+    }
+  }
+  return out;
+}
+
+}  // namespace imgload
