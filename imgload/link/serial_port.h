@@ -55,12 +55,23 @@ class SerialPort {
   virtual int write(const std::uint8_t* data, int count) = 0;
   // Bytes read (0 when the wait ran out), or -1 when the read failed.
   virtual int read(std::uint8_t* buffer, int count) = 0;
+  // As read, waiting at most wait_ms for the first byte instead of about
+  // 3 s: for a probe that must come back soon. A port that cannot wait less
+  // waits as read does.
+  virtual int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) {
+    (void)wait_ms;
+    return read(buffer, count);
+  }
   // Drops the bytes received and not yet read; returns how many there were,
   // or -1 when they could not be counted or dropped.
   virtual int discard_input() = 0;
   // The system's error code (errno, GetLastError) of the last failed
   // opening; 0 after a successful one.
   virtual int open_error() const = 0;
+  // Whether the last failed opening found no device at all (a USB adapter
+  // unplugged, a port that vanished), as opposed to one that exists and
+  // refused (in use, no rights, not a serial device).
+  virtual bool device_missing() const { return false; }
   // The process that holds the device's lock when the last opening failed
   // because another program has the device; 0 when unknown or none.
   virtual long holder_pid() const { return 0; }

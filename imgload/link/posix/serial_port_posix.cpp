@@ -135,10 +135,14 @@ class PosixSerialPort final : public SerialPort {
   void close() override;
   bool is_open() const override { return fd_ >= 0; }
   int write(const std::uint8_t* data, int count) override;
-  int read(std::uint8_t* buffer, int count) override;
+  int read(std::uint8_t* buffer, int count) override { return read_within(buffer, count, PORT_READ_TIMEOUT_MS); }
+  int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
   int open_error() const override { return open_error_; }
   long holder_pid() const override { return holder_pid_; }
+  bool device_missing() const override {
+    return open_error_ == ENOENT || open_error_ == ENXIO || open_error_ == ENODEV;
+  }
   void restore_settings() override;
 
  private:
@@ -243,9 +247,9 @@ int PosixSerialPort::write(const std::uint8_t* data, int count) {
   return written;
 }
 
-int PosixSerialPort::read(std::uint8_t* buffer, int count) {
+int PosixSerialPort::read_within(std::uint8_t* buffer, int count, unsigned wait_ms) {
   if (fd_ < 0 || count <= 0) return count == 0 ? 0 : -1;
-  const long long deadline = now_ms() + PORT_READ_TIMEOUT_MS;
+  const long long deadline = now_ms() + wait_ms;
   for (;;) {
     const int ready = wait_for(fd_, POLLIN, deadline);
     if (ready == 0) return 0;  // a silent line

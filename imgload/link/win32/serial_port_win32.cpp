@@ -19,15 +19,15 @@ constexpr DWORD NO_SHARING = 0;
 constexpr DWORD DRAIN_POLL_MS = 10;  // ms between looks at the output queue
 
 // A one-byte read returns a byte that has arrived at once, otherwise 0 bytes
-// after the constant; a write gives up after its constant.
-void set_timeouts(HANDLE port) {
+// after read_ms; a write gives up after its constant.
+bool set_timeouts(HANDLE port, DWORD read_ms = PORT_READ_TIMEOUT_MS) {
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = PORT_READ_TIMEOUT_MS;
+  timeouts.ReadTotalTimeoutConstant = read_ms;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = PORT_WRITE_TIMEOUT_MS;
-  (void)SetCommTimeouts(port, &timeouts);
+  return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
 // Waits, bounded like a write, until the driver has sent what it holds.
@@ -68,9 +68,14 @@ class Win32SerialPort final : public SerialPort {
   void close() override;
   bool is_open() const override { return port_ != INVALID_HANDLE_VALUE; }
   int write(const std::uint8_t* data, int count) override;
-  int read(std::uint8_t* buffer, int count) override;
+  int read(std::uint8_t* buffer, int count) override { return read_within(buffer, count, PORT_READ_TIMEOUT_MS); }
+  int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
   int open_error() const override { return open_error_; }
+  bool device_missing() const override {
+    return open_error_ == static_cast<int>(ERROR_FILE_NOT_FOUND) ||
+           open_error_ == static_cast<int>(ERROR_PATH_NOT_FOUND);
+  }
   void restore_settings() override;
 
  private:
@@ -98,7 +103,7 @@ bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
       CreateFileW(wide_name.c_str(), PORT_ACCESS, NO_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) return refuse(port, GetLastError());
   timeouts_saved_ = GetCommTimeouts(port, &saved_timeouts_) != FALSE;
-  set_timeouts(port);
+  (void)set_timeouts(port);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port, &dcb)) return refuse(port, GetLastError());
@@ -167,16 +172,21 @@ int Win32SerialPort::write(const std::uint8_t* data, int count) {
   return static_cast<int>(written);
 }
 
-int Win32SerialPort::read(std::uint8_t* buffer, int count) {
+// A shorter wait is set for this read only; the time-outs go back to the
+// link's after it.
+int Win32SerialPort::read_within(std::uint8_t* buffer, int count, unsigned wait_ms) {
   if (!is_open() || count < 0) return -1;
+  const bool shorter = wait_ms < PORT_READ_TIMEOUT_MS && set_timeouts(port_, wait_ms);
   DWORD got = 0;
-  if (ReadFile(port_, buffer, static_cast<DWORD>(count), &got, nullptr)) return static_cast<int>(got);
+  const bool read = ReadFile(port_, buffer, static_cast<DWORD>(count), &got, nullptr) != FALSE;
+  if (shorter) (void)set_timeouts(port_);
+  if (read) return static_cast<int>(got);
   // A line error stops the reads of a port set to abort on errors until it
   // is cleared; a pulled adapter fails at once, every time. The failure
   // lasts as long as a silent read would, so that no caller spins on it.
   DWORD errors = 0;
   (void)ClearCommError(port_, &errors, nullptr);
-  Sleep(PORT_READ_TIMEOUT_MS);
+  Sleep(shorter ? wait_ms : PORT_READ_TIMEOUT_MS);
   return -1;
 }
 

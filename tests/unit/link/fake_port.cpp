@@ -87,8 +87,15 @@ int FakePort::write(const std::uint8_t* data, int count) {
 
 int FakePort::silent_read(int result) {
   ++empty_reads_;
-  if (clock_ != nullptr) clock_->advance(PORT_READ_TIMEOUT_MS);
+  if (clock_ != nullptr) clock_->advance(read_wait_ms_);
   return result;
+}
+
+int FakePort::read_within(std::uint8_t* buffer, int count, unsigned wait_ms) {
+  read_wait_ms_ = wait_ms;
+  const int got = read(buffer, count);
+  read_wait_ms_ = PORT_READ_TIMEOUT_MS;
+  return got;
 }
 
 int FakePort::read(std::uint8_t* buffer, int count) {

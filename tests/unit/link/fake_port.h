@@ -15,7 +15,8 @@
 //    still on its way); it returns their count, or -1 when made to fail
 //    with fail_next_discards(n).
 //  - every empty or failed read advances the attached VirtualClock by
-//    PORT_READ_TIMEOUT_MS (3000 ms), as a real silent read would last.
+//    PORT_READ_TIMEOUT_MS (3000 ms), as a real silent read would last (by
+//    the wait asked of read_within).
 //  - every write is logged whole (writes()), then passed to the controller
 //    hook, if any, which may queue the reply bytes; queue_write_result()
 //    makes the next write return a given count (for example -1 or a short
@@ -56,7 +57,7 @@ class VirtualClock : public Clock {
   void lower(ReplyCountdown* countdown) { countdown_ = countdown; }
   // Moves time on; lowers the countdown once per whole second crossed.
   void advance(std::uint64_t ms);
-  std::uint64_t now_ms() const { return now_ms_; }
+  std::uint64_t now_ms() const override { return now_ms_; }
   void reset() { now_ms_ = 0; }
 
  private:
@@ -78,6 +79,7 @@ class FakePort : public SerialPort {
   bool is_open() const override { return open_; }
   int write(const std::uint8_t* data, int count) override;
   int read(std::uint8_t* buffer, int count) override;
+  int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
   int open_error() const override { return open_error_; }  // EBUSY after a failed opening
 
@@ -135,6 +137,7 @@ class FakePort : public SerialPort {
   int failing_discards_ = 0;
   int read_calls_ = 0;
   int empty_reads_ = 0;
+  unsigned read_wait_ms_ = PORT_READ_TIMEOUT_MS;  // what an empty read lasts
 };
 
 }  // namespace testing

@@ -1,6 +1,7 @@
 // The two reply readers against a scripted port and a virtual clock: replies
 // across several calls, the countdown, silence, NAK, BCC and long replies;
-// the stale bytes a request drops before it goes out.
+// the stale bytes a request drops before it goes out; the quiet probe of a
+// controller.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "fake_port.h"
 #include "imgload/link/link.h"
+#include "imgload/link/probe.h"
 
 namespace imgload {
 namespace {
@@ -332,6 +334,55 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
     port().reset();
     port().attach_clock(&clock);
   }
+}
+
+
+// The production loop's quiet "AD": a whole reply with a right BCC (in one
+// read or several, ACK or NAK) is an answer; silence, bytes without an end,
+// a wrong BCC or a hang-up are not; the probe takes no longer than asked
+// and leaves the port closed.
+TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
+  const std::string ad = "\x06" "00FFAD30" "00\r";  // BCC 00
+  const struct {
+    const char* what;
+    std::vector<std::string> reads;  // "" an empty read, "!" a failed one
+    Presence presence;
+  } rows[] = {
+      {"whole", {ad}, Presence::ANSWERED},
+      {"in pieces", {ad.substr(0, 4), "", ad.substr(4)}, Presence::ANSWERED},
+      {"NAK", {"\x15" "00FFAD30" "13\r"}, Presence::ANSWERED},
+      {"silent", {}, Presence::SILENT},
+      {"wrong BCC", {"\x06" "00FFAD30" "01\r"}, Presence::SILENT},
+      {"no end", {std::string(600, 'A')}, Presence::SILENT},
+      {"hung up", {ad.substr(0, 4), "!"}, Presence::SILENT},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePort port;
+    VirtualClock clock;
+    port.attach_clock(&clock);
+    port.set_controller([&](FakePort& p, const testing::Bytes&) {
+      for (const std::string& read : r.reads) {
+        if (read.empty()) p.queue_empty_read();
+        else if (read == "!") p.queue_read_error();
+        else p.queue_bytes(read, 1);  // 1 ms a byte
+      }
+    });
+    const ProbeResult result = probe_controller(port, "COM1", clock, 300);
+    EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(r.presence));
+    ASSERT_EQ(port.writes().size(), 1u);
+    EXPECT_EQ(std::string(port.writes()[0].begin(), port.writes()[0].end()), "\x05" "00FFAD" "00\r");
+    EXPECT_EQ(port.opens().size(), 1u);
+    EXPECT_EQ(port.opens()[0].settings.baud_rate, 9600u);
+    EXPECT_FALSE(port.is_open());
+    EXPECT_LE(clock.now_ms(), 300u + 20u) << "one short read past the deadline at most";
+  }
+  FakePort busy;
+  busy.fail_next_opens(1);
+  VirtualClock clock;
+  EXPECT_EQ(static_cast<int>(probe_controller(busy, "COM1", clock, 300).presence),
+            static_cast<int>(Presence::PORT_REFUSED));
+  EXPECT_TRUE(busy.writes().empty());
 }
 
 }  // namespace
