@@ -225,11 +225,27 @@ TEST(SimControllerTest, AnnounceIsNotRetriedAfterAFailedReply) {
   EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
 }
 
-TEST(SimControllerTest, ExternalFlashOnAModelWithoutItIsReported) {
-  SimRun run(options_with(nullptr, "20"));
-  run.to_blocks();
-  run.send(frame("FG", "0010000000000800"), AT_115200);
-  EXPECT_EQ(run.ctl.violations(), 1) << run.ctl.report();
+// The announce is judged against the mode ("06": not address 0), the
+// model and the data blocks to come.
+TEST(SimControllerTest, AnnouncementsTheControllerCannotTakeAreReported) {
+  struct Row {
+    const char* name;
+    const char* model;
+    const char* fields;  // start address and size
+    int violations;
+  };
+  for (const Row& row : {
+           Row{"a whole number of blocks", "30", "0000800000000800", 0},
+           Row{"external flash on a model without it", "20", "0010000000000800", 1},
+           Row{"address 0 after mode 06", "30", "0000000000000800", 1},
+           Row{"no bytes at all", "30", "0000800000000000", 1},
+           Row{"not a whole number of blocks", "30", "0000800000000300", 1}}) {
+    SCOPED_TRACE(row.name);
+    SimRun run(options_with(nullptr, row.model));
+    run.to_blocks();
+    run.send(frame("FG", row.fields), AT_115200);
+    EXPECT_EQ(run.ctl.violations(), row.violations) << run.ctl.report();
+  }
 }
 
 TEST(FaultSpecTest, ParsesKindsRequestsOccurrencesAndArguments) {
