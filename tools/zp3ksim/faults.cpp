@@ -100,6 +100,18 @@ bool parse_argument(const std::string& arg, Fault* f, std::string* error) {
   return true;
 }
 
+// "K:" in front of the kind: the board the fault is bound to.
+bool parse_board(const std::string& kind, std::size_t* kind_start, Fault* f, std::string* error) {
+  const std::size_t colon = kind.find(':');
+  if (colon == std::string::npos) return true;
+  if (!parse_number(kind.substr(0, colon), &f->board) || f->board < 1) {
+    *error = "bad board '" + kind.substr(0, colon) + "' (BOARD:KIND@REQUEST, boards from 1)";
+    return false;
+  }
+  *kind_start = colon + 1;
+  return true;
+}
+
 }  // namespace
 
 bool parse_fault(const std::string& given, Fault* out, std::string* error) {
@@ -108,6 +120,9 @@ bool parse_fault(const std::string& given, Fault* out, std::string* error) {
     *error = "expected KIND@REQUEST";
     return false;
   }
+  std::size_t kind_start = 0;
+  Fault f{};
+  if (!parse_board(given.substr(0, at), &kind_start, &f, error)) return false;
   std::string rest = given.substr(at + 1);
   std::string arg;
   if (const std::size_t comma = rest.find(','); comma != std::string::npos) {
@@ -119,9 +134,8 @@ bool parse_fault(const std::string& given, Fault* out, std::string* error) {
     occurrences = rest.substr(hash + 1);
     rest = rest.substr(0, hash);
   }
-  Fault f{};
   f.given = given;
-  if (!name_fault(given.substr(0, at), rest, &f, error) ||
+  if (!name_fault(given.substr(kind_start, at - kind_start), rest, &f, error) ||
       !parse_occurrences(occurrences, &f, error) || !parse_argument(arg, &f, error)) {
     return false;
   }
@@ -130,8 +144,14 @@ bool parse_fault(const std::string& given, Fault* out, std::string* error) {
 }
 
 const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n) {
+  return find_fault(faults, request, n, 0, 0);
+}
+
+const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n,
+                        int board, int board_n) {
   for (const Fault& f : faults) {
-    if (f.request == request && n >= f.first && n <= f.last) return &f;
+    const int occurrence = f.board == 0 ? n : f.board == board ? board_n : 0;
+    if (f.request == request && occurrence >= f.first && occurrence <= f.last) return &f;
   }
   return nullptr;
 }

@@ -1,5 +1,5 @@
 // Fault injection of the simulated controller: which answer to spoil, by
-// request and occurrence, written KIND@REQUEST[#N|#N-M|#*][,ARG].
+// request and occurrence, written [BOARD:]KIND@REQUEST[#N|#N-M|#*][,ARG].
 #pragma once
 
 #include <string>
@@ -29,12 +29,20 @@ struct Fault {
   int number;           // ARG as a number (split, slow, long)
   std::string text;     // ARG as text (model)
   std::string given;    // the fault as typed, for the report
+  int board = 0;        // 0: any board, occurrences over the simulator's life;
+                        // K: board K only, occurrences counted on that board
 };
 
 // Parses one fault as given; on failure returns false with a reason.
 bool parse_fault(const std::string& given, Fault* out, std::string* error);
 
-// The fault for occurrence n of a request, or null.
+// The fault for occurrence n of a request over the simulator's life, or
+// null; faults bound to a board are left out.
 const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n);
+
+// The fault for a request that is occurrence n over the simulator's life
+// and occurrence board_n on the given board, or null.
+const Fault* find_fault(const std::vector<Fault>& faults, const std::string& request, int n,
+                        int board, int board_n);
 
 }  // namespace zp3ksim

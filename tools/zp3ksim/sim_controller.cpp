@@ -161,6 +161,7 @@ void SimController::end_run(const char* how) {
 
 void SimController::line_opened(double now_ms) {
   ++openings_;
+  fresh_opening_ = true;
   if (state_ == State::FINISH_CLOSED) state_ = State::BETWEEN;
   if (state_ != State::SPEED_CLOSED) return;
   if (now_ms - closed_at_ms_ < SPEED_GAP_MIN_MS) {
@@ -191,13 +192,34 @@ void SimController::line_closed(double now_ms, bool frame_cut) {
     case State::BETWEEN:
       end_run("after the last file, without run request");
       return;
-    default: {
-      std::string how = std::string("early, while ") + state_name(state_);
-      if (must_end_) how += " (" + must_end_reason_ + ")";
-      end_run(how.c_str());
+    default:
+      end_run(early_end().c_str());
       return;
-    }
   }
+}
+
+std::string SimController::early_end() const {
+  std::string how = std::string("early, while ") + state_name(state_);
+  if (must_end_) how += " (" + must_end_reason_ + ")";
+  return how;
+}
+
+void SimController::end_turn() {
+  if (state_ == State::ENDED) {
+    end_run("with the run request");
+  } else if (state_ == State::FINISH_CLOSED || state_ == State::BETWEEN) {
+    end_run("after the last file, without run request");
+  } else {
+    end_run(early_end().c_str());
+  }
+}
+
+void SimController::tick(double now_ms) {
+  if (state_ == State::FINISH_CLOSED && now_ms - closed_at_ms_ >= CLOSED_FOR_GOOD_MS) finish();
+}
+
+void SimController::finish() {
+  if (state_ == State::FINISH_CLOSED) end_run("after the last file, without run request");
 }
 
 bool SimController::check_frame(const std::vector<std::uint8_t>& frame, std::string* key,
@@ -374,7 +396,13 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   std::string fields;
   if (!check_frame(frame, &key, &fields)) return {};  // a bad frame gets no answer
   const std::string command(frame.begin() + 5, frame.begin() + 7);
+  if (key == "AD" && fresh_opening_ && state_ == State::BETWEEN) {
+    // The line was closed after the last file and opened for the next run.
+    end_run("after the last file, without run request");
+  }
+  fresh_opening_ = false;
   const int occurrence = ++counts_[key];
+  const int life_occurrence = options_.life_counts ? ++(*options_.life_counts)[key] : occurrence;
 
   if (must_end_) {
     violation("request \"" + command + "\" after the run should have ended (" + must_end_reason_ + ")");
@@ -395,7 +423,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   }
   if (key == "AD" && state_ == State::IDLE) run_active_ = true;
 
-  const Fault* fault = find_fault(options_.faults, key, occurrence);
+  const Fault* fault = find_fault(options_.faults, key, life_occurrence, options_.board, occurrence);
   if (fault != nullptr) {
     ++faults_injected_;
     note("fault " + fault->given + " on \"" + command + "\" #" + std::to_string(occurrence));
@@ -406,6 +434,7 @@ ReplyPlan SimController::request(const std::vector<std::uint8_t>& frame, const L
   // a reply that is good, or take one that is not; a reply that never ends
   // stays a failure.
   if (line.stale && !plan.bytes.empty() && !plan.noise) outcome = Outcome::UNSURE;
+  answered_ = answered_ || !plan.bytes.empty();
 
   state_before_last_ = state_;
   last_key_ = key;
@@ -530,30 +559,40 @@ std::string SimController::save_image() {
   return " saved " + path;
 }
 
+std::string SimController::counts_text(const RequestCounts& counts) {
+  std::string text;
+  for (const char* k : {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"}) {
+    auto it = counts.find(k);
+    text += std::string(text.empty() ? "" : " ") + k + "=" +
+            std::to_string(it == counts.end() ? 0 : it->second);
+  }
+  return text;
+}
+
 std::string SimController::report() const {
   std::ostringstream r;
   r << "zp3ksim report\n";
-  r << "  openings: " << openings_ << "\n";
-  r << "  requests:";
-  for (const char* k : {"AD", "AA", "AB", "EF", "FG", "FD", "FDEND", "AG", "RUN"}) {
-    auto it = counts_.find(k);
-    r << " " << k << "=" << (it == counts_.end() ? 0 : it->second);
-  }
-  r << "\n  speeds of requests:";
-  for (const auto& [speed, count] : speeds_) r << " " << speed << "x" << count;
-  r << "\n  faults injected: " << faults_injected_ << "\n";
-  if (noise_bytes_ > 0) r << "  noise bytes sent: " << noise_bytes_ << "\n";
-  if (late_tail_bytes_ > 0) {
-    r << "  late tail bytes sent (after the downloader moved on): " << late_tail_bytes_ << "\n";
-  }
-  if (!vanished_at_.empty()) r << "  device vanished at " << vanished_at_ << "\n";
-  r << "  runs ended: " << runs_ended_ << "\n";
-  for (const std::string& s : runs_) r << "    run ended " << s << "\n";
-  r << "  files received: " << files_.size() << "\n";
-  for (const std::string& f : files_) r << "    " << f << "\n";
-  for (const std::string& v : violation_list_) r << "  violation: " << v << "\n";
+  report_body(r, "  ");
   r << "violations: " << violation_count_ << "\n";
   return r.str();
+}
+
+void SimController::report_body(std::ostream& r, const std::string& in) const {
+  r << in << "openings: " << openings_ << "\n";
+  r << in << "requests: " << counts_text(counts_) << "\n";
+  r << in << "speeds of requests:";
+  for (const auto& [speed, count] : speeds_) r << " " << speed << "x" << count;
+  r << "\n" << in << "faults injected: " << faults_injected_ << "\n";
+  if (noise_bytes_ > 0) r << in << "noise bytes sent: " << noise_bytes_ << "\n";
+  if (late_tail_bytes_ > 0) {
+    r << in << "late tail bytes sent (after the downloader moved on): " << late_tail_bytes_ << "\n";
+  }
+  if (!vanished_at_.empty()) r << in << "device vanished at " << vanished_at_ << "\n";
+  r << in << "runs ended: " << runs_ended_ << "\n";
+  for (const std::string& s : runs_) r << in << "  run ended " << s << "\n";
+  r << in << "files received: " << files_.size() << "\n";
+  for (const std::string& f : files_) r << in << "  " << f << "\n";
+  for (const std::string& v : violation_list_) r << in << "violation: " << v << "\n";
 }
 
 }  // namespace zp3ksim

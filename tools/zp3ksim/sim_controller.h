@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,13 +43,24 @@ struct ReplyPlan {
   bool vanish = false;              // the device disappears instead of replying
 };
 
+using RequestCounts = std::map<std::string, int>;
+
 struct SimOptions {
   std::string model = "30";  // "AD" model-information characters
   std::vector<Fault> faults;
   std::string save_dir;      // empty: received images are not saved
   bool quiet = false;
   bool paced = true;         // replies at the pace of the line (11 bits a character)
+  int board = 0;             // the board this controller is (faults bound to it), 0: none
+  // Requests over the simulator's life, shared by the boards in turn;
+  // null: this controller's own counts are the life's.
+  std::shared_ptr<RequestCounts> life_counts;
 };
+
+// A run whose last file was received and whose line then stays closed this
+// long has ended without run request: the downloader reopens 1 s after the
+// close when more is to come.
+constexpr double CLOSED_FOR_GOOD_MS = 3000;
 
 class SimController {
  public:
@@ -56,6 +69,14 @@ class SimController {
   // Line events, with times in ms of a monotonic clock.
   void line_opened(double now_ms);
   void line_closed(double now_ms, bool frame_cut);
+  // Time passes: a run left after its last file on a line closed for good ends.
+  void tick(double now_ms);
+  // The simulation ends: a run left after its last file on a closed line
+  // counts as ended.
+  void finish();
+  // The board leaves the line: the run in progress, if any, ends as its
+  // state says (with the run request, after the last file, or early).
+  void end_turn();
   // A complete request frame; returns the reply to send.
   ReplyPlan request(const std::vector<std::uint8_t>& frame, const LineState& line);
   // The last byte of the reply to the last request has been sent.
@@ -71,9 +92,22 @@ class SimController {
 
   int violations() const { return violation_count_; }
   int runs_ended() const { return runs_ended_; }
+  int files_received() const { return static_cast<int>(files_.size()); }
+  int faults_injected() const { return faults_injected_; }
+  const RequestCounts& counts() const { return counts_; }
+  // Some reply went out: a downloader has seen this controller.
+  bool answered() const { return answered_; }
+  // The line was opened and no request has come since.
+  bool fresh_opening() const { return fresh_opening_; }
+  // The run request was the last request taken.
+  bool run_requested() const { return state_ == State::ENDED; }
   // The data of the file being received, or of the last one received.
   const std::vector<std::uint8_t>& image() const { return data_; }
   std::string report() const;
+  // The report's lines between its title and its total, each after indent.
+  void report_body(std::ostream& r, const std::string& indent) const;
+  // "AD=1 AA=2 ..." in the protocol's order.
+  static std::string counts_text(const RequestCounts& counts);
 
  private:
   enum class State {
@@ -87,6 +121,7 @@ class SimController {
   std::uint32_t expected_speed() const;
   bool allowed(const std::string& key) const;
   void end_run(const char* how);
+  std::string early_end() const;
   void step_back_if_repeated(const std::string& key, const std::string& command,
                              const std::string& fields);
   void advance(const std::string& key, const std::string& fields, Outcome outcome);
@@ -111,6 +146,8 @@ class SimController {
   std::string must_end_reason_;
   bool run_active_ = false;
   bool has_external_flash_ = true;
+  bool answered_ = false;
+  bool fresh_opening_ = false;
 
   std::string requested_mode_;
   std::uint32_t selected_speed_ = BASE_SPEED;

@@ -404,7 +404,6 @@ def case_log_two_runs_two_ports(w):
                                         paths[0], paths[1] + "@0100000"])
         sys.stdout.write(out + err)
         expect(status == 9, "run %d: exit status %d, expected 9" % (run, status))
-        time.sleep(1)  # the simulators notice the close by polling before the next run
     for sim in sims:
         sim.stop()
         sys.stdout.write(sim.report + sim.errors)
@@ -794,6 +793,89 @@ def case_simulator_flags_a_broken_downloader(w):
     expect("BCC" in sim.report and "\"FG\"" in sim.report, "violations not named")
 
 
+# Runs in a row against one simulator, each started 0, 0.2 or 1 s after the
+# last ended: the simulator sees every close and reopening, whatever the
+# gap, so each run is judged on its own; every image arrives whole and the
+# report counts six runs ended. case: (imgload options, how each run ends)
+IN_A_ROW = {
+    "six_runs_in_a_row": ([], "with the run request"),
+    "six_runs_in_a_row_no_run": (["--no-run"], "after the last file, without run request"),
+}
+GAPS = (0, 0.2, 1, 0, 0.2, 1)  # seconds after each run
+
+
+def case_in_a_row(w, name):
+    args, how = IN_A_ROW[name]
+    paths = [os.path.join(w, "f%d.bin" % n) for n in range(1, len(GAPS) + 1)]
+    images = [make_image(path, 1, n) for n, path in enumerate(paths, 1)]
+    sim = Simulator(w, [])
+    outcomes = []
+    for path, gap in zip(paths, GAPS):
+        outcomes.append(run_imgload(["--port", sim.link] + args + [path]))
+        time.sleep(gap)
+    sim.stop()
+    sys.stdout.write("".join(out + err for _, out, err in outcomes) + sim.report + sim.errors)
+    expect(sim.status == 0 and "violations: 0" in sim.report,
+           "the simulator reported protocol violations (status %d)" % sim.status)
+    for n, (status, out, _) in enumerate(outcomes, 1):
+        expect(status == 0 and SUCCESS in out, "run %d: exit status %d" % (n, status))
+    expect("runs ended: %d\n" % len(GAPS) in sim.report, "not %d runs ended" % len(GAPS))
+    expect(sim.report.count("run ended " + how) == len(GAPS), "runs not ended " + how)
+    expect(sim.saved_count() == len(images), "%d images saved" % sim.saved_count())
+    for n, image in enumerate(images, 1):
+        expect(sim.received(n) == image, "image %d differs from the file sent" % n)
+    expect(sim.count("AD") == len(GAPS), "AD sent %d times" % sim.count("AD"))
+
+
+# Boards in turn on one line: zp3ksim --boards N --swap 1 and one plain
+# imgload run per board, each started as soon as the last has ended. A run
+# that starts while the line is silent (the swap time after a run request,
+# or after the "AD" with which it asked for the next board) waits: its first
+# "AD" goes unanswered, a retry a second or more later finds the next board.
+# The simulator ends on its own once the last board's run has ended. case:
+# (imgload options, boards, faults, each run's exit status, how each
+# board's turn ended)
+NEXT_BOARD = "the downloader asked for the next board"
+BOARDS = {
+    "boards_in_turn": ([], 3, ["2:nak@FD#2"], [0, 9, 0],
+                       ["its run ended with the run request", NEXT_BOARD,
+                        "its run ended with the run request"]),
+    "boards_in_turn_no_run": (["--no-run"], 2, [], [0, 0],
+                              [NEXT_BOARD, "the line stayed closed after its run"]),
+}
+
+
+def case_boards(w, name):
+    args, boards, faults, codes, turns = BOARDS[name]
+    path = os.path.join(w, "board.bin")
+    image = make_image(path, 1, 9)
+    sim = Simulator(w, ["--boards", str(boards), "--swap", "1"] +
+                    [a for fault in faults for a in ("--fault", fault)])
+    outcomes = [run_imgload(["--port", sim.link] + args + [path]) for _ in codes]
+    try:
+        sim.report, sim.errors = sim.proc.communicate(timeout=30)  # it ends on its own
+    except subprocess.TimeoutExpired:
+        sim.stop()
+        sys.stdout.write(sim.report + sim.errors)
+        raise Failure("the simulator did not end after the last board")
+    sys.stdout.write("".join(out + err for _, out, err in outcomes) + sim.report + sim.errors)
+    expect(sim.proc.returncode == 0 and "violations: 0" in sim.report,
+           "simulator exit %d, or violations" % sim.proc.returncode)
+    expect("served: %d of %d" % (boards, boards) in sim.report, "not every board served")
+    for k, (code, turn) in enumerate(zip(codes, turns), 1):
+        expect(outcomes[k - 1][0] == code, "run %d: exit status %d, expected %d" %
+               (k, outcomes[k - 1][0], code))
+        expect("board %d: served, %s" % (k, turn) in sim.report, "board %d's turn" % k)
+        saved = os.path.join(sim.save, "board-%d" % k, "image-1.bin")
+        if code != 0:
+            expect(not os.path.exists(saved), "board %d saved an image" % k)
+            continue
+        with open(saved, "rb") as f:
+            expect(f.read() == image, "board %d's image differs from the file sent" % k)
+    ignored = re.search(r"requests ignored while no board answered: (\d+)", sim.report)
+    expect(ignored and int(ignored.group(1)) >= boards - 1, "no request went unanswered")
+
+
 def main():
     fn = globals().get("case_" + CASE)
     if CASE in FAULTS:
@@ -810,6 +892,10 @@ def main():
         fn = lambda w: case_stop(w, CASE)  # noqa: E731
     if CASE in LINE_RESTORED:
         fn = lambda w: case_line_restored(w, CASE)  # noqa: E731
+    if CASE in IN_A_ROW:
+        fn = lambda w: case_in_a_row(w, CASE)  # noqa: E731
+    if CASE in BOARDS:
+        fn = lambda w: case_boards(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2
