@@ -24,7 +24,9 @@
 #include "imgload/download/sequencer.h"
 #include "imgload/cli/console.h"
 #include "imgload/cli/port_list.h"
+#include "imgload/cli/output_queue.h"
 #include "imgload/cli/production_log.h"
+#include "imgload/cli/run_output.h"
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/ticker_clock.h"
@@ -111,6 +113,8 @@ struct Arguments {
   int speed_index = 4;
   bool run_after = true;
   bool json = false;
+  bool quiet = false;    // -q: each port's last line, errors and stop notes only
+  bool verbose = false;  // -v: the trace's lines on standard error
   std::string trace;
   std::string log;
   int count = 0;
@@ -172,10 +176,12 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
       {"no-run", no_argument, nullptr, 'n'},   {"json", no_argument, nullptr, 'j'},
       {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 's'},
       {"trace", required_argument, nullptr, 't'}, {"log", required_argument, nullptr, 'L'},
-      {"version", no_argument, nullptr, 'v'},    {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, 'V'},
+      {"quiet", no_argument, nullptr, 'q'},      {"verbose", no_argument, nullptr, 'v'},
+      {nullptr, 0, nullptr, 0},
   };
   int c;
-  while ((c = getopt_long(argc, argv, "-:h", long_options, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "-:hqv", long_options, nullptr)) != -1) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {
       case 'h':
@@ -183,9 +189,11 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
         return 0;
       case 'l':
         return show_port_list(stdout, stderr);
-      case 'v':
+      case 'V':
         std::fputs("imgload " ZP3K_VERSION "\n", stdout);
         return 0;
+      case 'q': a->quiet = true; break;
+      case 'v': a->verbose = true; break;
       case 'n': a->run_after = false; break;
       case 'j': a->json = true; break;
       case 't': a->trace = value; break;
@@ -214,10 +222,14 @@ int parse_arguments(int argc, char** argv, Arguments* a) {
   }
   if (a->count == 0) return usage_error("no image file given", nullptr);
   if (a->devices.empty()) a->devices.push_back(DEFAULT_DEVICE);
-  // Opened (and created) here: a log that cannot be written stops the job
-  // before any file is checked or sent.
-  const bool log_usable = a->log.empty() || append_to_log(a->log, std::string());
-  return log_usable ? -1 : usage_error("cannot open the log file", a->log.c_str());
+  // Opened (and created) here, without waiting: a log that cannot be
+  // written (or a FIFO, a folder, a device) stops the job before any file
+  // is checked or sent.
+  std::string refusal;
+  if (!a->log.empty() && !check_log_target(a->log, &refusal)) {
+    return usage_error(refusal.c_str(), nullptr);
+  }
+  return -1;
 }
 
 // The refusals of a job before any port opens: the main dialog's warning
@@ -246,9 +258,9 @@ int refuse_row(Terminal& terminal, const Refusal& refusal, int row, const Advice
   JsonObject event;
   event.text("event", "refused").number("row", row).text("text", text)
       .text("gloss", message_gloss(message_row));
-  terminal.json(with_advice(event, advice).number("exit_status", refusal.exit_status));
-  std::fprintf(stderr, "imgload: %s [%s]\n", text.c_str(), message_gloss(message_row));
-  if (!advice.detail.empty()) std::fprintf(stderr, "imgload: %s\n", advice_text(advice).c_str());
+  terminal.json(with_advice(event, advice).number("exit_status", refusal.exit_status), true);
+  terminal.error("imgload: " + text + " [" + message_gloss(message_row) + "]", true);
+  if (!advice.detail.empty()) terminal.error("imgload: " + advice_text(advice), true);
   return refusal.exit_status;
 }
 
@@ -324,7 +336,7 @@ std::string address_words(std::uint32_t address) {
 // standard error.
 void warn(Terminal& terminal, const char* kind, int row, int other, const std::string& text) {
   if (terminal.style() != ViewStyle::JSON) {
-    std::fprintf(stderr, "imgload: warning: %s\n", text.c_str());
+    terminal.error("imgload: warning: " + text);
     return;
   }
   JsonObject event;
@@ -375,7 +387,7 @@ void warn_rows(const DownloadJob& job, const ImageSet& images, Terminal& termina
 }
 
 void show_files(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
-  for (int i = 0; i < job.entry_count; ++i) {
+  for (int i = 0; i < job.entry_count && !terminal.quiet(); ++i) {
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
     const std::vector<std::uint8_t>& bytes = images.files[i];
@@ -393,20 +405,22 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
                         .text("comment", comment));
       continue;
     }
-    char address[16];
-    std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(start));
-    std::printf("No.%d %s -> %s\n", i + 1, path, start == 0 ? "0000000_A (address 0)" : address);
+    // Through the terminal's queue, as every line once it runs.
+    char text[160];
+    std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(start));
+    terminal.line("No." + std::to_string(i + 1) + " " + path + " -> " +
+                  (start == 0 ? "0000000_A (address 0)" : text));
     if (!info.magic_ok) {
-      std::printf("  no image header (the file is sent as it is)\n");
+      terminal.line("  no image header (the file is sent as it is)");
       continue;
     }
-    std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", version.c_str(),
-                one_line(comment).c_str(), static_cast<unsigned>(h.base_address),
-                static_cast<unsigned>(h.size));
-    std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(h.checksum),
-                verifies ? "verifies" : "DOES NOT VERIFY");
+    std::snprintf(text, sizeof text, "  base 0x%06X  size %u bytes",
+                  static_cast<unsigned>(h.base_address), static_cast<unsigned>(h.size));
+    terminal.line("  version " + version + "  comment \"" + one_line(comment) + "\"" + text);
+    std::snprintf(text, sizeof text, "  checksum 0x%08X %s", static_cast<unsigned>(h.checksum),
+                  verifies ? "verifies" : "DOES NOT VERIFY");
+    terminal.line(text);
   }
-  std::fflush(stdout);
   warn_rows(job, images, terminal);
 }
 
@@ -451,10 +465,9 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
 
 // A job refused at row (status 11..14) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
-// before the refused one.
+// before the refused one. Then the output's end, as after a run.
 int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images, int status,
-                    int row) {
-  if (a.log.empty()) return status;
+                    int row, TraceFile& trace, Terminal& terminal) {
   int message_row = REFUSED_PATH.message_row;
   for (const Refusal& r : {REFUSED_PATH, REFUSED_ADDRESS, REFUSED_FILE_OPEN, REFUSED_SIZE}) {
     if (r.exit_status == status) message_row = r.message_row;
@@ -464,11 +477,13 @@ int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& 
   record.exit_status = status;
   record.text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
   record.gloss = message_gloss(message_row);
-  const ProductionLog log(a.log, logged_files(job, images, row - 1));
+  const ProductionLog log(a.log, logged_files(job, images, a.log.empty() ? 0 : row - 1));
   for (const std::string& device : a.devices) {
     record.port = device;
     log.append(record);
   }
+  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
+  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
   return status;
 }
 
@@ -503,12 +518,15 @@ struct PortRun {
   }
 
   // The line of a run the process ends at once (a second stop request):
-  // what was sent of it is unknown, the controller is left mid-way.
+  // what was sent of it is unknown, the controller is left mid-way. The
+  // model is there once "AD" was answered (read here, on the signal's thread,
+  // from the download's atomic copy).
   void log_ended_at_once(int status) {
     if (log == nullptr || logged.exchange(true)) return;
     PortRecord record;
     record.port = device;
     record.exit_status = status;
+    record.model = download.learned_model();
     record.gloss = "ended at once by a second stop request";
     record.time_start = time_start.load();
     record.time_end = std::chrono::system_clock::now();
@@ -535,30 +553,30 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
   for (const std::string& d : a.devices) width = d.size() > width ? d.size() : width;
   char line[1024];
   std::snprintf(line, sizeof line, "%-*s  %6s  %s", static_cast<int>(width), "port", "time", "outcome");
-  terminal.line(line);
+  terminal.line(line, true);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const StatusText o = status_for(runs[i]->result);
     std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
                   a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
                   end_gloss(runs[i]->result).c_str());
-    terminal.line(line);
+    terminal.line(line, true);
   }
 }
 
-void show_ports(const Arguments& a) {
-  if (a.json) return;
+void show_ports(const Arguments& a, Terminal& terminal) {
+  if (a.json || a.quiet) return;
   std::string names;
   for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
-  std::printf("%s %s, %s bit/s after the speed change, %s\n",
-              a.devices.size() > 1 ? "ports" : "port", names.c_str(), SPEED_TEXTS[a.speed_index],
-              a.run_after ? "run after download" : "no run request");
-  std::fflush(stdout);
+  terminal.line(std::string(a.devices.size() > 1 ? "ports " : "port ") + names + ", " +
+                SPEED_TEXTS[a.speed_index] + " bit/s after the speed change, " +
+                (a.run_after ? "run after download" : "no run request"));
 }
 
-// Each port's "end" event; the exit status is that of the first port, in
-// the order given, that did not succeed.
+// Each port's "end" event (kept even when the output is not read, with
+// what the output lost); the exit status is that of the first port, in the
+// order given, that did not succeed.
 int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Arguments& a,
-                   Terminal& terminal) {
+                   Terminal& terminal, const OutputLosses& losses) {
   const bool several = runs.size() > 1;
   int status = EXIT_SUCCESS_RUN;
   std::vector<std::string> advice_lines;  // each port's, below its row
@@ -571,20 +589,22 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
     if (several || stopped_early(r.result)) end.text("gloss", end_gloss(r.result));
     if (stopped_early(r.result)) end.number("files_sent", r.result.file);
     if (several) end.number("seconds", r.seconds, 1);
-    r.view.json_event(with_advice(end, advice).number("exit_status", port_status));
+    with_advice(end, advice).number("exit_status", port_status);
+    r.view.json_event(several ? end : with_losses(end, losses), true);
     if (!advice.detail.empty()) advice_lines.push_back(advice_text(advice));
     if (status == EXIT_SUCCESS_RUN) status = port_status;
   }
   if (several) terminal.leave_rows();
   if (terminal.style() != ViewStyle::JSON) {
-    for (const std::string& line : advice_lines) std::fprintf(stderr, "imgload: %s\n", line.c_str());
+    for (const std::string& line : advice_lines) terminal.error("imgload: " + line, true);
   }
   if (several) {
     if (terminal.style() == ViewStyle::JSON) {
-      terminal.json(JsonObject().text("event", "summary")
-                        .number("ports", static_cast<long long>(runs.size()))
-                        .number("exit_status", status));
-    } else {
+      JsonObject summary;
+      summary.text("event", "summary").number("ports", static_cast<long long>(runs.size()))
+          .number("exit_status", status);
+      terminal.json(with_losses(summary, losses), true);
+    } else if (!a.quiet) {  // -q: each port's last line is shown already
       show_summary(a, runs, terminal);
     }
   }
@@ -602,13 +622,22 @@ int run(int argc, char** argv) {
   Arguments a;
   const int parsed = parse_arguments(argc, argv, &a);
   if (parsed >= 0) return parsed;
+  // Opened before anything is shown or sent: a trace that cannot be written
+  // (or a FIFO, a folder, a device) stops the job as an unusable log does.
+  TraceFile trace;
+  std::string refusal;
+  if (!a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal.c_str(), nullptr);
 
   const ViewStyle style = a.json ? ViewStyle::JSON
                           : zp3k::console_shows_bar() ? ViewStyle::BAR
                                                   : ViewStyle::LINES;
   const std::size_t ports = a.devices.size();
   const bool several = ports > 1;
-  Terminal terminal(style, stdout, several ? static_cast<int>(ports) : 0);
+  // From here on every line goes through the output's queues, never stdio.
+  StandardStreams streams;
+  Terminal terminal(style, streams.out(), streams.err(), several ? static_cast<int>(ports) : 0,
+                    a.quiet);
+  if (a.verbose) trace.echo_to(&terminal);
 
   DownloadJob job;
   job.entry_count = a.count;
@@ -618,14 +647,9 @@ int run(int argc, char** argv) {
   auto images = std::make_shared<ImageSet>();
   int refused_row = 0;
   const int refused = check_rows(a, &job, images.get(), terminal, &refused_row);
-  if (refused >= 0) return log_refused_job(a, job, *images, refused, refused_row);
+  if (refused >= 0) return log_refused_job(a, job, *images, refused, refused_row, trace, terminal);
   show_files(job, *images, terminal);
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
-
-  TraceFile trace;
-  if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
-    return usage_error("cannot write the trace file", a.trace.c_str());
-  }
 
   std::atomic<int> stop_requested{0};
   std::vector<std::unique_ptr<PortRun>> runs;
@@ -633,25 +657,42 @@ int run(int argc, char** argv) {
     std::strcpy(job.port_device, a.devices[i].c_str());
     runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
                                              static_cast<int>(i),
-                                             a.trace.empty() ? nullptr : &trace, stop_requested,
+                                             trace.active() ? &trace : nullptr, stop_requested,
                                              a.log.empty() ? nullptr : &log));
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();
-  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [gate, &runs](int status) {
+  // The signal thread reaches the run's parts only while the gate is open;
+  // it never waits for the output, whose end at once is bounded.
+  StopTarget target{&stop_requested, a.count, ports, nullptr, nullptr, nullptr};
+  target.note = [gate, &front](const std::string& text) {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (gate->open) front.note(text);
+  };
+  target.end_ports = [gate, &runs](int status) {
     std::lock_guard<std::mutex> lock(gate->mutex);
     if (!gate->open) return;
     for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
     for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
-  }});
-  show_ports(a);
+  };
+  target.finish_output = [gate, &log, &trace, &terminal] {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
+    const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + AT_ONCE_BOUND);
+    finish_output(terminal, losses, OutputClock::now() + AT_ONCE_BOUND);
+  };
+  start_stop_signals(target);
+  show_ports(a, terminal);
   std::vector<std::thread> threads;
   for (const std::unique_ptr<PortRun>& r : runs) {
     if (several) threads.emplace_back([&r] { r->run(); });
   }
   if (!several) runs[0]->run();
   for (std::thread& t : threads) t.join();
-  const int status = report_results(runs, a, terminal);
+  // The log's lines first, so that the end events count what was lost.
+  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
+  const int status = report_results(runs, a, terminal, losses);
+  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
   std::lock_guard<std::mutex> lock(gate->mutex);
   gate->open = false;  // every port is closed: their settings are back
   return status;

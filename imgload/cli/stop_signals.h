@@ -6,19 +6,22 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-
-#include "imgload/cli/terminal_view.h"
+#include <string>
 
 namespace imgload {
 
 struct StopTarget {
   std::atomic<int>* stop_requested;  // read by every download
-  TerminalView* view;                // where the notes go
   int entry_count;
   std::size_t ports;
+  // Shows a note; it is queued, never waits for the output.
+  std::function<void(const std::string& text)> note;
   // Called before ending at once with the exit status it ends with: puts
   // each port's settings back and records the ports' runs as ended.
   std::function<void(int exit_status)> end_ports;
+  // Called last, after the ended note: writes what it can of the queued
+  // output within a short bound.
+  std::function<void()> finish_output;
 };
 
 // The note of the first stop request: what happens next.

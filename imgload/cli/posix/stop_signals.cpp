@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <thread>
 
 #include "imgload/cli/stop_signals.h"
@@ -16,8 +15,8 @@ namespace {
 constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
 const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Signals are taken by this thread only. The ports belong to the download
-// threads: ending the process puts their settings back but leaves their
+// Signals are taken by this thread only, which never waits for the output
+// (a note is queued). The ports belong to the download threads: ending the process puts their settings back but leaves their
 // closing to the system (which drops DTR) instead of closing them under
 // those threads.
 void signal_thread(sigset_t set, StopTarget target) {
@@ -27,13 +26,15 @@ void signal_thread(sigset_t set, StopTarget target) {
     if (sigwait(&set, &sig) != 0) continue;
     if (++presses == 1) {
       target.stop_requested->store(1);
-      target.view->note(stop_note(target));
+      if (target.note) target.note(stop_note(target));
       continue;
     }
     const int status = sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig;
     if (target.end_ports) target.end_ports(status);
-    target.view->note(ended_note(target));
-    std::fflush(nullptr);
+    if (target.note) target.note(ended_note(target));
+    // The output goes through its queues, not the C library's streams: what
+    // is queued is written within a bound, then the process ends.
+    if (target.finish_output) target.finish_output();
     _exit(status);
   }
 }

@@ -1,16 +1,19 @@
 // Pieces of the Linux imgload: the file summary (header fields, checksum
 // check, cp932 comment), the progress view's JSON events and glosses, the
 // production log's lines and times, the trace file's hex and ASCII dump, the
-// advice on a port that did not open or did not answer, and the listing of
-// candidate ports.
+// output queues (bounded, in order, never holding up the producer, the log
+// never dropped), the output files refused, the advice on a port that did
+// not open or did not answer, and the listing of candidate ports.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,6 +24,7 @@
 #include "imgload/download/messages.h"
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
+#include "imgload/cli/output_queue.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/terminal_view.h"
@@ -101,6 +105,61 @@ DownloadResult ended_with(DownloadEnd end) {
   return result;
 }
 
+// What a sink was given, shared with the test.
+struct Written {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string text;
+  int writes_begun = 0;
+  bool released = true;  // false: every write waits, as on a pipe nobody reads
+  std::string get() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text;
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  // Until the channel's thread is inside a write (the queue is then empty).
+  void wait_for_write() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return writes_begun > 0; });
+  }
+};
+
+class RecordingSink : public OutputSink {
+ public:
+  explicit RecordingSink(std::shared_ptr<Written> to) : to_(std::move(to)) {}
+  bool write(const std::string& text, std::string*) override {
+    std::unique_lock<std::mutex> lock(to_->mutex);
+    ++to_->writes_begun;
+    to_->changed.notify_all();
+    to_->changed.wait(lock, [&] { return to_->released; });
+    to_->text += text;
+    return true;
+  }
+
+ private:
+  std::shared_ptr<Written> to_;
+};
+
+const auto LONG_ENOUGH = std::chrono::seconds(30);  // a bound never reached by a working queue
+
+// A channel and what it wrote; held: its writes wait until released.
+struct Captured {
+  explicit Captured(std::size_t limit = STANDARD_QUEUE_LIMIT, bool held = false)
+      : written(std::make_shared<Written>()),
+        channel((written->released = !held, std::make_unique<RecordingSink>(written)), limit) {}
+  std::string text() {
+    written->release();
+    channel.drain(OutputClock::now() + LONG_ENOUGH);
+    return written->get();
+  }
+  std::shared_ptr<Written> written;
+  OutputChannel channel;
+};
+
 std::string captured(std::FILE* f) {
   std::fflush(f);
   std::rewind(f);
@@ -112,9 +171,8 @@ std::string captured(std::FILE* f) {
 }
 
 TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  Terminal terminal(ViewStyle::JSON, f);
+  Captured f;
+  Terminal terminal(ViewStyle::JSON, f.channel, f.channel);
   TerminalView view(terminal);
   TerminalView tagged(terminal, "/dev/b", 1);
   view.run_started(1);
@@ -123,13 +181,15 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   view.file_sent(1);
   view.ended(ended_with(DownloadEnd::TIMED_OUT));
   tagged.ended(ended_with(DownloadEnd::SUCCEEDED));  // several ports: each event names its port
-  const std::string out = captured(f);
-  std::fclose(f);
+  const std::string out = f.text();
   EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\","
                      "\"time\":\""),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("\"position\":5,\"maximum\":5,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
+  // The maximum is the file's blocks; the progress is whole once the last is accepted.
+  EXPECT_NE(out.find("\"position\":3,\"maximum\":4,\"blocks_sent\":3,\"blocks\":4"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"position\":4,\"maximum\":4,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
+  EXPECT_EQ(out.find("\"maximum\":5"), std::string::npos) << out;
   EXPECT_NE(out.find("{\"event\":\"status\",\"text\":\"通信エラー\\n(タイムアウトエラー)\","
                      "\"gloss\":\"communication error (timeout)\",\"time\":\""),
             std::string::npos)
@@ -150,16 +210,14 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
 }
 
 TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  Terminal terminal(ViewStyle::LINES, f);
+  Captured f;
+  Terminal terminal(ViewStyle::LINES, f.channel, f.channel);
   TerminalView view(terminal);
   TerminalView named(terminal, "/dev/b", 1);
   view.ended(ended_with(DownloadEnd::SUCCEEDED));
   view.ended(ended_with(DownloadEnd::PORT_OPEN_FAILED));
   named.file_started(2, "", 4);
-  const std::string out = captured(f);
-  std::fclose(f);
+  const std::string out = f.text();
   EXPECT_EQ(out,
             "ダウンロード正常終了 [download completed normally]\n"
             "通信エラー (COMポートオープンエラー) [communication error (COM port open error)]\n"
@@ -234,7 +292,8 @@ TEST(TraceFileTest, WritesFramesInHexAndAscii) {
   close(fd);
   {
     TraceFile trace;
-    ASSERT_TRUE(trace.open(name));
+    std::string refusal;
+    ASSERT_TRUE(trace.open(name, &refusal)) << refusal;
     trace.port_opened("/dev/x", 9600, true);
     const std::uint8_t ad[] = {0x05, '0', '0', 'F', 'F', 'A', 'D', '0', '0', 0x0D};
     trace.frame_sent(ad, sizeof ad);
