@@ -622,6 +622,8 @@ int run(int argc, char** argv) {
   Arguments a;
   const int parsed = parse_arguments(argc, argv, &a);
   if (parsed >= 0) return parsed;
+  // Before the output's threads start: the stop signals reach none of them.
+  hold_stop_signals();
   // Opened before anything is shown or sent: a trace that cannot be written
   // (or a FIFO, a folder, a device) stops the job as an unusable log does.
   TraceFile trace;
@@ -693,6 +695,7 @@ int run(int argc, char** argv) {
   const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
   const int status = report_results(runs, a, terminal, losses);
   finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
+  release_stop_signals();  // first: it may hold the gate while it notes a request
   std::lock_guard<std::mutex> lock(gate->mutex);
   gate->open = false;  // every port is closed: their settings are back
   return status;

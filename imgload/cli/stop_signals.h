@@ -41,7 +41,16 @@ inline const char* ended_note(const StopTarget& target) {
                           : "imgload: ended at once; the port is closed";
 }
 
+// Keeps the platform's stop signals from ending the process in this thread
+// and every thread it starts from now on; called before any thread starts
+// (the output's included). A signal that comes meanwhile waits for
+// start_stop_signals.
+void hold_stop_signals();
 // Takes the platform's stop signals from now on, on a thread of its own.
 void start_stop_signals(const StopTarget& target);
+// The run's parts are going away: from now on a stop signal ends the
+// process as it would by default. Returns once no first request is being
+// handled.
+void release_stop_signals();
 
 }  // namespace imgload

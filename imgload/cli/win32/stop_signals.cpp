@@ -53,9 +53,16 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 }  // namespace
 
+// The console's events come on a thread of the system's: nothing to hold
+// before the handler is installed.
+void hold_stop_signals() {}
+
 void start_stop_signals(const StopTarget& target) {
   console_stop.target = target;
   (void)SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+// The system's own handling again: a console event ends the process.
+void release_stop_signals() { (void)SetConsoleCtrlHandler(on_console_event, FALSE); }
 
 }  // namespace imgload
