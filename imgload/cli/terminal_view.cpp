@@ -287,11 +287,12 @@ void TerminalView::render(bool force) {
   }
 }
 
+// A stop note is kept even when the output is not read: there are two at most.
 void TerminalView::note(const std::string& text) {
   if (terminal_.style() == ViewStyle::JSON) {
-    terminal_.json(event("note").text("text", text));
+    terminal_.json(event("note").text("text", text), true);
   } else {
-    terminal_.line(text);
+    terminal_.line(text, true);
   }
 }
 

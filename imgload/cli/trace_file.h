@@ -4,6 +4,7 @@
 // several ports, each line names its port.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -66,7 +67,7 @@ class TraceFile : public LinkTrace {
   const std::string& path() const { return path_; }
   // Lines lost to a full queue, or still queued when the settling ended.
   std::size_t dropped_lines() const {
-    return late_lines_ + (channel_ ? channel_->dropped_lines() : 0);
+    return late_lines_.load() + (channel_ ? channel_->dropped_lines() : 0);
   }
   std::size_t failed_lines() const { return channel_ ? channel_->failed_lines() : 0; }
   std::string failure() const { return channel_ ? channel_->failure() : std::string(); }
@@ -83,8 +84,9 @@ class TraceFile : public LinkTrace {
   std::string path_;
   std::unique_ptr<OutputChannel> channel_;  // null without a file
   Terminal* echo_ = nullptr;                // null without -v
-  bool settled_ = false;
-  std::size_t late_lines_ = 0;
+  // The end of a run and the end at once may settle at the same time.
+  std::atomic<bool> settled_{false};
+  std::atomic<std::size_t> late_lines_{0};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
