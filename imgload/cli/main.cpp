@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -618,14 +619,55 @@ struct PortsGate {
   bool open = true;
 };
 
+// One port's download on this thread, several on a thread each.
+void run_ports(const std::vector<std::unique_ptr<PortRun>>& runs) {
+  if (runs.size() == 1) return runs[0]->run();
+  std::vector<std::thread> threads;
+  for (const std::unique_ptr<PortRun>& r : runs) threads.emplace_back([&r] { r->run(); });
+  for (std::thread& t : threads) t.join();
+}
+
+// The signal thread's notes, while the run lasts.
+std::function<void(const std::string&)> note_while_open(const std::shared_ptr<PortsGate>& gate,
+                                                        TerminalView& front) {
+  return [gate, &front](const std::string& text) {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (gate->open) front.note(text);
+  };
+}
+
+// Ending at once, on the signal thread: each port's settings put back and
+// its run logged as ended (the ports themselves are closed by the system).
+std::function<void(int)> end_ports_at_once(const std::shared_ptr<PortsGate>& gate,
+                                           std::vector<std::unique_ptr<PortRun>>& runs) {
+  return [gate, &runs](int status) {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
+    for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
+    for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
+  };
+}
+
+// The end at once of the output, on the signal thread: the log's and the
+// trace's lines, then the terminal's, each within a short bound; nothing
+// once the run has ended and its parts go away.
+std::function<void()> finish_at_once(const std::shared_ptr<PortsGate>& gate, const ProductionLog& log,
+                                     TraceFile& trace, Terminal& terminal) {
+  return [gate, &log, &trace, &terminal] {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
+    const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + AT_ONCE_BOUND);
+    finish_output(terminal, losses, OutputClock::now() + AT_ONCE_BOUND);
+  };
+}
+
 int run(int argc, char** argv) {
   Arguments a;
   const int parsed = parse_arguments(argc, argv, &a);
   if (parsed >= 0) return parsed;
   // Before the output's threads start: the stop signals reach none of them.
   hold_stop_signals();
-  // Opened before anything is shown or sent: a trace that cannot be written
-  // (or a FIFO, a folder, a device) stops the job as an unusable log does.
+  // Opened before anything is shown or sent, as the log is.
   TraceFile trace;
   std::string refusal;
   if (!a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal.c_str(), nullptr);
@@ -664,33 +706,11 @@ int run(int argc, char** argv) {
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();
-  // The signal thread reaches the run's parts only while the gate is open;
-  // it never waits for the output, whose end at once is bounded.
-  StopTarget target{&stop_requested, a.count, ports, nullptr, nullptr, nullptr};
-  target.note = [gate, &front](const std::string& text) {
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    if (gate->open) front.note(text);
-  };
-  target.end_ports = [gate, &runs](int status) {
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    if (!gate->open) return;
-    for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
-    for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
-  };
-  target.finish_output = [gate, &log, &trace, &terminal] {
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    if (!gate->open) return;
-    const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + AT_ONCE_BOUND);
-    finish_output(terminal, losses, OutputClock::now() + AT_ONCE_BOUND);
-  };
-  start_stop_signals(target);
+  start_stop_signals(StopTarget{&stop_requested, a.count, ports, note_while_open(gate, front),
+                                end_ports_at_once(gate, runs),
+                                finish_at_once(gate, log, trace, terminal)});
   show_ports(a, terminal);
-  std::vector<std::thread> threads;
-  for (const std::unique_ptr<PortRun>& r : runs) {
-    if (several) threads.emplace_back([&r] { r->run(); });
-  }
-  if (!several) runs[0]->run();
-  for (std::thread& t : threads) t.join();
+  run_ports(runs);
   // The log's lines first, so that the end events count what was lost.
   const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
   const int status = report_results(runs, a, terminal, losses);
