@@ -7,9 +7,18 @@
 # Then the same image to four zp3ksim at once from one imgload: the CPU time
 # per port over the wall time (goal at most 0.02) and, as the last line,
 # "ratio gang/single = X" (goal at most 1.05).
-# usage: bench/download.sh [BUILD_DIR]   (default build/native, built if missing)
+# With --unread-output: one 256 KiB image paced at 115200 bit/s, --json into
+# a pipe that is read and then into one that is never read; the image must
+# arrive whole both times, and the last line is "ratio unread/read = X"
+# (goal: at most 1.05), the time the unread output costs the run.
+# usage: bench/download.sh [--unread-output] [BUILD_DIR]   (default build/native, built if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mode=transfer
+if [ "${1:-}" = --unread-output ]; then
+  mode=unread
+  shift
+fi
 build=${1:-build/native}
 if [ ! -x "$build/imgload/cli/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -18,10 +27,10 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$build/imgload/cli/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" <<'PY'
-import os, resource, signal, struct, subprocess, sys, time
+python3 - "$build/imgload/cli/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" "$mode" <<'PY'
+import os, resource, signal, struct, subprocess, sys, threading, time
 
-imgload, zp3ksim, work = sys.argv[1:4]
+imgload, zp3ksim, work, mode = sys.argv[1:5]
 SIZE = 256 * 1024          # bytes
 SPEED = 115200             # bit/s after the speed change
 BASE = 9600                # bit/s before it
@@ -69,6 +78,46 @@ def download(ports):
     violations = [[l for l in r.splitlines() if l.startswith("violations")][0] for r in reports]
     return wall, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status), same, violations
 
+
+def json_run(read):
+    """One --json run whose standard output is read, or never read; (wall s, exit status, intact)."""
+    save = os.path.join(work, "json-%s" % ("read" if read else "unread"))
+    os.mkdir(save)
+    sim = subprocess.Popen([zp3ksim, "--save-dir", save, "--quiet", "--runs", "1", "--max-time", "300"],
+                           stdout=subprocess.PIPE, text=True)
+    port = sim.stdout.readline().strip()
+    out, into = os.pipe()
+
+    def read_all():
+        while os.read(out, 65536):
+            pass
+
+    reader = threading.Thread(target=read_all)
+    start = time.monotonic()
+    child = subprocess.Popen([imgload, "--json", "--port", port, image], stdout=into,
+                             stderr=subprocess.DEVNULL)
+    os.close(into)
+    if read:
+        reader.start()
+    status = child.wait()
+    wall = time.monotonic() - start
+    if read:
+        reader.join()
+    os.close(out)
+    sim.communicate(timeout=30)
+    return wall, status, open(os.path.join(save, "image-1.bin"), "rb").read() == bytes(data)
+
+
+if mode == "unread":
+    read_wall, read_status, read_same = json_run(True)
+    unread_wall, unread_status, unread_same = json_run(False)
+    print("image: %d bytes, %d data requests at %d bit/s, --json" % (SIZE, blocks, SPEED))
+    print("output read:       %.3f s, exit status %d, image received intact: %s" %
+          (read_wall, read_status, "yes" if read_same else "NO"))
+    print("output never read: %.3f s, exit status %d, image received intact: %s" %
+          (unread_wall, unread_status, "yes" if unread_same else "NO"))
+    print("ratio unread/read = %.3f" % (unread_wall / read_wall))
+    sys.exit(0)
 
 wall, cpu, status, same, violations = download(1)
 print("image: %d bytes, %d data requests at %d bit/s" % (SIZE, blocks, SPEED))

@@ -32,6 +32,10 @@ void prepare_console();
 // escape sequences (else the line view is used).
 bool console_shows_bar();
 
+// True when standard output and error are one terminal (or console): their
+// lines then go out in one order, through standard output.
+bool streams_share_console();
+
 // Shows all that was written before the process ends at once (Windows: the
 // console relays are drained); nothing to do on POSIX.
 void finish_console();

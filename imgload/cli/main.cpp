@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,8 +26,10 @@
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
+#include "imgload/cli/output_queue.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
+#include "imgload/cli/run_output.h"
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/ticker_clock.h"
@@ -36,7 +39,8 @@
 namespace imgload {
 
 int usage_error(const std::string& problem) {
-  std::fprintf(stderr, "%s: %s\nsee %s --help\n", PROGRAM_NAME, problem.c_str(), PROGRAM_NAME);
+  std::fprintf(stderr, "%s: %s\nsee %s --help\n", PROGRAM_NAME, zp3k::terminal_text(problem).c_str(),
+               PROGRAM_NAME);
   return EXIT_USAGE;
 }
 
@@ -55,14 +59,14 @@ int refuse_row(Terminal& terminal, const RowRefusal& refused) {
   const int message_row = refused.refusal.message_row;
   const std::string text =
       std::string(message_text(message_row)) + "(No." + std::to_string(refused.row) + ")";
+  const std::string program = std::string(PROGRAM_NAME) + ": ";
   JsonObject event;
   event.text("event", "refused").number("row", refused.row).text("text", text)
       .text("gloss", message_gloss(message_row));
-  terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status));
-  std::fprintf(stderr, "%s: %s [%s]\n", PROGRAM_NAME, text.c_str(), message_gloss(message_row));
-  if (!refused.advice.detail.empty()) {
-    std::fprintf(stderr, "%s: %s\n", PROGRAM_NAME, advice_text(refused.advice).c_str());
-  }
+  terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status),
+                true);
+  terminal.error(program + text + " [" + message_gloss(message_row) + "]", true);
+  if (!refused.advice.detail.empty()) terminal.error(program + advice_text(refused.advice), true);
   return refused.refusal.exit_status;
 }
 
@@ -70,7 +74,7 @@ int refuse_row(Terminal& terminal, const RowRefusal& refused) {
 // standard error.
 void warn(Terminal& terminal, const JobWarning& warning) {
   if (terminal.style() != ViewStyle::JSON) {
-    std::fprintf(stderr, "%s: warning: %s\n", PROGRAM_NAME, warning.text.c_str());
+    terminal.error(std::string(PROGRAM_NAME) + ": warning: " + warning.text);
     return;
   }
   JsonObject event;
@@ -82,7 +86,7 @@ void warn(Terminal& terminal, const JobWarning& warning) {
 // Each file's header as the job sends it; paths and comments come from
 // files, so a terminal gets them with control characters escaped.
 void show_files(const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
-  for (int i = 0; i < job.entry_count; ++i) {
+  for (int i = 0; i < job.entry_count && !terminal.quiet(); ++i) {
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
     const std::vector<std::uint8_t>& bytes = images.files[i];
@@ -100,21 +104,22 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
                         .text("comment", comment));
       continue;
     }
-    char address[16];
-    std::snprintf(address, sizeof address, "%07X", static_cast<unsigned>(start));
-    std::printf("No.%d %s -> %s\n", i + 1, zp3k::terminal_text(path).c_str(),
-                start == 0 ? "0000000_A (address 0)" : address);
+    char text[160];
+    std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(start));
+    terminal.line("No." + std::to_string(i + 1) + " " + zp3k::terminal_text(path) + " -> " +
+                  (start == 0 ? "0000000_A (address 0)" : text));
     if (!info.magic_ok) {
-      std::printf("  no image header (the file is sent as it is)\n");
+      terminal.line("  no image header (the file is sent as it is)");
       continue;
     }
-    std::printf("  version %s  comment \"%s\"  base 0x%06X  size %u bytes\n", version.c_str(),
-                zp3k::terminal_text(one_line(comment)).c_str(),
-                static_cast<unsigned>(h.base_address), static_cast<unsigned>(h.size));
-    std::printf("  checksum 0x%08X %s\n", static_cast<unsigned>(h.checksum),
-                verifies ? "verifies" : "DOES NOT VERIFY");
+    std::snprintf(text, sizeof text, "  base 0x%06X  size %u bytes",
+                  static_cast<unsigned>(h.base_address), static_cast<unsigned>(h.size));
+    terminal.line("  version " + version + "  comment \"" + zp3k::terminal_text(one_line(comment)) +
+                  "\"" + text);
+    std::snprintf(text, sizeof text, "  checksum 0x%08X %s", static_cast<unsigned>(h.checksum),
+                  verifies ? "verifies" : "DOES NOT VERIFY");
+    terminal.line(text);
   }
-  std::fflush(stdout);
   for (const JobWarning& w : job_warnings(job, images)) warn(terminal, w);
 }
 
@@ -141,23 +146,24 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
 
 // A job refused at row (status 11..14) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
-// before the refused one.
+// before the refused one. Then the output's end, as after a run.
 int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images,
-                    const RowRefusal& refused) {
+                    const RowRefusal& refused, TraceFile& trace, Terminal& terminal) {
   const int status = refused.refusal.exit_status;
   const int message_row = refused.refusal.message_row;
   const int row = refused.row;
-  if (a.log.empty()) return status;
   PortRecord record;
   record.time_start = record.time_end = std::chrono::system_clock::now();
   record.exit_status = status;
   record.text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
   record.gloss = message_gloss(message_row);
-  const ProductionLog log(a.log, logged_files(job, images, row - 1));
+  const ProductionLog log(a.log, logged_files(job, images, a.log.empty() ? 0 : row - 1));
   for (const std::string& device : a.devices) {
     record.port = device;
     log.append(record);
   }
+  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
+  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
   return status;
 }
 
@@ -192,12 +198,15 @@ struct PortRun {
   }
 
   // The line of a run the process ends at once (a second stop request):
-  // what was sent of it is unknown, the controller is left mid-way.
+  // what was sent of it is unknown, the controller is left mid-way. The
+  // model is there once "AD" was answered (read here, on the signal's thread,
+  // from the download's atomic copy).
   void log_ended_at_once(int status) {
     if (log == nullptr || logged.exchange(true)) return;
     PortRecord record;
     record.port = device;
     record.exit_status = status;
+    record.model = download.learned_model();
     record.gloss = "ended at once by a second stop request";
     record.time_start = time_start.load();
     record.time_end = std::chrono::system_clock::now();
@@ -224,30 +233,30 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
   for (const std::string& d : a.devices) width = d.size() > width ? d.size() : width;
   char line[1024];
   std::snprintf(line, sizeof line, "%-*s  %6s  %s", static_cast<int>(width), "port", "time", "outcome");
-  terminal.line(line);
+  terminal.line(line, true);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const StatusText o = status_for(runs[i]->result);
     std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
                   a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
                   end_gloss(runs[i]->result).c_str());
-    terminal.line(line);
+    terminal.line(line, true);
   }
 }
 
-void show_ports(const Arguments& a) {
-  if (a.json) return;
+void show_ports(const Arguments& a, Terminal& terminal) {
+  if (a.json || a.quiet) return;
   std::string names;
   for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
-  std::printf("%s %s, %s bit/s after the speed change, %s\n",
-              a.devices.size() > 1 ? "ports" : "port", names.c_str(), SPEED_TEXTS[a.speed_index],
-              a.run_after ? "run after download" : "no run request");
-  std::fflush(stdout);
+  terminal.line(std::string(a.devices.size() > 1 ? "ports " : "port ") + names + ", " +
+                SPEED_TEXTS[a.speed_index] + " bit/s after the speed change, " +
+                (a.run_after ? "run after download" : "no run request"));
 }
 
-// Each port's "end" event; the exit status is that of the first port, in
-// the order given, that did not succeed.
+// Each port's "end" event (kept even when the output is not read, with
+// what the output lost); the exit status is that of the first port, in the
+// order given, that did not succeed.
 int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Arguments& a,
-                   Terminal& terminal) {
+                   Terminal& terminal, const OutputLosses& losses) {
   const bool several = runs.size() > 1;
   int status = EXIT_SUCCESS_RUN;
   std::vector<std::string> advice_lines;  // each port's, below its row
@@ -260,20 +269,22 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
     if (several || stopped_early(r.result)) end.text("gloss", end_gloss(r.result));
     if (stopped_early(r.result)) end.number("files_sent", r.result.file);
     if (several) end.number("seconds", r.seconds, 1);
-    r.view.json_event(with_advice(end, advice).number("exit_status", port_status));
+    with_advice(end, advice).number("exit_status", port_status);
+    r.view.json_event(several ? end : with_losses(end, losses), true);
     if (!advice.detail.empty()) advice_lines.push_back(advice_text(advice));
     if (status == EXIT_SUCCESS_RUN) status = port_status;
   }
   if (several) terminal.leave_rows();
   if (terminal.style() != ViewStyle::JSON) {
-    for (const std::string& line : advice_lines) std::fprintf(stderr, "%s: %s\n", PROGRAM_NAME, line.c_str());
+    for (const std::string& line : advice_lines) terminal.error(std::string(PROGRAM_NAME) + ": " + line, true);
   }
   if (several) {
     if (terminal.style() == ViewStyle::JSON) {
-      terminal.json(JsonObject().text("event", "summary")
-                        .number("ports", static_cast<long long>(runs.size()))
-                        .number("exit_status", status));
-    } else {
+      JsonObject summary;
+      summary.text("event", "summary").number("ports", static_cast<long long>(runs.size()))
+          .number("exit_status", status);
+      terminal.json(with_losses(summary, losses), true);
+    } else if (!a.quiet) {  // -q: each port's last line is shown already
       show_summary(a, runs, terminal);
     }
   }
@@ -287,19 +298,70 @@ struct PortsGate {
   bool open = true;
 };
 
+// One port's download on this thread, several on a thread each.
+void run_ports(const std::vector<std::unique_ptr<PortRun>>& runs) {
+  if (runs.size() == 1) return runs[0]->run();
+  std::vector<std::thread> threads;
+  for (const std::unique_ptr<PortRun>& r : runs) threads.emplace_back([&r] { r->run(); });
+  for (std::thread& t : threads) t.join();
+}
+
+// The signal thread's notes, while the run lasts.
+std::function<void(const std::string&)> note_while_open(const std::shared_ptr<PortsGate>& gate,
+                                                        TerminalView& front) {
+  return [gate, &front](const std::string& text) {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (gate->open) front.note(text);
+  };
+}
+
+// Ending at once, on the signal thread: each port's settings put back and
+// its run logged as ended (the ports themselves are closed by the system).
+std::function<void(int)> end_ports_at_once(const std::shared_ptr<PortsGate>& gate,
+                                           std::vector<std::unique_ptr<PortRun>>& runs) {
+  return [gate, &runs](int status) {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
+    for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
+    for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
+  };
+}
+
+// The end at once of the output, on the signal thread: the log's and the
+// trace's lines, then the terminal's, each within a short bound; nothing
+// once the run has ended and its parts go away.
+std::function<void()> finish_at_once(const std::shared_ptr<PortsGate>& gate, const ProductionLog& log,
+                                     TraceFile& trace, Terminal& terminal) {
+  return [gate, &log, &trace, &terminal] {
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    if (!gate->open) return;
+    const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + AT_ONCE_BOUND);
+    finish_output(terminal, losses, OutputClock::now() + AT_ONCE_BOUND);
+  };
+}
+
 int run(const Arguments& a) {
-  // Opened (and created) first: a log that cannot be written stops the job
-  // before any file is checked or sent.
-  if (!a.log.empty() && !append_to_log(a.log, std::string())) {
-    return usage_error("cannot open the log file: " + a.log);
-  }
+  // Opened (and created) first, without waiting: a log that cannot be
+  // written (or a FIFO, a folder, a device) stops the job before any file
+  // is checked or sent.
+  std::string refusal;
+  if (!a.log.empty() && !check_log_target(a.log, &refusal)) return usage_error(refusal);
+  // Before the output's threads start: the stop signals reach none of them.
+  hold_stop_signals();
+  // Opened before anything is shown or sent, as the log is.
+  TraceFile trace;
+  if (!a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal);
 
   const ViewStyle style = a.json ? ViewStyle::JSON
                           : zp3k::console_shows_bar() ? ViewStyle::BAR
                                                   : ViewStyle::LINES;
   const std::size_t ports = a.devices.size();
   const bool several = ports > 1;
-  Terminal terminal(style, stdout, several ? static_cast<int>(ports) : 0);
+  // From here on every line goes through the output's queues, never stdio.
+  StandardStreams streams;
+  Terminal terminal(style, streams.out(), streams.err(), several ? static_cast<int>(ports) : 0,
+                    a.quiet);
+  if (a.verbose) trace.echo_to(&terminal);
 
   DownloadJob job;
   job.entry_count = a.count;
@@ -310,15 +372,10 @@ int run(const Arguments& a) {
   const RowRefusal refused = check_rows(a, &job, images.get());
   if (refused.row != 0) {
     refuse_row(terminal, refused);
-    return log_refused_job(a, job, *images, refused);
+    return log_refused_job(a, job, *images, refused, trace, terminal);
   }
   show_files(job, *images, terminal);
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
-
-  TraceFile trace;
-  if (!a.trace.empty() && !trace.open(a.trace.c_str())) {
-    return usage_error("cannot write the trace file: " + a.trace);
-  }
 
   std::atomic<int> stop_requested{0};
   std::vector<std::unique_ptr<PortRun>> runs;
@@ -326,25 +383,21 @@ int run(const Arguments& a) {
     std::strcpy(job.port_device, a.devices[i].c_str());
     runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
                                              static_cast<int>(i),
-                                             a.trace.empty() ? nullptr : &trace, stop_requested,
+                                             trace.active() ? &trace : nullptr, stop_requested,
                                              a.log.empty() ? nullptr : &log));
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();
-  start_stop_signals(StopTarget{&stop_requested, &front, a.count, ports, [gate, &runs](int status) {
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    if (!gate->open) return;
-    for (const std::unique_ptr<PortRun>& r : runs) r->port->restore_settings();
-    for (const std::unique_ptr<PortRun>& r : runs) r->log_ended_at_once(status);
-  }});
-  show_ports(a);
-  std::vector<std::thread> threads;
-  for (const std::unique_ptr<PortRun>& r : runs) {
-    if (several) threads.emplace_back([&r] { r->run(); });
-  }
-  if (!several) runs[0]->run();
-  for (std::thread& t : threads) t.join();
-  const int status = report_results(runs, a, terminal);
+  start_stop_signals(StopTarget{&stop_requested, a.count, ports, note_while_open(gate, front),
+                                end_ports_at_once(gate, runs),
+                                finish_at_once(gate, log, trace, terminal)});
+  show_ports(a, terminal);
+  run_ports(runs);
+  // The log's lines first, so that the end events count what was lost.
+  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
+  const int status = report_results(runs, a, terminal, losses);
+  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
+  release_stop_signals();  // first: it may hold the gate while it notes a request
   std::lock_guard<std::mutex> lock(gate->mutex);
   gate->open = false;  // every port is closed: their settings are back
   return status;

@@ -2,6 +2,7 @@
 #include "imgload/cli/production_log.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "image/image_format.h"
 #include "image/sha256.h"
@@ -36,8 +37,27 @@ LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
   return f;
 }
 
+namespace {
+
+// Each line is appended by its own opening of the file, as the other
+// processes sharing the log do.
+class LogFileSink : public OutputSink {
+ public:
+  explicit LogFileSink(std::string path) : path_(std::move(path)) {}
+  bool write(const std::string& text, std::string* reason) override {
+    return append_to_log(path_, text, reason);
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
 ProductionLog::ProductionLog(std::string path, std::vector<LoggedFile> files)
-    : path_(std::move(path)), host_(host_name()), files_(std::move(files)) {}
+    : path_(std::move(path)), host_(host_name()), files_(std::move(files)) {
+  if (!path_.empty()) channel_ = std::make_unique<OutputChannel>(std::make_unique<LogFileSink>(path_), 0);
+}
 
 std::string ProductionLog::line(const PortRecord& r) const {
   std::vector<JsonObject> files;
@@ -56,10 +76,16 @@ std::string ProductionLog::line(const PortRecord& r) const {
   return o.text("tool", TOOL).str();
 }
 
-bool ProductionLog::append(const PortRecord& record) const {
-  if (append_to_log(path_, line(record) + "\n")) return true;
-  std::fprintf(stderr, "imgload: cannot write the log file: %s\n", path_.c_str());
-  return false;
+void ProductionLog::append(const PortRecord& record) const {
+  if (channel_ != nullptr) channel_->push_always(line(record) + "\n");
+}
+
+std::vector<std::string> ProductionLog::settle(OutputClock::time_point deadline,
+                                               std::string* failure) const {
+  if (channel_ == nullptr) return {};
+  channel_->drain(deadline);
+  *failure = channel_->failure();
+  return channel_->take_unwritten();
 }
 
 }  // namespace imgload

@@ -72,52 +72,69 @@ JsonObject& JsonObject::raw(const char* key, const std::string& value) {
   return *this;
 }
 
-Terminal::Terminal(ViewStyle style, std::FILE* out, int rows)
-    : style_(style), out_(out), rows_(style == ViewStyle::BAR ? static_cast<std::size_t>(rows) : 0) {}
+Terminal::Terminal(ViewStyle style, OutputChannel& out, OutputChannel& err, int rows, bool quiet)
+    : style_(style),
+      out_(out),
+      err_(err),
+      quiet_(quiet),
+      rows_(style == ViewStyle::BAR && !quiet ? static_cast<std::size_t>(rows) : 0) {}
 
-void Terminal::end_bar_line() {
-  if (bar_shown_) {
-    std::fputc('\n', out_);
-    bar_shown_ = false;
-  }
+bool Terminal::queue(OutputChannel& channel, std::string text, std::size_t lines, bool keep) {
+  if (!keep) return channel.push(std::move(text), lines);
+  channel.push_always(std::move(text));
+  return true;
 }
 
 // The rows are the last lines written: move up over them and clear.
-void Terminal::erase_rows() {
-  if (rows_drawn_ > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", rows_drawn_);
-  rows_drawn_ = 0;
+std::string Terminal::erased_rows() const {
+  if (rows_drawn_ == 0) return std::string();
+  return "\x1b[" + std::to_string(rows_drawn_) + "A\r\x1b[J";
 }
 
-void Terminal::draw_rows() {
-  for (const std::string& r : rows_) std::fprintf(out_, "%s\x1b[K\n", r.c_str());
-  rows_drawn_ = static_cast<int>(rows_.size());
+std::string Terminal::drawn_rows() const {
+  std::string text;
+  for (const std::string& r : rows_) text += r + "\x1b[K\n";
+  return text;
 }
 
-void Terminal::line(const std::string& text) {
+// Lines on standard output, after the bar's line is ended and the rows
+// erased, the rows drawn again below them; all in one piece, so that a piece
+// dropped leaves the screen as the state says. Called with the mutex held.
+void Terminal::put_below_rows(const std::string& lines, bool keep) {
+  std::string piece = (bar_shown_ ? "\n" : "") + erased_rows() + lines;
+  if (has_rows()) piece += drawn_rows();
+  if (!queue(out_, std::move(piece), line_count(lines), keep)) return;
+  bar_shown_ = false;
+  rows_drawn_ = rows_.size();
+}
+
+void Terminal::line(const std::string& text, bool keep) {
   std::lock_guard<std::mutex> lock(mutex_);
-  end_bar_line();
-  erase_rows();
-  std::fprintf(out_, "%s\n", text.c_str());
-  if (has_rows()) draw_rows();
-  std::fflush(out_);
+  put_below_rows(text + "\n", keep);
 }
 
-void Terminal::json(const JsonObject& event) {
+void Terminal::error_lines(const std::string& lines, bool keep) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (&err_ == &out_) {
+    put_below_rows(lines, keep);  // one terminal: kept clear of the bar and the rows
+  } else {
+    queue(err_, lines, line_count(lines), keep);
+  }
+}
+
+void Terminal::json(const JsonObject& event, bool keep) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (style_ != ViewStyle::JSON) return;
   const std::string now = utc_time_text(std::chrono::system_clock::now());
-  const std::string stamped = JsonObject(event).text("time", now).str();
-  std::fprintf(out_, "%s\n", stamped.c_str());
-  std::fflush(out_);
+  queue(out_, JsonObject(event).text("time", now).str() + "\n", 1, keep);
 }
 
 void Terminal::row(int index, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || index >= static_cast<int>(rows_.size())) return;
   rows_[static_cast<std::size_t>(index)] = text;
-  erase_rows();
-  draw_rows();
-  std::fflush(out_);
+  // A frame: when it is dropped, the next one draws the rows anew.
+  if (out_.push(erased_rows() + drawn_rows(), 0)) rows_drawn_ = rows_.size();
 }
 
 void Terminal::leave_rows() {
@@ -128,10 +145,17 @@ void Terminal::leave_rows() {
 
 void Terminal::bar(const std::string& text, bool done) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::fprintf(out_, "\r%s\x1b[K", text.c_str());
-  bar_shown_ = true;
-  if (done) end_bar_line();
-  std::fflush(out_);
+  std::string piece = "\r" + text + "\x1b[K" + (done ? "\n" : "");
+  if (out_.push(std::move(piece), done ? 1 : 0)) bar_shown_ = !done;
+}
+
+std::size_t Terminal::dropped_lines() const {
+  return out_.dropped_lines() + (&err_ == &out_ ? 0 : err_.dropped_lines());
+}
+
+bool Terminal::drain(OutputClock::time_point deadline) {
+  const bool out_drained = out_.drain(deadline);
+  return (&err_ == &out_ || err_.drain(deadline)) && out_drained;
 }
 
 JsonObject TerminalView::event(const char* name) const {
@@ -140,7 +164,7 @@ JsonObject TerminalView::event(const char* name) const {
   return e.text("event", name);
 }
 
-void TerminalView::json_event(const JsonObject& event) { terminal_.json(event); }
+void TerminalView::json_event(const JsonObject& event, bool keep) { terminal_.json(event, keep); }
 
 bool stopped_early(const DownloadResult& result) {
   return result.end == DownloadEnd::STOPPED && result.file < result.files;
@@ -153,30 +177,47 @@ std::string end_gloss(const DownloadResult& result) {
 }
 
 // The row's text stays the dialog's ("ダウンロード正常終了" after a stop);
-// the gloss says how many files went.
+// the gloss says how many files went. The last line of a port is kept even
+// when the output is not read.
 void TerminalView::ended(const DownloadResult& result) {
-  show_status(status_for(result), end_gloss(result));
+  show_status(status_for(result), end_gloss(result), true);
 }
 
-void TerminalView::show_status(const StatusText& status, const std::string& gloss) {
+void TerminalView::show_status(const StatusText& status, const std::string& gloss, bool last) {
   const std::string text = status_text(status);
   if (terminal_.style() == ViewStyle::JSON) {
-    terminal_.json(event("status").text("text", text).text("gloss", gloss));
+    terminal_.json(event("status").text("text", text).text("gloss", gloss), last);
   } else if (terminal_.has_rows()) {
     terminal_.row(row_, port_ + "  " + one_line(text));
   } else {
-    terminal_.line(prefix() + one_line(text) + (gloss.empty() ? "" : " [" + gloss + "]"));
+    terminal_.line(prefix() + one_line(text) + (gloss.empty() ? "" : " [" + gloss + "]"), last);
   }
 }
 
+void TerminalView::run_started(int) {
+  blocks_phase_ = false;
+  notice_shown_ = false;
+}
+
+// "AD" goes out again after each failed try: the notice is shown at the first.
 void TerminalView::transfer_started() {
+  if (notice_shown_) return;
+  notice_shown_ = true;
+  if (terminal_.quiet()) return;
   StatusText notice;
   notice.kind = StatusText::TRANSFER_NOTICE;
-  show_status(notice, status_gloss(notice));
+  show_status(notice, status_gloss(notice), false);
 }
 
 void TerminalView::file_started(int number, const char* path, std::uint32_t blocks) {
   file_number_ = number;
+  blocks_ = blocks;
+  accepted_ = 0;
+  last_tenth_ = -1;
+  blocks_phase_ = true;
+  started_ = std::chrono::steady_clock::now();
+  last_render_ = started_ - RENDER_INTERVAL;
+  if (terminal_.quiet()) return;
   const std::string label = "No." + std::to_string(number);
   if (terminal_.style() == ViewStyle::JSON) {
     terminal_.json(event("file").text("label", label).number("number", number).text("path", path));
@@ -185,45 +226,43 @@ void TerminalView::file_started(int number, const char* path, std::uint32_t bloc
   } else {
     terminal_.line(prefix() + label + " " + path);
   }
-  // The bar counts one step per block and one for the end of the file.
-  maximum_ = progress_maximum(blocks * DATA_BLOCK_SIZE, DATA_BLOCK_SIZE);
-  position_ = 0;
-  last_tenth_ = -1;
-  blocks_phase_ = true;
-  started_ = std::chrono::steady_clock::now();
-  last_render_ = started_ - RENDER_INTERVAL;
 }
 
-void TerminalView::stepped() {
-  if (position_ < maximum_) ++position_;
-  render(position_ == maximum_);
+// Request `number` goes out: those before it were accepted. The rate counts
+// from the first request.
+void TerminalView::block_sent(std::uint32_t number, std::uint32_t) {
+  if (number == 1) started_ = std::chrono::steady_clock::now();
+  accepted_ = number > blocks_ ? blocks_ : number - 1;
+  render(false);
+}
+
+// Every block accepted: the only moment the progress is whole.
+void TerminalView::file_sent(int) {
+  accepted_ = blocks_;
+  render(true);
 }
 
 void TerminalView::render(bool force) {
-  if (!blocks_phase_ || maximum_ <= 1) return;
-  const unsigned blocks_total = maximum_ - 1;  // the last step is the end of the file
-  const unsigned blocks_sent = position_ < blocks_total ? position_ : blocks_total;
-  // The rate counts from the first block sent: a block is stepped before it
-  // goes out, so block k has been sent when block k + 1 is stepped.
-  if (position_ == 1) started_ = std::chrono::steady_clock::now();
+  if (!blocks_phase_ || blocks_ == 0 || terminal_.quiet()) return;
   const double elapsed = seconds_since(started_);
-  const double bytes = static_cast<double>(blocks_sent > 1 ? blocks_sent - 1 : 0) * DATA_BLOCK_SIZE;
+  const double bytes = static_cast<double>(accepted_) * DATA_BLOCK_SIZE;
   const double rate = elapsed > 0 ? bytes / elapsed : 0;
-  const double left = rate > 0 ? (static_cast<double>(blocks_total - blocks_sent) * DATA_BLOCK_SIZE) / rate : 0;
+  const double left = rate > 0 ? (static_cast<double>(blocks_ - accepted_) * DATA_BLOCK_SIZE) / rate : 0;
   char text[256];
   switch (terminal_.style()) {
     case ViewStyle::JSON:
       terminal_.json(event("progress").number("file", file_number_)
-                         .number("position", position_).number("maximum", maximum_)
-                         .number("blocks_sent", blocks_sent).number("blocks", blocks_total)
+                         .number("position", accepted_).number("maximum", blocks_)
+                         .number("blocks_sent", accepted_).number("blocks", blocks_)
                          .number("bytes_per_second", rate, 0).number("seconds_left", left, 1));
       return;
     case ViewStyle::LINES: {
-      const int tenth = static_cast<int>(position_ * 10 / maximum_);
+      const int tenth = static_cast<int>(std::uint64_t{accepted_} * 10 / blocks_);
       if (tenth == last_tenth_ && !force) return;
       last_tenth_ = tenth;
       std::snprintf(text, sizeof text, "No.%d %3u%%  %u/%u blocks  %.0f bytes/s  %.0f s left",
-                    file_number_, position_ * 100 / maximum_, blocks_sent, blocks_total, rate, left);
+                    file_number_, static_cast<unsigned>(std::uint64_t{accepted_} * 100 / blocks_),
+                    accepted_, blocks_, rate, left);
       terminal_.line(prefix() + text);
       return;
     }
@@ -231,28 +270,29 @@ void TerminalView::render(bool force) {
       const auto now = std::chrono::steady_clock::now();
       if (!force && now - last_render_ < RENDER_INTERVAL) return;
       last_render_ = now;
-      const int filled = static_cast<int>(position_ * BAR_WIDTH / maximum_);
+      const int filled = static_cast<int>(std::uint64_t{accepted_} * BAR_WIDTH / blocks_);
       char bar[BAR_WIDTH + 1];
       for (int i = 0; i < BAR_WIDTH; ++i) bar[i] = i < filled ? '#' : '-';
       bar[BAR_WIDTH] = '\0';
       const int secs = static_cast<int>(left + 0.5);
       std::snprintf(text, sizeof text, "  [%s] %u/%u blocks  %.1f KiB/s  %d:%02d left", bar,
-                    blocks_sent, blocks_total, rate / 1024.0, secs / 60, secs % 60);
+                    accepted_, blocks_, rate / 1024.0, secs / 60, secs % 60);
       if (terminal_.has_rows()) {
         terminal_.row(row_, port_ + "  No." + std::to_string(file_number_) + text);
       } else {
-        terminal_.bar(text, position_ == maximum_);
+        terminal_.bar(text, accepted_ == blocks_);
       }
       return;
     }
   }
 }
 
+// A stop note is kept even when the output is not read: there are two at most.
 void TerminalView::note(const std::string& text) {
   if (terminal_.style() == ViewStyle::JSON) {
-    terminal_.json(event("note").text("text", text));
+    terminal_.json(event("note").text("text", text), true);
   } else {
-    terminal_.line(text);
+    terminal_.line(text, true);
   }
 }
 

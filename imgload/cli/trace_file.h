@@ -4,18 +4,29 @@
 // several ports, each line names its port.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <mutex>
+#include <memory>
 #include <string>
 
+#include "imgload/cli/output_queue.h"
 #include "imgload/link/link.h"
 
 namespace imgload {
 
+class Terminal;
+
 class TraceFile : public LinkTrace {
  public:
-  bool open(const char* path);
+  // Opens path, emptied, for the trace; false, with the refusal, for a
+  // FIFO, a folder, a device other than the null device, or a file the
+  // system does not open.
+  bool open(const std::string& path, std::string* refusal);
+  // Every trace line also goes to standard error through terminal (-v).
+  void echo_to(Terminal* terminal) { echo_ = terminal; }
+  // Whether anything is traced: a file, standard error, or both.
+  bool active() const { return channel_ != nullptr || echo_ != nullptr; }
+  // Waits a short while for the file's lines still queued.
   ~TraceFile() override;
 
   // The trace of one link, unnamed (one port).
@@ -50,17 +61,32 @@ class TraceFile : public LinkTrace {
     std::string label_;
   };
 
+  // The file after a run: waits for its queued lines until deadline (true
+  // when all were written or failed); what was lost and why.
+  bool settle(OutputClock::time_point deadline);
+  const std::string& path() const { return path_; }
+  // Lines lost to a full queue, or still queued when the settling ended.
+  std::size_t dropped_lines() const {
+    return late_lines_.load() + (channel_ ? channel_->dropped_lines() : 0);
+  }
+  std::size_t failed_lines() const { return channel_ ? channel_->failed_lines() : 0; }
+  std::string failure() const { return channel_ ? channel_->failure() : std::string(); }
+
  private:
   void opened_line(const std::string& label, const char* name, std::uint32_t baud_rate, bool opened);
   void closed_line(const std::string& label);
   void sent_lines(const std::string& label, const std::uint8_t* frame, int length);
   void discarded_line(const std::string& label, int count);
   void read_lines(const std::string& label, const std::uint8_t* reply, int length, ReplyStatus status);
-  void stamp(const std::string& label);
-  void dump(const std::uint8_t* bytes, int length);
+  std::string stamp(const std::string& label) const;
+  void emit(const std::string& lines);
 
-  std::FILE* file_ = nullptr;
-  std::mutex mutex_;  // the links of several ports write from their threads
+  std::string path_;
+  std::unique_ptr<OutputChannel> channel_;  // null without a file
+  Terminal* echo_ = nullptr;                // null without -v
+  // The end of a run and the end at once may settle at the same time.
+  std::atomic<bool> settled_{false};
+  std::atomic<std::size_t> late_lines_{0};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -140,8 +140,10 @@ void Download::step_identify() {
   if (link_.data_reader().count > 0) result_.answered = true;
   int refused_entry = 0;
   // The model is kept in the result, which the production log reports.
-  switch (judge_model_reply(link_, status, job_.start_addresses, job_.entry_count, &refused_entry,
-                            &result_.model)) {
+  const Judgement judged = judge_model_reply(link_, status, job_.start_addresses, job_.entry_count,
+                                             &refused_entry, &result_.model);
+  learned_model_.store(result_.model);
+  switch (judged) {
     case JUDGE_WAIT:
     case JUDGE_OTHER_MODE:
       break;
@@ -429,6 +431,7 @@ bool Download::choose_port() {
 DownloadResult Download::run(Clock& clock) {
   clock_ = &clock;
   result_ = DownloadResult{};
+  learned_model_.store(-1);
   running_ = true;
   stopped_ = false;
   file_index_ = 0;

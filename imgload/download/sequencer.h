@@ -69,6 +69,10 @@ class Download {
   // given to the view, last).
   DownloadResult run(Clock& clock);
 
+  // The "AD" reply's model information byte once it is read in this run;
+  // -1 before. Safe to read from any thread while the run goes on.
+  int learned_model() const { return learned_model_.load(); }
+
   // After a run: every counter is back at 0 and the port is closed.
   const SequencerSteps& steps() const { return steps_; }
   bool port_open() const { return link_.is_open(); }
@@ -119,6 +123,7 @@ class Download {
   SequencerSteps steps_;
   bool running_ = false;
   DownloadResult result_;
+  std::atomic<int> learned_model_{-1};  // result_.model, for other threads
   int retries_left_ = 0;
   int file_index_ = 0;
   bool stopped_ = false;  // the stop request ended the run after file_index_ + 1

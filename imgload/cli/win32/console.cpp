@@ -45,6 +45,7 @@ struct Relay {
 struct Consoles {
   Relay streams[2];          // standard output, standard error
   bool shows_bar = false;    // standard output's console takes escape sequences
+  bool shared = false;       // standard output and error are both the console
 };
 Consoles consoles;
 
@@ -134,6 +135,8 @@ void prepare_console() {
     consoles.shows_bar = GetConsoleMode(out, &mode) &&
                          SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
   }
+  // A process has one console: two console streams are the same one.
+  consoles.shared = out != nullptr && console_of(_fileno(stderr)) != nullptr;
   FILE* const streams[2] = {stdout, stderr};
   bool relayed = false;
   for (int i = 0; i < 2; ++i) {
@@ -160,5 +163,7 @@ void finish_console() {
 }
 
 bool console_shows_bar() { return consoles.shows_bar; }
+
+bool streams_share_console() { return consoles.shared; }
 
 }  // namespace zp3k

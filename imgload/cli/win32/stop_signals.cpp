@@ -24,14 +24,16 @@ ConsoleStop console_stop;
 
 void ask_to_stop() {
   console_stop.target.stop_requested->store(1);
-  console_stop.target.view->note(stop_note(console_stop.target));
+  if (console_stop.target.note) console_stop.target.note(stop_note(console_stop.target));
 }
 
 // The download threads own the ports: their settings are put back from here
 // and the system closes the handles (dropping DTR) as the process ends.
 void end_at_once() {
-  if (console_stop.target.end_ports) console_stop.target.end_ports(EXIT_INTERRUPTED);
-  console_stop.target.view->note(ended_note(console_stop.target));
+  const StopTarget& target = console_stop.target;
+  if (target.end_ports) target.end_ports(EXIT_INTERRUPTED);
+  if (target.note) target.note(ended_note(target));
+  if (target.finish_output) target.finish_output();  // the queues, within a bound
   zp3k::finish_console();
   ExitProcess(EXIT_INTERRUPTED);
 }
@@ -51,9 +53,16 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 }  // namespace
 
+// The console's events come on a thread of the system's: nothing to hold
+// before the handler is installed.
+void hold_stop_signals() {}
+
 void start_stop_signals(const StopTarget& target) {
   console_stop.target = target;
   (void)SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+// The system's own handling again: a console event ends the process.
+void release_stop_signals() { (void)SetConsoleCtrlHandler(on_console_event, FALSE); }
 
 }  // namespace imgload

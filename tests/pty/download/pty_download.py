@@ -500,10 +500,11 @@ def case_second_ctrl_c_ends_at_once(w):
     sys.stdout.write(out + err + sim.report)
     expect(p.returncode == 130, "exit status %d, expected 130" % p.returncode)
     expect("run ended early" in sim.report, "the simulator saw no close")
-    # The production log still records the run, as ended at once.
+    # The production log still records the run, as ended at once, with the
+    # model "AD" was answered with.
     lines = read_log(log)
     expect(len(lines) == 1 and lines[0]["exit_status"] == 130 and lines[0]["port"] == sim.link and
-           lines[0]["gloss"].startswith("ended at once") and lines[0]["model"] is None,
+           lines[0]["gloss"].startswith("ended at once") and lines[0]["model"] == "30",
            "the log: %r" % lines)
     check_logged_files(lines[0], [os.path.join(w, "a.bin")], [0x8000])
 
@@ -684,6 +685,18 @@ def case_job_checks(w):
           'from the download address 0x000000 (0000000_A)"', '"kind":"overlap","row":1,"other_row":2',
           '"detail":"/dev/null: Inappropriate ioctl for device","hint":"not a serial device"'],
          '"row":1,"text":"No.1: the image', None),
+        # A log or trace that is no file is refused at once, never waited for.
+        (null, ["--log", os.path.join(w, "fifo.bin"), ok], 64,
+         ["imgload: cannot use %s/fifo.bin as the log: it is a FIFO" % w], None, None),
+        (null, ["--trace", os.path.join(w, "fifo.bin"), ok], 64,
+         ["imgload: cannot use %s/fifo.bin as the trace: it is a FIFO" % w], None, None),
+        (null, ["--log", w, ok], 64, ["imgload: cannot use %s as the log: it is a folder" % w],
+         None, None),
+        (null, ["--trace", "/dev/full", ok], 64,
+         ["imgload: cannot use /dev/full as the trace: it is a device"], None, None),
+        (null, ["--log", os.path.join(w, "no", "such.log"), ok], 64,
+         ["imgload: cannot open the log file: %s/no/such.log: No such file or directory" % w],
+         None, None),
     ]
     logged = 0
     for port, args, code, texts, absent, user in cases:
@@ -876,6 +889,167 @@ def case_boards(w, name):
     expect(ignored and int(ignored.group(1)) >= boards - 1, "no request went unanswered")
 
 
+# Output nobody reads: imgload --json into a pipe never read, a 2 MiB image
+# at the simulator's fastest (so that the events fill the pipe in the first
+# blocks). The download goes on at the controller's pace and ends; what the
+# output lost is counted on standard error; stop signals are served at once,
+# the line's settings put back. case: (signals sent once the pipe is full,
+# the exit status, seconds each write to the log waits or None for no log)
+UNREAD_OUTPUT = {
+    "json_into_unread_pipe": ((), 0, None),
+    "two_sigterms_into_unread_pipe": ((signal.SIGTERM, signal.SIGTERM), 143, None),
+    "slow_log_into_unread_pipe": ((), 0, 30),
+}
+
+
+def pipe_is_full(fd):
+    """Full for a writer of whole events: less than a page left."""
+    capacity = fcntl.fcntl(fd, 1032)  # F_GETPIPE_SZ
+    held = struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+    return held > capacity - 4096
+
+
+def pipe_contents(fd):
+    os.set_blocking(fd, False)
+    data = b""
+    try:
+        while True:
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            data += chunk
+    except BlockingIOError:
+        pass
+    return data.decode("utf-8")
+
+
+def case_unread_output(w, name):
+    signals, code, slow_seconds = UNREAD_OUTPUT[name]
+    path = os.path.join(w, "big.bin")
+    image = make_image(path, 1024, 9)
+    log = os.path.join(os.path.realpath(w), "run.log")
+    sim = Simulator(w, ["--no-pace"])
+    before = stty(sim.link, "-g")  # what the line is whenever imgload opens it
+    env = dict(os.environ)
+    args = [IMGLOAD, "--json", "--port", sim.link, path]
+    if slow_seconds:
+        args[1:1] = ["--log", log]
+        env.update(LD_PRELOAD=os.environ["ZP3K_SLOW_WRITE"], ZP3K_SLOW_WRITE_PATH=log,
+                   ZP3K_SLOW_WRITE_SECONDS=str(slow_seconds))
+    unread, write_end = os.pipe()
+    started = time.monotonic()
+    p = subprocess.Popen(args, stdout=write_end, stderr=subprocess.PIPE, text=True, env=env)
+    os.close(write_end)
+    changed = False
+    if signals:
+        while p.poll() is None and not pipe_is_full(unread):
+            time.sleep(0.05)
+        expect(p.poll() is None, "the run ended before its output filled the pipe")
+        sim.proc.send_signal(signal.SIGSTOP)  # the line stays as imgload leaves it
+        changed = stty(sim.link, "-g") != before
+        for sig in signals:
+            p.send_signal(sig)
+            time.sleep(0.3)
+    try:
+        err = p.communicate(timeout=60)[1]
+    except subprocess.TimeoutExpired:
+        p.kill()
+        raise Failure("imgload did not end: " + p.communicate()[1][-3000:])
+    wall = time.monotonic() - started
+    shown = pipe_contents(unread)
+    os.close(unread)
+    after = stty(sim.link, "-g")
+    sim.proc.send_signal(signal.SIGCONT)
+    sim.stop()
+    sys.stdout.write(err + sim.report + sim.errors + "imgload: %.1f s\n" % wall)
+    expect(p.returncode == code, "exit status %d, expected %d" % (p.returncode, code))
+    # What reached the pipe is whole events only, never half a line.
+    events = [json.loads(line) for line in shown.splitlines()]
+    expect(shown.endswith("\n") and events, "the pipe holds no whole events")
+    if signals:
+        expect(changed, "imgload never set the line")
+        expect(after == before, "the line's settings were not put back:\n%s\n%s" % (before, after))
+        return
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    expect(sim.received(1) == image, "the image differs from the file sent")
+    dropped = re.search(r"^imgload: (\d+) line\(s\) of output dropped", err, re.M)
+    expect(dropped and int(dropped.group(1)) > 0, "no count of the lines dropped")
+    if slow_seconds:
+        # The run did not wait for the log: its line is on standard error, whole.
+        expect(re.search(r"^imgload: 1 log line\(s\) not written to %s in time" % re.escape(log),
+                         err, re.M), "the late log line is not reported")
+        lines = [json.loads(line) for line in err.splitlines() if line.startswith("{")]
+        expect(len(lines) == 1 and lines[0]["port"] == sim.link and lines[0]["exit_status"] == 0
+               and lines[0]["model"] == "30", "the log line on standard error: %r" % lines)
+        check_logged_files(lines[0], [path], [0x8000])
+        expect(read_log(log) == [], "the log was written after all")
+
+
+def case_trace_cannot_be_written(w):
+    """A trace file that fills up (a file size limit, as a full disk): the run
+    goes on to its end with its own status, warned about at its end."""
+    path = os.path.join(w, "a.bin")
+    image = make_image(path, 4, 1)
+    trace = os.path.join(w, "trace.txt")
+    sim = Simulator(w, [])
+
+    def limited():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write past the limit fails instead
+
+    p = subprocess.run([IMGLOAD, "--json", "--trace", trace, "--port", sim.link, path],
+                       capture_output=True, text=True, timeout=120, preexec_fn=limited)
+    sim.stop()
+    sys.stdout.write(p.stdout + p.stderr + sim.report)
+    check_success(p.returncode, p.stdout, sim, [image])
+    warnings = [e for e in map(json.loads, p.stdout.splitlines()) if e["event"] == "warning"]
+    expect(len(warnings) == 1 and warnings[0]["kind"] == "trace" and
+           "File too large" in warnings[0]["text"], "warning events %r" % warnings)
+    last = [line for line in p.stderr.splitlines() if line.startswith("imgload: warning:")]
+    expect(last and "the trace file %s could not be written" % trace in last[-1],
+           "no warning line at the end")
+    expect(os.path.getsize(trace) <= 4096, "the trace grew past the limit")
+
+
+# What a run of one file shows on standard output and error: -q (the last
+# line only), -v (the trace's lines on standard error, as --trace writes
+# them), and the transfer notice, once although "AD" is sent three times
+# when nothing answers. case: (options, simulator options, exit status, the
+# lines of standard output or None, {text: times in standard output}, texts
+# standard error must hold)
+NOTICE = "データ転送中 電源を切らないでください!"
+SHOWN = {
+    "quiet_shows_the_last_line": (["-q"], [], 0, [SUCCESS + " [download completed normally]"], {},
+                                  []),
+    "verbose_traces_on_standard_error": (["-v"], [], 0, None, {SUCCESS: 1, NOTICE: 1},
+                                         ["open %s at 9600 bit/s: ok", "sent AD, 10 bytes",
+                                          "sent FD, 530 bytes", "received 10 bytes: ok"]),
+    "transfer_notice_once_while_nothing_answers": ([], ["--fault", "silent@AD"], 5, None,
+                                                   {NOTICE: 1, TIMEOUT: 1}, []),
+}
+
+
+def case_shown(w, name):
+    options, sim_args, code, lines, counts, errors = SHOWN[name]
+    path = os.path.join(w, "a.bin")
+    image = make_image(path, 2, 1)
+    sim = Simulator(w, sim_args)
+    status, out, err = run_imgload(options + ["--port", sim.link, path])
+    sim.stop()
+    sys.stdout.write(out + err + sim.report)
+    expect(status == code, "exit status %d, expected %d" % (status, code))
+    if code == 0:
+        expect(sim.received(1) == image, "the image differs from the file sent")
+    if lines is not None:
+        expect(out.splitlines() == lines, "standard output: %r" % out)
+    for text, times in counts.items():
+        expect(out.count(text) == times, "%r shown %d times" % (text, out.count(text)))
+    for text in errors:
+        text = text % sim.link if "%s" in text else text
+        expect(text in err, "no %r on standard error" % text)
+    expect("sent AD" not in out, "trace lines on standard output")
+
+
 def main():
     fn = globals().get("case_" + CASE)
     if CASE in FAULTS:
@@ -896,6 +1070,10 @@ def main():
         fn = lambda w: case_in_a_row(w, CASE)  # noqa: E731
     if CASE in BOARDS:
         fn = lambda w: case_boards(w, CASE)  # noqa: E731
+    if CASE in UNREAD_OUTPUT:
+        fn = lambda w: case_unread_output(w, CASE)  # noqa: E731
+    if CASE in SHOWN:
+        fn = lambda w: case_shown(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2

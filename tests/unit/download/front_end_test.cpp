@@ -1,16 +1,19 @@
 // Pieces of the Linux imgload: the file summary (header fields, checksum
 // check, cp932 comment), the progress view's JSON events and glosses, the
 // production log's lines and times, the trace file's hex and ASCII dump, the
-// advice on a port that did not open or did not answer, and the listing of
-// candidate ports.
+// output queues (bounded, in order, never holding up the producer, the log
+// never dropped), the output files refused, the advice on a port that did
+// not open or did not answer, and the listing of candidate ports.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -24,6 +27,7 @@
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/outcome.h"
+#include "imgload/cli/output_queue.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/terminal_view.h"
@@ -104,6 +108,65 @@ DownloadResult ended_with(DownloadEnd end) {
   return result;
 }
 
+// What a sink was given, shared with the test.
+struct Written {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string text;
+  int writes_begun = 0;
+  bool released = true;  // false: every write waits, as on a pipe nobody reads
+  std::string get() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text;
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  // Until the channel's thread is inside a write (the queue is then empty).
+  void wait_for_write() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return writes_begun > 0; });
+  }
+};
+
+class RecordingSink : public OutputSink {
+ public:
+  explicit RecordingSink(std::shared_ptr<Written> to) : to_(std::move(to)) {}
+  bool write(const std::string& text, std::string*) override {
+    std::unique_lock<std::mutex> lock(to_->mutex);
+    ++to_->writes_begun;
+    to_->changed.notify_all();
+    to_->changed.wait(lock, [&] { return to_->released; });
+    to_->text += text;
+    return true;
+  }
+
+ private:
+  std::shared_ptr<Written> to_;
+};
+
+const auto LONG_ENOUGH = std::chrono::seconds(30);  // a bound never reached by a working queue
+
+std::unique_ptr<OutputSink> sink_on(const std::shared_ptr<Written>& written, bool held) {
+  written->released = !held;
+  return std::make_unique<RecordingSink>(written);
+}
+
+// A channel and what it wrote; held: its writes wait until released.
+struct Captured {
+  explicit Captured(std::size_t limit = STANDARD_QUEUE_LIMIT, bool held = false)
+      : written(std::make_shared<Written>()), channel(sink_on(written, held), limit) {}
+  std::string text() {
+    written->release();
+    channel.drain(OutputClock::now() + LONG_ENOUGH);
+    return written->get();
+  }
+  std::shared_ptr<Written> written;
+  OutputChannel channel;
+};
+
 std::string captured(std::FILE* f) {
   std::fflush(f);
   std::rewind(f);
@@ -115,9 +178,8 @@ std::string captured(std::FILE* f) {
 }
 
 TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  Terminal terminal(ViewStyle::JSON, f);
+  Captured f;
+  Terminal terminal(ViewStyle::JSON, f.channel, f.channel);
   TerminalView view(terminal);
   TerminalView tagged(terminal, "/dev/b", 1);
   view.run_started(1);
@@ -126,13 +188,15 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
   view.file_sent(1);
   view.ended(ended_with(DownloadEnd::TIMED_OUT));
   tagged.ended(ended_with(DownloadEnd::SUCCEEDED));  // several ports: each event names its port
-  const std::string out = captured(f);
-  std::fclose(f);
+  const std::string out = f.text();
   EXPECT_NE(out.find("{\"event\":\"file\",\"label\":\"No.1\",\"number\":1,\"path\":\"/x/a \\\"b\\\".bin\","
                      "\"time\":\""),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("\"position\":5,\"maximum\":5,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
+  // The maximum is the file's blocks; the progress is whole once the last is accepted.
+  EXPECT_NE(out.find("\"position\":3,\"maximum\":4,\"blocks_sent\":3,\"blocks\":4"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"position\":4,\"maximum\":4,\"blocks_sent\":4,\"blocks\":4"), std::string::npos) << out;
+  EXPECT_EQ(out.find("\"maximum\":5"), std::string::npos) << out;
   EXPECT_NE(out.find("{\"event\":\"status\",\"text\":\"通信エラー\\n(タイムアウトエラー)\","
                      "\"gloss\":\"communication error (timeout)\",\"time\":\""),
             std::string::npos)
@@ -153,16 +217,14 @@ TEST(TerminalViewTest, JsonEventsCarryTextGlossAndProgress) {
 }
 
 TEST(TerminalViewTest, PlainLinesShowStatusWithGlossOnOneLine) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  Terminal terminal(ViewStyle::LINES, f);
+  Captured f;
+  Terminal terminal(ViewStyle::LINES, f.channel, f.channel);
   TerminalView view(terminal);
   TerminalView named(terminal, "/dev/b", 1);
   view.ended(ended_with(DownloadEnd::SUCCEEDED));
   view.ended(ended_with(DownloadEnd::PORT_OPEN_FAILED));
   named.file_started(2, "", 4);
-  const std::string out = captured(f);
-  std::fclose(f);
+  const std::string out = f.text();
   EXPECT_EQ(out,
             "ダウンロード正常終了 [download completed normally]\n"
             "通信エラー (COMポートオープンエラー) [communication error (COM port open error)]\n"
@@ -237,7 +299,8 @@ TEST(TraceFileTest, WritesFramesInHexAndAscii) {
   close(fd);
   {
     TraceFile trace;
-    ASSERT_TRUE(trace.open(name));
+    std::string refusal;
+    ASSERT_TRUE(trace.open(name, &refusal)) << refusal;
     trace.port_opened("/dev/x", 9600, true);
     const std::uint8_t ad[] = {0x05, '0', '0', 'F', 'F', 'A', 'D', '0', '0', 0x0D};
     trace.frame_sent(ad, sizeof ad);
@@ -463,6 +526,275 @@ TEST(PortListTest, NamesWhatCannotBeOpenedAndSaysWhenThereIsNothing) {
   rmdir((dev + "/serial/by-id").c_str());
   rmdir((dev + "/serial").c_str());
   rmdir(dev.c_str());
+}
+
+
+// The lines "0: ...\n" to "count - 1: ...\n", as a producer queues them.
+std::vector<std::string> numbered_lines(int count) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) lines.push_back(std::to_string(i) + ": progress\n");
+  return lines;
+}
+
+TEST(OutputQueueTest, AReaderThatKeepsUpGetsEveryLineInOrder) {
+  Captured out(64);  // a queue of 64 bytes: the thread keeps up as the producer waits for it
+  std::string expected;
+  for (const std::string& line : numbered_lines(200)) {
+    expected += line;
+    out.channel.push(line);
+    out.channel.drain(OutputClock::now() + LONG_ENOUGH);
+  }
+  EXPECT_EQ(out.text(), expected);
+  EXPECT_EQ(out.channel.dropped_lines(), 0u);
+}
+
+// A target that takes nothing (a pipe nobody reads): queuing returns at once
+// (a producer held up would hang this test), the queue holds what fits in
+// its bound, the rest is dropped whole and counted (a bar frame not as a
+// line), and what was queued comes out in order once the target reads.
+TEST(OutputQueueTest, ABlockedTargetNeverHoldsUpTheProducer) {
+  Captured out(100, true);
+  out.channel.push("first\n");
+  out.written->wait_for_write();  // "first" is being written: the queue is empty
+  std::string kept = "first\n";
+  std::size_t refused = 0;
+  for (const std::string& line : numbered_lines(1000)) {
+    if (out.channel.push(line)) {
+      kept += line;
+    } else {
+      ++refused;
+    }
+  }
+  EXPECT_FALSE(out.channel.push("\r[####------]\x1b[K", 0)) << "a frame past the bound";
+  EXPECT_GT(refused, 900u);
+  EXPECT_EQ(out.channel.dropped_lines(), refused) << "the frame is no line";
+  EXPECT_FALSE(out.channel.drain(OutputClock::now())) << "nothing can be written yet";
+  EXPECT_LE(kept.size(), 100u + 6u);
+  out.channel.push_always("end\n");  // a run's last line passes the bound
+  EXPECT_EQ(out.text(), kept + "end\n");
+}
+
+// The log's channel has no bound: a target that blocks keeps every line, and
+// those not written by the end are given back whole, in order.
+TEST(OutputQueueTest, TheLogIsNeverDropped) {
+  Captured log(0, true);
+  const std::vector<std::string> lines = numbered_lines(5000);
+  for (const std::string& line : lines) EXPECT_TRUE(log.channel.push(line));
+  EXPECT_EQ(log.channel.dropped_lines(), 0u);
+  EXPECT_FALSE(log.channel.drain(OutputClock::now()));
+  EXPECT_EQ(log.channel.take_unwritten(), lines) << "the one in its write, then those queued";
+  log.written->release();
+}
+
+// A sink whose writes fail, as a full disk.
+class FullSink : public OutputSink {
+ public:
+  bool write(const std::string&, std::string* reason) override {
+    *reason = "No space left on device";
+    return false;
+  }
+};
+
+TEST(OutputQueueTest, FailedWritesAreCountedAndTheLogsKept) {
+  OutputChannel trace(std::make_unique<FullSink>(), 4096);
+  OutputChannel log(std::make_unique<FullSink>(), 0);
+  for (OutputChannel* channel : {&trace, &log}) {
+    channel->push("a\nb\n");
+    channel->push("c\n");
+    EXPECT_TRUE(channel->drain(OutputClock::now() + LONG_ENOUGH));
+    EXPECT_EQ(channel->failed_lines(), 3u);
+    EXPECT_EQ(channel->failure(), "No space left on device");
+    EXPECT_EQ(channel->dropped_lines(), 0u);
+  }
+  EXPECT_EQ(trace.take_unwritten(), std::vector<std::string>{});
+  EXPECT_EQ(log.take_unwritten(), (std::vector<std::string>{"a\nb\n", "c\n"}));
+}
+
+// Standard error on the terminal of the bar: its lines end the bar's line
+// first, in the order given; on a stream of its own, they go there alone.
+TEST(TerminalTest, ErrorLinesKeepClearOfTheBar) {
+  Captured one;
+  Terminal shared(ViewStyle::BAR, one.channel, one.channel);
+  shared.bar("[##--]", false);
+  shared.error("imgload: note");
+  shared.bar("[###-]", false);
+  EXPECT_EQ(one.text(), "\r[##--]\x1b[K\nimgload: note\n\r[###-]\x1b[K");
+  Captured out;
+  Captured err;
+  Terminal apart(ViewStyle::BAR, out.channel, err.channel);
+  apart.bar("[##--]", false);
+  apart.error("imgload: note");
+  EXPECT_EQ(out.text(), "\r[##--]\x1b[K");
+  EXPECT_EQ(err.text(), "imgload: note\n");
+}
+
+// A piece dropped leaves the screen as it was: a later line erases only the
+// rows that were written, and ends only a bar line that was written.
+TEST(TerminalTest, ADroppedPieceChangesNothingOnTheScreen) {
+  const std::string row(60, 'x');  // a row too long for a queue of 40 bytes
+  Captured out(40, true);
+  Terminal rows(ViewStyle::BAR, out.channel, out.channel, 2);
+  rows.row(0, row);      // dropped: no rows on the screen yet
+  rows.line("a", true);  // nothing to erase; the rows drawn below
+  rows.row(1, "y");      // dropped
+  rows.line("b", true);  // the two rows written are erased
+  EXPECT_EQ(out.text(), "a\n" + row + "\x1b[K\n\x1b[K\n" "\x1b[2A\r\x1b[Jb\n" + row + "\x1b[K\ny\x1b[K\n");
+  EXPECT_EQ(rows.dropped_lines(), 0u) << "a row frame is no line";
+  Captured bar(20, true);
+  Terminal single(ViewStyle::BAR, bar.channel, bar.channel);
+  single.bar(std::string(30, '#'), false);  // dropped: no bar line to end
+  single.line("x", true);
+  single.bar("[#]", false);
+  single.line(std::string(30, 'y'));  // dropped: the bar's line stays open
+  single.line("z", true);
+  EXPECT_EQ(bar.text(), "x\n\r[#]\x1b[K\nz\n");
+  EXPECT_EQ(single.dropped_lines(), 1u);
+}
+
+TEST(TerminalViewTest, ProgressIsWholeOnlyWhenTheLastBlockIsAccepted) {
+  Captured f;
+  Terminal terminal(ViewStyle::LINES, f.channel, f.channel);
+  TerminalView view(terminal);
+  view.run_started(1);
+  view.file_started(1, "a.bin", 8);
+  for (std::uint32_t i = 1; i <= 8; ++i) view.block_sent(i, 8);
+  const std::string before_the_end = f.text();
+  view.file_sent(1);
+  const std::string out = f.text();
+  EXPECT_EQ(before_the_end.find("100%"), std::string::npos) << before_the_end;
+  EXPECT_EQ(before_the_end.find("8/8 blocks"), std::string::npos) << before_the_end;
+  EXPECT_NE(before_the_end.find("No.1  87%  7/8 blocks"), std::string::npos) << before_the_end;
+  EXPECT_NE(out.find("No.1 100%  8/8 blocks"), std::string::npos) << out;
+}
+
+// "AD" is sent up to three times while nothing answers: one notice per run.
+TEST(TerminalViewTest, TheTransferNoticeIsShownOncePerRun) {
+  Captured f;
+  Terminal terminal(ViewStyle::LINES, f.channel, f.channel);
+  TerminalView view(terminal);
+  for (int run = 0; run < 2; ++run) {
+    view.run_started(1);
+    for (int attempt = 0; attempt < 3; ++attempt) view.transfer_started();
+  }
+  const std::string out = f.text();
+  const std::string notice = one_line(status_text(StatusText{StatusText::TRANSFER_NOTICE, 0, 0}));
+  std::size_t shown = 0;
+  for (std::size_t at = out.find(notice); at != std::string::npos; at = out.find(notice, at + 1)) {
+    ++shown;
+  }
+  EXPECT_EQ(shown, 2u) << out;
+}
+
+// -q: the last line of each port, and the stop notes; nothing else.
+TEST(TerminalViewTest, QuietShowsTheLastLineAndTheStopNotes) {
+  for (ViewStyle style : {ViewStyle::LINES, ViewStyle::BAR, ViewStyle::JSON}) {
+    Captured f;
+    Terminal terminal(style, f.channel, f.channel, 2, true);
+    EXPECT_FALSE(terminal.has_rows()) << "no rows with -q";
+    TerminalView view(terminal, "/dev/a", 0);
+    view.run_started(1);
+    view.transfer_started();
+    view.file_started(1, "a.bin", 4);
+    for (std::uint32_t i = 1; i <= 4; ++i) view.block_sent(i, 4);
+    view.file_sent(1);
+    view.note("imgload: stop requested");
+    view.ended(ended_with(DownloadEnd::SUCCEEDED));
+    const std::string out = f.text();
+    if (style == ViewStyle::JSON) {
+      EXPECT_EQ(line_count(out), 2u) << out;
+      EXPECT_NE(out.find("{\"port\":\"/dev/a\",\"event\":\"note\""), std::string::npos) << out;
+      EXPECT_NE(out.find("{\"port\":\"/dev/a\",\"event\":\"status\",\"text\":\"ダウンロード正常終了\""),
+                std::string::npos) << out;
+    } else {
+      EXPECT_EQ(out, "imgload: stop requested\n"
+                     "[/dev/a] ダウンロード正常終了 [download completed normally]\n");
+    }
+  }
+}
+
+// -v: the trace's lines, as the file has them, also on standard error.
+TEST(TraceFileTest, VerboseGivesTheSameLinesOnStandardError) {
+  char name[] = "/tmp/traceXXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  Captured out;
+  Captured err;
+  Terminal terminal(ViewStyle::LINES, out.channel, err.channel);
+  {
+    TraceFile trace;
+    std::string refusal;
+    ASSERT_TRUE(trace.open(name, &refusal)) << refusal;
+    trace.echo_to(&terminal);
+    TraceFile::Port port(trace, "/dev/b");
+    const std::uint8_t ad[] = {0x05, '0', '0', 'F', 'F', 'A', 'D', '0', '0', 0x0D};
+    port.frame_sent(ad, sizeof ad);
+    port.reply_read(ad, 3, REPLY_TIMEOUT);
+  }
+  std::ifstream in(name);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(name);
+  const std::string shown = err.text();
+  EXPECT_EQ(file.substr(file.find('\n') + 1), shown) << "the file's lines after its first";
+  EXPECT_NE(shown.find(" [/dev/b] sent AD, 10 bytes\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" [/dev/b] received 3 bytes: timed out\n"), std::string::npos) << shown;
+  EXPECT_EQ(out.text(), "");
+}
+
+// What cannot hold a log or a trace is refused with its kind, without
+// waiting (a FIFO nobody reads would hold open() forever); the system's
+// reason otherwise. The null device is taken.
+TEST(OutputFilesTest, AFifoAFolderAndADeviceAreRefused) {
+  char pattern[] = "/tmp/outputsXXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    const char* refusal;  // after "cannot use PATH as the ROLE: ", or null: taken
+  } rows[] = {
+      {dir + "/fifo", "it is a FIFO"},
+      {dir, "it is a folder"},
+      {"/dev/full", "it is a device"},
+      {"/dev/null", nullptr},
+      {dir + "/plain", nullptr},
+  };
+  for (const auto& r : rows) {
+    std::string log_refusal;
+    std::string trace_refusal;
+    const bool log_taken = check_log_target(r.path, &log_refusal);
+    const bool trace_taken = open_output_file(r.path, "trace", &trace_refusal) != nullptr;
+    EXPECT_EQ(log_taken, r.refusal == nullptr) << r.path;
+    EXPECT_EQ(trace_taken, r.refusal == nullptr) << r.path;
+    if (r.refusal == nullptr) continue;
+    EXPECT_EQ(log_refusal, "cannot use " + r.path + " as the log: " + r.refusal);
+    EXPECT_EQ(trace_refusal, "cannot use " + r.path + " as the trace: " + r.refusal);
+  }
+  std::string refusal;
+  EXPECT_FALSE(check_log_target(dir + "/no/such.log", &refusal));
+  EXPECT_EQ(refusal, "cannot open the log file: " + dir + "/no/such.log: No such file or directory");
+  std::remove((dir + "/fifo").c_str());
+  std::remove((dir + "/plain").c_str());
+  rmdir(dir.c_str());
+}
+
+// A log line the file refuses is given back whole, with the reason.
+TEST(ProductionLogTest, ALineTheFileRefusesIsGivenBackWhole) {
+  char pattern[] = "/tmp/logdirXXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/run.log";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // became a FIFO after the check
+  const ProductionLog log(path, {});
+  PortRecord r;
+  r.port = "/dev/a";
+  r.model = 0x30;
+  log.append(r);
+  std::string failure;
+  const std::vector<std::string> unwritten = log.settle(OutputClock::now() + LONG_ENOUGH, &failure);
+  std::remove(path.c_str());
+  rmdir(pattern);
+  EXPECT_EQ(unwritten, std::vector<std::string>{log.line(r) + "\n"});
+  EXPECT_EQ(failure, "cannot use " + path + " as the log: it is a FIFO");
 }
 
 }  // namespace

@@ -264,6 +264,29 @@ case $case_name in
     cli_run 64 --port COM1 --port '\\.\com1' a.bin  # one port, two spellings
     cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")"  # not there
     expect_output 'COM12: no such port: see imgload-cli --list-ports' "the port error's advice"
+    # --json into a pipe nobody reads, a 1 MiB image at the simulator's
+    # fastest: the events fill the pipe early, the download goes on to its
+    # end, the image arrives whole and the lines the pipe could not take are
+    # counted on standard error.
+    python3 -c 'import random, sys; open(sys.argv[1], "wb").write(random.Random(7).randbytes(1 << 20))' \
+      "$images/big.bin"
+    mkdir -p saved3
+    start_sim "$com1" --no-pace --save-dir "$work/saved3"
+    mkfifo unread.pipe
+    exec 8<>unread.pipe  # held open and never read
+    got=0
+    wine_run ${ZP3K_LOCALE:+LANG=$ZP3K_LOCALE LC_ALL=$ZP3K_LOCALE} timeout -k 5 120 \
+      wine "$IMGLOAD_CLI_EXE" --json --port COM1 "$(to_windows "$images/big.bin")" \
+      > unread.pipe 2> cli.out || got=$?
+    exec 8<&-
+    if [ $got -ne 0 ]; then
+      echo "FAIL: imgload-cli.exe --json into a pipe nobody reads ended with $got, expected 0"
+      cat cli.out
+      failures=$((failures + 1))
+    fi
+    expect_output '^imgload: [0-9]+ line\(s\) of output dropped' "the count of the lines dropped"
+    stop_sim
+    same_image ../saved3/image-1.bin big.bin
     ;;
   shared)  # four console programs at once on one image, each to its own controller;
            # COM5 is known to Wine by its dosdevices link alone, as a user may make it
