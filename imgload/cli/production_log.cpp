@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "image/image_format.h"
+#include "image/safe_text.h"
 #include "image/sha256.h"
 #include "zp3k_version.h"
 
@@ -14,9 +15,15 @@ namespace {
 
 const char TOOL[] = "imgload " ZP3K_VERSION;
 
+// A path that is not UTF-8 (a name from a system that does not use it)
+// reaches JSON with U+FFFD in place of its stray bytes; "path_hex" then
+// keeps its exact bytes, so the record still names the file.
 JsonObject file_object(const LoggedFile& f) {
-  return JsonObject().text("path", f.path).number("size", static_cast<long long>(f.size))
-      .text("sha256", f.sha256).text("version", f.version).text("comment", f.comment)
+  JsonObject o;
+  o.text("path", f.path);
+  if (!zp3k::valid_utf8(f.path)) o.text("path_hex", zp3k::hex_bytes(f.path));
+  return o.number("size", static_cast<long long>(f.size)).text("sha256", f.sha256)
+      .text("version", f.version).text("comment", f.comment)
       .number("start_address", static_cast<long long>(f.start_address));
 }
 

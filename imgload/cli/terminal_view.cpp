@@ -221,10 +221,10 @@ void TerminalView::file_started(int number, const char* path, std::uint32_t bloc
   const std::string label = "No." + std::to_string(number);
   if (terminal_.style() == ViewStyle::JSON) {
     terminal_.json(event("file").text("label", label).number("number", number).text("path", path));
-  } else if (terminal_.has_rows()) {
-    terminal_.row(row_, port_ + "  " + label + " " + path);
+  } else if (terminal_.has_rows()) {  // a path comes from the user: its control characters escaped
+    terminal_.row(row_, port_ + "  " + label + " " + zp3k::terminal_text(path));
   } else {
-    terminal_.line(prefix() + label + " " + path);
+    terminal_.line(prefix() + label + " " + zp3k::terminal_text(path));
   }
 }
 

@@ -1013,11 +1013,14 @@ def case_trace_cannot_be_written(w):
 
 # What a run of one file shows on standard output and error: -q (the last
 # line only), -v (the trace's lines on standard error, as --trace writes
-# them), and the transfer notice, once although "AD" is sent three times
-# when nothing answers. case: (options, simulator options, exit status, the
-# lines of standard output or None, {text: times in standard output}, texts
-# standard error must hold)
+# them), the transfer notice, once although "AD" is sent three times when
+# nothing answers, and a file whose name is not UTF-8 and whose comment
+# holds terminal escapes: shown escaped, in valid UTF-8 JSON and log lines.
+# case: (options ({log}: the log's path), simulator options, exit status,
+# the lines of standard output or None, {text: times in standard output},
+# texts standard error must hold[, (file name, comment)])
 NOTICE = "データ転送中 電源を切らないでください!"
+HOSTILE = (b"bad\xffname.bin", b"\x1b]0;owned\x07\x1b[2J")
 SHOWN = {
     "quiet_shows_the_last_line": (["-q"], [], 0, [SUCCESS + " [download completed normally]"], {},
                                   []),
@@ -1026,15 +1029,33 @@ SHOWN = {
                                           "sent FD, 530 bytes", "received 10 bytes: ok"]),
     "transfer_notice_once_while_nothing_answers": ([], ["--fault", "silent@AD"], 5, None,
                                                    {NOTICE: 1, TIMEOUT: 1}, []),
+    "hostile_name_listed": ([], [], 0, None, {"bad\\xffname.bin": 2, "\\x1b]0;owned\\x07\\x1b[2J": 1},
+                            [], HOSTILE),
+    "hostile_name_in_json_and_log": (["--json", "--log", "{log}"], [], 0, None,
+                                     {"bad\\ufffdname.bin": 2, "\\u001b]0;owned\\u0007": 1}, [], HOSTILE),
 }
 
 
 def case_shown(w, name):
-    options, sim_args, code, lines, counts, errors = SHOWN[name]
-    path = os.path.join(w, "a.bin")
-    image = make_image(path, 2, 1)
+    options, sim_args, code, lines, counts, errors = SHOWN[name][:6]
+    file_name, comment = (SHOWN[name][6:] or [(b"a.bin", b"pty")])[0]
+    path = os.path.join(os.fsencode(w), file_name)
+    image = make_image(path, 2, 1, comment=comment)
+    log = os.path.join(w, "run.log")
     sim = Simulator(w, sim_args)
-    status, out, err = run_imgload(options + ["--port", sim.link, path])
+    options = [o.replace("{log}", log) for o in options]
+    p = subprocess.run([IMGLOAD] + options + ["--port", sim.link, path], capture_output=True, timeout=120)
+    # Every byte shown is UTF-8 (strict), and no control character of a
+    # file's name or comment reaches the terminal raw.
+    status, out, err = p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
+    expect(b"\x1b" not in p.stdout + p.stderr, "an escape byte reached the terminal")
+    if "--json" in options:
+        events = [json.loads(line) for line in out.splitlines()]
+        expect(events[-1]["event"] == "end", "the JSON lines end with the end event")
+    for entry in read_log(log):
+        expect(bytes.fromhex(entry["files"][0].get("path_hex", path.hex())) == path,
+               "the log names the file's exact bytes")
+    expect(not os.path.exists(log) or len(read_log(log)) == 1, "one log line")
     sim.stop()
     sys.stdout.write(out + err + sim.report)
     expect(status == code, "exit status %d, expected %d" % (status, code))

@@ -261,13 +261,13 @@ TEST(ProductionLogTest, TimesAreUtcWithMilliseconds) {
 }
 
 // A port's line: every field in order, the file's digest of its bytes, the
-// header's version and comment (empty without a header), the model as its
-// two digits or null.
+// header's version and comment (empty without a header), a path that is not
+// UTF-8 also as its bytes, the model as its two digits or null.
 TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
   const std::vector<std::uint8_t> image = example_image();
   const std::vector<std::uint8_t> bare(2048, 0);
   const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, 0x8000),
-                                         logged_file("/x/b.bin", bare, 0)});
+                                         logged_file("/x/b\xff.bin", bare, 0)});
   PortRecord r;
   r.time_start = at_ms(1796681604123);
   r.time_end = at_ms(1796681610000);
@@ -280,7 +280,7 @@ TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
       "\"files\":[{\"path\":\"/x/a.bin\",\"size\":2048,\"sha256\":\"" +
       zp3k::sha256_hex(image.data(), image.size()) +
       "\",\"version\":\"1.00\",\"comment\":\"abc\",\"start_address\":32768},"
-      "{\"path\":\"/x/b.bin\",\"size\":2048,"
+      "{\"path\":\"/x/b\\ufffd.bin\",\"path_hex\":\"2f782f62ff2e62696e\",\"size\":2048,"
       "\"sha256\":\"e5a00aa9991ac8a5ee3109844d84a55583bd20572ad3ffcd42792f3c36b183ad\","
       "\"version\":\"\",\"comment\":\"\",\"start_address\":0}]";
   EXPECT_EQ(log.line(r), "{\"time_start\":\"2026-12-07T22:13:24.123Z\",\"time_end\":\"2026-12-07T22:13:30.000Z\"," +
