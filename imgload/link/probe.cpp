@@ -1,10 +1,10 @@
-// The quiet model request of the production loop: the link's framing, then
-// the reply read in short waits against a deadline, so that neither silence
-// nor bytes that never end (noise) keep it longer than asked.
+// The quiet model request of the production loop: the request framed as the
+// link frames it, then the reply read in short waits against a deadline, so
+// that neither silence nor bytes that never end (noise) keep it longer than
+// asked.
 #include "imgload/link/probe.h"
 
-#include "imgload/link/commands.h"
-#include "imgload/link/link.h"
+#include "imgload/link/frame.h"
 
 namespace imgload {
 
@@ -15,35 +15,40 @@ constexpr unsigned PROBE_READ_WAIT_MS = 20;  // ms one read waits for bytes
 // the deadline is looked at often.
 constexpr int PROBE_READ_CHUNK = 16;
 
-}  // namespace
-
-ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& clock, unsigned wait_ms) {
-  ReplyCountdown countdown;  // set by the request, never waited on here
-  Link link(port, countdown, nullptr);
-  if (!link.open(name, PORT_BASE_SPEED)) {
-    return {port.device_missing() ? Presence::DEVICE_MISSING : Presence::PORT_REFUSED, link.open_error()};
-  }
-  const std::uint64_t deadline = clock.now_ms() + wait_ms;
-  send_model_request(link);
-  std::uint8_t reply[FRAME_BUFFER_SIZE];
+// Reads until a CR ends a reply or the deadline passes: the reply's length
+// with its CR, 0 when none came whole, -1 when the read failed.
+int read_reply(SerialPort& port, const Clock& clock, std::uint64_t deadline, std::uint8_t* reply) {
   int count = 0;
-  Presence presence = Presence::SILENT;
   while (count < FRAME_BUFFER_SIZE && clock.now_ms() < deadline) {
     const int room = FRAME_BUFFER_SIZE - count;
     const int got = port.read_within(reply + count, room < PROBE_READ_CHUNK ? room : PROBE_READ_CHUNK,
                                      PROBE_READ_WAIT_MS);
-    if (got < 0) break;  // the device hung up or went away
-    const int end = count + got;
-    for (; count < end; ++count) {
-      if (reply[count] != CR) continue;
-      char code[3];
-      presence = check_reply_bcc(reply, count + 1, code) == REPLY_OK ? Presence::ANSWERED : Presence::SILENT;
-      link.close();
-      return {presence, 0};
+    if (got < 0) return -1;
+    for (const int end = count + got; count < end; ++count) {
+      if (reply[count] == CR) return count + 1;
     }
   }
-  link.close();
-  return {presence, 0};
+  return 0;
+}
+
+}  // namespace
+
+ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& clock, unsigned wait_ms) {
+  if (!port.is_open() && !port.open(name, link_settings(PORT_BASE_SPEED))) {
+    return {port.device_missing() ? Presence::DEVICE_MISSING : Presence::PORT_REFUSED, port.open_error()};
+  }
+  std::uint8_t frame[FRAME_BUFFER_SIZE];
+  const int length = build_frame(frame, "AD", nullptr, 0);
+  (void)port.discard_input();  // what came before is no reply to this request
+  const std::uint64_t deadline = clock.now_ms() + wait_ms;
+  int got = port.write(frame, length) == length ? read_reply(port, clock, deadline, frame) : -1;
+  if (got < 0) {
+    port.close();  // the device hung up or went away: opened again next time
+    got = 0;
+  }
+  char code[3];
+  const bool answered = got > 0 && check_reply_bcc(frame, got, code) == REPLY_OK;
+  return {answered ? Presence::ANSWERED : Presence::SILENT, 0};
 }
 
 }  // namespace imgload

@@ -11,7 +11,7 @@ namespace imgload {
 
 enum class Presence {
   ANSWERED,        // a whole reply with a right BCC came back
-  SILENT,          // the port opened; nothing whole came back in time
+  SILENT,          // the port is open; nothing whole came back in time
   DEVICE_MISSING,  // the device is not there (a USB adapter unplugged)
   PORT_REFUSED,    // the device is there but did not open (in use, no rights)
 };
@@ -21,9 +21,11 @@ struct ProbeResult {
   int system_error = 0;  // PORT_REFUSED, DEVICE_MISSING: the port's open_error()
 };
 
-// Opens name on port at 9600 bit/s, sends "AD", waits at most wait_ms (by
-// clock) for a whole reply, and closes the port again: a download then opens
-// it as it always does, and the port keeps its reservation between probes.
+// Opens name on port at 9600 bit/s unless it is open, sends "AD" and waits
+// at most wait_ms (by clock) for a whole reply. The port stays open between
+// probes (DTR steady while a fixture waits), and is closed when a write or
+// read fails, so that the next probe opens it again once the device is back.
+// A download closes it first and opens it as it always does.
 ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& clock, unsigned wait_ms);
 
 }  // namespace imgload

@@ -338,23 +338,24 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
 
 
 // The production loop's quiet "AD": a whole reply with a right BCC (in one
-// read or several, ACK or NAK) is an answer; silence, bytes without an end,
-// a wrong BCC or a hang-up are not; the probe takes no longer than asked
-// and leaves the port closed.
+// read or several, ACK or NAK) is an answer; silence, bytes without an end
+// or a wrong BCC are not; the probe takes no longer than asked and leaves
+// the port open for the next, unless the line failed.
 TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
   const std::string ad = "\x06" "00FFAD30" "00\r";  // BCC 00
   const struct {
     const char* what;
     std::vector<std::string> reads;  // "" an empty read, "!" a failed one
     Presence presence;
+    bool left_open;
   } rows[] = {
-      {"whole", {ad}, Presence::ANSWERED},
-      {"in pieces", {ad.substr(0, 4), "", ad.substr(4)}, Presence::ANSWERED},
-      {"NAK", {"\x15" "00FFAD30" "13\r"}, Presence::ANSWERED},
-      {"silent", {}, Presence::SILENT},
-      {"wrong BCC", {"\x06" "00FFAD30" "01\r"}, Presence::SILENT},
-      {"no end", {std::string(600, 'A')}, Presence::SILENT},
-      {"hung up", {ad.substr(0, 4), "!"}, Presence::SILENT},
+      {"whole", {ad}, Presence::ANSWERED, true},
+      {"in pieces", {ad.substr(0, 4), "", ad.substr(4)}, Presence::ANSWERED, true},
+      {"NAK", {"\x15" "00FFAD30" "13\r"}, Presence::ANSWERED, true},
+      {"silent", {}, Presence::SILENT, true},
+      {"wrong BCC", {"\x06" "00FFAD30" "01\r"}, Presence::SILENT, true},
+      {"no end", {std::string(600, 'A')}, Presence::SILENT, true},
+      {"hung up", {ad.substr(0, 4), "!"}, Presence::SILENT, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -372,10 +373,14 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
     EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(r.presence));
     ASSERT_EQ(port.writes().size(), 1u);
     EXPECT_EQ(std::string(port.writes()[0].begin(), port.writes()[0].end()), "\x05" "00FFAD" "00\r");
-    EXPECT_EQ(port.opens().size(), 1u);
+    ASSERT_EQ(port.opens().size(), 1u);
     EXPECT_EQ(port.opens()[0].settings.baud_rate, 9600u);
-    EXPECT_FALSE(port.is_open());
+    EXPECT_EQ(port.is_open(), r.left_open);
     EXPECT_LE(clock.now_ms(), 300u + 20u) << "one short read past the deadline at most";
+    // The next probe asks again on the open port, or opens it again.
+    probe_controller(port, "COM1", clock, 300);
+    EXPECT_EQ(port.opens().size(), r.left_open ? 1u : 2u);
+    EXPECT_EQ(port.writes().size(), 2u);
   }
   FakePort busy;
   busy.fail_next_opens(1);
