@@ -22,6 +22,7 @@
 #include "image/safe_text.h"
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/console.h"
+#include "imgload/cli/dry_run.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
@@ -52,14 +53,14 @@ JsonObject& with_advice(JsonObject& event, const Advice& advice) {
 // The refusal's message with the row number, as the main dialog's warning
 // shows it, then the advice on a line of its own; returns the exit status.
 int refuse_row(Terminal& terminal, const RowRefusal& refused) {
-  const int message_row = refused.refusal.message_row;
+  const char* gloss = refusal_gloss(refused.refusal);
   const std::string text =
-      std::string(message_text(message_row)) + "(No." + std::to_string(refused.row) + ")";
+      std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(refused.row) + ")";
   JsonObject event;
   event.text("event", "refused").number("row", refused.row).text("text", text)
-      .text("gloss", message_gloss(message_row));
+      .text("gloss", gloss);
   terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status));
-  std::fprintf(stderr, "%s: %s [%s]\n", PROGRAM_NAME, text.c_str(), message_gloss(message_row));
+  std::fprintf(stderr, "%s: %s [%s]\n", PROGRAM_NAME, text.c_str(), gloss);
   if (!refused.advice.detail.empty()) {
     std::fprintf(stderr, "%s: %s\n", PROGRAM_NAME, advice_text(refused.advice).c_str());
   }
@@ -139,20 +140,19 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
   return record;
 }
 
-// A job refused at row (status 11..14) before any port opens: with --log,
+// A job refused at row (status 11..14, 16) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
 // before the refused one.
 int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images,
                     const RowRefusal& refused) {
   const int status = refused.refusal.exit_status;
-  const int message_row = refused.refusal.message_row;
   const int row = refused.row;
   if (a.log.empty()) return status;
   PortRecord record;
   record.time_start = record.time_end = std::chrono::system_clock::now();
   record.exit_status = status;
-  record.text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
-  record.gloss = message_gloss(message_row);
+  record.text = std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(row) + ")";
+  record.gloss = refusal_gloss(refused.refusal);
   const ProductionLog log(a.log, logged_files(job, images, row - 1));
   for (const std::string& device : a.devices) {
     record.port = device;
@@ -287,7 +287,24 @@ struct PortsGate {
   bool open = true;
 };
 
+// The production loop's options are read (and documented) but the loop is
+// not part of this program yet: a single board must not pass for a loop.
+bool asks_for_the_loop(const Arguments& a) { return a.repeat || a.ask_unit_id; }
+
+// --dry-run past the job's checks: the trace file checked without being
+// emptied, each port opened and closed.
+int run_dry(const Arguments& a, const DownloadJob& job, const ImageSet& images, Terminal& terminal) {
+  if (!a.trace.empty() && !append_to_log(a.trace, std::string())) {
+    return usage_error("cannot write the trace file: " + a.trace);
+  }
+  return dry_run(a, job, images, terminal, make_system_port);
+}
+
 int run(const Arguments& a) {
+  if (asks_for_the_loop(a)) {
+    return usage_error("--repeat and --ask-unit-id (repeat, ask_unit_id): the production loop is "
+                       "not available in this version");
+  }
   // Opened (and created) first: a log that cannot be written stops the job
   // before any file is checked or sent.
   if (!a.log.empty() && !append_to_log(a.log, std::string())) {
@@ -309,10 +326,11 @@ int run(const Arguments& a) {
   auto images = std::make_shared<ImageSet>();
   const RowRefusal refused = check_rows(a, &job, images.get());
   if (refused.row != 0) {
-    refuse_row(terminal, refused);
-    return log_refused_job(a, job, *images, refused);
+    const int status = refuse_row(terminal, refused);
+    return a.dry_run ? status : log_refused_job(a, job, *images, refused);  // a dry run logs nothing
   }
   show_files(job, *images, terminal);
+  if (a.dry_run) return run_dry(a, job, *images, terminal);
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
 
   TraceFile trace;
