@@ -197,7 +197,8 @@ bool read_job_text(const std::string& text, const std::string& path, Arguments* 
   toml::parse_result parsed = toml::parse(text, path);
   JobReader reader(path, a);
   if (!parsed) {
-    reader.fail(parsed.error().source(), std::string(parsed.error().description()));
+    // toml++ may quote the text it saw, line end included.
+    reader.fail(parsed.error().source(), zp3k::terminal_text(std::string(parsed.error().description())));
   } else {
     reader.read(parsed.table());
   }
