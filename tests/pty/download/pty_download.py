@@ -23,6 +23,8 @@ import termios
 import time
 
 IMGLOAD, ZP3KSIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
+EXAMPLE_JOB = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", "..", "..", "examples",
+                                            "production.toml"))
 
 SUCCESS = "ダウンロード正常終了"
 TIMEOUT = "通信エラー (タイムアウトエラー)"
@@ -806,6 +808,10 @@ def case_job_checks(w):
         (null, ["--job", missing_job], 13,
          ["(No.1)", "imgload: cannot open %s/jobs/missing.bin: No such file or directory" % w], None, None),
         (null, ["--repeat", ok], 64, ["the production loop is not available"], None, None),
+        # The shipped example, its port and log replaced on the command line.
+        (null, ["--job", EXAMPLE_JOB, "--dry-run"], 10,
+         ["No.1 %s/demo.bin -> 0100000\n" % os.path.dirname(EXAMPLE_JOB), "dry run: nothing was sent"],
+         "warning", None),
         # The header's base as the address; a header that does not verify.
         (null, [os.path.join(w, "bare.bin")], 12,
          ["(No.1)", "bare.bin has no image header, so no address of its own: give it as FILE@ADDRESS"],
