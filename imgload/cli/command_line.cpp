@@ -19,8 +19,8 @@ namespace {
 const char* const SYNOPSIS[] = {
     "[-p DEVICE]... [-b 9600|19200|38400|57600|115200] [--no-run]",
     "[-q | -v] [--json] [--trace FILE] [--log FILE] [--job FILE]",
-    "[--dry-run] [--allow-bad-checksum] [--repeat [--count N]] [--ask-unit-id]",
-    "FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]",
+    "[--dry-run] [--allow-bad-checksum] [--repeat [--count N]]",
+    "[--ask-unit-id] FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]",
 };
 
 const char USAGE_BODY[] =
@@ -64,7 +64,8 @@ const char USAGE_BODY[] =
     "                  flash it, wait for it to leave, again\n"
     "  --count N       with --repeat, end each port's loop after N boards\n"
     "  --ask-unit-id   ask for each board's unit id (a barcode scanner types\n"
-    "                  one) before it is flashed\n"
+    "                  one) before it is flashed. This version has no loop\n"
+    "                  yet: --repeat and --ask-unit-id are refused (64)\n"
     "  --list-ports    list candidate serial devices and exit\n"
     "  --version       print the program's name and version and exit\n"
     "  ADDRESS         the flash start address as the address field takes it:\n"

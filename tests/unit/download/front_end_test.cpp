@@ -1,8 +1,9 @@
 // Pieces of the Linux imgload: the file summary (header fields, checksum
 // check, cp932 comment), the progress view's JSON events and glosses, the
 // production log's lines and times, the trace file's hex and ASCII dump, the
-// advice on a port that did not open or did not answer, and the listing of
-// candidate ports.
+// advice on a port that did not open or did not answer, the listing of
+// candidate ports, the command line and job files, and the rows' checks of
+// the header's base address and checksum.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
