@@ -6,7 +6,7 @@
 # run is quick.
 set -euo pipefail
 
-native=(build-essential cmake ninja-build pkg-config python3 binutils)
+native=(build-essential cmake ninja-build pkg-config python3 binutils libtomlplusplus-dev)
 everything=(
   "${native[@]}"
   libgtest-dev libgmock-dev

@@ -4,13 +4,13 @@
 
 #include <getopt.h>
 
+#include <climits>
+
 #include "imgload/cli/platform_texts.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/download/messages.h"
 
 namespace imgload {
-
-const char DEFAULT_ADDRESS[] = "0008000";
 
 namespace {
 
@@ -18,8 +18,9 @@ namespace {
 // follow it.
 const char* const SYNOPSIS[] = {
     "[-p DEVICE]... [-b 9600|19200|38400|57600|115200] [--no-run]",
-    "[-q | -v] [--json] [--trace FILE] [--log FILE]",
-    "FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]",
+    "[-q | -v] [--json] [--trace FILE] [--log FILE] [--job FILE]",
+    "[--dry-run] [--allow-bad-checksum] [--repeat [--count N]]",
+    "[--ask-unit-id] FILE[@ADDRESS] [FILE[@ADDRESS] [FILE[@ADDRESS]]]",
 };
 
 const char USAGE_BODY[] =
@@ -48,14 +49,33 @@ const char USAGE_BODY[] =
     "                  ports open logs one line per port too. Lines are written\n"
     "                  whole, so several runs may share one FILE. FILE must be\n"
     "                  a regular file (or /dev/null), as for --trace\n"
+    "  --job FILE      read the job from a TOML file: ports, speed, run, log,\n"
+    "                  trace, repeat, count, ask_unit_id, allow_bad_checksum and\n"
+    "                  one [[files]] table (path, address) per image; its paths\n"
+    "                  are relative to its folder. Options and file words given\n"
+    "                  replace the job's (a --port its ports, a file its files)\n"
+    "  --dry-run       every check of a run (files, sizes, checksums, addresses,\n"
+    "                  overlaps, the log) and each port opened at 9600 bit/s and\n"
+    "                  closed again; nothing is written to any port. Shows what\n"
+    "                  would be sent where; status 0 or that of the refusal\n"
+    "  --allow-bad-checksum  send an image whose header does not verify\n"
+    "                  (a hand-patched image), with a warning (otherwise 16)\n"
+    "  --repeat        flash board after board on each port: wait for a board,\n"
+    "                  flash it, wait for it to leave, again\n"
+    "  --count N       with --repeat, end each port's loop after N boards\n"
+    "  --ask-unit-id   ask for each board's unit id (a barcode scanner types\n"
+    "                  one) before it is flashed. This version has no loop\n"
+    "                  yet: --repeat and --ask-unit-id are refused (64)\n"
     "  --list-ports    list candidate serial devices and exit\n"
     "  --version       print the program's name and version and exit\n"
     "  ADDRESS         the flash start address as the address field takes it:\n"
     "                  seven hexadecimal digits, 0008000 to 001F800 in steps of\n"
     "                  0000800 or 0100000 to 01F0000 in steps of 0010000;\n"
-    "                  0000000_A for address 0 (default 0008000). A path that\n"
-    "                  contains '@' needs an explicit address. A FILE's path\n"
-    "                  must hold a '.' (an extension, as in name.bin).\n"
+    "                  0000000_A for address 0. Without @ADDRESS a file goes to\n"
+    "                  its image header's base address (a file without a header\n"
+    "                  needs @ADDRESS). A path that contains '@' needs an\n"
+    "                  explicit address. A FILE's path must hold a '.' (an\n"
+    "                  extension, as in name.bin).\n"
     "\n"
     "Ctrl-C (on Linux also SIGTERM or SIGHUP) once asks every port to stop after\n"
     "its current file (status 3 when files are left unsent); a second ends at once,\n"
@@ -78,20 +98,32 @@ const char EXIT_HELP[] =
     "  14  ダウンロードファイルのサイズを2kバイト単位にしてください。 (size not whole\n"
     "      2 KB blocks, or larger than any image)\n"
     "  15  外部FROM未搭載機種のため… (external flash refused by the controller's model)\n"
+    "  16  イメージファイルのチェックサムが一致しません。 (the image's checksum does\n"
+    "      not verify: convert it again; --allow-bad-checksum sends it anyway)\n"
     "   1  the run ended without a known text\n"
     "      with several ports: 0 when every port succeeded, otherwise the status\n"
     "      of the first port (in the order given) that did not\n"
-    "  64  bad command line (or the log or trace file cannot be used)\n";
+    "  64  bad command line (or the job, log or trace file cannot be used)\n";
+
+// Codes of the long options without a letter.
+enum LongOnly : int {
+  OPT_JOB = 256,
+  OPT_DRY_RUN,
+  OPT_ALLOW_BAD_CHECKSUM,
+  OPT_REPEAT,
+  OPT_COUNT,
+  OPT_ASK_UNIT_ID,
+};
 
 // The reading of one command line: what is kept so far, and its result.
 class Reader {
  public:
-  explicit Reader(CommandLine* out) : out_(out), a_(out->arguments) {}
+  Reader(CommandLine* out, JobLoader load_job) : out_(out), a_(out->arguments), load_job_(load_job) {}
 
   // One option or file word; false once the command line is settled
   // (refused, or an action other than a run asked for).
   bool take(int c, const std::string& value, const char* word);
-  // After the last word: the checks of the whole.
+  // After the last word: the job file under the words, the checks of the whole.
   void finish();
 
  private:
@@ -104,12 +136,18 @@ class Reader {
     out_->action = action;
     return false;
   }
+  bool refused_if(const std::string& problem) { return problem.empty() || refuse(problem); }
   bool add_file(const std::string& word);
-  bool add_port(const std::string& value);
-  bool set_speed(const std::string& value);
+  bool set_count(const std::string& value);
+  bool set_job(const std::string& value);
+  bool under_job();
 
   CommandLine* out_;
   Arguments& a_;
+  JobLoader load_job_;
+  bool speed_given_ = false;
+  bool trace_given_ = false;
+  bool log_given_ = false;
 };
 
 // A FILE or FILE@ADDRESS word.
@@ -117,37 +155,29 @@ bool Reader::add_file(const std::string& word) {
   if (a_.count == MAX_ENTRIES) return refuse("at most three files");
   const std::size_t at = word.rfind('@');
   a_.files[a_.count] = at == std::string::npos ? word : word.substr(0, at);
-  a_.addresses[a_.count] = at == std::string::npos ? DEFAULT_ADDRESS : word.substr(at + 1);
+  a_.addresses[a_.count] = at == std::string::npos ? std::string() : word.substr(at + 1);
+  a_.has_address[a_.count] = at != std::string::npos;
   ++a_.count;
   return true;
 }
 
-// A --port word, as the platform names its ports (on Linux COM1..COM4 name
-// /dev/ttyS0..3).
-bool Reader::add_port(const std::string& value) {
-  if (a_.devices.size() == MAX_PORTS) return refuse("at most 16 ports");
-  std::string device;
-  if (!port_device(value, &device)) return refuse("not a serial port name: " + value);
-  if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) {
-    return refuse("device path too long");
+// --count N: a whole decimal number of boards, 1 or more.
+bool Reader::set_count(const std::string& value) {
+  long long n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9' || n > INT_MAX / 10) return refuse("--count takes a number of boards, 1 or more: " + value);
+    n = n * 10 + (c - '0');
   }
-  for (const std::string& d : a_.devices) {
-    if (d == device) return refuse("a port given twice: " + value);
-  }
-  a_.devices.push_back(device);
+  if (value.empty() || n < 1 || n > INT_MAX) return refuse("--count takes a number of boards, 1 or more: " + value);
+  a_.repeat_count = static_cast<int>(n);
   return true;
 }
 
-bool Reader::set_speed(const std::string& value) {
-  std::string speeds;
-  for (int s = 0; s < SPEED_COUNT; ++s) {
-    if (value == SPEED_TEXTS[s]) {
-      a_.speed_index = s;
-      return true;
-    }
-    speeds += std::string(s == 0 ? "" : s + 1 == SPEED_COUNT ? " or " : ", ") + SPEED_TEXTS[s];
-  }
-  return refuse("unsupported speed " + value + ": the speeds are " + speeds + " bit/s");
+bool Reader::set_job(const std::string& value) {
+  if (!a_.job.empty()) return refuse("a job file given twice");
+  if (value.empty()) return refuse("--job needs a file");
+  a_.job = value;
+  return true;
 }
 
 bool Reader::take(int c, const std::string& value, const char* word) {
@@ -159,19 +189,60 @@ bool Reader::take(int c, const std::string& value, const char* word) {
     case 'j': a_.json = true; return true;
     case 'q': a_.quiet = true; return true;
     case 'v': a_.verbose = true; return true;
-    case 't': a_.trace = value; return true;
-    case 'L': a_.log = value; return true;
-    case 'p': return add_port(value);
-    case 'b': return set_speed(value);
+    case 't': a_.trace = value; trace_given_ = true; return true;
+    case 'L': a_.log = value; log_given_ = true; return true;
+    case 'p': return refused_if(add_port_word(value, &a_));
+    case 'b': speed_given_ = true; return refused_if(set_speed_text(value, &a_));
+    case OPT_JOB: return set_job(value);
+    case OPT_DRY_RUN: a_.dry_run = true; return true;
+    case OPT_ALLOW_BAD_CHECKSUM: a_.allow_bad_checksum = true; return true;
+    case OPT_REPEAT: a_.repeat = true; return true;
+    case OPT_COUNT: return set_count(value);
+    case OPT_ASK_UNIT_ID: a_.ask_unit_id = true; return true;
     case ':': return refuse(std::string("missing value for ") + word);
     case '?': return refuse(std::string("unknown option ") + word);
     default: return add_file(value);  // 1: a file word
   }
 }
 
+// The job file's settings with the words' over them: a --port replaces the
+// job's ports, a file word its files; a flag given turns the job's on (or,
+// --no-run, off).
+bool Reader::under_job() {
+  Arguments job;
+  std::string problem;
+  if (!load_job_(a_.job, &job, &problem)) return refuse(problem);
+  const Arguments& words = a_;
+  if (!words.devices.empty()) job.devices = words.devices;
+  if (speed_given_) job.speed_index = words.speed_index;
+  if (trace_given_) job.trace = words.trace;
+  if (log_given_) job.log = words.log;
+  if (words.repeat_count != 0) job.repeat_count = words.repeat_count;
+  if (words.count != 0) {
+    job.count = words.count;
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      job.files[i] = words.files[i];
+      job.addresses[i] = words.addresses[i];
+      job.has_address[i] = words.has_address[i];
+    }
+  }
+  job.run_after = job.run_after && words.run_after;
+  job.json = words.json;
+  job.quiet = words.quiet;
+  job.verbose = words.verbose;
+  job.dry_run = words.dry_run;
+  job.allow_bad_checksum = job.allow_bad_checksum || words.allow_bad_checksum;
+  job.repeat = job.repeat || words.repeat;
+  job.ask_unit_id = job.ask_unit_id || words.ask_unit_id;
+  job.job = words.job;
+  a_ = job;
+  return true;
+}
+
 void Reader::finish() {
+  if (!a_.job.empty() && !under_job()) return;
   if (a_.count == 0) {
-    refuse("no image file given");
+    refuse(a_.job.empty() ? "no image file given" : "no image file given (the job has no [[files]])");
     return;
   }
   if (a_.quiet && a_.verbose) {
@@ -183,9 +254,33 @@ void Reader::finish() {
 
 }  // namespace
 
-CommandLine read_command_line(int argc, char** argv) {
+std::string add_port_word(const std::string& word, Arguments* a) {
+  if (a->devices.size() == MAX_PORTS) return "at most 16 ports";
+  std::string device;
+  if (!port_device(word, &device)) return "not a serial port name: " + word;
+  if (device.size() >= static_cast<std::size_t>(JOB_PORT_NAME_SIZE)) return "device path too long";
+  for (const std::string& d : a->devices) {
+    if (d == device) return "a port given twice: " + word;
+  }
+  a->devices.push_back(device);
+  return "";
+}
+
+std::string set_speed_text(const std::string& text, Arguments* a) {
+  std::string speeds;
+  for (int s = 0; s < SPEED_COUNT; ++s) {
+    if (text == SPEED_TEXTS[s]) {
+      a->speed_index = s;
+      return "";
+    }
+    speeds += std::string(s == 0 ? "" : s + 1 == SPEED_COUNT ? " or " : ", ") + SPEED_TEXTS[s];
+  }
+  return "unsupported speed " + text + ": the speeds are " + speeds + " bit/s";
+}
+
+CommandLine read_command_line(int argc, char** argv, JobLoader load_job) {
   CommandLine out;
-  Reader reader(&out);
+  Reader reader(&out, load_job);
   optind = 0;
   opterr = 0;
   // '-': file words come back in order as 1; ':': a missing value as ':'.
@@ -195,7 +290,13 @@ CommandLine read_command_line(int argc, char** argv) {
       {"quiet", no_argument, nullptr, 'q'},      {"verbose", no_argument, nullptr, 'v'},
       {"port", required_argument, nullptr, 'p'}, {"speed", required_argument, nullptr, 'b'},
       {"trace", required_argument, nullptr, 't'}, {"log", required_argument, nullptr, 'L'},
-      {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, 'V'},    {"job", required_argument, nullptr, OPT_JOB},
+      {"dry-run", no_argument, nullptr, OPT_DRY_RUN},
+      {"allow-bad-checksum", no_argument, nullptr, OPT_ALLOW_BAD_CHECKSUM},
+      {"repeat", no_argument, nullptr, OPT_REPEAT},
+      {"count", required_argument, nullptr, OPT_COUNT},
+      {"ask-unit-id", no_argument, nullptr, OPT_ASK_UNIT_ID},
+      {nullptr, 0, nullptr, 0},
   };
   int c;
   while ((c = getopt_long(argc, argv, "-:hqvp:b:", long_options, nullptr)) != -1) {

@@ -20,11 +20,20 @@ struct Arguments {
   bool json = false;
   bool quiet = false;    // each port's final line and errors only
   bool verbose = false;  // the trace's request and reply lines on standard error
+  bool dry_run = false;  // every check, each port opened and closed, nothing sent
+  bool allow_bad_checksum = false;  // send an image whose header does not verify
+  // The production loop: board after board on each port, up to repeat_count
+  // boards (0: no end), each board's unit id asked for first.
+  bool repeat = false;
+  int repeat_count = 0;
+  bool ask_unit_id = false;
   std::string trace;
   std::string log;
+  std::string job;  // the job file read (--job), empty without one
   int count = 0;
   std::string files[MAX_ENTRIES];
   std::string addresses[MAX_ENTRIES];
+  bool has_address[MAX_ENTRIES] = {};  // false: the image header's base address
 };
 
 enum class Action { RUN, HELP, VERSION, LIST_PORTS, REFUSED };
@@ -35,10 +44,19 @@ struct CommandLine {
   std::string problem;  // REFUSED: what is wrong, with the word concerned
 };
 
-CommandLine read_command_line(int argc, char** argv);
+// Reads the job file at path into *a (job_file.h); false with *problem,
+// "FILE:LINE:COLUMN: what is wrong", when it cannot be used.
+using JobLoader = bool (*)(const std::string& path, Arguments* a, std::string* problem);
+bool load_job_file(const std::string& path, Arguments* a, std::string* problem);
 
-// The address a file word without "@ADDRESS" gets.
-extern const char DEFAULT_ADDRESS[];
+// The words, over the job file's settings when --job names one (read with
+// load_job): an option or file word given replaces the job's.
+CommandLine read_command_line(int argc, char** argv, JobLoader load_job = load_job_file);
+
+// A port word (as --port takes it) added to a's devices, or why it cannot be.
+std::string add_port_word(const std::string& word, Arguments* a);
+// A speed in bit/s as decimal text set as a's speed, or why it cannot be.
+std::string set_speed_text(const std::string& text, Arguments* a);
 
 // The --help text of this platform's program.
 std::string usage_text();

@@ -69,7 +69,53 @@ Advice address_advice(int row, const std::string& text) {
   return advice;
 }
 
-// The checks of one row: path, file, address.
+// The address of a file given without one: its image header's base, which
+// must be an address the field accepts.
+RowRefusal header_address(int row, const std::string& given, const std::vector<std::uint8_t>& bytes,
+                          std::uint32_t* address) {
+  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const std::string name = zp3k::terminal_text(given);
+  if (!info.magic_ok) {
+    return {row, REFUSED_ADDRESS,
+            {label(row) + ": " + name + " has no image header, so no address of its own",
+             "give it as FILE@ADDRESS (" + std::string(ADDRESS_FORM) + ")"}};
+  }
+  const std::uint32_t base = info.header.base_address;
+  char text[16] = "0000000_A";  // address 0 as the field spells it
+  if (base != 0) std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(base));
+  if (ParseStartAddress(text, address) != 1) {
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "0x%06X", static_cast<unsigned>(base));
+    return {row, REFUSED_ADDRESS,
+            {label(row) + ": " + name + ": the image's base address " + shown +
+                 " is not a download address",
+             "give the file as FILE@ADDRESS: " + std::string(ADDRESS_FORM)}};
+  }
+  return {};
+}
+
+// An image whose header does not verify: what disagrees with the bytes.
+Advice checksum_advice(int row, const std::string& given, const imgconv::ImageSummary& info) {
+  const std::string name = label(row) + ": " + zp3k::terminal_text(given);
+  const char* hint = "convert it again with imgconv (--allow-bad-checksum sends it as it is)";
+  if (!info.checksum_ok) {
+    char text[96];
+    std::snprintf(text, sizeof text, ": the header's checksum is 0x%08X, the bytes give 0x%08X",
+                  static_cast<unsigned>(info.header.checksum),
+                  static_cast<unsigned>(info.computed_checksum));
+    return {name + text, hint};
+  }
+  if (!info.size_ok) {
+    return {name + ": the header's size is " + std::to_string(info.header.size) +
+                " bytes, the file has " + std::to_string(info.size),
+            hint};
+  }
+  return {name + ": the header's length is " + std::to_string(info.header.length) +
+              " bytes, the file gives " + std::to_string(info.size - imgconv::IMAGE_CHECKED_FROM),
+          hint};
+}
+
+// The checks of one row: path, file, the header's checksum, address.
 RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* images) {
   const int row = i + 1;
   char* path = job->paths[i];
@@ -88,6 +134,12 @@ RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* imag
                ""}};
     default: return {row, REFUSED_SIZE, size_advice(row, given, path)};
   }
+  const std::vector<std::uint8_t>& bytes = images->files[i];
+  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  if (info.magic_ok && !info.checksum_verifies() && !a.allow_bad_checksum) {
+    return {row, REFUSED_CHECKSUM, checksum_advice(row, given, info)};
+  }
+  if (!a.has_address[i]) return header_address(row, given, bytes, &job->start_addresses[i]);
   // The address field holds at most 11 characters; a longer text is cut
   // there, as the dialog reads it.
   const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
@@ -108,6 +160,11 @@ void file_warnings(const DownloadJob& job, const ImageSet& images, int i,
                         " looks like an S-record file: convert it with imgconv first"});
   }
   const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  if (info.magic_ok && !info.checksum_verifies()) {
+    out->push_back({"bad_checksum", i + 1, 0,
+                    checksum_advice(i + 1, job.paths[i], info).detail +
+                        " (sent as it is: --allow-bad-checksum)"});
+  }
   const std::uint32_t start = job.start_addresses[i];
   if (!info.magic_ok || info.header.base_address == start) return;
   char base[16];

@@ -23,6 +23,7 @@
 #include "image/safe_text.h"
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/console.h"
+#include "imgload/cli/dry_run.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
@@ -56,16 +57,16 @@ JsonObject& with_advice(JsonObject& event, const Advice& advice) {
 // The refusal's message with the row number, as the main dialog's warning
 // shows it, then the advice on a line of its own; returns the exit status.
 int refuse_row(Terminal& terminal, const RowRefusal& refused) {
-  const int message_row = refused.refusal.message_row;
+  const char* gloss = refusal_gloss(refused.refusal);
   const std::string text =
-      std::string(message_text(message_row)) + "(No." + std::to_string(refused.row) + ")";
+      std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(refused.row) + ")";
   const std::string program = std::string(PROGRAM_NAME) + ": ";
   JsonObject event;
   event.text("event", "refused").number("row", refused.row).text("text", text)
-      .text("gloss", message_gloss(message_row));
+      .text("gloss", gloss);
   terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status),
                 true);
-  terminal.error(program + text + " [" + message_gloss(message_row) + "]", true);
+  terminal.error(program + text + " [" + gloss + "]", true);
   if (!refused.advice.detail.empty()) terminal.error(program + advice_text(refused.advice), true);
   return refused.refusal.exit_status;
 }
@@ -144,19 +145,18 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
   return record;
 }
 
-// A job refused at row (status 11..14) before any port opens: with --log,
+// A job refused at row (status 11..14, 16) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
 // before the refused one. Then the output's end, as after a run.
 int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images,
                     const RowRefusal& refused, TraceFile& trace, Terminal& terminal) {
   const int status = refused.refusal.exit_status;
-  const int message_row = refused.refusal.message_row;
   const int row = refused.row;
   PortRecord record;
   record.time_start = record.time_end = std::chrono::system_clock::now();
   record.exit_status = status;
-  record.text = std::string(message_text(message_row)) + "(No." + std::to_string(row) + ")";
-  record.gloss = message_gloss(message_row);
+  record.text = std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(row) + ")";
+  record.gloss = refusal_gloss(refused.refusal);
   const ProductionLog log(a.log, logged_files(job, images, a.log.empty() ? 0 : row - 1));
   for (const std::string& device : a.devices) {
     record.port = device;
@@ -340,17 +340,33 @@ std::function<void()> finish_at_once(const std::shared_ptr<PortsGate>& gate, con
   };
 }
 
+// The end of a dry run's output: what it showed goes out, and its status.
+int finish_dry_run(Terminal& terminal, int status) {
+  finish_output(terminal, OutputLosses{}, OutputClock::now() + TERMINAL_BOUND);
+  return status;
+}
+
+// The production loop's options are read (and documented) but the loop is
+// not part of this program yet: a single board must not pass for a loop.
+bool asks_for_the_loop(const Arguments& a) { return a.repeat || a.ask_unit_id; }
+
 int run(const Arguments& a) {
+  if (asks_for_the_loop(a)) {
+    return usage_error("--repeat and --ask-unit-id (repeat, ask_unit_id): the production loop is "
+                       "not available in this version");
+  }
   // Opened (and created) first, without waiting: a log that cannot be
   // written (or a FIFO, a folder, a device) stops the job before any file
-  // is checked or sent.
+  // is checked or sent. A dry run checks the trace the same way, without
+  // emptying it.
   std::string refusal;
   if (!a.log.empty() && !check_log_target(a.log, &refusal)) return usage_error(refusal);
+  if (a.dry_run && !a.trace.empty() && !check_log_target(a.trace, &refusal)) return usage_error(refusal);
   // Before the output's threads start: the stop signals reach none of them.
   hold_stop_signals();
   // Opened before anything is shown or sent, as the log is.
   TraceFile trace;
-  if (!a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal);
+  if (!a.dry_run && !a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal);
 
   const ViewStyle style = a.json ? ViewStyle::JSON
                           : zp3k::console_shows_bar() ? ViewStyle::BAR
@@ -372,9 +388,11 @@ int run(const Arguments& a) {
   const RowRefusal refused = check_rows(a, &job, images.get());
   if (refused.row != 0) {
     refuse_row(terminal, refused);
+    if (a.dry_run) return finish_dry_run(terminal, refused.refusal.exit_status);  // logs nothing
     return log_refused_job(a, job, *images, refused, trace, terminal);
   }
   show_files(job, *images, terminal);
+  if (a.dry_run) return finish_dry_run(terminal, dry_run(a, job, *images, terminal, make_system_port));
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
 
   std::atomic<int> stop_requested{0};

@@ -5,6 +5,16 @@
 
 namespace imgload {
 
+namespace {
+
+// The command line's own refusals, rows ROW_BAD_CHECKSUM onwards: text, gloss.
+const char* const OWN_ROWS[][2] = {
+    {"イメージファイルのチェックサムが一致しません。",
+     "the image's checksum does not verify: convert it again"},
+};
+
+}  // namespace
+
 int exit_status_of(const DownloadResult& result) {
   switch (result.end) {
     case DownloadEnd::SUCCEEDED: return EXIT_SUCCESS_RUN;
@@ -19,6 +29,16 @@ int exit_status_of(const DownloadResult& result) {
     case DownloadEnd::NO_EXTERNAL_FLASH: return 15;
   }
   return EXIT_UNKNOWN;  // not reached: every end has its status above
+}
+
+const char* refusal_text(const Refusal& refusal) {
+  const int row = refusal.message_row;
+  return row < MESSAGE_COUNT ? message_text(row) : OWN_ROWS[row - MESSAGE_COUNT][0];
+}
+
+const char* refusal_gloss(const Refusal& refusal) {
+  const int row = refusal.message_row;
+  return row < MESSAGE_COUNT ? message_gloss(row) : OWN_ROWS[row - MESSAGE_COUNT][1];
 }
 
 }  // namespace imgload

@@ -23,6 +23,8 @@ import termios
 import time
 
 IMGLOAD, ZP3KSIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
+EXAMPLE_JOB = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", "..", "..", "examples",
+                                            "production.toml"))
 
 SUCCESS = "ダウンロード正常終了"
 TIMEOUT = "通信エラー (タイムアウトエラー)"
@@ -427,6 +429,130 @@ def case_log_two_runs_two_ports(w):
            "the second run's lines follow the first's")
 
 
+# Whole runs against a simulator that a job file, the image's own address or
+# its checksum decide. Each case: the job file's text (written as
+# job/job.toml and given with --job; None: no job), the words after it, the
+# exit status, texts the output must hold, the images received in order as
+# (file, start address), the speed after the speed change, whether the run
+# request comes, files the run must leave (relative to the case's folder), and
+# whether another program holds the port; a job's line.log must hold the run.
+# {sim} is the simulator's device, {img} the folder of the images: boot.bin
+# (base 0x8000), fw.bin (0x100000), zero.bin (0) and damaged.bin (base 0x8000,
+# a byte changed after its checksum was made).
+JOB_RUNS = {
+    "job_file_every_key": dict(
+        job='ports = ["{sim}"]\nspeed = 57600\nrun = false\nlog = "line.log"\n'
+            'trace = "line.trace"\nrepeat = false\ncount = 1\nask_unit_id = false\n'
+            'allow_bad_checksum = false\n'
+            '[[files]]\npath = "../images/boot.bin"\naddress = "0009000"\n'
+            '[[files]]\npath = "../images/fw.bin"  # no address: the header\'s base\n',
+        received=[("boot.bin", 0x9000), ("fw.bin", 0x100000)], speed=57600, run_request=False,
+        leaves=["job/line.log", "job/line.trace"]),
+    "job_file_overridden": dict(
+        job='ports = ["/dev/ttyNONE"]\nspeed = 57600\n[[files]]\npath = "missing.bin"\n',
+        words=["--port", "{sim}", "--speed", "9600", "{img}/fw.bin@0110000"],
+        received=[("fw.bin", 0x110000)], speed=9600),
+    "header_base_address": dict(
+        words=["{img}/fw.bin", "{img}/zero.bin", "{img}/boot.bin"],
+        received=[("fw.bin", 0x100000), ("zero.bin", 0), ("boot.bin", 0x8000)]),
+    "damaged_image_refused": dict(
+        words=["{img}/damaged.bin"], status=16,
+        texts=["イメージファイルのチェックサムが一致しません。(No.1) [the image's checksum does not "
+               "verify: convert it again]", "No.1: {img}/damaged.bin: the header's checksum is "
+               "0x{header_checksum:08X}, the bytes give 0x{checksum:08X}"]),
+    "damaged_image_allowed": dict(
+        words=["--allow-bad-checksum", "{img}/damaged.bin"], received=[("damaged.bin", 0x8000)],
+        texts=["warning: No.1: {img}/damaged.bin: the header's checksum is 0x{header_checksum:08X}"]),
+    "dry_run_sends_nothing": dict(
+        words=["--dry-run", "--no-run", "--speed", "38400", "{img}/fw.bin", "{img}/boot.bin@0100000"],
+        texts=["{sim}: opens and closes at 9600 bit/s; would get at 38400 bit/s:\n"
+               "  No.1 {img}/fw.bin -> 0100000  4096 bytes  version 1.00\n"
+               "  No.2 {img}/boot.bin -> 0100000  2048 bytes  version 1.00\n"
+               "  no run request\ndry run: nothing was sent\n",
+               "warning: No.1 (0x100000..0x101000) and No.2 (0x100000..0x100800) overlap"]),
+    "dry_run_json": dict(
+        words=["--dry-run", "--json", "{img}/zero.bin"],
+        texts=['{{"event":"dry_run","port":"{sim}","opens":true,"speed":115200,"run_request":true,'
+               '"files":[{{"number":1,"path":"{img}/zero.bin","start_address":0,"size":2048,'
+               '"version":"1.00"}}],"exit_status":0,']),
+    "dry_run_port_held": dict(
+        words=["--dry-run", "{img}/boot.bin"], status=10, held=True,
+        texts=["通信エラー (COMポートオープンエラー) [communication error (COM port open error)]",
+               "in use by"]),
+}
+
+
+def case_job_run(w, name):
+    row = dict(job=None, words=[], status=0, texts=[], received=[], speed=115200,
+               run_request=True, leaves=[], held=False)
+    row.update(JOB_RUNS[name])
+    img = os.path.join(w, "images")
+    os.mkdir(img)
+    images = {"boot.bin": make_image(os.path.join(img, "boot.bin"), 1, 1),
+              "fw.bin": make_image(os.path.join(img, "fw.bin"), 2, 2, base=0x100000),
+              "zero.bin": make_image(os.path.join(img, "zero.bin"), 1, 3, base=0)}
+    damaged = bytearray(make_image(os.path.join(img, "damaged.bin"), 1, 4))
+    header_checksum = struct.unpack_from("<I", damaged, 8)[0]
+    damaged[1000] ^= 0x10
+    with open(os.path.join(img, "damaged.bin"), "wb") as f:
+        f.write(damaged)
+    images["damaged.bin"] = bytes(damaged)
+    sim = Simulator(w, [])
+    lock = lock_path(sim.link)
+    fill = dict(sim=sim.link, img=img, header_checksum=header_checksum,
+                checksum=header_checksum ^ (0x10 << 8 * (1000 % 4)))
+    words = [word.format(**fill) for word in row["words"]]
+    if row["job"] is not None:
+        os.mkdir(os.path.join(w, "job"))
+        job = os.path.join(w, "job", "job.toml")
+        with open(job, "w") as f:
+            f.write(row["job"].replace("{sim}", sim.link))
+        words = ["--job", job] + words
+    elif "--port" not in words:
+        words = ["--port", sim.link] + words
+    holder = None
+    if row["held"]:
+        holder = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    status, out, err = run_imgload(words)
+    if holder is not None:
+        os.close(holder)
+    sim.stop()
+    sys.stdout.write(out + err + sim.report + sim.errors)
+    expect(sim.status == 0 and "violations: 0" in sim.report, "protocol violations")
+    expect(status == row["status"], "exit status %d, expected %d" % (status, row["status"]))
+    for text in row["texts"]:
+        text = text.format(**fill)
+        expect(text in out + err, "no %r in the output" % text)
+    check_job_received(sim, row, images)
+    for left in row["leaves"]:
+        expect(os.path.exists(os.path.join(w, left)), "no %s" % left)
+    expect(not os.path.exists(lock), "the lock was left")
+    if "job/line.log" in row["leaves"]:  # the job's files, named from its folder
+        lines = read_log(os.path.join(w, "job", "line.log"))
+        expect(len(lines) == 1 and lines[0]["exit_status"] == 0 and lines[0]["port"] == sim.link,
+               "the log: %r" % lines)
+        check_logged_files(lines[0], [os.path.join(w, "job", "../images", f) for f, _ in row["received"]],
+                           [start for _, start in row["received"]])
+
+
+def check_job_received(sim, row, images):
+    """The images received whole at their addresses and speed, or nothing at all."""
+    received = row["received"]
+    expect(sim.saved_count() == len(received), "%d images saved" % sim.saved_count())
+    if not received:
+        expect(re.search(r"requests: AD=0 AA=0 AB=0 EF=0 FG=0 FD=0 FDEND=0 AG=0 RUN=0\n",
+                         sim.report), "requests were sent")
+        return
+    starts = re.findall(r"file \d+: start ([0-9A-F]{8}) ", sim.report)
+    expect(starts == ["%08X" % start for _, start in received], "received at %r" % starts)
+    for n, (name, _) in enumerate(received, 1):
+        expect(sim.received(n) == images[name], "%s arrived changed" % name)
+    at_speed = "" if row["speed"] == 9600 else r" %dx\d+" % row["speed"]
+    expect(re.search(r"speeds of requests: 9600x\d+%s\n" % at_speed, sim.report), "not at the speed")
+    expect(sim.count("RUN") == (1 if row["run_request"] else 0), "RUN sent %d times" % sim.count("RUN"))
+
+
 def case_port_in_use(w):
     make_image(os.path.join(w, "a.bin"), 1, 1)
     sim = Simulator(w, [])
@@ -642,6 +768,19 @@ def case_job_checks(w):
     srecord_file(os.path.join(w, "fw.hex"), 0x8000, bytes(100))
     with open(os.path.join(w, "plain.txt"), "w") as f:
         f.write("no serial device\n")
+    with open(os.path.join(w, "bare.bin"), "wb") as f:
+        f.write(bytes(2048))  # no image header
+    damaged = bytearray(make_image(os.path.join(w, "damaged.bin"), 1, 5))
+    damaged[1500] ^= 1
+    with open(os.path.join(w, "damaged.bin"), "wb") as f:
+        f.write(damaged)
+    jobs = os.path.join(w, "jobs")
+    os.mkdir(jobs)
+    syntax, missing_job = os.path.join(jobs, "syntax.toml"), os.path.join(jobs, "missing.toml")
+    with open(syntax, "w") as f:
+        f.write('# a job\nspeed = 9600\nrun = tru\n')
+    with open(missing_job, "w") as f:
+        f.write('[[files]]\npath = "missing.bin"\n')
     # A terminal this user may not open: a pseudo-terminal kept by root.
     _, slave = os.openpty()
     locked = os.ttyname(slave)
@@ -662,6 +801,30 @@ def case_job_checks(w):
                                         "; did you mean 0100000?"], None, None),
         (null, [os.path.join(w, "missing.bin")], 13,
          ["(No.1)", "imgload: cannot open %s/missing.bin: No such file or directory" % w], None, None),
+        # Job files: an error named by file, line and column; a file of the
+        # job found from the job's folder.
+        (null, ["--job", syntax], 64, ["imgload: %s:3:10: Error while parsing boolean" % syntax,
+                                         "see imgload --help"], None, None),
+        (null, ["--job", missing_job], 13,
+         ["(No.1)", "imgload: cannot open %s/jobs/missing.bin: No such file or directory" % w], None, None),
+        (null, ["--repeat", ok], 64, ["the production loop is not available"], None, None),
+        # The shipped example, its port and log replaced on the command line.
+        (null, ["--job", EXAMPLE_JOB, "--dry-run"], 10,
+         ["No.1 %s/demo.bin -> 0100000\n" % os.path.dirname(EXAMPLE_JOB), "dry run: nothing was sent"],
+         "warning", None),
+        # The header's base as the address; a header that does not verify.
+        (null, [os.path.join(w, "bare.bin")], 12,
+         ["(No.1)", "bare.bin has no image header, so no address of its own: give it as FILE@ADDRESS"],
+         None, None),
+        (null, [ok, os.path.join(w, "damaged.bin")], 16,
+         ["イメージファイルのチェックサムが一致しません。(No.2) [the image's checksum does not verify: "
+          "convert it again]", "damaged.bin: the header's checksum is 0x"], "DOES NOT VERIFY", None),
+        # A dry run refuses as a run does, and logs nothing.
+        (null, ["--dry-run", ok + "@0008001"], 12, ["(No.1)", 'No.1: address "0008001" is not accepted'],
+         "dry run", None),
+        (null, ["--dry-run", ok], 10, ["/dev/null: 通信エラー (COMポートオープンエラー)",
+                                       "/dev/null: Inappropriate ioctl for device: not a serial device",
+                                       "dry run: nothing was sent"], None, None),
         (null, [ok, os.path.join(w, "fifo.bin")], 13, ["(No.2)", "fifo.bin: not a regular file"],
          None, None),
         (null, [ok, ok, os.path.join(w, "odd.bin")], 14, ["(No.3)"], "S-record", None),
@@ -714,7 +877,7 @@ def case_job_checks(w):
         # a refused job's has no model and the rows checked before the refused one.
         lines = read_log(log)[logged:]
         logged += len(lines)
-        if not logging or code not in range(10, 15):
+        if not logging or code not in (10, 11, 12, 13, 14, 16) or "--dry-run" in args:
             expect(lines == [], "%s: logged %r" % (args, lines))
             continue
         expect([e["port"] for e in lines] == [port], "%s: %r" % (args, lines))
@@ -1081,6 +1244,8 @@ def main():
         fn = lambda w: case_gang(w, CASE)  # noqa: E731
     if CASE in RIDDEN_OUT:
         fn = lambda w: case_ridden_out(w, CASE)  # noqa: E731
+    if CASE in JOB_RUNS:
+        fn = lambda w: case_job_run(w, CASE)  # noqa: E731
     if CASE in REWRITES:
         fn = lambda w: case_image_rewritten(w, CASE)  # noqa: E731
     if CASE in STOPS:

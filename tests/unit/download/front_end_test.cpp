@@ -3,7 +3,9 @@
 // production log's lines and times, the trace file's hex and ASCII dump, the
 // output queues (bounded, in order, never holding up the producer, the log
 // never dropped), the output files refused, the advice on a port that did
-// not open or did not answer, and the listing of candidate ports.
+// not open or did not answer, the listing of candidate ports, the command
+// line and job files, and the rows' checks of the header's base address and
+// checksum.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include "imgload/download/status.h"
 #include "imgload/link/frame.h"
 #include "imgload/cli/command_line.h"
+#include "imgload/cli/job_file.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/output_queue.h"
@@ -412,6 +415,26 @@ TEST(OutcomeTest, ExitStatusOfEachEnd) {
   }
 }
 
+// What a command line asks for, as the tables write it: ports, speed,
+// flags, settings and files (FILE@ADDRESS, or FILE for the header's base),
+// or the problem of a refused one.
+std::string seen_in(const CommandLine& c) {
+  std::string seen = c.problem;
+  if (c.action != Action::RUN) return seen;
+  const Arguments& a = c.arguments;
+  for (const std::string& d : a.devices) seen += d + " ";
+  seen += std::string(SPEED_TEXTS[a.speed_index]) + (a.run_after ? " run" : "") +
+          (a.quiet ? " quiet" : "") + (a.verbose ? " verbose" : "") + (a.json ? " json" : "") +
+          (a.dry_run ? " dry-run" : "") + (a.allow_bad_checksum ? " allow-bad-checksum" : "");
+  if (!a.log.empty()) seen += " log=" + a.log;
+  if (!a.trace.empty()) seen += " trace=" + a.trace;
+  seen += std::string(a.repeat ? " repeat" : "") +
+          (a.repeat_count != 0 ? " count=" + std::to_string(a.repeat_count) : "") +
+          (a.ask_unit_id ? " ask-unit-id" : "");
+  for (int i = 0; i < a.count; ++i) seen += " " + a.files[i] + (a.has_address[i] ? "@" + a.addresses[i] : "");
+  return seen;
+}
+
 // The command line as getopt_long reads it: what each set of words asks for,
 // or why it is refused before anything is opened.
 TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
@@ -420,11 +443,20 @@ TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
     Action action;
     std::string seen;  // RUN: ports, speed, flags and files; REFUSED: the problem
   } rows[] = {
-      {{"a.bin"}, Action::RUN, DEFAULT_PORT_DEVICE + std::string(" 115200 run a.bin@0008000")},
+      {{"a.bin"}, Action::RUN, DEFAULT_PORT_DEVICE + std::string(" 115200 run a.bin")},
       {{"-p", "/dev/x", "-b", "9600", "--no-run", "-q", "a.bin@0100000", "b.bin"}, Action::RUN,
-       "/dev/x 9600 quiet a.bin@0100000 b.bin@0008000"},
+       "/dev/x 9600 quiet a.bin@0100000 b.bin"},
       {{"--port=/dev/x", "--port", "/dev/y", "--speed", "57600", "-v", "--json", "--", "-c.bin"},
-       Action::RUN, "/dev/x /dev/y 57600 run verbose json -c.bin@0008000"},
+       Action::RUN, "/dev/x /dev/y 57600 run verbose json -c.bin"},
+      {{"-p", "/dev/x", "a.bin@", "--dry-run", "--allow-bad-checksum"}, Action::RUN,
+       "/dev/x 115200 run dry-run allow-bad-checksum a.bin@"},
+      {{"-p", "/dev/x", "--repeat", "--count", "12", "--ask-unit-id", "a.bin"}, Action::RUN,
+       "/dev/x 115200 run repeat count=12 ask-unit-id a.bin"},
+      {{"--count", "0", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: 0"},
+      {{"--count", "3x", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: 3x"},
+      {{"--count", "99999999999", "a.bin"}, Action::REFUSED,
+       "--count takes a number of boards, 1 or more: 99999999999"},
+      {{"--job", "a.toml", "--job", "b.toml"}, Action::REFUSED, "a job file given twice"},
       {{"-p", "/dev/x"}, Action::REFUSED, "no image file given"},
       {{}, Action::REFUSED, "no image file given"},
       {{"-b", "4800", "a.bin"}, Action::REFUSED,
@@ -446,17 +478,224 @@ TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
     const CommandLine c = read_command_line(static_cast<int>(words.size()), argv.data());
-    std::string seen = c.problem;
-    if (c.action == Action::RUN) {
-      const Arguments& a = c.arguments;
-      for (const std::string& d : a.devices) seen += d + " ";
-      seen += std::string(SPEED_TEXTS[a.speed_index]) + (a.run_after ? " run" : "") +
-              (a.quiet ? " quiet" : "") + (a.verbose ? " verbose" : "") + (a.json ? " json" : "");
-      for (int i = 0; i < a.count; ++i) seen += " " + a.files[i] + "@" + a.addresses[i];
-    }
     EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(r.action)) << words[1];
-    EXPECT_EQ(seen, r.seen);
+    EXPECT_EQ(seen_in(c), r.seen);
   }
+}
+
+// The job files of JobFileTest's command lines, by name; a name not here
+// cannot be read.
+bool load_test_job(const std::string& path, Arguments* a, std::string* problem) {
+  const struct {
+    const char* name;
+    const char* text;
+  } jobs[] = {
+      {"/j/line.toml",
+       "ports = [\"/dev/x\", \"/dev/y\"]\nspeed = 9600\nrun = false\nlog = \"line.log\"\n"
+       "repeat = true\ncount = 4\n"
+       "[[files]]\npath = \"a.bin\"\naddress = \"0100000\"\n[[files]]\npath = \"b.bin\"\n"},
+      {"/j/broken.toml", "speed = 57600\nspeed = 9600\n"},
+  };
+  for (const auto& job : jobs) {
+    if (path == job.name) return read_job_text(job.text, path, a, problem);
+  }
+  *problem = "cannot read the job file " + path;
+  return false;
+}
+
+// --job under the command line: a --port replaces the job's ports, a file
+// word its files, an option its value; what is not given stays the job's.
+TEST(JobFileTest, TheCommandLineOverridesTheJob) {
+  const struct {
+    std::vector<std::string> words;
+    std::string seen;
+  } rows[] = {
+      {{"--job", "/j/line.toml"},
+       "/dev/x /dev/y 9600 log=/j/line.log repeat count=4 /j/a.bin@0100000 /j/b.bin"},
+      {{"--job", "/j/line.toml", "--port", "/dev/z", "-b", "57600", "--count", "2", "c.bin@0008000"},
+       "/dev/z 57600 log=/j/line.log repeat count=2 c.bin@0008000"},
+      {{"--log", "other.log", "--job=/j/line.toml", "--dry-run", "--json"},
+       "/dev/x /dev/y 9600 json dry-run log=other.log repeat count=4 /j/a.bin@0100000 /j/b.bin"},
+      {{"--job", "/j/none.toml"}, "cannot read the job file /j/none.toml"},
+      {{"--job", "/j/broken.toml", "a.bin"}, "/j/broken.toml:2:9: Error while parsing key-value pair: "
+                                              "cannot redefine existing integer 'speed'"},
+      {{"--job", "/j/line.toml", "--port", "/dev/x", "--port", "/dev/x"}, "a port given twice: /dev/x"},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> words = {"imgload"};
+    words.insert(words.end(), r.words.begin(), r.words.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const CommandLine c = read_command_line(static_cast<int>(words.size()), argv.data(), load_test_job);
+    EXPECT_EQ(seen_in(c), r.seen) << r.words[1];
+  }
+}
+
+// Job texts read on their own: every key into Arguments, paths taken from
+// the job's folder (absolute ones as they are), and each error with the
+// file, line and column of what is wrong, the earliest in the text first.
+TEST(JobFileTest, EveryKeyAndEachErrorWithItsPlace) {
+  const struct {
+    const char* path;
+    std::string text;
+    std::string seen;  // as seen_in writes a run, or the problem
+  } rows[] = {
+      {"/srv/jobs/line.toml",
+       "# every key\nports = [\"/dev/x\", \"/dev/y\"]\nspeed = 19200\nrun = false\n"
+       "log = \"logs/line.log\"\ntrace = \"/var/tmp/t.txt\"\nrepeat = true\ncount = 25\n"
+       "ask_unit_id = true\nallow_bad_checksum = true\n"
+       "[[files]]\npath = \"boot.bin\"\naddress = \"0008000\"\n"
+       "[[files]]\npath = \"../fw/app.bin\"\n"
+       "[[files]]\npath = \"/abs/data.bin\"\naddress = \"0000000_A\"\n",
+       "/dev/x /dev/y 19200 allow-bad-checksum log=/srv/jobs/logs/line.log trace=/var/tmp/t.txt "
+       "repeat count=25 ask-unit-id /srv/jobs/boot.bin@0008000 /srv/jobs/../fw/app.bin "
+       "/abs/data.bin@0000000_A"},
+      {"line.toml", "run = true\nrepeat = false\n[[files]]\npath = \"a.bin\"\naddress = \"\"\n",
+       "115200 run a.bin@"},
+      {"/j/p.toml", "speed = \n", "/j/p.toml:1:9: Error while parsing key-value pair: expected value, saw '\\n'"},
+      {"/j/p.toml", "ports = [\"/dev/x\"\n", "/j/p.toml:1:19: "},
+      {"/j/p.toml", "[[files]]\npath = \"a.bin\"\nsped = 9600\n",
+       "/j/p.toml:3:1: unknown key \"sped\" in [[files]] (the keys: path, address)"},
+      {"/j/p.toml", "sped = 9600\n", "/j/p.toml:1:1: unknown key \"sped\" (the keys: ports, speed, run, "
+                                      "log, trace, repeat, count, ask_unit_id, allow_bad_checksum, [[files]])"},
+      {"/j/p.toml", "zzz = 1\ncount = 0\n", "/j/p.toml:1:1: unknown key \"zzz\""},
+      {"/j/p.toml", "run = \"yes\"\n", "/j/p.toml:1:7: run must be true or false, not a string"},
+      {"/j/p.toml", "speed = \"9600\"\n", "/j/p.toml:1:9: speed must be an integer (bit/s), not a string"},
+      {"/j/p.toml", "speed = 4800\n",
+       "/j/p.toml:1:9: unsupported speed 4800: the speeds are 9600, 19200, 38400, 57600 or 115200 bit/s"},
+      {"/j/p.toml", "count = 0\n", "/j/p.toml:1:9: count must be 1 or more (boards), not 0"},
+      {"/j/p.toml", "ports = [\"/dev/x\", 3]\n", "/j/p.toml:1:20: a port must be a string, not an integer"},
+      {"/j/p.toml", "ports = []\n", "/j/p.toml:1:9: ports is empty: give one port or more"},
+      {"/j/p.toml", "ports = [\"/dev/x\", \"/dev/x\"]\n", "/j/p.toml:1:20: a port given twice: /dev/x"},
+      {"/j/p.toml", "log = \"\"\n", "/j/p.toml:1:7: log is empty"},
+      {"/j/p.toml", "trace = \"a\\u0000b\"\n", "/j/p.toml:1:9: trace holds a NUL character"},
+      {"/j/p.toml",
+       "[[files]]\npath = \"1.bin\"\n[[files]]\npath = \"2.bin\"\n[[files]]\npath = \"3.bin\"\n"
+       "[[files]]\npath = \"4.bin\"\n",
+       "/j/p.toml:7:1: a fourth [[files]]: a job sends one to three images"},
+      {"/j/p.toml", "[[files]]\naddress = \"0008000\"\n", "/j/p.toml:1:1: a [[files]] table without path"},
+      {"/j/p.toml", "[[files]]\npath = \"a.bin\"\naddress = 0x8000\n",
+       "/j/p.toml:3:11: address must be a string (as @ADDRESS takes it), not an integer"},
+      {"/j/p.toml", "files = \"a.bin\"\n", "/j/p.toml:1:9: files must be [[files]] tables, not a string"},
+  };
+  for (const auto& r : rows) {
+    Arguments a;
+    std::string problem;
+    const bool read = read_job_text(r.text, r.path, &a, &problem);
+    CommandLine c;
+    c.arguments = a;
+    c.problem = problem;
+    c.action = read ? Action::RUN : Action::REFUSED;
+    const std::string seen = seen_in(c);
+    // An error is compared by its start: toml++ words its syntax errors.
+    EXPECT_EQ(read ? seen : seen.substr(0, r.seen.size()), r.seen) << r.text;
+    EXPECT_EQ(read, problem.empty());
+  }
+  EXPECT_EQ(folder_of("/srv/jobs/line.toml"), "/srv/jobs/");
+  EXPECT_EQ(folder_of("line.toml"), "");
+  EXPECT_TRUE(is_absolute_path("/a.bin"));
+  EXPECT_FALSE(is_absolute_path("a/b.bin"));
+}
+
+// An image file of the table's rows, written under the test's folder.
+class ImageFolder {
+ public:
+  ImageFolder() {
+    char pattern[] = "/tmp/frontendXXXXXX";
+    dir_ = mkdtemp(pattern) != nullptr ? pattern : "";
+  }
+  ~ImageFolder() {
+    for (const std::string& f : written_) std::remove(f.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = dir_ + "/" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f != nullptr) {
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    written_.push_back(path);
+    return path;
+  }
+
+ private:
+  std::string dir_;
+  std::vector<std::string> written_;
+};
+
+// The example image with another base address and its checksum made again.
+std::vector<std::uint8_t> image_at(std::uint32_t base) {
+  std::vector<std::uint8_t> d = example_image();
+  put32(d, 16, base);
+  put32(d, 8, imgconv::xor_words(d.data() + 12, d.size() - 12));
+  return d;
+}
+
+// A file without @ADDRESS goes to its header's base when the address field
+// takes it; a base it does not take, or no header at all, is refused (12)
+// with what to give instead. A header that does not verify is refused (16)
+// with both checksums, or sent with --allow-bad-checksum and a warning.
+TEST(JobRowsTest, TheHeaderGivesTheAddressAndMustVerify) {
+  ImageFolder folder;
+  std::vector<std::uint8_t> damaged = image_at(0x8000);
+  damaged[1000] ^= 0x01;  // its checksum 0x.. no longer what the bytes give
+  std::vector<std::uint8_t> grown = image_at(0x8000);
+  grown.resize(4096, 0xFF);  // a block of 0xFF words: the checksum holds, the size does not
+  const struct {
+    std::vector<std::uint8_t> bytes;
+    const char* address;  // nullptr: none given
+    bool allow_bad_checksum;
+    int exit_status;      // 0: accepted
+    std::uint32_t start;  // accepted: where it goes
+    std::string detail;   // refused: the advice; accepted: the warnings' kinds
+  } rows[] = {
+      {image_at(0x100000), nullptr, false, 0, 0x100000, ""},
+      {image_at(0x8000), nullptr, false, 0, 0x8000, ""},
+      {image_at(0), nullptr, false, 0, 0, ""},
+      {image_at(0x8000), "0100000", false, 0, 0x100000, "base_address"},
+      {image_at(0x123456), nullptr, false, 12, 0,
+       "No.1: f.bin: the image's base address 0x123456 is not a download address"},
+      {image_at(0x10000000), nullptr, false, 12, 0,
+       "No.1: f.bin: the image's base address 0x10000000 is not a download address"},
+      {std::vector<std::uint8_t>(2048, 0), nullptr, false, 12, 0,
+       "No.1: f.bin has no image header, so no address of its own"},
+      {std::vector<std::uint8_t>(2048, 0), "0008000", false, 0, 0x8000, ""},
+      {damaged, nullptr, false, 16, 0, "No.1: f.bin: the header's checksum is 0xBBAFC871, the bytes give 0xBBAFC870"},
+      {damaged, "0008000", true, 0, 0x8000, "bad_checksum"},
+      {grown, nullptr, false, 16, 0, "No.1: f.bin: the header's size is 2048 bytes, the file has 4096"},
+  };
+  for (const auto& r : rows) {
+    Arguments a;
+    a.count = 1;
+    a.files[0] = folder.write("f.bin", r.bytes);
+    a.has_address[0] = r.address != nullptr;
+    a.addresses[0] = r.address != nullptr ? r.address : "";
+    a.allow_bad_checksum = r.allow_bad_checksum;
+    DownloadJob job;
+    job.entry_count = 1;
+    ImageSet images;
+    const RowRefusal refused = check_rows(a, &job, &images);
+    const std::string label = std::to_string(r.exit_status) + " " + r.detail;
+    if (r.exit_status == 0) {
+      ASSERT_EQ(refused.row, 0) << label << ": " << refused.advice.detail;
+      EXPECT_EQ(job.start_addresses[0], r.start) << label;
+      std::string kinds;
+      for (const JobWarning& w : job_warnings(job, images)) kinds += w.kind;
+      EXPECT_EQ(kinds, r.detail);
+      continue;
+    }
+    EXPECT_EQ(refused.row, 1) << label;
+    EXPECT_EQ(refused.refusal.exit_status, r.exit_status) << label;
+    const std::string detail = refused.advice.detail;
+    const std::size_t name = detail.find(a.files[0]);
+    ASSERT_NE(name, std::string::npos) << detail;
+    EXPECT_EQ(detail.substr(0, name) + "f.bin" + detail.substr(name + a.files[0].size()), r.detail);
+  }
+  EXPECT_STREQ(refusal_text(REFUSED_CHECKSUM), "イメージファイルのチェックサムが一致しません。");
+  EXPECT_STREQ(refusal_gloss(REFUSED_CHECKSUM), "the image's checksum does not verify: convert it again");
+  EXPECT_STREQ(refusal_text(REFUSED_ADDRESS), message_text(MSG_BAD_ADDRESS));
 }
 
 // Warnings of an accepted job: ranges that overlap (not those that only

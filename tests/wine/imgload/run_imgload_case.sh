@@ -245,6 +245,28 @@ case $case_name in
       echo "FAIL: the log holds no line for each port with the image's SHA-256"; cat run.log
       failures=$((failures + 1))
     fi
+    # A job file in the folder beyond cp932 and cp1252: its port, file and
+    # log found from there; a dry run of it first sends nothing. The
+    # simulator notices each close by polling: a pause before each opening.
+    printf 'ports = ["COM1"]\nspeed = 38400\nlog = "job.log"\n[[files]]\npath = "a.bin"\naddress = "0100000"\n' \
+      > "$images/job.toml"
+    sleep 1
+    cli_run 0 --job "$(to_windows "$images/job.toml")" --dry-run
+    expect_output 'COM1: opens and closes at 9600 bit/s; would get at 38400 bit/s:' "the dry run's summary"
+    no_image image-2.bin
+    sleep 1
+    cli_run 0 --job "$(to_windows "$images/job.toml")"
+    same_image image-2.bin a.bin
+    if ! grep -q "\"port\":\"COM1\",\"exit_status\":0,.*\"sha256\":\"$sum\"" "$images/job.log"; then
+      echo "FAIL: the job's log in its folder holds no line of the run"; cat "$images/job.log"
+      failures=$((failures + 1))
+    fi
+    printf '[[files]]\npath = "missing.bin"\n' > "$images/missing.toml"
+    cli_run 13 --port COM1 --job "$(to_windows "$images/missing.toml")"
+    expect_output 'Ünï 한글\\missing\.bin: ' "the missing file named in the job's folder"
+    printf 'speed = 9600\nrun = yes\n' > "$images/bad.toml"
+    cli_run 64 --job "$(to_windows "$images/bad.toml")"
+    expect_output 'bad\.toml:2:7: ' "the job's error with its line and column"
     stop_sim
     kill -TERM "$sim2_pid" 2>/dev/null
     wait "$sim2_pid" || { echo "FAIL: the COM2 simulator saw protocol violations"; failures=$((failures + 1)); }
@@ -262,7 +284,7 @@ case $case_name in
     cli_run 64 --no-such-option a.bin
     cli_run 64 --port COM257 a.bin
     cli_run 64 --port COM1 --port '\\.\com1' a.bin  # one port, two spellings
-    cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")"  # not there
+    cli_run 10 --port '\\.\COM12' "$(to_windows "$images/a.bin")@0008000"  # not there
     expect_output 'COM12: no such port: see imgload-cli --list-ports' "the port error's advice"
     # --json into a pipe nobody reads, a 1 MiB image at the simulator's
     # fastest: the events fill the pipe early, the download goes on to its
@@ -305,7 +327,7 @@ case $case_name in
     for n in 1 2 3 4; do
       port=COM$n
       [ $n -eq 4 ] && port=COM5
-      (wine_run wine "$IMGLOAD_CLI_EXE" --port $port "$(to_windows "$images/four.bin")" \
+      (wine_run wine "$IMGLOAD_CLI_EXE" --port $port "$(to_windows "$images/four.bin")@0008000" \
          > "cli$n.out" 2>&1; echo $? > "status$n") &
       cli_pids+=($!)
     done
