@@ -194,8 +194,8 @@ bool JobReader::file(int i, const toml::table& entry) {
 
 bool read_job_text(const std::string& text, const std::string& path, Arguments* a,
                    std::string* problem) {
-  toml::parse_result parsed = toml::parse(text, path);
   JobReader reader(path, a);
+  toml::parse_result parsed = toml::parse(text, path);
   if (!parsed) {
     // toml++ may quote the text it saw, line end included.
     reader.fail(parsed.error().source(), zp3k::terminal_text(std::string(parsed.error().description())));

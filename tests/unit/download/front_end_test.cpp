@@ -578,6 +578,12 @@ TEST(JobFileTest, EveryKeyAndEachErrorWithItsPlace) {
       {"/j/p.toml", "[[files]]\npath = \"a.bin\"\naddress = 0x8000\n",
        "/j/p.toml:3:11: address must be a string (as @ADDRESS takes it), not an integer"},
       {"/j/p.toml", "files = \"a.bin\"\n", "/j/p.toml:1:9: files must be [[files]] tables, not a string"},
+      // Outside strings and comments a character beyond ASCII is an error at
+      // its place; inside them (paths, comments in Japanese) it is text.
+      {"/j/p.toml", "# 生産ライン \"\nlog = '''a\n\"\"\"\nÜ.log'''\n[[files]]\npath = \"Ünï 한글/a\\\".bin\"\n",
+       "115200 run log=/j/a\n\"\"\"\nÜ.log /j/Ünï 한글/a\".bin"},
+      {"/j/p.toml", "speed = 9600\nrun = trueあ\n", "/j/p.toml:2:11:"},
+      {"/j/p.toml", "log = \"\"\"x\"\"\"\"\" ʃ = 1\n", "/j/p.toml:1:"},
   };
   for (const auto& r : rows) {
     Arguments a;
