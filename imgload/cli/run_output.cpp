@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "imgload/cli/platform_texts.h"
+
 namespace imgload {
 
 namespace {
@@ -11,8 +13,8 @@ namespace {
 // The log lines not written, given whole on standard error after what kept them.
 void show_unwritten_log(const ProductionLog& log, const std::vector<std::string>& lines,
                         const std::string& failure, Terminal& terminal) {
-  if (!failure.empty()) terminal.error("imgload: " + failure, true);
-  terminal.error("imgload: " + std::to_string(lines.size()) + " log line(s) not written to " +
+  if (!failure.empty()) terminal.error(std::string(PROGRAM_NAME) + ": " + failure, true);
+  terminal.error(std::string(PROGRAM_NAME) + ": " + std::to_string(lines.size()) + " log line(s) not written to " +
                      log.path() + " in time; given here instead:",
                  true);
   std::string text;
@@ -29,7 +31,7 @@ void warn_trace_failure(const TraceFile& trace, Terminal& terminal) {
     terminal.json(JsonObject().text("event", "warning").text("kind", "trace").text("text", text),
                   true);
   }
-  terminal.error("imgload: warning: " + text, true);
+  terminal.error(std::string(PROGRAM_NAME) + ": warning: " + text, true);
 }
 
 }  // namespace
@@ -65,12 +67,12 @@ void finish_output(Terminal& terminal, const OutputLosses& losses, OutputClock::
   // Counted again: lines may have been dropped since the files settled.
   const std::size_t dropped = terminal.dropped_lines();
   if (dropped != 0) {
-    terminal.error("imgload: " + std::to_string(dropped) +
+    terminal.error(std::string(PROGRAM_NAME) + ": " + std::to_string(dropped) +
                        " line(s) of output dropped: the output was not read in time",
                    true);
   }
   if (losses.dropped_trace_lines != 0) {
-    terminal.error("imgload: " + std::to_string(losses.dropped_trace_lines) +
+    terminal.error(std::string(PROGRAM_NAME) + ": " + std::to_string(losses.dropped_trace_lines) +
                        " trace line(s) dropped: the trace file was not written in time",
                    true);
   }

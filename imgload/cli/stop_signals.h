@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "imgload/cli/platform_texts.h"
+
 namespace imgload {
 
 struct StopTarget {
@@ -25,20 +27,21 @@ struct StopTarget {
 };
 
 // The note of the first stop request: what happens next.
-inline const char* stop_note(const StopTarget& target) {
-  return target.ports > 1 ? "imgload: stop requested: every port finishes its current file, "
-                            "then ends (Ctrl-C again ends at once)"
-         : target.entry_count > 1
-             ? "imgload: stop requested: the current file is finished, then the run ends "
-               "(Ctrl-C again ends at once)"
-             : "imgload: stop requested; with one file the run goes on to its end "
-               "(Ctrl-C again ends at once)";
+inline std::string stop_note(const StopTarget& target) {
+  return std::string(PROGRAM_NAME) +
+         (target.ports > 1 ? ": stop requested: every port finishes its current file, "
+                             "then ends (Ctrl-C again ends at once)"
+          : target.entry_count > 1
+              ? ": stop requested: the current file is finished, then the run ends "
+                "(Ctrl-C again ends at once)"
+              : ": stop requested; with one file the run goes on to its end "
+                "(Ctrl-C again ends at once)");
 }
 
 // The note of ending at once.
-inline const char* ended_note(const StopTarget& target) {
-  return target.ports > 1 ? "imgload: ended at once; the ports are closed"
-                          : "imgload: ended at once; the port is closed";
+inline std::string ended_note(const StopTarget& target) {
+  return std::string(PROGRAM_NAME) +
+         (target.ports > 1 ? ": ended at once; the ports are closed" : ": ended at once; the port is closed");
 }
 
 // Keeps the platform's stop signals from ending the process in this thread
