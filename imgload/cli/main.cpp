@@ -321,7 +321,8 @@ int run_ports_and_report(const Arguments& a, DownloadJob job, const SharedImages
     runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], ports > 1,
                                              static_cast<int>(i),
                                              trace.active() ? &trace : nullptr, stop_requested,
-                                             a.log.empty() ? nullptr : &log, a.repeat));
+                                             a.log.empty() ? nullptr : &log, make_system_port(),
+                                             a.repeat));
   }
   TerminalView front(terminal);
   auto gate = std::make_shared<PortsGate>();

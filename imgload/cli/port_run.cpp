@@ -19,14 +19,15 @@ PortRecord port_record(const std::string& device, const DownloadResult& result) 
 
 PortRun::PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
                  const std::string& device, bool named, int row, TraceFile* trace,
-                 const std::atomic<int>& stop, const ProductionLog* log, bool awaits_boards)
+                 const std::atomic<int>& stop, const ProductionLog* log,
+                 std::unique_ptr<SerialPort> device_port, bool awaits_boards)
     : device(device),
       log(log),
       logged(awaits_boards),
       view(terminal, named ? device : std::string(), row),
       port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
                                            : nullptr),
-      port(make_system_port()),
+      port(std::move(device_port)),
       link_port(*port),
       download(job, stop, link_port,
                &view, port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),

@@ -27,9 +27,11 @@ struct PortRun {
   // named: the device is named on every line and event (several ports);
   // row: its row on the terminal. awaits_boards: the loop's port, which has
   // no run to log until its first board begins.
+  // port: the device's port object (not open), kept for the run's whole life.
   PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
           const std::string& device, bool named, int row, TraceFile* trace,
-          const std::atomic<int>& stop, const ProductionLog* log, bool awaits_boards = false);
+          const std::atomic<int>& stop, const ProductionLog* log, std::unique_ptr<SerialPort> port,
+          bool awaits_boards = false);
 
   // The loop's next board: its unit number and id go into its log line.
   void begin_board(int unit, std::optional<std::string> unit_id);
