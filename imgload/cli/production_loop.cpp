@@ -39,10 +39,11 @@ LoopPhase next_phase(LoopPhase phase, const LoopEvent& event, const LoopPlan& pl
     case LoopPhase::FLASH:
       if (event.kind != LoopEvent::FLASHED) return phase;
       return plan.count > 0 && event.boards >= plan.count ? LoopPhase::ENDED : LoopPhase::AWAIT_LEAVE;
-    case LoopPhase::AWAIT_LEAVE: {
-      const bool gone = event.presence == Presence::SILENT || event.presence == Presence::DEVICE_MISSING;
-      return event.kind == LoopEvent::PROBED && gone ? next_board(plan) : phase;
-    }
+    case LoopPhase::AWAIT_LEAVE:
+      // Unanswered, gone, or a port that no longer opens (a COM port whose
+      // adapter was pulled may refuse rather than be missing).
+      return event.kind == LoopEvent::PROBED && event.presence != Presence::ANSWERED ? next_board(plan)
+                                                                                      : phase;
     case LoopPhase::ENDED:
       break;
   }

@@ -37,10 +37,9 @@ struct LoopEvent {
 
 LoopPhase first_phase(const LoopPlan& plan);
 // The loop's state step. A board comes when the model request is answered;
-// it has left once the request goes unanswered or the device is gone (a
-// port that refuses to open tells neither). A stop or the end of the unit
-// ids ends the loop; so does the plan's last board, without waiting for it
-// to leave.
+// it has left once the request goes unanswered, the device is gone or the
+// port no longer opens. A stop or the end of the unit ids ends the loop; so
+// does the plan's last board, without waiting for it to leave.
 LoopPhase next_phase(LoopPhase phase, const LoopEvent& event, const LoopPlan& plan);
 
 // A port's boards so far.

@@ -1061,10 +1061,10 @@ TEST(ProductionLogTest, ALineTheFileRefusesIsGivenBackWhole) {
 }
 
 // One port's loop from phase to phase: a board comes when the model request
-// is answered, has left when it goes unanswered or the device is gone (a
-// port that refuses tells neither); the count ends the loop after its last
-// board without waiting for it to leave; a stop or the end of the unit ids
-// ends it from any phase.
+// is answered (a port that refuses is no board), has left when it goes
+// unanswered, the device is gone or the port no longer opens; the count
+// ends the loop after its last board without waiting for it to leave; a
+// stop or the end of the unit ids ends it from any phase.
 TEST(ProductionLoopTest, EachPhaseStepsOnWhatHappened) {
   using P = LoopPhase;
   using E = LoopEvent;
@@ -1085,7 +1085,7 @@ TEST(ProductionLoopTest, EachPhaseStepsOnWhatHappened) {
       {P::FLASH, {E::FLASHED, Presence::SILENT, 1}, two, P::AWAIT_LEAVE},
       {P::FLASH, {E::FLASHED, Presence::SILENT, 2}, two, P::ENDED},
       {P::AWAIT_LEAVE, {E::PROBED, Presence::ANSWERED}, plain, P::AWAIT_LEAVE},
-      {P::AWAIT_LEAVE, {E::PROBED, Presence::PORT_REFUSED}, plain, P::AWAIT_LEAVE},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::PORT_REFUSED}, plain, P::AWAIT_BOARD},
       {P::AWAIT_LEAVE, {E::PROBED, Presence::SILENT}, plain, P::AWAIT_BOARD},
       {P::AWAIT_LEAVE, {E::PROBED, Presence::DEVICE_MISSING}, plain, P::AWAIT_BOARD},
       {P::AWAIT_LEAVE, {E::PROBED, Presence::SILENT}, ids, P::ASK_UNIT_ID},
@@ -1148,9 +1148,9 @@ TEST(ProductionLoopTest, AWaitingPortSaysWhatItWaitsFor) {
        "COM3  waiting for a board (no device)  (passed 16, failed 2)", "\"for\":\"board\",\"device\":\"missing\""},
       {{LoopPhase::AWAIT_LEAVE, Presence::ANSWERED, ""},
        "COM3  waiting for the board to leave  (passed 16, failed 2)", "\"for\":\"leave\",\"device\":\"present\""},
-      {{LoopPhase::AWAIT_LEAVE, Presence::PORT_REFUSED, "COM3: Access is denied"},
+      {{LoopPhase::AWAIT_BOARD, Presence::PORT_REFUSED, "COM3: Access is denied"},
        "COM3  waiting: the port does not open (COM3: Access is denied)  (passed 16, failed 2)",
-       "\"for\":\"leave\",\"device\":\"refused\""},
+       "\"for\":\"board\",\"device\":\"refused\""},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(waiting_line("COM3", r.state, tally), r.line);
