@@ -68,7 +68,7 @@ def single(n):
     return wall
 
 
-def waiting_cpu(port, make_line):
+def waiting_cpu(port):
     """imgload --repeat waiting IDLE seconds on port, then Ctrl-C: CPU over wall."""
     start = time.monotonic()
     child = subprocess.Popen([imgload, "--repeat", "--port", port, image], stdout=subprocess.DEVNULL,
@@ -110,11 +110,11 @@ print("median %.3f s (goal at most 0.6)" % statistics.median(found))
 master, slave = os.openpty()
 quiet_line = os.ttyname(slave)
 os.close(slave)
-ratio, status = waiting_cpu(quiet_line, None)
+ratio, status = waiting_cpu(quiet_line)
 os.close(master)
 print("waiting on a line nobody answers, %d s: CPU/wall = %.4f (goal at most 0.01), exit status %d" %
       (IDLE, ratio, status))
-ratio, status = waiting_cpu(os.path.join(work, "ttyUNPLUGGED"), None)
+ratio, status = waiting_cpu(os.path.join(work, "ttyUNPLUGGED"))
 print("waiting on a port that does not exist, %d s: CPU/wall = %.4f (goal at most 0.01), exit status %d" %
       (IDLE, ratio, status))
 

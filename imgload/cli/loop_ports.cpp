@@ -151,8 +151,9 @@ LoopEvent PortLoop::ask_unit_id() {
   const int unit = unit_ + 1;
   const auto prompt = [&] {
     if (terminal_.style() == ViewStyle::JSON) {
-      terminal_.json(JsonObject().text("port", run_.device).text("event", "unit_id_asked").number("unit", unit),
-                     true);
+      JsonObject asked;
+      asked.text("port", run_.device).text("event", "unit_id_asked").number("unit", unit);
+      terminal_.json(asked, true);
     } else {
       terminal_.line(run_.device + "  unit " + std::to_string(unit) +
                          ": unit id? (scan or type it, then Enter)",

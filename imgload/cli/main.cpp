@@ -176,8 +176,8 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
 // The loop's part of the ports' line.
 std::string loop_words(const Arguments& a) {
   if (!a.repeat) return "";
-  return ", board after board" +
-         (a.repeat_count > 0 ? " (" + std::to_string(a.repeat_count) + " per port)" : std::string(" until Ctrl-C"));
+  if (a.repeat_count == 0) return ", board after board until Ctrl-C";
+  return ", board after board (" + std::to_string(a.repeat_count) + " per port)";
 }
 
 void show_ports(const Arguments& a, Terminal& terminal) {
@@ -341,7 +341,8 @@ int run_ports_and_report(const Arguments& a, DownloadJob job, const SharedImages
   }
   // The log's lines first, so that the end events count what was lost.
   const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
-  const int status = a.repeat ? report_loop(loops, terminal, losses) : report_results(runs, a, terminal, losses);
+  const int status =
+      a.repeat ? report_loop(loops, terminal, losses) : report_results(runs, a, terminal, losses);
   finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
   release_stop_signals();  // first: it may hold the gate while it notes a request
   std::lock_guard<std::mutex> lock(gate->mutex);

@@ -98,9 +98,12 @@ JsonObject board_event(const BoardReport& board, const LoopTally& tally) {
 }
 
 std::string waiting_words(const WaitingState& state) {
-  if (state.presence == Presence::PORT_REFUSED) return "waiting: the port does not open (" + state.refusal + ")";
+  if (state.presence == Presence::PORT_REFUSED) {
+    return "waiting: the port does not open (" + state.refusal + ")";
+  }
   if (state.phase == LoopPhase::AWAIT_LEAVE) return "waiting for the board to leave";
-  return state.presence == Presence::DEVICE_MISSING ? "waiting for a board (no device)" : "waiting for a board";
+  if (state.presence == Presence::DEVICE_MISSING) return "waiting for a board (no device)";
+  return "waiting for a board";
 }
 
 std::string waiting_line(const std::string& port, const WaitingState& state, const LoopTally& tally) {
