@@ -298,7 +298,7 @@ case $case_name in
     exec 8<>unread.pipe  # held open and never read
     got=0
     wine_run ${ZP3K_LOCALE:+LANG=$ZP3K_LOCALE LC_ALL=$ZP3K_LOCALE} timeout -k 5 120 \
-      wine "$IMGLOAD_CLI_EXE" --json --port COM1 "$(to_windows "$images/big.bin")" \
+      wine "$IMGLOAD_CLI_EXE" --json --port COM1 "$(to_windows "$images/big.bin")@0008000" \
       > unread.pipe 2> cli.out || got=$?
     exec 8<&-
     if [ $got -ne 0 ]; then
