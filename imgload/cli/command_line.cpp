@@ -42,7 +42,8 @@ const char USAGE_BODY[] =
     "                  them, on standard error\n"
     "  --json          one JSON event per line on standard output, for scripts\n"
     "  --trace FILE    write every frame sent and received to FILE, with times\n"
-    "  --log FILE      append one JSON line per port to FILE when the port ends:\n"
+    "  --log FILE      append one JSON line per port to FILE when the port ends\n"
+    "                  (with --repeat, per board, with its unit and unit_id):\n"
     "                  times, host, port, exit status, text, each file's path,\n"
     "                  size, SHA-256, version, comment and address, the\n"
     "                  controller's model, the tool; a job refused before the\n"
@@ -60,12 +61,19 @@ const char USAGE_BODY[] =
     "                  would be sent where; status 0 or that of the refusal\n"
     "  --allow-bad-checksum  send an image whose header does not verify\n"
     "                  (a hand-patched image), with a warning (otherwise 16)\n"
-    "  --repeat        flash board after board on each port: wait for a board,\n"
-    "                  flash it, wait for it to leave, again\n"
+    "  --repeat        flash board after board on each port at once: wait for a\n"
+    "                  board (the model request, quietly, every half second),\n"
+    "                  flash it, say PASS or FAIL with its unit number, wait\n"
+    "                  for it to leave (no answer, or the port gone), again.\n"
+    "                  A fixed cable or a board's own USB adapter both work.\n"
+    "                  Ends with a summary per port (passed, failed, boards\n"
+    "                  per hour); the exit status is that of the first board\n"
+    "                  that failed, 0 when every board passed\n"
     "  --count N       with --repeat, end each port's loop after N boards\n"
-    "  --ask-unit-id   ask for each board's unit id (a barcode scanner types\n"
-    "                  one) before it is flashed. This version has no loop\n"
-    "                  yet: --repeat and --ask-unit-id are refused (64)\n"
+    "  --ask-unit-id   with --repeat, ask for each board's unit id (typed, or\n"
+    "                  a barcode scanner's line) before it is flashed, one\n"
+    "                  port at a time; it goes to the board's line and log.\n"
+    "                  The end of the input ends the loop as Ctrl-C does\n"
     "  --list-ports    list candidate serial devices and exit\n"
     "  --version       print the program's name and version and exit\n"
     "  ADDRESS         the flash start address as the address field takes it:\n"
@@ -78,8 +86,9 @@ const char USAGE_BODY[] =
     "                  extension, as in name.bin).\n"
     "\n"
     "Ctrl-C (on Linux also SIGTERM or SIGHUP) once asks every port to stop after\n"
-    "its current file (status 3 when files are left unsent); a second ends at once,\n"
-    "each port's line settings put back first (the system closes the ports).\n"
+    "its current file (status 3 when files are left unsent); with --repeat a port\n"
+    "that waits for a board ends at once. A second ends at once, each port's line\n"
+    "settings put back first (the system closes the ports).\n"
     "\n";
 
 const char EXIT_HELP[] =
@@ -102,7 +111,8 @@ const char EXIT_HELP[] =
     "      not verify: convert it again; --allow-bad-checksum sends it anyway)\n"
     "   1  the run ended without a known text\n"
     "      with several ports: 0 when every port succeeded, otherwise the status\n"
-    "      of the first port (in the order given) that did not\n"
+    "      of the first port (in the order given) that did not; with --repeat,\n"
+    "      that of the first failed board of the first port that had one\n"
     "  64  bad command line (or the job, log or trace file cannot be used)\n";
 
 // Codes of the long options without a letter.
@@ -148,6 +158,7 @@ class Reader {
   bool speed_given_ = false;
   bool trace_given_ = false;
   bool log_given_ = false;
+  bool count_given_ = false;
 };
 
 // A FILE or FILE@ADDRESS word.
@@ -170,6 +181,7 @@ bool Reader::set_count(const std::string& value) {
   }
   if (value.empty() || n < 1 || n > INT_MAX) return refuse("--count takes a number of boards, 1 or more: " + value);
   a_.repeat_count = static_cast<int>(n);
+  count_given_ = true;
   return true;
 }
 
@@ -247,6 +259,13 @@ void Reader::finish() {
   }
   if (a_.quiet && a_.verbose) {
     refuse("--quiet and --verbose together");
+    return;
+  }
+  // A job's count without its repeat is a single run; asked for on the
+  // command line, a count or the unit ids would be silently lost.
+  if (!a_.repeat && (count_given_ || a_.ask_unit_id)) {
+    refuse(std::string(count_given_ ? "--count" : "--ask-unit-id (ask_unit_id)") +
+           " needs --repeat (repeat = true)");
     return;
   }
   if (a_.devices.empty()) a_.devices.push_back(DEFAULT_PORT_DEVICE);

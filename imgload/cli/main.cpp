@@ -25,15 +25,16 @@
 #include "imgload/cli/console.h"
 #include "imgload/cli/dry_run.h"
 #include "imgload/cli/job_rows.h"
+#include "imgload/cli/loop_ports.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/cli/port_list.h"
+#include "imgload/cli/port_run.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/run_output.h"
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
-#include "imgload/cli/ticker_clock.h"
 #include "imgload/cli/trace_file.h"
 #include "zp3k_version.h"
 
@@ -133,18 +134,6 @@ std::vector<LoggedFile> logged_files(const DownloadJob& job, const ImageSet& ima
   return files;
 }
 
-// The log line of one port's run: its outcome as the "end" event gives it.
-PortRecord port_record(const std::string& device, const DownloadResult& result) {
-  PortRecord record;
-  record.port = device;
-  record.exit_status = exit_status_of(result);
-  const StatusText shown = status_for(result);
-  record.text = status_text(shown);
-  record.gloss = status_gloss(shown);
-  record.model = result.model;
-  return record;
-}
-
 // A job refused at row (status 11..14, 16) before any port opens: with --log,
 // one line per port with that status, no model, and the rows checked whole
 // before the refused one. Then the output's end, as after a run.
@@ -167,65 +156,6 @@ int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& 
   return status;
 }
 
-// One port's download: its view, trace, serial port, clock and result, and
-// its line in the production log when there is one.
-struct PortRun {
-  PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
-          const std::string& device, bool named, int row, TraceFile* trace,
-          const std::atomic<int>& stop, const ProductionLog* log)
-      : device(device),
-        log(log),
-        view(terminal, named ? device : std::string(), row),
-        port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
-                                             : nullptr),
-        port(make_system_port()),
-        download(job, stop, *port, &view,
-                 port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
-        clock(download.countdown()) {}
-
-  void run() {
-    time_start = std::chrono::system_clock::now();
-    const auto started = std::chrono::steady_clock::now();
-    clock.start();
-    result = download.run(clock);
-    clock.stop();
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (log == nullptr || logged.exchange(true)) return;
-    PortRecord record = port_record(device, result);
-    record.time_start = time_start;
-    record.time_end = std::chrono::system_clock::now();
-    log->append(record);
-  }
-
-  // The line of a run the process ends at once (a second stop request):
-  // what was sent of it is unknown, the controller is left mid-way. The
-  // model is there once "AD" was answered (read here, on the signal's thread,
-  // from the download's atomic copy).
-  void log_ended_at_once(int status) {
-    if (log == nullptr || logged.exchange(true)) return;
-    PortRecord record;
-    record.port = device;
-    record.exit_status = status;
-    record.model = download.learned_model();
-    record.gloss = "ended at once by a second stop request";
-    record.time_start = time_start.load();
-    record.time_end = std::chrono::system_clock::now();
-    log->append(record);
-  }
-
-  const std::string device;
-  const ProductionLog* const log;  // null without --log
-  std::atomic<bool> logged{false};  // its line is written (by the run, or at an abrupt end)
-  std::atomic<std::chrono::system_clock::time_point> time_start{std::chrono::system_clock::now()};
-  TerminalView view;
-  std::unique_ptr<TraceFile::Port> port_trace;
-  std::unique_ptr<SerialPort> port;
-  Download download;
-  TickerClock clock;
-  DownloadResult result;
-  double seconds = 0;
-};
-
 // The closing table of a run over several ports: port, outcome, time.
 void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>>& runs,
                   Terminal& terminal) {
@@ -243,13 +173,20 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
   }
 }
 
+// The loop's part of the ports' line.
+std::string loop_words(const Arguments& a) {
+  if (!a.repeat) return "";
+  if (a.repeat_count == 0) return ", board after board until Ctrl-C";
+  return ", board after board (" + std::to_string(a.repeat_count) + " per port)";
+}
+
 void show_ports(const Arguments& a, Terminal& terminal) {
   if (a.json || a.quiet) return;
   std::string names;
   for (const std::string& d : a.devices) names += (names.empty() ? "" : ", ") + d;
   terminal.line(std::string(a.devices.size() > 1 ? "ports " : "port ") + names + ", " +
                 SPEED_TEXTS[a.speed_index] + " bit/s after the speed change, " +
-                (a.run_after ? "run after download" : "no run request"));
+                (a.run_after ? "run after download" : "no run request") + loop_words(a));
 }
 
 // Each port's "end" event (kept even when the output is not read, with
@@ -346,15 +283,74 @@ int finish_dry_run(Terminal& terminal, int status) {
   return status;
 }
 
-// The production loop's options are read (and documented) but the loop is
-// not part of this program yet: a single board must not pass for a loop.
-bool asks_for_the_loop(const Arguments& a) { return a.repeat || a.ask_unit_id; }
+// The production loop's notes: the first stop request's note says what the
+// loop does with it, and every note of a stop wakes the waiting ports.
+std::function<void(const std::string&)> loop_notes(const std::shared_ptr<PortsGate>& gate,
+                                                   TerminalView& front,
+                                                   const std::shared_ptr<LoopSignals>& signals) {
+  auto first = std::make_shared<std::atomic<bool>>(true);
+  auto note = note_while_open(gate, front);
+  return [note, first, signals](const std::string& text) {
+    signals->wake();
+    note(first->exchange(false) ? std::string(LOOP_STOP_NOTE) : text);
+  };
+}
+
+// The loop's unit ids are typed on the terminal, which plain lines leave
+// alone; a bar or rows redrawn in place would move under the typing.
+ViewStyle view_style(const Arguments& a) {
+  if (a.json) return ViewStyle::JSON;
+  return zp3k::console_shows_bar() && !(a.repeat && a.ask_unit_id) ? ViewStyle::BAR : ViewStyle::LINES;
+}
+
+// A row per port: with several ports, and for the loop's waiting status.
+int terminal_rows(const Arguments& a) {
+  const int ports = static_cast<int>(a.devices.size());
+  return ports > 1 || a.repeat ? ports : 0;
+}
+
+// Each port's download (or, with --repeat, its loop) after the checks, with
+// the stop signals wired to them; the results reported. Returns the status.
+int run_ports_and_report(const Arguments& a, DownloadJob job, const SharedImages& images,
+                         const ProductionLog& log, TraceFile& trace, Terminal& terminal) {
+  const std::size_t ports = a.devices.size();
+  std::atomic<int> stop_requested{0};
+  std::vector<std::unique_ptr<PortRun>> runs;
+  for (std::size_t i = 0; i < ports; ++i) {
+    std::strcpy(job.port_device, a.devices[i].c_str());
+    runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], ports > 1,
+                                             static_cast<int>(i),
+                                             trace.active() ? &trace : nullptr, stop_requested,
+                                             a.log.empty() ? nullptr : &log, make_system_port(),
+                                             a.repeat));
+  }
+  TerminalView front(terminal);
+  auto gate = std::make_shared<PortsGate>();
+  auto signals = std::make_shared<LoopSignals>(stop_requested);
+  start_stop_signals(StopTarget{&stop_requested, a.count, ports,
+                                a.repeat ? loop_notes(gate, front, signals) : note_while_open(gate, front),
+                                end_ports_at_once(gate, runs),
+                                finish_at_once(gate, log, trace, terminal)});
+  show_ports(a, terminal);
+  if (a.repeat && a.ask_unit_id) LoopSignals::start_reading(signals);
+  LoopSummaries loops;
+  if (a.repeat) {
+    loops = run_loop_ports(runs, LoopPlan{a.ask_unit_id, a.repeat_count}, terminal, *signals);
+  } else {
+    run_ports(runs);
+  }
+  // The log's lines first, so that the end events count what was lost.
+  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
+  const int status =
+      a.repeat ? report_loop(loops, terminal, losses) : report_results(runs, a, terminal, losses);
+  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
+  release_stop_signals();  // first: it may hold the gate while it notes a request
+  std::lock_guard<std::mutex> lock(gate->mutex);
+  gate->open = false;  // every port is closed: their settings are back
+  return status;
+}
 
 int run(const Arguments& a) {
-  if (asks_for_the_loop(a)) {
-    return usage_error("--repeat and --ask-unit-id (repeat, ask_unit_id): the production loop is "
-                       "not available in this version");
-  }
   // Opened (and created) first, without waiting: a log that cannot be
   // written (or a FIFO, a folder, a device) stops the job before any file
   // is checked or sent. A dry run checks the trace the same way, without
@@ -368,15 +364,9 @@ int run(const Arguments& a) {
   TraceFile trace;
   if (!a.dry_run && !a.trace.empty() && !trace.open(a.trace, &refusal)) return usage_error(refusal);
 
-  const ViewStyle style = a.json ? ViewStyle::JSON
-                          : zp3k::console_shows_bar() ? ViewStyle::BAR
-                                                  : ViewStyle::LINES;
-  const std::size_t ports = a.devices.size();
-  const bool several = ports > 1;
   // From here on every line goes through the output's queues, never stdio.
   StandardStreams streams;
-  Terminal terminal(style, streams.out(), streams.err(), several ? static_cast<int>(ports) : 0,
-                    a.quiet);
+  Terminal terminal(view_style(a), streams.out(), streams.err(), terminal_rows(a), a.quiet);
   if (a.verbose) trace.echo_to(&terminal);
 
   DownloadJob job;
@@ -394,31 +384,7 @@ int run(const Arguments& a) {
   show_files(job, *images, terminal);
   if (a.dry_run) return finish_dry_run(terminal, dry_run(a, job, *images, terminal, make_system_port));
   const ProductionLog log(a.log, logged_files(job, *images, a.log.empty() ? 0 : a.count));
-
-  std::atomic<int> stop_requested{0};
-  std::vector<std::unique_ptr<PortRun>> runs;
-  for (std::size_t i = 0; i < ports; ++i) {
-    std::strcpy(job.port_device, a.devices[i].c_str());
-    runs.push_back(std::make_unique<PortRun>(terminal, job, images, a.devices[i], several,
-                                             static_cast<int>(i),
-                                             trace.active() ? &trace : nullptr, stop_requested,
-                                             a.log.empty() ? nullptr : &log));
-  }
-  TerminalView front(terminal);
-  auto gate = std::make_shared<PortsGate>();
-  start_stop_signals(StopTarget{&stop_requested, a.count, ports, note_while_open(gate, front),
-                                end_ports_at_once(gate, runs),
-                                finish_at_once(gate, log, trace, terminal)});
-  show_ports(a, terminal);
-  run_ports(runs);
-  // The log's lines first, so that the end events count what was lost.
-  const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
-  const int status = report_results(runs, a, terminal, losses);
-  finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
-  release_stop_signals();  // first: it may hold the gate while it notes a request
-  std::lock_guard<std::mutex> lock(gate->mutex);
-  gate->open = false;  // every port is closed: their settings are back
-  return status;
+  return run_ports_and_report(a, job, images, log, trace, terminal);
 }
 
 }  // namespace

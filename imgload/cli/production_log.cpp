@@ -71,7 +71,16 @@ std::string ProductionLog::line(const PortRecord& r) const {
   for (const LoggedFile& f : files_) files.push_back(file_object(f));
   JsonObject o;
   o.text("time_start", utc_time_text(r.time_start)).text("time_end", utc_time_text(r.time_end))
-      .text("host", host_).text("port", r.port).number("exit_status", r.exit_status)
+      .text("host", host_).text("port", r.port);
+  if (r.unit > 0) {
+    o.number("unit", r.unit);
+    if (r.unit_id) {
+      o.text("unit_id", *r.unit_id);
+    } else {
+      o.null("unit_id");
+    }
+  }
+  o.number("exit_status", r.exit_status)
       .text("text", r.text).text("gloss", r.gloss).array("files", files);
   if (r.model < 0) {
     o.null("model");

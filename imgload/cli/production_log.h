@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,16 @@ struct LoggedFile {
 LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
                        std::uint32_t start_address);
 
-// How one port's run ended, with its wall-clock times.
+// How one port's run (or one board of the loop) ended, with its wall-clock times.
 struct PortRecord {
   std::chrono::system_clock::time_point time_start;
   std::chrono::system_clock::time_point time_end;
   std::string port;
+  // A board of the production loop: its number on the port (1, 2, ...) and
+  // the unit id asked for it (none without --ask-unit-id); unit 0: a single
+  // run, whose line has neither field.
+  int unit = 0;
+  std::optional<std::string> unit_id;
   int exit_status = 0;
   std::string text;   // the "end" event's Japanese text
   std::string gloss;  // and its English gloss

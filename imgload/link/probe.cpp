@@ -1,7 +1,7 @@
 // The quiet model request of the production loop: the request framed as the
 // link frames it, then the reply read in short waits against a deadline, so
 // that neither silence nor bytes that never end (noise) keep it longer than
-// asked.
+// asked; and the answered port handed over open to the download.
 #include "imgload/link/probe.h"
 
 #include "imgload/link/frame.h"
@@ -49,6 +49,18 @@ ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& cl
   char code[3];
   const bool answered = got > 0 && check_reply_bcc(frame, got, code) == REPLY_OK;
   return {answered ? Presence::ANSWERED : Presence::SILENT, 0};
+}
+
+bool HandOverPort::open(const char* name, const LineSettings& settings) {
+  const LineSettings base = link_settings(PORT_BASE_SPEED);
+  const bool at_base = settings.baud_rate == base.baud_rate && settings.data_bits == base.data_bits &&
+                       settings.parity == base.parity && settings.stop_bits == base.stop_bits;
+  if (handed_over_) {
+    handed_over_ = false;
+    if (at_base && port_.is_open()) return true;  // as the probe opened it
+    port_.close();  // another speed: opened anew, as always
+  }
+  return port_.open(name, settings);
 }
 
 }  // namespace imgload

@@ -17,6 +17,14 @@ bool is_model_request(const std::vector<std::uint8_t>& frame) {
          frame[9] == 0x0D;
 }
 
+// A time of the timing line: "at 1.234 s", or "none".
+std::string seconds_text(double ms) {
+  if (ms < 0) return "none";
+  char text[32];
+  std::snprintf(text, sizeof text, "at %.3f s", ms / 1000);
+  return text;
+}
+
 }  // namespace
 
 BoardFixture::BoardFixture(SimOptions options, int boards, double swap_ms)
@@ -39,6 +47,10 @@ void BoardFixture::start_board() {
     std::filesystem::create_directory(o.save_dir, error);
   }
   controllers_.push_back(std::make_unique<SimController>(o));
+  Timing timing;
+  // From the end of the swap time on, whenever the line is next looked at.
+  timing.answering_ms = controllers_.size() == 1 ? 0 : swap_until_ms_ - origin_ms_;
+  timings_.push_back(timing);
   answering_ = true;
   if (!options_.quiet) std::fprintf(stderr, "zp3ksim: board %d answers\n", o.board);
 }
@@ -71,6 +83,7 @@ void BoardFixture::line_closed(double now_ms, bool frame_cut) {
 
 void BoardFixture::tick(double now_ms) {
   now_ms_ = now_ms;
+  if (origin_ms_ < 0) origin_ms_ = now_ms;
   if (answering_) last().tick(now_ms);
   if (boards_ == 0) return;
   // A board that has answered and whose line stays closed longer than the
@@ -94,9 +107,23 @@ ReplyPlan BoardFixture::request(const std::vector<std::uint8_t>& frame, const Li
     ++ignored_;
     return {};
   }
+  if (boards_ > 0) note_timing(frame);
   ReplyPlan plan = last().request(frame, line);
   if (boards_ > 0 && last().run_requested()) end_board("its run ended with the run request", now_ms_);
   return plan;
+}
+
+// The board's first "AD", and the "AD" its first mode request follows.
+void BoardFixture::note_timing(const std::vector<std::uint8_t>& frame) {
+  Timing& t = timings_.back();
+  if (frame.size() < 7) return;
+  const double at = now_ms_ - origin_ms_;
+  if (frame[5] == 'A' && frame[6] == 'D') {
+    if (t.first_ad_ms < 0) t.first_ad_ms = at;
+    t.last_ad_ms = at;
+  } else if (frame[5] == 'A' && frame[6] == 'A' && t.run_ad_ms < 0) {
+    t.run_ad_ms = t.last_ad_ms;
+  }
 }
 
 // What comes between boards is taken in and not judged.
@@ -162,6 +189,9 @@ std::string BoardFixture::boards_report() const {
                        : c != nullptr ? "on the line when the simulation ended" : "not reached")
       << "\n";
     if (c == nullptr) continue;
+    const Timing& t = timings_[index];
+    r << "    timing: answering " << seconds_text(t.answering_ms) << ", first \"AD\" "
+      << seconds_text(t.first_ad_ms) << ", the run's \"AD\" " << seconds_text(t.run_ad_ms) << "\n";
     c->report_body(r, "    ");
     r << "    violations: " << c->violations() << "\n";
   }

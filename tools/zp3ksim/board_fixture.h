@@ -55,7 +55,21 @@ class BoardFixture {
   const SimController& last() const { return *controllers_.back(); }
   void start_board();
   void end_board(const std::string& how, double at_ms);
+  void note_timing(const std::vector<std::uint8_t>& frame);
   std::string boards_report() const;
+
+  // When each board began to answer, its first "AD" came, and the "AD" its
+  // run went on from (the last before its first mode request); ms since the
+  // first tick, < 0 for none. For a benchmark of how soon a downloader
+  // finds a board.
+  struct Timing {
+    double answering_ms = -1;
+    double first_ad_ms = -1;
+    double last_ad_ms = -1;
+    double run_ad_ms = -1;
+  };
+  std::vector<Timing> timings_;
+  double origin_ms_ = -1;  // the first tick
 
   SimOptions options_;
   const int boards_;

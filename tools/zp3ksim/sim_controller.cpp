@@ -372,12 +372,18 @@ ReplyPlan SimController::build_reply(const std::string& key, const std::string& 
 }
 
 // A request sent again after a reply the downloader could not accept goes
-// back to where the first one was made.
+// back to where the first one was made. So does, on a board of a fixture,
+// the model request asked again on the same opening right after its answer:
+// the production loop's quiet check that a board is there, then the run's
+// own "AD".
 void SimController::step_back_if_repeated(const std::string& key, const std::string& command,
                                           const std::string& fields) {
+  const bool model_again =
+      options_.board > 0 && key == "AD" && last_key_ == "AD" && state_ == State::IDENTIFIED;
   // A data request is the same request again only with the same block number.
-  const bool repeat = !last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT &&
-                      (key != "FD" || fields.compare(0, 4, last_block_) == 0);
+  const bool repeat = model_again ||
+                      (!last_key_.empty() && key == last_key_ && last_outcome_ != Outcome::ACCEPT &&
+                       (key != "FD" || fields.compare(0, 4, last_block_) == 0));
   if (repeat) state_ = state_before_last_;
   if (repeat && last_outcome_ == Outcome::UNSURE) {
     // The reply that might have been taken was not: a failed attempt, which

@@ -52,6 +52,7 @@ struct SimOptions {
   bool quiet = false;
   bool paced = true;         // replies at the pace of the line (11 bits a character)
   int board = 0;             // the board this controller is (faults bound to it), 0: none
+                             // (a board may be asked for its model again before its run)
   // Requests over the simulator's life, shared by the boards in turn;
   // null: this controller's own counts are the life's.
   std::shared_ptr<RequestCounts> life_counts;

@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 
 IMGLOAD, ZP3KSIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -63,10 +64,10 @@ def expect(condition, what):
 
 
 class Simulator:
-    def __init__(self, workdir, args):
+    def __init__(self, workdir, args, link=None):
         self.save = os.path.join(workdir, "received")
         os.mkdir(self.save)
-        self.link = os.path.join(workdir, "ttySIM")
+        self.link = link or os.path.join(workdir, "ttySIM")
         self.proc = subprocess.Popen(
             [ZP3KSIM, "--link", self.link, "--save-dir", self.save, "--max-time", "150"] + args,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -807,7 +808,7 @@ def case_job_checks(w):
                                          "see imgload --help"], None, None),
         (null, ["--job", missing_job], 13,
          ["(No.1)", "imgload: cannot open %s/jobs/missing.bin: No such file or directory" % w], None, None),
-        (null, ["--repeat", ok], 64, ["the production loop is not available"], None, None),
+        (null, ["--ask-unit-id", ok], 64, ["--ask-unit-id (ask_unit_id) needs --repeat"], None, None),
         # The shipped example, its port and log replaced on the command line.
         (null, ["--job", EXAMPLE_JOB, "--dry-run"], 10,
          ["No.1 %s/demo.bin -> 0100000\n" % os.path.dirname(EXAMPLE_JOB), "dry run: nothing was sent"],
@@ -1234,6 +1235,182 @@ def case_shown(w, name):
     expect("sent AD" not in out, "trace lines on standard output")
 
 
+# The production loop, imgload --repeat --log, against boards in turn
+# (zp3ksim --boards, --swap 1) on each port, images of one block at 115200
+# bit/s. A port is a list of simulators started one after another on its
+# link, each once the last has ended (the port vanishes between boards and
+# comes back), or None for a line nobody answers (a fixed cable, no board).
+# Each board gets one line (PASS or FAIL, its unit 1, 2, ... on its port)
+# and one log line with its unit and unit id; an image arrives whole on each
+# board that passed, nothing on one that failed, the first file of two on
+# one stopped during its first. case: (ports, imgload options, the unit ids
+# on standard input or None, when Ctrl-C comes (None: never; "file": when
+# the first port's first file begins; "waiting": when a port waits after
+# the last board), the exit status, each port's boards' exit statuses, the
+# unit ids the boards get)
+LOOPS = {
+    "loop_four_boards": ([[["--boards", "4", "--fault", "3:nak@FD#2"]]], ["--count", "4"], None,
+                         None, 9, [[0, 0, 9, 0]], None),
+    "loop_port_vanishes": ([[["--boards", "1"]] * 2 + [["--boards", "1", "--fault", "nak@FD#2"]] +
+                            [["--boards", "1"]]], ["--count", "4"], None, None, 9, [[0, 0, 9, 0]], None),
+    "loop_two_ports_stopped_while_waiting": ([[["--boards", "2"]], [["--boards", "1"]]], [], None,
+                                             "waiting", 0, [[0, 0], [0]], None),
+    "loop_stopped_during_a_board": ([[["--boards", "2"]], None], ["--no-run"], None, "file", 3,
+                                    [[3], []], None),
+    "loop_unit_ids": ([[["--boards", "2"]]], ["--ask-unit-id"], "SN-0001\n\n  SN 0002 \n", None, 0,
+                      [[0, 0]], ["SN-0001", "SN 0002"]),
+}
+BOARD_LINE = re.compile(r"^(PASS|FAIL)  (\S+)  unit (\d+)(?: \(id ([^)]*)\))?  ")
+
+
+def start_loop_port(w, n, sims):
+    """The port's link, its first simulator (or the pty master of a line
+    nobody answers) and the folders of its simulators."""
+    link = os.path.join(w, "port%d" % n)
+    if sims is None:
+        master, slave = os.openpty()
+        os.symlink(os.ttyname(slave), link)
+        os.close(slave)
+        return link, master, []
+    dirs = [os.path.join(w, "p%d-%d" % (n, k)) for k in range(len(sims))]
+    os.mkdir(dirs[0])
+    return link, Simulator(dirs[0], sims[0] + ["--swap", "1"], link), dirs
+
+
+def next_simulators(ports, started):
+    """The next simulator of a vanishing port, once its last has ended."""
+    for n, (sims, (link, first, dirs)) in enumerate(ports):
+        if sims is None or started[n][-1].proc.poll() is None or len(started[n]) == len(sims):
+            continue
+        started[n][-1].report, started[n][-1].errors = started[n][-1].proc.communicate()
+        time.sleep(0.3)
+        k = len(started[n])
+        os.mkdir(dirs[k])
+        started[n].append(Simulator(dirs[k], sims[k] + ["--swap", "1"], link))
+
+
+def watch_loop(p, ports, started, stop_at, links, total):
+    """imgload's standard output, with Ctrl-C when stop_at says (total: the
+    boards of every port), read on a thread while the next simulators start."""
+    queue = []
+    reader = threading.Thread(target=lambda: queue.extend(iter(p.stdout.readline, "")) or
+                              queue.append(None))
+    reader.start()
+    lines, boards, stopped = [], 0, False
+    give_up = time.monotonic() + 100  # a loop that never ends is a failure, not a hang
+    while True:
+        next_simulators(ports, started)
+        if time.monotonic() > give_up and p.poll() is None:
+            p.kill()
+            lines.append("(imgload killed: the loop did not end)\n")
+        if not queue:
+            time.sleep(0.05)
+            continue
+        line = queue.pop(0)
+        if line is None:
+            reader.join()
+            return "".join(lines)
+        lines.append(line)
+        boards += 1 if BOARD_LINE.match(line) else 0
+        begun = stop_at == "file" and line.startswith("[%s] No.1 /" % links[0])
+        waiting = stop_at == "waiting" and boards == total and "waiting for a board" in line
+        if (begun or waiting) and not stopped:
+            p.send_signal(signal.SIGINT)
+            stopped = True
+
+
+def end_loop_simulators(started):
+    """Those that end on their own once their last board is served, the others stopped."""
+    for sims in started:
+        for sim in sims:
+            if hasattr(sim, "report"):
+                continue
+            try:
+                sim.report, sim.errors = sim.proc.communicate(timeout=3)
+            except subprocess.TimeoutExpired:
+                sim.stop()
+
+
+def case_loop(w, name):
+    ports, options, ids, stop_at, code, statuses, unit_ids = LOOPS[name]
+    paths = [os.path.join(w, "a.bin")] + ([os.path.join(w, "b.bin")] if stop_at == "file" else [])
+    images = [make_image(path, 1, n + 3) for n, path in enumerate(paths)]
+    log = os.path.join(w, "loop.log")
+    opened = [start_loop_port(w, n, sims) for n, sims in enumerate(ports)]
+    links = [link for link, _, _ in opened]
+    started = [[first] if sims is not None else [] for sims, (_, first, _) in zip(ports, opened)]
+    args = [IMGLOAD, "--repeat", "--speed", "115200", "--log", log] + options
+    for link in links:
+        args += ["--port", link]
+    p = subprocess.Popen(args + paths, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+    p.stdin.write(ids or "")
+    p.stdin.close()  # the end of the unit ids
+    out = watch_loop(p, list(zip(ports, opened)), started, stop_at, links,
+                     sum(len(s) for s in statuses))
+    err = p.stderr.read()
+    p.wait(timeout=60)
+    end_loop_simulators(started)
+    sys.stdout.write(out + err + "".join(s.report + s.errors for sims in started for s in sims))
+    expect(p.returncode == code, "exit status %d, expected %d" % (p.returncode, code))
+    for sims in started:
+        for sim in sims:
+            expect("violations: 0\n" in sim.report, "the simulator saw violations")
+    check_loop_boards(out, links, statuses, unit_ids, started, images)
+    check_loop_log(read_log(log), links, statuses, unit_ids)
+    check_loop_summary(out, links, statuses)
+    for n, (link, master, _) in enumerate(opened):
+        if ports[n] is None:  # asked quietly, never shown a transfer
+            os.set_blocking(master, False)
+            sent = os.read(master, 65536)
+            expect(b"\x0500FFAD" in sent, "no model request on the line nobody answers")
+            expect("[%s] データ転送中" % link not in out, "a transfer shown where nothing answered")
+            expect("%s  waiting for a board  (passed 0, failed 0)" % link in out, "no waiting line")
+
+
+def check_loop_boards(out, links, statuses, unit_ids, started, images):
+    """Each port's board lines in order, and what each board received."""
+    told = [m.groups() for m in map(BOARD_LINE.match, out.splitlines()) if m]
+    for n, link in enumerate(links):
+        mine = [(word, int(unit), uid) for word, port, unit, uid in told if port == link]
+        want = [("PASS" if s == 0 else "FAIL", k, unit_ids[k - 1] if unit_ids else None)
+                for k, s in enumerate(statuses[n], 1)]
+        expect(mine == want, "%s's boards told %r, expected %r" % (link, mine, want))
+        saved = [os.path.join(sim.save, "board-%d" % k) for sim in started[n]
+                 for k in range(1, 1 + len(os.listdir(sim.save)))]
+        # A board that came after the loop had ended got nothing.
+        expect(len(saved) >= len(statuses[n]) and
+               all(not os.listdir(folder) for folder in saved[len(statuses[n]):]),
+               "%s: boards saved into %r" % (link, saved))
+        for folder, status in zip(saved, statuses[n]):
+            got = sorted(os.listdir(folder))
+            sent = images if status == 0 else images[:1] if status == 3 else []
+            expect(len(got) == len(sent), "%s: %r" % (folder, got))
+            for k, image in enumerate(sent, 1):
+                with open(os.path.join(folder, "image-%d.bin" % k), "rb") as f:
+                    expect(f.read() == image, "%s: image %d differs" % (folder, k))
+
+
+def check_loop_log(lines, links, statuses, unit_ids):
+    sys.stdout.write("".join(json.dumps(e, ensure_ascii=False) + "\n" for e in lines))
+    expect(len(lines) == sum(len(s) for s in statuses), "%d log lines" % len(lines))
+    for n, link in enumerate(links):
+        mine = [e for e in lines if e["port"] == link]
+        expect([(e["unit"], e["unit_id"], e["exit_status"]) for e in mine] ==
+               [(k, unit_ids[k - 1] if unit_ids else None, s) for k, s in enumerate(statuses[n], 1)],
+               "%s's log lines %r" % (link, mine))
+        for e in mine:
+            expect(list(e)[:6] == ["time_start", "time_end", "host", "port", "unit", "unit_id"],
+                   "fields %r" % list(e))
+
+
+def check_loop_summary(out, links, statuses):
+    for link, boards in zip(links, statuses):
+        passed = sum(1 for s in boards if s == 0)
+        expect(re.search(r"^%s +%d +%d +\d+\.\ds +\d+\.\d$" % (re.escape(link), passed, len(boards) - passed),
+                         out, re.M), "no summary line for %s" % link)
+
+
 def main():
     fn = globals().get("case_" + CASE)
     if CASE in FAULTS:
@@ -1260,6 +1437,8 @@ def main():
         fn = lambda w: case_unread_output(w, CASE)  # noqa: E731
     if CASE in SHOWN:
         fn = lambda w: case_shown(w, CASE)  # noqa: E731
+    if CASE in LOOPS:
+        fn = lambda w: case_loop(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2

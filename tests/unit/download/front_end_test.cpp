@@ -4,8 +4,9 @@
 // output queues (bounded, in order, never holding up the producer, the log
 // never dropped), the output files refused, the advice on a port that did
 // not open or did not answer, the listing of candidate ports, the command
-// line and job files, and the rows' checks of the header's base address and
-// checksum.
+// line and job files, the rows' checks of the header's base address and
+// checksum, and the production loop's steps, board lines, status, summary,
+// exit status and unit-id lines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,10 +30,12 @@
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/job_file.h"
 #include "imgload/cli/job_rows.h"
+#include "imgload/cli/loop_ports.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
+#include "imgload/cli/production_loop.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/trace_file.h"
 
@@ -293,6 +296,14 @@ TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
                              files + ",\"model\":null,\"tool\":\"imgload 1.1.0\"}");
   r.model = 0x3A;
   EXPECT_NE(log.line(r).find(",\"model\":\"3A\",\"tool\""), std::string::npos);
+  // A board of the loop: its unit after the port, and its unit id or null.
+  r.unit = 18;
+  EXPECT_NE(log.line(r).find("\"port\":\"/dev/ttyUSB0\",\"unit\":18,\"unit_id\":null,\"exit_status\":9,"),
+            std::string::npos)
+      << log.line(r);
+  r.unit_id = "SN \"7\"";
+  EXPECT_NE(log.line(r).find("\"unit\":18,\"unit_id\":\"SN \\\"7\\\"\",\"exit_status\""), std::string::npos)
+      << log.line(r);
 }
 
 TEST(TraceFileTest, WritesFramesInHexAndAscii) {
@@ -452,7 +463,11 @@ TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
        "/dev/x 115200 run dry-run allow-bad-checksum a.bin@"},
       {{"-p", "/dev/x", "--repeat", "--count", "12", "--ask-unit-id", "a.bin"}, Action::RUN,
        "/dev/x 115200 run repeat count=12 ask-unit-id a.bin"},
-      {{"--count", "0", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: 0"},
+      {{"--count", "2", "a.bin"}, Action::REFUSED, "--count needs --repeat (repeat = true)"},
+      {{"--ask-unit-id", "a.bin"}, Action::REFUSED,
+       "--ask-unit-id (ask_unit_id) needs --repeat (repeat = true)"},
+      {{"--count", "0", "--repeat", "a.bin"}, Action::REFUSED,
+       "--count takes a number of boards, 1 or more: 0"},
       {{"--count", "3x", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: 3x"},
       {{"--count", "99999999999", "a.bin"}, Action::REFUSED,
        "--count takes a number of boards, 1 or more: 99999999999"},
@@ -495,6 +510,8 @@ bool load_test_job(const std::string& path, Arguments* a, std::string* problem) 
        "repeat = true\ncount = 4\n"
        "[[files]]\npath = \"a.bin\"\naddress = \"0100000\"\n[[files]]\npath = \"b.bin\"\n"},
       {"/j/broken.toml", "speed = 57600\nspeed = 9600\n"},
+      {"/j/once.toml", "ports = [\"/dev/x\"]\ncount = 3\n[[files]]\npath = \"a.bin\"\n"},
+      {"/j/ids.toml", "ask_unit_id = true\n[[files]]\npath = \"a.bin\"\n"},
   };
   for (const auto& job : jobs) {
     if (path == job.name) return read_job_text(job.text, path, a, problem);
@@ -520,6 +537,13 @@ TEST(JobFileTest, TheCommandLineOverridesTheJob) {
       {{"--job", "/j/broken.toml", "a.bin"}, "/j/broken.toml:2:9: Error while parsing key-value pair: "
                                               "cannot redefine existing integer 'speed'"},
       {{"--job", "/j/line.toml", "--port", "/dev/x", "--port", "/dev/x"}, "a port given twice: /dev/x"},
+      // A job's count without its repeat is a single run; a count or unit
+      // ids asked for without a repeat are refused.
+      {{"--job", "/j/once.toml"}, "/dev/x 115200 run count=3 /j/a.bin"},
+      {{"--job", "/j/once.toml", "--count", "2"}, "--count needs --repeat (repeat = true)"},
+      {{"--job", "/j/once.toml", "--repeat", "--ask-unit-id"},
+       "/dev/x 115200 run repeat count=3 ask-unit-id /j/a.bin"},
+      {{"--job", "/j/ids.toml"}, "--ask-unit-id (ask_unit_id) needs --repeat (repeat = true)"},
   };
   for (const auto& r : rows) {
     std::vector<std::string> words = {"imgload"};
@@ -1040,6 +1064,171 @@ TEST(ProductionLogTest, ALineTheFileRefusesIsGivenBackWhole) {
   rmdir(pattern);
   EXPECT_EQ(unwritten, std::vector<std::string>{log.line(r) + "\n"});
   EXPECT_EQ(failure, "cannot use " + path + " as the log: it is a FIFO");
+}
+
+// One port's loop from phase to phase: a board comes when the model request
+// is answered (a port that refuses is no board), has left when it goes
+// unanswered, the device is gone or the port no longer opens; the count
+// ends the loop after its last board without waiting for it to leave; a
+// stop or the end of the unit ids ends it from any phase.
+TEST(ProductionLoopTest, EachPhaseStepsOnWhatHappened) {
+  using P = LoopPhase;
+  using E = LoopEvent;
+  const LoopPlan plain{false, 0};
+  const LoopPlan ids{true, 0};
+  const LoopPlan two{false, 2};
+  const struct {
+    P phase;
+    E event;
+    LoopPlan plan;
+    P next;
+  } rows[] = {
+      {P::AWAIT_BOARD, {E::PROBED, Presence::SILENT}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_BOARD, {E::PROBED, Presence::DEVICE_MISSING}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_BOARD, {E::PROBED, Presence::PORT_REFUSED}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_BOARD, {E::PROBED, Presence::ANSWERED}, plain, P::FLASH},
+      {P::FLASH, {E::FLASHED, Presence::SILENT, 1}, plain, P::AWAIT_LEAVE},
+      {P::FLASH, {E::FLASHED, Presence::SILENT, 1}, two, P::AWAIT_LEAVE},
+      {P::FLASH, {E::FLASHED, Presence::SILENT, 2}, two, P::ENDED},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::ANSWERED}, plain, P::AWAIT_LEAVE},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::PORT_REFUSED}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::SILENT}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::DEVICE_MISSING}, plain, P::AWAIT_BOARD},
+      {P::AWAIT_LEAVE, {E::PROBED, Presence::SILENT}, ids, P::ASK_UNIT_ID},
+      {P::ASK_UNIT_ID, {E::UNIT_ID_GIVEN}, ids, P::AWAIT_BOARD},
+      {P::ASK_UNIT_ID, {E::INPUT_ENDED}, ids, P::ENDED},
+      {P::ASK_UNIT_ID, {E::STOPPED}, ids, P::ENDED},
+      {P::AWAIT_BOARD, {E::STOPPED}, plain, P::ENDED},
+      {P::AWAIT_LEAVE, {E::STOPPED}, plain, P::ENDED},
+      {P::FLASH, {E::STOPPED}, plain, P::ENDED},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(static_cast<int>(next_phase(r.phase, r.event, r.plan)), static_cast<int>(r.next))
+        << static_cast<int>(r.phase) << " on " << r.event.kind << "/" << static_cast<int>(r.event.presence);
+  }
+  EXPECT_EQ(first_phase(plain), P::AWAIT_BOARD);
+  EXPECT_EQ(first_phase(ids), P::ASK_UNIT_ID);
+}
+
+// The operator's line of each board, and its JSON event: PASS with the time,
+// FAIL with the text and gloss (a stop that left files unsent fails too);
+// the counts include the board; a unit id escaped for the terminal, whole
+// in JSON.
+TEST(ProductionLoopTest, EachBoardIsToldPassOrFailWithTheCountsSoFar) {
+  BoardReport pass{"COM3", 17, std::nullopt, 0, 12.44, "ダウンロード正常終了", "download completed normally", {}};
+  LoopTally tally{17, 0, 0};
+  EXPECT_EQ(board_line(pass, tally), "PASS  COM3  unit 17  12.4 s  (passed 17, failed 0)");
+  EXPECT_EQ(board_event(pass, tally).str(),
+            "{\"port\":\"COM3\",\"event\":\"board\",\"unit\":17,\"unit_id\":null,\"result\":\"passed\","
+            "\"seconds\":12.4,\"text\":\"ダウンロード正常終了\",\"gloss\":\"download completed normally\","
+            "\"exit_status\":0,\"passed\":17,\"failed\":0}");
+  BoardReport fail{"COM3", 18, std::string("SN\x1b[2J-18"), 9, 3.0, "通信エラー\n(受信データエラー)",
+                   "communication error (received data error)", {"the controller refused it", "check the cable"}};
+  tally.add(9);
+  EXPECT_EQ(board_line(fail, tally),
+            "FAIL  COM3  unit 18 (id SN\\x1b[2J-18)  通信エラー (受信データエラー) "
+            "[communication error (received data error)]  (passed 17, failed 1)");
+  EXPECT_EQ(board_event(fail, tally).str(),
+            "{\"port\":\"COM3\",\"event\":\"board\",\"unit\":18,\"unit_id\":\"SN\\u001b[2J-18\","
+            "\"result\":\"failed\",\"seconds\":3.0,\"text\":\"通信エラー\\n(受信データエラー)\","
+            "\"gloss\":\"communication error (received data error)\",\"detail\":\"the controller refused it\","
+            "\"hint\":\"check the cable\",\"exit_status\":9,\"passed\":17,\"failed\":1}");
+  BoardReport stopped{"/dev/a", 1, std::nullopt, 3, 7.0, "ダウンロード正常終了", "stopped after file 1 of 2", {}};
+  LoopTally one;
+  one.add(3);
+  EXPECT_EQ(board_line(stopped, one),
+            "FAIL  /dev/a  unit 1  ダウンロード正常終了 [stopped after file 1 of 2]  (passed 0, failed 1)");
+}
+
+// A waiting port's status: what it waits for and what its last probe found.
+TEST(ProductionLoopTest, AWaitingPortSaysWhatItWaitsFor) {
+  const LoopTally tally{16, 2, 9};
+  const struct {
+    WaitingState state;
+    const char* line;
+    const char* event;  // "for" and "device"
+  } rows[] = {
+      {{LoopPhase::AWAIT_BOARD, Presence::SILENT, ""}, "COM3  waiting for a board  (passed 16, failed 2)",
+       "\"for\":\"board\",\"device\":\"present\""},
+      {{LoopPhase::AWAIT_BOARD, Presence::DEVICE_MISSING, ""},
+       "COM3  waiting for a board (no device)  (passed 16, failed 2)", "\"for\":\"board\",\"device\":\"missing\""},
+      {{LoopPhase::AWAIT_LEAVE, Presence::ANSWERED, ""},
+       "COM3  waiting for the board to leave  (passed 16, failed 2)", "\"for\":\"leave\",\"device\":\"present\""},
+      {{LoopPhase::AWAIT_BOARD, Presence::PORT_REFUSED, "COM3: Access is denied"},
+       "COM3  waiting: the port does not open (COM3: Access is denied)  (passed 16, failed 2)",
+       "\"for\":\"board\",\"device\":\"refused\""},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(waiting_line("COM3", r.state, tally), r.line);
+    const std::string event = waiting_event("COM3", r.state, tally).str();
+    EXPECT_EQ(event.find("{\"port\":\"COM3\",\"event\":\"waiting\"," + std::string(r.event) + ",\"text\":\"" +
+                         waiting_words(r.state) + "\",\"passed\":16,\"failed\":2}"),
+              0u)
+        << event;
+  }
+}
+
+// The summary's figures: boards over the loop's time, per hour; the loop's
+// status is the first failed board's of the first port (in the order given)
+// that had one, 0 when every board passed.
+TEST(ProductionLoopTest, TheSummaryAndTheLoopsExitStatus) {
+  EXPECT_DOUBLE_EQ(boards_per_hour(10, 3600), 10);
+  EXPECT_DOUBLE_EQ(boards_per_hour(4, 60), 240);
+  EXPECT_DOUBLE_EQ(boards_per_hour(0, 60), 0);
+  EXPECT_DOUBLE_EQ(boards_per_hour(3, 0), 0);
+  LoopTally a;
+  LoopTally b;
+  for (const int status : {0, 9, 0, 5}) a.add(status);
+  for (const int status : {10, 0}) b.add(status);
+  EXPECT_EQ(a.passed, 2);
+  EXPECT_EQ(a.failed, 2);
+  EXPECT_EQ(a.first_failure, 9);
+  const LoopTally clean{3, 0, 0};
+  const struct {
+    std::vector<LoopTally> ports;
+    int status;
+  } rows[] = {
+      {{}, 0}, {{clean}, 0}, {{clean, clean}, 0}, {{a, b}, 9}, {{b, a}, 10}, {{clean, b, a}, 10},
+  };
+  for (const auto& r : rows) EXPECT_EQ(loop_exit_status(r.ports), r.status);
+  const std::vector<LoopSummary> ports = {{"/dev/ttyUSB0", a, 120.0}, {"COM3", clean, 0}};
+  EXPECT_EQ(summary_lines(ports),
+            (std::vector<std::string>{"port          passed  failed      time  boards/hour",
+                                      "/dev/ttyUSB0       2       2    120.0s        120.0",
+                                      "COM3               3       0      0.0s          0.0"}));
+  EXPECT_EQ(loop_end_event(ports[0]).str(),
+            "{\"port\":\"/dev/ttyUSB0\",\"event\":\"loop_end\",\"passed\":2,\"failed\":2,\"boards\":4,"
+            "\"seconds\":120.0,\"boards_per_hour\":120.0,\"exit_status\":9}");
+}
+
+// The operator's lines: taken in order, trimmed, a blank one asked for
+// again; the end of the input and a stop end the asking; a wait for the next
+// probe ends at once after a stop.
+TEST(ProductionLoopTest, UnitIdLinesUntilTheInputEndsOrAStop) {
+  std::atomic<int> stop{0};
+  LoopSignals signals(stop);
+  int prompts = 0;
+  const auto prompt = [&] { ++prompts; };
+  signals.add_line("  SN-1 \r");
+  signals.add_line("");
+  signals.add_line(" \t");
+  signals.add_line("SN 2");
+  std::string id;
+  EXPECT_EQ(signals.take_line(prompt, &id), LoopSignals::Taken::LINE);
+  EXPECT_EQ(id, "SN-1");
+  EXPECT_EQ(prompts, 1);
+  EXPECT_EQ(signals.take_line(prompt, &id), LoopSignals::Taken::LINE);
+  EXPECT_EQ(id, "SN 2");
+  EXPECT_EQ(prompts, 4) << "each blank line is asked for again";
+  signals.end_input();
+  EXPECT_EQ(signals.take_line(prompt, &id), LoopSignals::Taken::INPUT_ENDED);
+  // Before the deadline: not stopped (the deadline is now, nothing waits).
+  EXPECT_FALSE(signals.sleep_until(std::chrono::steady_clock::now()));
+  signals.request_stop();
+  EXPECT_EQ(stop.load(), 1);
+  signals.add_line("SN-3");
+  EXPECT_EQ(signals.take_line(prompt, &id), LoopSignals::Taken::STOPPED);
+  EXPECT_TRUE(signals.sleep_until(std::chrono::steady_clock::now() + std::chrono::hours(1)));
 }
 
 }  // namespace

@@ -360,8 +360,10 @@ class BoardRun : public Driver<BoardFixture> {
   enum Outcome { SUCCEEDED, FAILED, NO_BOARD };
   // One downloader run of one file: "AD" once a second until answered
   // (ten times at the most), the file, and its end; a refused data
-  // request fails it. The line is closed at the end.
-  Outcome download(bool run_request) {
+  // request fails it. The line is closed at the end. probed: the answered
+  // "AD" was the production loop's check for a board, and the run asks
+  // again on the same opening.
+  Outcome download(bool run_request, bool probed = false) {
     open();
     bool answered = false;
     for (int i = 0; i < 10 && !answered; ++i) {
@@ -373,6 +375,7 @@ class BoardRun : public Driver<BoardFixture> {
       close(1);
       return NO_BOARD;
     }
+    if (probed) send(frame("AD", ""), AT_9600);
     to_blocks_after_model();
     send(frame("FG", "0000800000000800"), AT_115200);
     if (!data_blocks(4)) {
@@ -401,6 +404,7 @@ TEST(BoardFixtureTest, BoardsAreServedInTurn) {
     std::vector<BoardRun::Outcome> outcomes;
     std::vector<int> files;  // per board
     const char* first_turn;  // how board 1's turn ended
+    bool probed = false;     // each board found by the production loop's "AD" first
   };
   const auto OK = BoardRun::SUCCEEDED;
   const auto FAIL = BoardRun::FAILED;
@@ -411,13 +415,16 @@ TEST(BoardFixtureTest, BoardsAreServedInTurn) {
            Row{"no run requests", 2, {}, false, {OK, OK}, {1, 1}, AFTER_CLOSE},
            Row{"a fault on board 2", 3, {"2:nak@FD#2"}, true, {OK, FAIL, OK}, {1, 0, 1}, nullptr},
            Row{"a fault on board 1", 2, {"1:nak@FD#1"}, false, {FAIL, OK}, {0, 1}, AFTER_CLOSE},
-           Row{"a fault counted over the boards", 2, {"nak@FD#6"}, true, {OK, FAIL}, {1, 0}, nullptr}}) {
+           Row{"a fault counted over the boards", 2, {"nak@FD#6"}, true, {OK, FAIL}, {1, 0}, nullptr},
+           Row{"found by the loop", 3, {"2:nak@FD#2"}, true, {OK, FAIL, OK}, {1, 0, 1}, nullptr, true},
+           Row{"found by the loop, no run requests", 2, {}, false, {OK, OK}, {1, 1}, AFTER_CLOSE,
+               true}}) {
     SCOPED_TRACE(row.name);
     SimOptions options = options_with();
     for (const char* fault : row.faults) add_fault(&options, fault);
     BoardRun run(row.boards, 1000, options);
     for (std::size_t k = 0; k < row.outcomes.size(); ++k) {
-      EXPECT_EQ(run.download(row.run_request), row.outcomes[k]) << "run " << k + 1;
+      EXPECT_EQ(run.download(row.run_request, row.probed), row.outcomes[k]) << "run " << k + 1;
     }
     run.wait(CLOSED_FOR_GOOD_MS);  // the last board's line stays closed
     const std::string report = run.ctl.report();
@@ -491,7 +498,10 @@ TEST(BoardFixtureTest, ImagesAndReportPerBoard) {
                            "requests: AD=2 AA=2 AB=2 EF=2 FG=2 FD=8 FDEND=2 AG=2 RUN=1",
                            "requests ignored while no board answered: 1", "runs ended: 2",
                            "files received: 2", "board 2: served, its run ended with the run request",
-                           "board 3: not reached", "violations: 0"}) {
+                           "board 3: not reached", "violations: 0",
+                           "board 1: served, the downloader asked for the next board (\"AD\" after a "
+                           "close)\n    timing: answering at 0.000 s, first \"AD\" at 0.000 s, the run's "
+                           "\"AD\" at 0.000 s\n"}) {
     EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
   }
   EXPECT_FALSE(run.ctl.all_served());

@@ -1,7 +1,7 @@
 // The two reply readers against a scripted port and a virtual clock: replies
 // across several calls, the countdown, silence, NAK, BCC and long replies;
 // the stale bytes a request drops before it goes out; the quiet probe of a
-// controller.
+// controller and the port it hands over open.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -381,7 +381,32 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
     probe_controller(port, "COM1", clock, 300);
     EXPECT_EQ(port.opens().size(), r.left_open ? 1u : 2u);
     EXPECT_EQ(port.writes().size(), 2u);
+    // Handed over to a download: its opening at 9600 bit/s takes the port
+    // as the probe left it open (no closing, no new opening), or opens it.
+    HandOverPort handed(port);
+    handed.hand_over();
+    EXPECT_FALSE(handed.is_open());
+    ReplyCountdown countdown;
+    Link link(handed, countdown, nullptr);
+    const std::size_t opens = port.opens().size();
+    const std::size_t closes = port.closes().size();
+    EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED));
+    EXPECT_EQ(port.opens().size(), r.left_open ? opens : opens + 1);
+    EXPECT_EQ(port.closes().size(), closes);
+    link.close();  // the download's end closes the port itself
+    EXPECT_FALSE(port.is_open());
   }
+  // Handed over, but opened at another speed: closed and opened anew.
+  FakePort fast;
+  VirtualClock fast_clock;
+  fast.attach_clock(&fast_clock);
+  probe_controller(fast, "COM1", fast_clock, 300);
+  HandOverPort handed(fast);
+  handed.hand_over();
+  EXPECT_TRUE(handed.open("COM1", link_settings(115200)));
+  ASSERT_EQ(fast.opens().size(), 2u);
+  EXPECT_EQ(fast.opens()[1].settings.baud_rate, 115200u);
+  EXPECT_EQ(fast.closes().size(), 1u);
   FakePort busy;
   busy.fail_next_opens(1);
   VirtualClock clock;

@@ -348,6 +348,46 @@ case $case_name in
     gang_pids=()
     rm -f "$prefix/dosdevices/com5" "$com5"
     ;;
+  loop)  # --repeat --count 2 on COM1, whose port vanishes between the boards (as a
+          # board's own USB adapter does): each board a simulator of its own, the
+          # second started once the first has ended and taken its link away
+    mkdir -p saved2
+    start_sim "$com1" --boards 1 --swap 1
+    (wine_run timeout -k 5 120 wine "$IMGLOAD_CLI_EXE" --repeat --count 2 --port COM1 --log loop.log \
+       "$(to_windows "$images/a.bin")@0008000" > cli.out 2>&1; echo $? > loop.status) &
+    loop_pid=$!
+    wait "$sim_pid"  # it ends on its own once its board has been served
+    first_status=$?
+    sim_pid=""
+    cat report.txt
+    if [ $first_status -ne 0 ] || [ -e "$com1" ]; then
+      echo "FAIL: the first board's simulator ended with $first_status, its link left: $(ls -l "$com1" 2>&1)"
+      failures=$((failures + 1))
+    fi
+    sleep 1
+    start_sim "$com1" --boards 1 --swap 1 --save-dir "$work/saved2" --report "$work/report2.txt"
+    wait "$loop_pid"
+    wait "$sim_pid"
+    second_status=$?
+    sim_pid=""
+    cat report2.txt cli.out
+    if [ "$(cat loop.status)" != 0 ] || [ $second_status -ne 0 ]; then
+      echo "FAIL: imgload-cli.exe --repeat ended with $(cat loop.status), the second simulator with $second_status"
+      failures=$((failures + 1))
+    fi
+    same_image board-1/image-1.bin a.bin
+    same_image ../saved2/board-1/image-1.bin a.bin
+    for unit in 1 2; do
+      if ! grep -q "^PASS  COM1  unit $unit  " cli.out ||
+         ! grep -q "\"port\":\"COM1\",\"unit\":$unit,\"unit_id\":null,\"exit_status\":0," loop.log; then
+        echo "FAIL: no PASS line or log line of unit $unit"; cat loop.log
+        failures=$((failures + 1))
+      fi
+    done
+    # Wine opens a COM port whose device is gone, then finds no serial device there.
+    expect_output '^COM1  waiting(: the port does not open| for a board \(no device\))' \
+      "the vanished port said to be missing"
+    ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2

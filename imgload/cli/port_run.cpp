@@ -1,0 +1,80 @@
+// One port's download of the command line, and its production log line.
+#include "imgload/cli/port_run.h"
+
+#include "imgload/cli/outcome.h"
+#include "imgload/download/status.h"
+
+namespace imgload {
+
+PortRecord port_record(const std::string& device, const DownloadResult& result) {
+  PortRecord record;
+  record.port = device;
+  record.exit_status = exit_status_of(result);
+  const StatusText shown = status_for(result);
+  record.text = status_text(shown);
+  record.gloss = status_gloss(shown);
+  record.model = result.model;
+  return record;
+}
+
+PortRun::PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
+                 const std::string& device, bool named, int row, TraceFile* trace,
+                 const std::atomic<int>& stop, const ProductionLog* log,
+                 std::unique_ptr<SerialPort> device_port, bool awaits_boards)
+    : device(device),
+      log(log),
+      logged(awaits_boards),
+      view(terminal, named ? device : std::string(), row),
+      port_trace(trace != nullptr && named ? std::make_unique<TraceFile::Port>(*trace, device)
+                                           : nullptr),
+      port(std::move(device_port)),
+      link_port(*port),
+      download(job, stop, link_port,
+               &view, port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
+      clock(download.countdown()) {}
+
+void PortRun::begin_board(int unit, std::optional<std::string> unit_id) {
+  {
+    std::lock_guard<std::mutex> lock(unit_mutex_);
+    unit_ = unit;
+    unit_id_ = std::move(unit_id);
+  }
+  time_start = std::chrono::system_clock::now();
+  logged = false;
+}
+
+void PortRun::fill_unit(PortRecord* record) {
+  std::lock_guard<std::mutex> lock(unit_mutex_);
+  record->unit = unit_;
+  record->unit_id = unit_id_;
+}
+
+void PortRun::run() {
+  time_start = std::chrono::system_clock::now();
+  const auto started = std::chrono::steady_clock::now();
+  clock.start();
+  result = download.run(clock);
+  clock.stop();
+  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (log == nullptr || logged.exchange(true)) return;
+  PortRecord record = port_record(device, result);
+  fill_unit(&record);
+  record.time_start = time_start;
+  record.time_end = std::chrono::system_clock::now();
+  log->append(record);
+}
+
+void PortRun::log_ended_at_once(int status) {
+  if (log == nullptr || logged.exchange(true)) return;
+  PortRecord record;
+  record.port = device;
+  fill_unit(&record);
+  record.exit_status = status;
+  record.model = download.learned_model();
+  record.gloss = "ended at once by a second stop request";
+  record.time_start = time_start.load();
+  record.time_end = std::chrono::system_clock::now();
+  log->append(record);
+}
+
+}  // namespace imgload
