@@ -6,10 +6,6 @@
 
 #include "image/hex.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace imgconv {
 
 namespace {
@@ -42,37 +38,6 @@ int address_bytes(char type) {
   }
 }
 
-#if defined(__SSE2__)
-// Sixteen characters, eight bytes at a time: each character checked to be
-// a hex digit of either case and turned into its value, the pairs joined
-// into bytes and the bytes added up. The source is read as most of its
-// characters are data digits; every x86-64 processor has SSE2. Only the
-// last `counted` bytes are added to *sum: the others were counted by the
-// call before, which this one overlaps.
-bool decode_16(const char* p, std::uint8_t* out, unsigned* sum, int counted) {
-  const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  // '0'..'9' -> 0..9 (unsigned, so anything else lands above 9).
-  const __m128i decimal = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
-  const __m128i is_decimal = _mm_cmpeq_epi8(_mm_min_epu8(decimal, _mm_set1_epi8(9)), decimal);
-  // 'A'..'F' and 'a'..'f' -> 0..5: setting bit 5 folds only those two ranges together.
-  const __m128i letter = _mm_sub_epi8(_mm_or_si128(chars, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-  const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
-  if (_mm_movemask_epi8(_mm_or_si128(is_decimal, is_letter)) != 0xFFFF) return false;
-  const __m128i value = _mm_or_si128(
-      _mm_and_si128(is_decimal, decimal),
-      _mm_and_si128(is_letter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
-  // In each 16-bit lane the first character is the high digit.
-  const __m128i high = _mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi16(0x00FF)), 4);
-  const __m128i bytes16 = _mm_or_si128(high, _mm_srli_epi16(value, 8));
-  const __m128i bytes8 = _mm_packus_epi16(bytes16, _mm_setzero_si128());
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes8);
-  const std::uint64_t keep = ~std::uint64_t{0} << (8 * (8 - counted));
-  const __m128i kept = _mm_and_si128(bytes8, _mm_set_epi64x(0, static_cast<long long>(keep)));
-  *sum += static_cast<unsigned>(_mm_cvtsi128_si32(_mm_sad_epu8(kept, _mm_setzero_si128())));
-  return true;
-}
-#endif
-
 SRecordLine corrupt(RecordFault fault) {
   return SRecordLine{RECORD_CORRUPT, 0, 0, nullptr, fault, nullptr};
 }
@@ -80,21 +45,10 @@ SRecordLine corrupt(RecordFault fault) {
 }  // namespace
 
 bool decode_hex_pairs(const char* p, std::size_t pairs, std::uint8_t* out, unsigned* sum) {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  if (pairs >= 8) {
-    for (; i + 8 <= pairs; i += 8) {
-      if (!decode_16(p + 2 * i, out + i, sum, 8)) return false;
-    }
-    // The rest as the last eight pairs, overlapping pairs already decoded.
-    const std::size_t last = pairs - 8;
-    return i == pairs || decode_16(p + 2 * last, out + last, sum, static_cast<int>(pairs - i));
-  }
-#endif
-  // The rest one pair at a time, without a branch per digit: a bad one only
-  // sets a flag bit.
+  // One pair at a time, without a branch per digit (data digits are random,
+  // so branches would be mispredicted): a bad one only sets a flag bit.
   unsigned flags = 0;
-  for (; i < pairs; ++i) {
+  for (std::size_t i = 0; i < pairs; ++i) {
     const unsigned high = strict_digit(p[2 * i]);
     const unsigned low = strict_digit(p[2 * i + 1]);
     flags |= high | low;

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "image/hex.h"
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
 #include "image/image_format.h"
@@ -74,6 +73,17 @@ void no_reason(char* reason, std::size_t size) { std::snprintf(reason, size, "%s
 const FileServices memory_services = {never_exists, deleted,  open_input, create_memory_temp,
                                       moved,        false,    no_reason};
 
+// The value of two characters that must be hex digits, read by the C
+// library rather than the reader's own decoder.
+unsigned pair_value(const char* digits) {
+  if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
+      !std::isxdigit(static_cast<unsigned char>(digits[1]))) {
+    std::abort();
+  }
+  const char pair[3] = {digits[0], digits[1], '\0'};
+  return static_cast<unsigned>(std::strtoul(pair, nullptr, 16));
+}
+
 // Every line the splitter hands out fits the line buffer; a data record's
 // fields lie inside its line, its digits are real hex digits and its bytes
 // with the checksum sum to 0xFF.
@@ -95,17 +105,7 @@ void check_lines() {
     if (rec.data != line + SRECORD_DATA_COLUMN || rec.data + 2 * rec.data_count + 2 > line + length) std::abort();
     unsigned sum = static_cast<unsigned>(rec.data_count) + SRECORD_MIN_COUNT;
     for (int shift = 0; shift < 32; shift += 8) sum += (rec.address >> shift) & 0xFF;
-    for (std::size_t i = 0; i < rec.data_count; ++i) {
-      if (!std::isxdigit(static_cast<unsigned char>(rec.data[2 * i])) ||
-          !std::isxdigit(static_cast<unsigned char>(rec.data[2 * i + 1]))) {
-        std::abort();
-      }
-      std::uint8_t byte = 0;
-      zp3k::parse_hex_byte(rec.data + 2 * i, &byte);
-      sum += byte;
-    }
-    const char* check = rec.data + 2 * rec.data_count;
-    sum += static_cast<unsigned>(zp3k::hex_value(check[0]) * 16 + zp3k::hex_value(check[1]));
+    for (std::size_t i = 0; i <= rec.data_count; ++i) sum += pair_value(rec.data + 2 * i);  // and the checksum
     if ((sum & 0xFF) != 0xFF) std::abort();
   }
   std::fclose(source);

@@ -8,28 +8,27 @@
 
 namespace imgload {
 
-// Cell: where the seconds are kept; std::atomic<int> in the product, a cell
-// that can act between the lowering's read and its write in the tests.
-template <typename Cell>
-class BasicCountdown {
+// One second has passed: lowers seconds by one when above 0. A set or
+// another lowering between the read and the store makes the exchange fail,
+// and this lowering applies to the new value instead. after_read (tests
+// only) runs once, between the first read and the exchange.
+inline void lower_by_one(std::atomic<int>& seconds, void (*after_read)(void*) = nullptr,
+                         void* context = nullptr) {
+  int v = seconds.load();
+  if (after_read != nullptr) after_read(context);
+  while (v > 0 && !seconds.compare_exchange_weak(v, v - 1)) {
+  }
+}
+
+class ReplyCountdown {
  public:
   void set(int seconds) { seconds_.store(seconds < 0 ? 0 : seconds); }
   int value() const { return seconds_.load(); }
   bool expired() const { return seconds_.load() == 0; }
-
-  // One second has passed: lower by one when above 0. A set that happens
-  // between the read and the store makes the exchange fail and the tick is
-  // applied to the new value instead.
-  void tick() {
-    int v = seconds_.load();
-    while (v > 0 && !seconds_.compare_exchange_weak(v, v - 1)) {
-    }
-  }
+  void tick() { lower_by_one(seconds_); }
 
  private:
-  Cell seconds_{0};
+  std::atomic<int> seconds_{0};
 };
-
-using ReplyCountdown = BasicCountdown<std::atomic<int>>;
 
 }  // namespace imgload

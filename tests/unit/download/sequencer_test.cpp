@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "image/image_format.h"
 #include "imgload/download/sequencer.h"
 #include "imgload/link/frame.h"
 #include "simulated_line.h"
@@ -134,9 +133,8 @@ TEST_F(SequencerTest, OneFileRunsInOrderWithExactPauses) {
   run();
   EXPECT_EQ(result.end, DownloadEnd::SUCCEEDED);
   EXPECT_EQ(result.files, 1);
-  char end_request[32];
-  std::snprintf(end_request, sizeof end_request, "send FDFFFF0000%08X",
-                imgconv::xor_words(files[0].data(), files[0].size()));
+  // 18000000: the words of the file's two blocks XORed together.
+  const char* end_request = "send FDFFFF000018000000";
   const Strings expected = {
       "run 1", "open 9600", "transfer", "send AD", "reply 0", "send AA06", "reply 0", "wait mode 1",
       "send AB", "reply 0", "send EF0A12", "reply 0", "close", "sleep 1000", "open 115200",
@@ -188,7 +186,8 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
     ReplyStatus reply;
     std::string counts;
     // The request named with a failed reply: letters, block/blocks of a
-    // data or end request, and "line failed" when the port's read failed.
+    // data or end request, "line failed" when the port's read failed, and
+    // "nothing answered" when a timeout came before any byte of a reply.
     std::string failed = "";
   };
   using E = DownloadEnd;
@@ -204,12 +203,16 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
       {1, {}, "open-fails@start", E::PORT_OPEN_FAILED, 1, REPLY_OK, ""},
       {1, {}, "open-fails@EF", E::PORT_OPEN_FAILED, 1, REPLY_OK, "AD1 AA1 AB1 EF1"},
       {2, {}, "open-fails@AG", E::PORT_OPEN_FAILED, 2, REPLY_OK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1"},
+      // Replies longer than the reply buffer, read to their end and taken once.
+      {1, {"long@AD"}, "", E::SUCCEEDED, 1, REPLY_OK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1 RUN1"},
+      {1, {"long@AB#1"}, "", E::SUCCEEDED, 1, REPLY_OK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1 AG1 RUN1"},
       // A failed reply names its request, a data request its block.
       {2, {"nak@FD#7"}, "", E::REPLY_REJECTED, 2, REPLY_NAK,
        "AD1 AA2 AB2 EF2 FG2 FD7 FDEND1 AG1", "FD 3/4"},
       {1, {"nak@FDEND"}, "", E::REPLY_REJECTED, 1, REPLY_NAK, "AD1 AA1 AB1 EF1 FG1 FD4 FDEND1",
        "FD 0/4"},
-      {1, {"silent@AD"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD3", "AD"},
+      {1, {"silent@AD"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD3", "AD nothing answered"},
+      {1, {"silent@AA"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD1 AA3", "AA"},
       {1, {"vanish@FD#2"}, "", E::TIMED_OUT, 1, REPLY_TIMEOUT, "AD1 AA1 AB1 EF1 FG1 FD2",
        "FD 2/4 line failed"},
   };
@@ -232,6 +235,7 @@ TEST_F(SequencerTest, EachScenarioEndsAsItsRulesSay) {
     std::string failed = result.request;
     if (result.blocks != 0) failed += " " + std::to_string(result.block) + "/" + std::to_string(result.blocks);
     if (result.line_failed) failed += " line failed";
+    if (result.end == E::TIMED_OUT && !result.answered) failed += " nothing answered";
     EXPECT_EQ(failed, row.failed.empty() && row.end == E::TIMED_OUT ? "AB" : row.failed);
   }
 }

@@ -16,6 +16,7 @@
 #include "faults.h"
 #include "line_watch.h"
 #include "sim_controller.h"
+#include "test_frames.h"
 
 namespace zp3ksim {
 namespace {
@@ -24,18 +25,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes frame(const std::string& command, const std::string& fields, const Bytes& raw = {},
             const std::string& reserved = "FF") {
-  const std::string head = "\x05" "00" + reserved + command + fields;
-  Bytes f(head.begin(), head.end());
-  for (std::uint8_t b : raw) f.push_back(b);
-  std::uint8_t bcc = 0;
-  for (std::uint8_t b : f) bcc ^= b;
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", bcc);
-  f.push_back(static_cast<std::uint8_t>(digits[0]));
-  f.push_back(static_cast<std::uint8_t>(digits[1]));
-  f.push_back(0x0D);
-  return f;
+  const std::string f = imgload::testing::with_bcc("\x05" "00" + reserved + command + fields +
+                                                   std::string(raw.begin(), raw.end()));
+  return Bytes(f.begin(), f.end());
 }
+
+// A frame written out whole, its BCC digits checked by hand.
+Bytes written(const std::string& f) { return Bytes(f.begin(), f.end()); }
 
 const LineState AT_9600{9600, "", true};
 const LineState AT_115200{115200, "", true};
@@ -146,12 +142,13 @@ TEST(SimControllerTest, ACorrectRunHasNoViolation) {
 TEST(SimControllerTest, RepliesCarryCodeDataAndBcc) {
   SimRun run;
   run.open();
-  const ReplyPlan ad = run.send(frame("AD", ""), AT_9600);
+  const ReplyPlan ad = run.send(written("\x05" "00FFAD" "00\r"), AT_9600);
   EXPECT_EQ(std::string(ad.bytes.begin(), ad.bytes.end()), "\x06" "00FFAD30" "00\r");
-  run.send(frame("AA", "07"), AT_9600);
-  const ReplyPlan ab = run.send(frame("AB", ""), AT_9600);
+  run.send(written("\x05" "00FFAA07" "02\r"), AT_9600);
+  const ReplyPlan ab = run.send(written("\x05" "00FFAB" "06\r"), AT_9600);
   // ACK 00FF 07, BCC of 06 30 30 46 46 30 37 = 0x01.
   EXPECT_EQ(std::string(ab.bytes.begin(), ab.bytes.end()), "\x06" "00FF07" "01\r");
+  EXPECT_EQ(run.ctl.violations(), 0) << run.ctl.report();
 }
 
 TEST(SimControllerTest, WrongBlockNumberAndCheckValueAreReported) {

@@ -17,12 +17,10 @@ namespace {
 using testing::FakePort;
 using testing::VirtualClock;
 
-std::string with_bcc(const std::string& head) {
-  unsigned bcc = 0;
-  for (unsigned char c : head) bcc ^= c;
-  const char* hex = "0123456789ABCDEF";
-  return head + hex[bcc >> 4] + hex[bcc & 0xF] + "\r";
-}
+// Replies as the controller sends them, with their BCC digits.
+const std::string MODEL_REPLY = "\x06" "00FFAD30" "00\r";
+const std::string MODE_REPLY = "\x06" "00FFAB06" "03\r";
+const std::string FINISH_REPLY = "\x06" "00FFAG" "00\r";
 
 class ReaderTest : public ::testing::Test {
  protected:
@@ -49,7 +47,7 @@ class ReaderTest : public ::testing::Test {
 };
 
 TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
-  const std::string reply = with_bcc("\x06" "00FFAD30");
+  const std::string& reply = MODEL_REPLY;
   for (int reader = 0; reader < 2; ++reader) {
     SCOPED_TRACE(reader == 0 ? "read_reply" : "read_data_reply");
     auto read = [&] { return this->read(reader); };
@@ -82,7 +80,7 @@ TEST_F(ReaderTest, ReaderStatesAreKeptApart) {
   EXPECT_EQ(link.data_reader().reading, 0);
   EXPECT_EQ(link.data_reader().count, 0);
   // The data reader starts its own reply at offset 0.
-  port().queue_bytes(with_bcc("\x06" "00FFAB06"));
+  port().queue_bytes(MODE_REPLY);
   EXPECT_EQ(link.read_data_reply(), REPLY_OK);
   EXPECT_STREQ(link.reply_code(), "AB");
   EXPECT_EQ(link.plain_reader().reading, 1);
@@ -90,7 +88,7 @@ TEST_F(ReaderTest, ReaderStatesAreKeptApart) {
 }
 
 TEST_F(ReaderTest, ReplyStillArrivingAfterTheCountdownRanOutIsReadToItsCr) {
-  const std::string reply = with_bcc("\x06" "00FFAB07");
+  const std::string reply = "\x06" "00FFAB07" "02\r";
   for (int reader = 0; reader < 2; ++reader) {
     auto read = [&] { return this->read(reader); };
     countdown.set(4);
@@ -125,7 +123,7 @@ TEST_F(ReaderTest, SilenceTimesOutOnlyAfterAnEmptyReadWithTheCountdownAtZero) {
 
 TEST_F(ReaderTest, CountdownAlreadyAtZeroStillWaitsForOneRead) {
   countdown.set(0);
-  port().queue_bytes(with_bcc("\x06" "00FFAG"));
+  port().queue_bytes(FINISH_REPLY);
   EXPECT_EQ(link.read_reply(), REPLY_OK);  // bytes that have arrived are taken
   EXPECT_EQ(link.read_reply(), REPLY_TIMEOUT);
   EXPECT_EQ(port().empty_reads(), 1);
@@ -146,7 +144,7 @@ TEST_F(ReaderTest, ReadErrorEndsTheReplyAtOnce) {
   // A closed link reads nothing either.
   countdown.set(0);
   link.close();
-  port().queue_bytes(with_bcc("\x06" "00FFAG"));
+  port().queue_bytes(FINISH_REPLY);
   EXPECT_EQ(link.read_data_reply(), REPLY_TIMEOUT);
 }
 
@@ -178,7 +176,7 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
       port().attach_clock(&clock);
       ASSERT_TRUE(link.open("COM1", 9600));
       countdown.set(1);
-      const std::string reply = with_bcc("\x06" "00FFAB06");
+      const std::string& reply = MODE_REPLY;
       port().queue_bytes(reply);
       EXPECT_EQ(read(), REPLY_OK);
       EXPECT_EQ(stored(state.count), reply);
@@ -195,34 +193,28 @@ TEST_F(ReaderTest, AfterATimeoutTheNextReplyStartsAtOffsetZero) {
     EXPECT_EQ(read(), REPLY_TIMEOUT);
     EXPECT_EQ(state.reading, 0);
     countdown.set(1);
-    const std::string reply = with_bcc("\x06" "00FFAB06");
-    port().queue_bytes(reply);
+    port().queue_bytes(MODE_REPLY);
     EXPECT_EQ(read(), REPLY_OK) << reader;
-    EXPECT_EQ(stored(state.count), reply);
+    EXPECT_EQ(stored(state.count), MODE_REPLY);
   }
 }
 
 TEST_F(ReaderTest, FirstByteOtherThanAck) {
   countdown.set(1);
-  const std::string nak = with_bcc("\x15" "00FFAB06");
+  const std::string nak = "\x15" "00FFAB06" "10\r";
   port().queue_bytes(nak);
   EXPECT_EQ(link.read_reply(), REPLY_NAK);
   // The data reader judges by the BCC alone.
   port().queue_bytes(nak);
   EXPECT_EQ(link.read_data_reply(), REPLY_OK);
   EXPECT_STREQ(link.reply_code(), "AB");
-  std::string bad = nak;
-  bad[bad.size() - 2] = bad[bad.size() - 2] == '0' ? '1' : '0';
-  port().queue_bytes(bad);
+  port().queue_bytes("\x15" "00FFAB06" "11\r");
   EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
 }
 
 TEST_F(ReaderTest, LowerCaseBccIsRefusedByTheDataReaderOnly) {
   countdown.set(1);
-  std::string r = with_bcc(std::string("\x06" "00FFAB") + '\xAE');  // digits "AB"
-  ASSERT_EQ(r.substr(r.size() - 3, 2), "AB");
-  r[r.size() - 3] = 'a';
-  r[r.size() - 2] = 'b';
+  const std::string r = "\x06" "00FFAB\xAE" "ab\r";  // BCC AB, in lower case
   port().queue_bytes(r);
   EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
   port().queue_bytes(r);
@@ -231,7 +223,7 @@ TEST_F(ReaderTest, LowerCaseBccIsRefusedByTheDataReaderOnly) {
 
 TEST_F(ReaderTest, OtherStationAndReservedFieldsAreAccepted) {
   countdown.set(1);
-  const std::string r = with_bcc("\x06" "17EEAB07");
+  const std::string r = "\x06" "17EEAB07" "04\r";
   port().queue_bytes(r);
   EXPECT_EQ(link.read_reply(), REPLY_OK);
   port().queue_bytes(r);
@@ -245,8 +237,7 @@ TEST_F(ReaderTest, RepliesOverTheBufferKeepTheirFirst544Bytes) {
   // bytes that are dropped, then CR.
   std::string head = "\x06" "00FFAD";
   while (head.size() < 541) head += static_cast<char>('A' + head.size() % 20);
-  const std::string framed = with_bcc(head);  // head + 2 digits + CR
-  std::string longer = framed.substr(0, 543) + std::string(100, 'Z') + "\r";
+  const std::string longer = head + "16" + std::string(100, 'Z') + "\r";  // 16: the head's BCC
   port().queue_bytes(longer);
   EXPECT_EQ(link.read_data_reply(), REPLY_OK);
   EXPECT_EQ(link.data_reader().count, FRAME_BUFFER_SIZE);
@@ -254,10 +245,9 @@ TEST_F(ReaderTest, RepliesOverTheBufferKeepTheirFirst544Bytes) {
   EXPECT_STREQ(link.reply_code(), "AD");
   EXPECT_EQ(port().pending_bytes(), 0u);  // read to its CR
 
-  // The same long reply with its BCC at the real end is refused: only the
-  // stored bytes are judged.
-  std::string tail_bcc = with_bcc(head + std::string(100, 'Z'));
-  port().queue_bytes(tail_bcc);
+  // The same long reply with its BCC at the real end (100 Z cancel out) is
+  // refused: only the stored bytes are judged.
+  port().queue_bytes(head + std::string(100, 'Z') + "16\r");
   EXPECT_EQ(link.read_data_reply(), REPLY_BCC);
   EXPECT_EQ(link.data_reader().count, FRAME_BUFFER_SIZE);
 
@@ -269,7 +259,7 @@ TEST_F(ReaderTest, RepliesOverTheBufferKeepTheirFirst544Bytes) {
 TEST_F(ReaderTest, ShortRepliesAreBccFailuresForTheDataReader) {
   countdown.set(1);
   // Leave a valid-looking code behind in the buffer first.
-  port().queue_bytes(with_bcc("\x06" "00FFAB06"));
+  port().queue_bytes(MODE_REPLY);
   ASSERT_EQ(link.read_data_reply(), REPLY_OK);
   for (const char* shortreply : {"\r", "\x06\r", "00\r", "\x06" "00FF06\r"}) {
     port().queue_bytes(shortreply);
@@ -293,7 +283,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
     void input_discarded(int count) override { order += "discarded " + std::to_string(count) + " "; }
     std::string order;
   };
-  const std::string reply = with_bcc("\x06" "00FFAB06");
+  const std::string& reply = MODE_REPLY;
   struct Row {
     const char* name;
     std::string begun;    // the start of a reply the plain reader has read before the request

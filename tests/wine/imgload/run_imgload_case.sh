@@ -7,24 +7,17 @@
 # Environment (set by CTest): ZP3K_WINE_ENV, ZP3K_BUILD_DIR, ZP3K_DRIVER,
 # IMGLOAD_EXE, IMGLOAD_CLI_EXE (the console program), ZP3KSIM (the native
 # simulator; empty: cases needing it skip),
-# ZP3K_LOCALE (optional, as for run_wine_test.sh).
+# ZP3K_LOCALE (optional, as for run_wine_test.sh, whose set-up this shares).
 set -uo pipefail
 case_name=$1
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source-path=SCRIPTDIR source=../run_wine_test.sh
+source "$here/../run_wine_test.sh"
 sim_pid=""
 sim2_pid=""  # a second simulator, on COM2
 gang_pids=()  # the simulators of the shared case
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "no X display: run the Wine tests under xvfb-run" >&2
-  exit 1
-fi
-
-to_windows() { printf 'Z:%s' "${1//\//\\}"; }
-# shellcheck disable=SC2086  # ZP3K_WINE_ENV is a list of VAR=value words
-wine_run() { env $ZP3K_WINE_ENV "$@"; }
-
-work=$ZP3K_BUILD_DIR/wine-work/imgload-$case_name${ZP3K_LOCALE:+-${ZP3K_LOCALE%%.*}}
+wine_setup "$ZP3K_BUILD_DIR/wine-work/imgload-$case_name${ZP3K_LOCALE:+-${ZP3K_LOCALE%%.*}}"
 images="$work/Ünï 한글"
 deep=長い名前のフォルダ長い名前のフォルダ長い名前のフォルダ
 prefix=$ZP3K_BUILD_DIR/wineprefix
@@ -34,9 +27,7 @@ prefix=$ZP3K_BUILD_DIR/wineprefix
 com1=$prefix/zp3k-com1
 com2=$prefix/zp3k-com2
 com3=$prefix/zp3k-com3
-rm -rf "$work"
-mkdir -p "$work/saved" "$images"
-cd "$work" || exit 1
+mkdir -p saved "$images"
 
 finish() {
   for pid in $sim_pid $sim2_pid "${gang_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
@@ -140,11 +131,14 @@ no_image() {
 }
 
 run_script() {  # run_script SCRIPT [VAR=value...]: the driver on SCRIPT.txt
-  local script=$1
+  local script=$1 setting
   shift
-  env IMAGES="$(to_windows "$images")" ZP3K_WORK="$work" "$@" \
-    bash "$here/../run_wine_test.sh" "imgload-$case_name" "$here/$script.txt" \
-    || failures=$((failures + 1))
+  (
+    IMAGES=$(to_windows "$images")
+    export IMAGES
+    for setting in "$@"; do export "${setting?}"; done
+    run_driver "$here/$script.txt"
+  ) || failures=$((failures + 1))
 }
 
 configure_prefix
@@ -156,8 +150,7 @@ rm -f "$com1" "$com2" "$com3"
 cli_run() {
   local want=$1 got=0
   shift
-  wine_run ${ZP3K_LOCALE:+LANG=$ZP3K_LOCALE LC_ALL=$ZP3K_LOCALE} timeout -k 5 120 \
-    wine "$IMGLOAD_CLI_EXE" "$@" > cli.out 2>&1 || got=$?
+  wine_run "${locale_env[@]}" timeout -k 5 120 wine "$IMGLOAD_CLI_EXE" "$@" > cli.out 2>&1 || got=$?
   if [ $got -ne "$want" ]; then
     echo "FAIL: imgload-cli.exe $* ended with $got, expected $want"
     cat cli.out
