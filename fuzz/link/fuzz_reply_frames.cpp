@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     imgload::ReplyCountdown countdown;
     clock.lower(&countdown);
     imgload::Link link(port, countdown, nullptr);
-    require(link.open("COM1", 9600));
+    require(link.open("COM1", 9600).ok());
     countdown.set(3);
     script(port, seed, data, size);
     run_reader(port, link, reader == 1);

@@ -33,13 +33,13 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 
 // Every end of a run goes through here: the result is kept and given to
 // the view, and the step loop stops.
-void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
+void Download::end(DownloadEnd how, int file, ReplyStatus reply, zp3k::Status port_status) {
   DownloadResult ended;
   ended.end = how;
   ended.file = file;
   ended.files = job_.entry_count;
   ended.reply = reply;
-  ended.system_error = system_error;
+  ended.port_status = port_status;
   ended.answered = result_.answered;
   ended.model = result_.model;
   if (how == DownloadEnd::TIMED_OUT || how == DownloadEnd::REPLY_REJECTED) name_failed_request(&ended);
@@ -67,8 +67,11 @@ void Download::end_with_reply(ReplyStatus status) {
       file_index_ + 1, status);
 }
 
-void Download::end_with_port_failure() {
-  end(DownloadEnd::PORT_OPEN_FAILED, file_index_ + 1, REPLY_OK, link_.open_error());
+// Opens the port at baud_rate; a port that does not open ends the run.
+bool Download::open_port(std::uint32_t baud_rate) {
+  const zp3k::Status opened = link_.open(port_name_, baud_rate);
+  if (!opened.ok()) end(DownloadEnd::PORT_OPEN_FAILED, file_index_ + 1, REPLY_OK, opened);
+  return opened.ok();
 }
 
 void Download::pause(Pause pause, int seconds) {
@@ -231,10 +234,7 @@ void Download::step_speed() {
     case 2:
       link_.close();
       clock_->sleep_ms(SPEED_CHANGE_GAP_MS);
-      if (!link_.open(port_name_, selected_speed_)) {
-        end_with_port_failure();
-        break;
-      }
+      if (!open_port(selected_speed_)) break;
       pause(Pause::AFTER_REOPEN, PAUSE_AFTER_REOPEN);
       step = 3;
       break;
@@ -346,7 +346,7 @@ void Download::step_next() {
     enter_phase(PHASE_MODE);
     ++file_index_;
   }
-  if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
+  open_port(PORT_BASE_SPEED);
 }
 
 void Download::step_end() {
@@ -439,7 +439,12 @@ DownloadResult Download::run(Clock& clock) {
   if (count < 1 || count > MAX_ENTRIES) {
     end(DownloadEnd::FILE_OPEN_FAILED, 0);
   } else if (take_snapshots()) {
-    if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
+    // A job naming no usable port or speed ends as a port that did not open.
+    if (choose_port()) {
+      open_port(PORT_BASE_SPEED);
+    } else {
+      end(DownloadEnd::PORT_OPEN_FAILED, 1, REPLY_OK, {zp3k::Result::FAILED, 0});
+    }
   }
   retries_left_ = RETRY_BUDGET;
   while (running_) step();

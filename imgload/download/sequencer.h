@@ -89,6 +89,7 @@ class Download {
 
   bool take_snapshots();
   bool choose_port();
+  bool open_port(std::uint32_t baud_rate);
   void step();
   void step_identify();
   void step_mode();
@@ -100,10 +101,9 @@ class Download {
   void step_end();
 
   // The end of a run: the result, given to the view.
-  void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, int system_error = 0);
+  void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, zp3k::Status port_status = {});
   void end_with_reply(ReplyStatus status);
   void name_failed_request(DownloadResult* ended) const;
-  void end_with_port_failure();
   void pause(Pause pause, int seconds);
 
   bool pause_over();

@@ -5,10 +5,10 @@
 
 namespace imgload {
 
-bool Link::open(const char* name, std::uint32_t baud_rate) {
+zp3k::Status Link::open(const char* name, std::uint32_t baud_rate) {
   close();
-  const bool opened = port_.open(name, link_settings(baud_rate));
-  if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened);
+  const zp3k::Status opened = port_.open(name, link_settings(baud_rate));
+  if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened.ok());
   return opened;
 }
 

@@ -39,14 +39,12 @@ class Link {
   Link& operator=(const Link&) = delete;
   ~Link() { close(); }
 
-  // Opens the port 8E1 at baud_rate; false (nothing left open) on failure,
-  // with the system's reason in open_error().
-  bool open(const char* name, std::uint32_t baud_rate);
+  // Opens the port 8E1 at baud_rate; on failure nothing is left open and
+  // the status says why.
+  zp3k::Status open(const char* name, std::uint32_t baud_rate);
   // Closes the port when it is open.
   void close();
   bool is_open() const { return port_.is_open(); }
-  // The system error of the last failed open (errno, GetLastError), 0 when unknown.
-  int open_error() const { return port_.open_error(); }
 
   // Builds the request in the transmit buffer, drops what was received and
   // is no part of a reply being read (the late tail of an earlier reply

@@ -28,7 +28,7 @@ class ReaderTest : public ::testing::Test {
     port().reset();
     port().attach_clock(&clock);
     clock.lower(&countdown);
-    ASSERT_TRUE(link.open("COM1", 9600));
+    ASSERT_TRUE(link.open("COM1", 9600).ok());
   }
   FakePort& port() { return port_; }
   std::string stored(int count) const {
@@ -174,7 +174,7 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
       link.close();
       port().reset();
       port().attach_clock(&clock);
-      ASSERT_TRUE(link.open("COM1", 9600));
+      ASSERT_TRUE(link.open("COM1", 9600).ok());
       countdown.set(1);
       const std::string& reply = MODE_REPLY;
       port().queue_bytes(reply);
@@ -301,7 +301,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
     Discards trace;
     Link traced{port(), countdown, &trace};
     link.close();
-    ASSERT_TRUE(traced.open("COM1", 9600));
+    ASSERT_TRUE(traced.open("COM1", 9600).ok());
     countdown.set(10);
     if (!row.begun.empty()) {
       port().queue_bytes(row.begun);
@@ -380,7 +380,7 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
     Link link(handed, countdown, nullptr);
     const std::size_t opens = port.opens().size();
     const std::size_t closes = port.closes().size();
-    EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED));
+    EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED).ok());
     EXPECT_EQ(port.opens().size(), r.left_open ? opens : opens + 1);
     EXPECT_EQ(port.closes().size(), closes);
     link.close();  // the download's end closes the port itself
@@ -393,16 +393,23 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
   probe_controller(fast, "COM1", fast_clock, 300);
   HandOverPort handed(fast);
   handed.hand_over();
-  EXPECT_TRUE(handed.open("COM1", link_settings(115200)));
+  EXPECT_TRUE(handed.open("COM1", link_settings(115200)).ok());
   ASSERT_EQ(fast.opens().size(), 2u);
   EXPECT_EQ(fast.opens()[1].settings.baud_rate, 115200u);
   EXPECT_EQ(fast.closes().size(), 1u);
-  FakePort busy;
-  busy.fail_next_opens(1);
-  VirtualClock clock;
-  EXPECT_EQ(static_cast<int>(probe_controller(busy, "COM1", clock, 300).presence),
-            static_cast<int>(Presence::PORT_REFUSED));
-  EXPECT_TRUE(busy.writes().empty());
+  // A port that does not open: refused (in use) or not there at all.
+  const struct { zp3k::Status why; Presence presence; } refusals[] = {
+      {{zp3k::Result::IN_USE, EBUSY}, Presence::PORT_REFUSED},
+      {{zp3k::Result::NOT_FOUND, ENOENT}, Presence::DEVICE_MISSING}};
+  for (const auto& r : refusals) {
+    FakePort busy;
+    busy.fail_next_opens(1, r.why);
+    VirtualClock clock;
+    const ProbeResult result = probe_controller(busy, "COM1", clock, 300);
+    EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(r.presence));
+    EXPECT_EQ(result.port.system_error, r.why.system_error);
+    EXPECT_TRUE(busy.writes().empty());
+  }
 }
 
 }  // namespace
