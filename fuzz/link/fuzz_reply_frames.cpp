@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.attach_clock(&clock);
     imgload::ReplyCountdown countdown;
     clock.lower(&countdown);
-    imgload::Link link(port, countdown, nullptr);
+    imgload::Link link(port, countdown);
     require(link.open("COM1", 9600).ok());
     countdown.set(3);
     script(port, seed, data, size);

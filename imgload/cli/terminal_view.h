@@ -109,7 +109,6 @@ class TerminalView : public ProgressView {
   void file_finished(int, bool another_follows) override {
     if (another_follows) blocks_phase_ = false;
   }
-  void waiting(Pause, int) override {}
   void ended(const DownloadResult& result) override;
   // A note of the front end (stop request), kept apart from the bar; shown
   // also with -q.

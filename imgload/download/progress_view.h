@@ -10,14 +10,6 @@
 
 namespace imgload {
 
-// The pauses of a run, each a wait on the reply countdown.
-enum class Pause : int {
-  AFTER_MODE,    // "AA" accepted: the controller switches mode
-  AFTER_REOPEN,  // the port reopened at the new speed
-  AFTER_FINISH,  // "AG" accepted: the controller writes the flash
-  AFTER_CLOSE,   // the port closed after a file
-};
-
 class ProgressView {
  public:
   virtual ~ProgressView() = default;
@@ -33,10 +25,11 @@ class ProgressView {
   virtual void file_sent(int number) = 0;
   // File `number` is closed; another_follows when the run goes on with the next.
   virtual void file_finished(int number, bool another_follows) = 0;
-  // A pause of `seconds` begins.
-  virtual void waiting(Pause pause, int seconds) = 0;
   // The run ended: its result, given once, last.
   virtual void ended(const DownloadResult& result) = 0;
 };
+
+// The view of a download nobody watches: every event ignored.
+ProgressView& no_progress_view();
 
 }  // namespace imgload

@@ -5,17 +5,28 @@
 
 namespace imgload {
 
+LinkTrace& no_link_trace() {
+  class NoTrace final : public LinkTrace {
+    void port_opened(const char*, std::uint32_t, bool) override {}
+    void port_closed() override {}
+    void frame_sent(const std::uint8_t*, int) override {}
+    void reply_read(const std::uint8_t*, int, ReplyStatus) override {}
+  };
+  static NoTrace none;
+  return none;
+}
+
 zp3k::Status Link::open(const char* name, std::uint32_t baud_rate) {
   close();
   const zp3k::Status opened = port_.open(name, link_settings(baud_rate));
-  if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened.ok());
+  trace_.port_opened(name, baud_rate, opened.ok());
   return opened;
 }
 
 void Link::close() {
   if (!port_.is_open()) return;
   port_.close();
-  if (trace_ != nullptr) trace_->port_closed();
+  trace_.port_closed();
 }
 
 int Link::send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
@@ -25,13 +36,13 @@ int Link::send_frame(const char command[2], const std::uint8_t* fields, int fiel
   // waits unread came too late for the request it answered.
   if (!plain_.reading && !data_.reading) {
     const int discarded = port_.discard_input();
-    if (discarded != 0 && trace_ != nullptr) trace_->input_discarded(discarded);
+    if (discarded != 0) trace_.input_discarded(discarded);
   }
   last_command_[0] = command[0];
   last_command_[1] = command[1];
   read_failed_ = false;
   port_.write(transmit_, length);  // a short write shows up as a missing reply
-  if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
+  trace_.frame_sent(transmit_, length);
   return length;
 }
 
@@ -79,7 +90,7 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
 }
 
 ReplyStatus Link::traced(ReplyStatus status, const ReaderState& state) {
-  if (trace_ != nullptr && status != REPLY_WAIT) trace_->reply_read(reply_, state.count, status);
+  if (status != REPLY_WAIT) trace_.reply_read(reply_, state.count, status);
   return status;
 }
 

@@ -29,11 +29,14 @@ class LinkTrace {
   virtual void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) = 0;
 };
 
+// The trace of a link nobody traces: every event ignored.
+LinkTrace& no_link_trace();
+
 class Link {
  public:
   // port: the serial port this link opens and closes (not open yet);
   // countdown: the reply countdown the readers wait under (the download's).
-  Link(SerialPort& port, ReplyCountdown& countdown, LinkTrace* trace)
+  Link(SerialPort& port, ReplyCountdown& countdown, LinkTrace& trace = no_link_trace())
       : port_(port), countdown_(countdown), trace_(trace) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
@@ -73,7 +76,7 @@ class Link {
 
   SerialPort& port_;
   ReplyCountdown& countdown_;
-  LinkTrace* trace_;
+  LinkTrace& trace_;
   std::uint8_t transmit_[FRAME_BUFFER_SIZE] = {};
   std::uint8_t reply_[FRAME_BUFFER_SIZE] = {};  // never cleared: bytes past a reply are older ones
   char reply_code_[3] = {};

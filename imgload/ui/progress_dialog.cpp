@@ -53,7 +53,6 @@ class DialogProgressView : public ProgressView {
   void file_finished(int, bool another_follows) override {
     if (another_follows) reset_bar(IDLE_RANGE);
   }
-  void waiting(Pause, int) override {}
   void ended(const DownloadResult& result) override {
     set_text(IDC_PROGRESS_STATUS, status_text(status_for(result)).c_str());
   }
@@ -106,7 +105,7 @@ void set_run_state(HWND window, ProgressDialogState& state, bool ended) {
 // is left in the dialog; the outcome needs no other reader.
 void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock) {
   const std::unique_ptr<SerialPort> port = make_system_port();
-  Download download(*worker.job, worker.stop_requested, *port, &view, nullptr);
+  Download download(*worker.job, worker.stop_requested, *port, view);
   lower_countdown(worker, &download.countdown());
   (void)download.run(clock);
   lower_countdown(worker, nullptr);

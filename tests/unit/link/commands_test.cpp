@@ -43,7 +43,7 @@ class CommandTest : public ::testing::Test {
 
   FakePort port;
   ReplyCountdown reply_countdown;
-  Link link{port, reply_countdown, nullptr};
+  Link link{port, reply_countdown};
   std::size_t seen = 0;
 };
 

@@ -21,7 +21,7 @@ class FrameTest : public ::testing::Test {
   }
   FakePort port;
   ReplyCountdown countdown;
-  Link link{port, countdown, nullptr};
+  Link link{port, countdown};
 };
 
 TEST_F(FrameTest, ModelRequestIsTheWorkedExample) {

@@ -43,7 +43,7 @@ class ReaderTest : public ::testing::Test {
   FakePort port_;
   ReplyCountdown countdown;
   VirtualClock clock;
-  Link link{port_, countdown, nullptr};
+  Link link{port_, countdown};
 };
 
 TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
@@ -299,7 +299,7 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
            Row{"the discard fails", "", "D3000\r", true, "discarded -1 sent ", "D3000\r"}}) {
     SCOPED_TRACE(row.name);
     Discards trace;
-    Link traced{port(), countdown, &trace};
+    Link traced{port(), countdown, trace};
     link.close();
     ASSERT_TRUE(traced.open("COM1", 9600).ok());
     countdown.set(10);
@@ -377,7 +377,7 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
     handed.hand_over();
     EXPECT_FALSE(handed.is_open());
     ReplyCountdown countdown;
-    Link link(handed, countdown, nullptr);
+    Link link(handed, countdown);
     const std::size_t opens = port.opens().size();
     const std::size_t closes = port.closes().size();
     EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED).ok());
