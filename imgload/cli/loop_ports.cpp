@@ -7,7 +7,7 @@
 #include "imgload/cli/operator_input.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 

@@ -2,7 +2,7 @@
 #include "imgload/cli/port_run.h"
 
 #include "imgload/cli/outcome.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 

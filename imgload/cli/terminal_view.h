@@ -14,7 +14,7 @@
 #include "image/safe_text.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/download/progress_view.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "imgload/download/messages.h"
-#include "imgload/download/status.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {

@@ -25,7 +25,7 @@
 #include "image/image_format.h"
 #include "image/sha256.h"
 #include "imgload/download/messages.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 #include "imgload/link/frame.h"
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/job_file.h"

@@ -111,7 +111,7 @@ class SequencerTest : public ::testing::Test {
     if (!download_) {
       download_ = std::make_unique<Download>(job, stop_requested, line.port, line, line);
     }
-    line.clock.lower(&download_->countdown());
+    line.clock.attach_countdown(&download_->countdown());
     result = download_->run(line);
     EXPECT_EQ(check_run(line, *download_, result, files), "");
   }
@@ -500,7 +500,7 @@ std::string run_schedule(const Schedule& s, std::mt19937& rng, SimulatedLine& li
     if (request == s.stop && occurrence == s.stop_file) stop = 1;
   };
   Download download(job, stop, line.port, line, line, images);
-  line.clock.lower(&download.countdown());
+  line.clock.attach_countdown(&download.countdown());
   *result = download.run(line);
   std::ostringstream out;
   out << check_run(line, download, *result, files);

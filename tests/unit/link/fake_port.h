@@ -55,7 +55,7 @@ class VirtualClock : public Clock {
   void wait_tick() override { advance(1000); }
   void sleep_ms(unsigned ms) override { advance(ms); }
   // The countdown the ticks lower (a download's); none: time only passes.
-  void lower(ReplyCountdown* countdown) { countdown_ = countdown; }
+  void attach_countdown(ReplyCountdown* countdown) { countdown_ = countdown; }
   // Moves time on; lowers the countdown once per whole second crossed.
   void advance(std::uint64_t ms);
   std::uint64_t now_ms() const override { return now_ms_; }

@@ -27,7 +27,7 @@ class ReaderTest : public ::testing::Test {
   void SetUp() override {
     port().reset();
     port().attach_clock(&clock);
-    clock.lower(&countdown);
+    clock.attach_countdown(&countdown);
     ASSERT_TRUE(link.open("COM1", 9600).ok());
   }
   FakePort& port() { return port_; }
