@@ -6,18 +6,6 @@
 
 namespace imgload {
 
-namespace {
-
-// What a port's link traces to: its own part of a trace shared by several
-// ports, the trace of a single port, or nothing.
-LinkTrace& link_trace(TraceFile::Port* own, TraceFile* shared) {
-  if (own != nullptr) return *own;
-  if (shared != nullptr) return *shared;
-  return no_link_trace();
-}
-
-}  // namespace
-
 PortRecord port_record(const std::string& device, const DownloadResult& result) {
   PortRecord record;
   record.port = device;
@@ -41,7 +29,8 @@ PortRun::PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages&
                                            : nullptr),
       port(std::move(device_port)),
       link_port(*port),
-      download(job, stop, link_port, view, link_trace(port_trace.get(), trace), images),
+      download(job, stop, link_port, view,
+               port_trace ? *port_trace : trace != nullptr ? *trace : no_link_trace(), images),
       clock(download.countdown()) {}
 
 void PortRun::begin_board(int unit, std::optional<std::string> unit_id) {

@@ -11,16 +11,7 @@
 namespace imgload {
 
 ProgressView& no_progress_view() {
-  class NoView final : public ProgressView {
-    void run_started(int) override {}
-    void transfer_started() override {}
-    void file_started(int, const char*, std::uint32_t) override {}
-    void block_sent(std::uint32_t, std::uint32_t) override {}
-    void file_sent(int) override {}
-    void file_finished(int, bool) override {}
-    void ended(const DownloadResult&) override {}
-  };
-  static NoView none;
+  static ProgressView none;
   return none;
 }
 
@@ -446,11 +437,8 @@ DownloadResult Download::run(Clock& clock) {
     end(DownloadEnd::FILE_OPEN_FAILED, 0);
   } else if (take_snapshots()) {
     // A job naming no usable port or speed ends as a port that did not open.
-    if (choose_port()) {
-      open_port(PORT_BASE_SPEED);
-    } else {
-      end(DownloadEnd::PORT_OPEN_FAILED, 1, REPLY_OK, {zp3k::Result::FAILED, 0});
-    }
+    if (!choose_port()) end(DownloadEnd::PORT_OPEN_FAILED, 1, REPLY_OK, {zp3k::Result::FAILED, 0});
+    if (running_) open_port(PORT_BASE_SPEED);
   }
   retries_left_ = RETRY_BUDGET;
   while (running_) step();

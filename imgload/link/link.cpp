@@ -6,13 +6,7 @@
 namespace imgload {
 
 LinkTrace& no_link_trace() {
-  class NoTrace final : public LinkTrace {
-    void port_opened(const char*, std::uint32_t, bool) override {}
-    void port_closed() override {}
-    void frame_sent(const std::uint8_t*, int) override {}
-    void reply_read(const std::uint8_t*, int, ReplyStatus) override {}
-  };
-  static NoTrace none;
+  static LinkTrace none;
   return none;
 }
 
@@ -95,20 +89,16 @@ ReplyStatus Link::traced(ReplyStatus status, const ReaderState& state) {
 }
 
 ReplyStatus Link::read_reply() {
-  switch (read_frame(plain_)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, plain_);
-    case FRAME_COMPLETE: break;
-  }
+  const FrameProgress progress = read_frame(plain_);
+  if (progress == FRAME_PENDING) return REPLY_WAIT;
+  if (progress == FRAME_TIMED_OUT) return traced(REPLY_TIMEOUT, plain_);
   return traced(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
 }
 
 ReplyStatus Link::read_data_reply() {
-  switch (read_frame(data_)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, data_);
-    case FRAME_COMPLETE: break;
-  }
+  const FrameProgress progress = read_frame(data_);
+  if (progress == FRAME_PENDING) return REPLY_WAIT;
+  if (progress == FRAME_TIMED_OUT) return traced(REPLY_TIMEOUT, data_);
   return traced(check_reply_bcc(reply_, data_.count, reply_code_), data_);
 }
 

@@ -13,23 +13,23 @@ namespace imgload {
 
 // Observer of a link's traffic, for a front end's trace (the Linux command
 // line's --trace) and for tests; called on the thread that runs the link, in
-// the order things happen.
+// the order things happen. An event a trace does not override does nothing.
 class LinkTrace {
  public:
   virtual ~LinkTrace() = default;
-  virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
-  virtual void port_closed() = 0;
-  virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
+  virtual void port_opened(const char* /*name*/, std::uint32_t /*baud_rate*/, bool /*opened*/) {}
+  virtual void port_closed() {}
+  virtual void frame_sent(const std::uint8_t* /*frame*/, int /*length*/) {}
   // Bytes received before a request and read by no reader, dropped before
   // the request went out: their count, or -1 when the discard failed.
   // Called only when there was something to say.
-  virtual void input_discarded(int count) { (void)count; }
+  virtual void input_discarded(int /*count*/) {}
   // A reply the reader finished: the bytes it stored and its status. After
   // REPLY_TIMEOUT, the bytes are whatever arrived before it gave up.
-  virtual void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) = 0;
+  virtual void reply_read(const std::uint8_t* /*reply*/, int /*length*/, ReplyStatus /*status*/) {}
 };
 
-// The trace of a link nobody traces: every event ignored.
+// The trace of a link nobody traces: one that overrides nothing.
 LinkTrace& no_link_trace();
 
 class Link {

@@ -34,13 +34,10 @@ int read_reply(SerialPort& port, const Clock& clock, std::uint64_t deadline, std
 }  // namespace
 
 ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& clock, unsigned wait_ms) {
-  if (!port.is_open()) {
-    const zp3k::Status opened = port.open(name, link_settings(PORT_BASE_SPEED));
-    if (!opened.ok()) {
-      return {opened.result == zp3k::Result::NOT_FOUND ? Presence::DEVICE_MISSING : Presence::PORT_REFUSED,
-              opened};
-    }
-  }
+  const zp3k::Status opened =
+      port.is_open() ? zp3k::Status{} : port.open(name, link_settings(PORT_BASE_SPEED));
+  if (opened.result == zp3k::Result::NOT_FOUND) return {Presence::DEVICE_MISSING, opened};
+  if (!opened.ok()) return {Presence::PORT_REFUSED, opened};
   std::uint8_t frame[FRAME_BUFFER_SIZE];
   const int length = build_frame(frame, "AD", nullptr, 0);
   (void)port.discard_input();  // what came before is no reply to this request

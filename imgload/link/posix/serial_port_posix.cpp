@@ -64,15 +64,10 @@ zp3k::Status open_status(int error) {
   using zp3k::Result;
   if (error == EWOULDBLOCK) return {Result::IN_USE, error};
   switch (error) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV: return {Result::NOT_FOUND, error};
-    case EACCES:
-    case EPERM: return {Result::NO_ACCESS, error};
-    case EBUSY:
-    case EAGAIN: return {Result::IN_USE, error};
-    case ENOTTY:
-    case EINVAL: return {Result::WRONG_KIND, error};  // no tty, or settings it cannot take
+    case ENOENT: case ENXIO: case ENODEV: return {Result::NOT_FOUND, error};
+    case EACCES: case EPERM: return {Result::NO_ACCESS, error};
+    case EBUSY: case EAGAIN: return {Result::IN_USE, error};
+    case ENOTTY: case EINVAL: return {Result::WRONG_KIND, error};  // no tty, or settings it cannot take
     default: return {Result::FAILED, error};
   }
 }

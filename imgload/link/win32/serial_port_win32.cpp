@@ -63,12 +63,9 @@ zp3k::Status open_status(DWORD error) {
   using zp3k::Result;
   const int code = static_cast<int>(error);
   switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return {Result::NOT_FOUND, code};
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return {Result::IN_USE, code};
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED: return {Result::WRONG_KIND, code};
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return {Result::NOT_FOUND, code};
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: return {Result::IN_USE, code};
+    case ERROR_INVALID_FUNCTION: case ERROR_NOT_SUPPORTED: return {Result::WRONG_KIND, code};
     default: return {Result::FAILED, code};
   }
 }

@@ -151,7 +151,6 @@ using zp3k::Result;
 std::pair<int, int> ended(const zp3k::Status& status) {
   return {static_cast<int>(status.result), status.system_error};
 }
-std::pair<int, int> ended(Result result, int error) { return {static_cast<int>(result), error}; }
 
 TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
   termios base{};
@@ -318,10 +317,10 @@ TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   // At another speed, so that only the exclusion can refuse it; the open
   // port itself refuses a second opening too. The lock names this process.
   std::unique_ptr<SerialPort> second = make_system_port();
-  EXPECT_EQ(ended(second->open(pty.slave(), link_settings(115200))), ended(Result::IN_USE, EBUSY));
+  EXPECT_EQ(ended(second->open(pty.slave(), link_settings(115200))), ended({Result::IN_USE, EBUSY}));
   EXPECT_EQ(second->holder_pid(), static_cast<long>(getpid()));
   EXPECT_FALSE(open_even(pty.slave(), 9600));
-  EXPECT_EQ(ended(first->open(pty.slave(), link_settings(115200))), ended(Result::IN_USE, EBUSY));
+  EXPECT_EQ(ended(first->open(pty.slave(), link_settings(115200))), ended({Result::IN_USE, EBUSY}));
   EXPECT_TRUE(first->is_open());
   const termios kept = pty.line();
   EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B9600));
@@ -338,7 +337,7 @@ TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   setenv("ZP3K_LOCK_DIR", "/nonexistent/locks", 1);
   std::unique_ptr<SerialPort> unlocked = make_system_port();
   EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)).ok());
-  EXPECT_EQ(ended(unlocked->open(pty.slave(), link_settings(19200))), ended(Result::IN_USE, EWOULDBLOCK));
+  EXPECT_EQ(ended(unlocked->open(pty.slave(), link_settings(19200))), ended({Result::IN_USE, EWOULDBLOCK}));
   second.reset();
   EXPECT_TRUE(unlocked->open(pty.slave(), link_settings(19200)).ok());
   unlocked.reset();
@@ -359,7 +358,7 @@ TEST(PtyPort, FailedOpeningsLeaveNoDescriptorAndNoChange) {
       {nullptr, link_settings(9600), Result::WRONG_KIND, EINVAL},
   };
   for (const auto& row : refused) {
-    EXPECT_EQ(ended(port->open(row.name, row.settings)), ended(row.result, row.error)) << row.name;
+    EXPECT_EQ(ended(port->open(row.name, row.settings)), ended({row.result, row.error})) << row.name;
   }
   EXPECT_EQ(open_descriptors(), before);
   const termios after = pty.line();
@@ -442,7 +441,7 @@ TEST(PtyPort, ALiveHoldersLockRefusesWithItsPidAndADeadOnesIsTakenOver) {
   write_lock(lock, text);
   const std::unique_ptr<SerialPort> port = make_system_port();
   const int before = open_descriptors();
-  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(9600))), ended(Result::IN_USE, EBUSY));
+  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(9600))), ended({Result::IN_USE, EBUSY}));
   EXPECT_EQ(port->holder_pid(), static_cast<long>(child));
   EXPECT_EQ(open_descriptors(), before);
   EXPECT_EQ(file_text(lock), text);  // another's lock is left alone
@@ -482,7 +481,7 @@ TEST(PtyPort, AnotherThreadPutsTheSettingsBackAndNoOpeningFollows) {
   EXPECT_TRUE(port->is_open());
   EXPECT_EQ(file_text(port_lock_path(pty.slave())), "(none)");  // ends with the process
   port->close();
-  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(115200))), ended(Result::FAILED, ECANCELED));
+  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(115200))), ended({Result::FAILED, ECANCELED}));
   const termios after = pty.line();
   EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&previous));
 }

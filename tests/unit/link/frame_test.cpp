@@ -16,9 +16,7 @@ using testing::to_bytes;
 
 class FrameTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(link.open("COM1", 9600).ok());
-  }
+  void SetUp() override { ASSERT_TRUE(link.open("COM1", 9600).ok()); }
   FakePort port;
   ReplyCountdown countdown;
   Link link{port, countdown};

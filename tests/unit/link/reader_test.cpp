@@ -276,10 +276,7 @@ TEST_F(ReaderTest, ShortRepliesAreBccFailuresForTheDataReader) {
 // reply still being read keeps its bytes, and bytes still on their way stay.
 TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
   struct Discards : LinkTrace {
-    void port_opened(const char*, std::uint32_t, bool) override {}
-    void port_closed() override {}
     void frame_sent(const std::uint8_t*, int) override { order += "sent "; }
-    void reply_read(const std::uint8_t*, int, ReplyStatus) override {}
     void input_discarded(int count) override { order += "discarded " + std::to_string(count) + " "; }
     std::string order;
   };
@@ -397,17 +394,16 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
   ASSERT_EQ(fast.opens().size(), 2u);
   EXPECT_EQ(fast.opens()[1].settings.baud_rate, 115200u);
   EXPECT_EQ(fast.closes().size(), 1u);
-  // A port that does not open: refused (in use) or not there at all.
-  const struct { zp3k::Status why; Presence presence; } refusals[] = {
-      {{zp3k::Result::IN_USE, EBUSY}, Presence::PORT_REFUSED},
-      {{zp3k::Result::NOT_FOUND, ENOENT}, Presence::DEVICE_MISSING}};
-  for (const auto& r : refusals) {
+  // A port that does not open: refused (in use, the fake's default) or not there at all.
+  for (const Presence presence : {Presence::PORT_REFUSED, Presence::DEVICE_MISSING}) {
+    const bool missing = presence == Presence::DEVICE_MISSING;
     FakePort busy;
-    busy.fail_next_opens(1, r.why);
+    if (missing) busy.fail_next_opens(1, {zp3k::Result::NOT_FOUND, ENOENT});
+    else busy.fail_next_opens(1);
     VirtualClock clock;
     const ProbeResult result = probe_controller(busy, "COM1", clock, 300);
-    EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(r.presence));
-    EXPECT_EQ(result.port.system_error, r.why.system_error);
+    EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(presence));
+    EXPECT_EQ(result.port.system_error, missing ? ENOENT : EBUSY);
     EXPECT_TRUE(busy.writes().empty());
   }
 }

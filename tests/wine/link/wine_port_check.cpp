@@ -56,14 +56,13 @@ std::string receive_line(SerialPort& port) {
 // Opens COM1 with the given speed and parity and has the peer confirm what
 // the line now carries.
 bool open_checked(SerialPort& port, std::uint32_t speed, Parity parity, const char* parity_word) {
-  const zp3k::Status status =
+  const zp3k::Status opened =
       port.open("COM1", {speed, imgload::PORT_DATA_BITS, parity, imgload::PORT_STOP_BITS});
-  const bool opened = status.ok();
   char what[64];
   std::snprintf(what, sizeof what, "open COM1 at %u %s", static_cast<unsigned>(speed), parity_word);
-  if (!opened) std::printf("open error %d\n", status.system_error);
-  check(opened, what);
-  if (!opened) return false;
+  if (!opened.ok()) std::printf("open error %d\n", opened.system_error);
+  check(opened.ok(), what);
+  if (!opened.ok()) return false;
   char request[64];
   std::snprintf(request, sizeof request, "CHECK %u %s\r", static_cast<unsigned>(speed), parity_word);
   send(port, request);
@@ -137,12 +136,8 @@ void check_exchange_and_bounds() {
 void check_exclusive_and_released(const char* file_path) {
   const std::unique_ptr<SerialPort> port = imgload::make_system_port();
   const LineSettings settings = imgload::link_settings(9600);
-  const zp3k::Status com9 = port->open("COM9", settings);
-  std::printf("info: COM9 refused with kind %d, error %d\n", static_cast<int>(com9.result), com9.system_error);
-  check(com9.result == zp3k::Result::NOT_FOUND, "no COM9");
-  const zp3k::Status file = port->open(file_path, settings);
-  std::printf("info: the file refused with kind %d, error %d\n", static_cast<int>(file.result), file.system_error);
-  check(!file.ok(), "a file that is no port is refused");
+  check(port->open("COM9", settings).result == zp3k::Result::NOT_FOUND, "no COM9");
+  check(!port->open(file_path, settings).ok(), "a file that is no port is refused");
 
   // The refused opening released its handle: a share-nothing opening works.
   HANDLE alone = CreateFileA(file_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
