@@ -105,6 +105,7 @@ class Download {
   void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, zp3k::Status port_status = {});
   void end_with_reply(ReplyStatus status);
   void name_failed_request(DownloadResult* ended) const;
+
   bool pause_over();
   void retry_or_fail(ReplyStatus status, int* step);
   bool retried_reply_accepted(int* step);

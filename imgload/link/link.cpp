@@ -83,23 +83,24 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
   }
 }
 
-ReplyStatus Link::traced(ReplyStatus status, const ReaderState& state) {
-  if (status != REPLY_WAIT) trace_.reply_read(reply_, state.count, status);
+// A reply the reader finished, told to the trace.
+ReplyStatus Link::reply_ended(ReplyStatus status, const ReaderState& state) {
+  trace_.reply_read(reply_, state.count, status);
   return status;
 }
 
 ReplyStatus Link::read_reply() {
   const FrameProgress progress = read_frame(plain_);
   if (progress == FRAME_PENDING) return REPLY_WAIT;
-  if (progress == FRAME_TIMED_OUT) return traced(REPLY_TIMEOUT, plain_);
-  return traced(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
+  if (progress == FRAME_TIMED_OUT) return reply_ended(REPLY_TIMEOUT, plain_);
+  return reply_ended(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
 }
 
 ReplyStatus Link::read_data_reply() {
   const FrameProgress progress = read_frame(data_);
   if (progress == FRAME_PENDING) return REPLY_WAIT;
-  if (progress == FRAME_TIMED_OUT) return traced(REPLY_TIMEOUT, data_);
-  return traced(check_reply_bcc(reply_, data_.count, reply_code_), data_);
+  if (progress == FRAME_TIMED_OUT) return reply_ended(REPLY_TIMEOUT, data_);
+  return reply_ended(check_reply_bcc(reply_, data_.count, reply_code_), data_);
 }
 
 }  // namespace imgload

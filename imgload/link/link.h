@@ -72,7 +72,7 @@ class Link {
  private:
   enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
   FrameProgress read_frame(ReaderState& state);
-  ReplyStatus traced(ReplyStatus status, const ReaderState& state);
+  ReplyStatus reply_ended(ReplyStatus status, const ReaderState& state);
 
   SerialPort& port_;
   ReplyCountdown& countdown_;
