@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "fake_port.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 #include "imgload/link/commands.h"
 #include "imgload/link/link.h"
 
@@ -103,14 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.reset();
     port.attach_clock(&clock);
     imgload::ReplyCountdown countdown;
-    clock.lower(&countdown);
-    imgload::Link link(port, countdown, nullptr);
-    require(link.open("COM1", 9600));
+    clock.attach_countdown(&countdown);
+    imgload::Link link(port, countdown);
+    require(link.open("COM1", 9600).ok());
     countdown.set(3);
     script(port, seed, data, size);
     run_reader(port, link, reader == 1);
     require(port.pending_bytes() == 0);
-    clock.lower(nullptr);
+    clock.attach_countdown(nullptr);
   }
 
   // The hexadecimal digit rules over every pair of the input.

@@ -49,7 +49,7 @@ Advice end_advice(const DownloadResult& result, const std::string& device, long 
   const std::string request = request_words(result);
   switch (result.end) {
     case DownloadEnd::PORT_OPEN_FAILED:
-      return port_open_advice(device, result.system_error, holder_pid);
+      return port_open_advice(device, result.port_status, holder_pid);
     case DownloadEnd::TIMED_OUT:
       if (result.line_failed) {
         return {file_label(result) + device + " went away during " + request +

@@ -93,12 +93,13 @@ int dry_run(const Arguments& a, const DownloadJob& job, const ImageSet& images, 
   int status = EXIT_SUCCESS_RUN;
   for (const std::string& device : a.devices) {
     const std::unique_ptr<SerialPort> port = make_port();
-    const bool opens = port->open(device.c_str(), link_settings(PORT_BASE_SPEED));
+    const zp3k::Status opened = port->open(device.c_str(), link_settings(PORT_BASE_SPEED));
+    const bool opens = opened.ok();
     Advice advice;
     if (opens) {
       port->close();
     } else {
-      advice = port_open_advice(device, port->open_error(), port->holder_pid());
+      advice = port_open_advice(device, opened, port->holder_pid());
     }
     const int port_status = opens ? EXIT_SUCCESS_RUN : exit_status_of(not_opened);
     if (terminal.style() == ViewStyle::JSON) {

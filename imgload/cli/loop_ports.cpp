@@ -7,7 +7,7 @@
 #include "imgload/cli/operator_input.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 
@@ -184,7 +184,7 @@ LoopEvent PortLoop::probe(LoopPhase phase) {
   const ProbeResult found = probe_controller(*run_.port, run_.device.c_str(), run_.clock, PROBE_WAIT_MS);
   WaitingState state{phase, found.presence, ""};
   if (found.presence == Presence::PORT_REFUSED) {
-    state.refusal = advice_text(port_open_advice(run_.device, found.system_error, run_.port->holder_pid()));
+    state.refusal = advice_text(port_open_advice(run_.device, found.port, run_.port->holder_pid()));
   }
   // Shown as the probe leaves the port: a board that left makes it wait for
   // the next (or for its unit id, whose prompt says so); one that came is flashed.

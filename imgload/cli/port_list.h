@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imgload/download/download_result.h"
+#include "platform/status.h"
 
 namespace imgload {
 
@@ -42,9 +43,9 @@ struct Advice {
 // "DETAIL: HINT", or the part there is.
 std::string advice_text(const Advice& advice);
 // A device that did not open: its path, the system's reason (errno, or
-// GetLastError on Windows) and, where one fits, what to do; holder_pid
-// names the process that has it.
-Advice port_open_advice(const std::string& device, int error, long holder_pid);
+// GetLastError on Windows) and, by the kind of failure, what to do;
+// holder_pid names the process that has it.
+Advice port_open_advice(const std::string& device, const zp3k::Status& why, long holder_pid);
 // The end of one port's download: a port that did not open, or a run that
 // timed out with nothing answering at all; empty for every other end.
 Advice end_advice(const DownloadResult& result, const std::string& device, long holder_pid);

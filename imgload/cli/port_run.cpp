@@ -2,7 +2,7 @@
 #include "imgload/cli/port_run.h"
 
 #include "imgload/cli/outcome.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 
@@ -29,8 +29,8 @@ PortRun::PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages&
                                            : nullptr),
       port(std::move(device_port)),
       link_port(*port),
-      download(job, stop, link_port,
-               &view, port_trace ? static_cast<LinkTrace*>(port_trace.get()) : trace, images),
+      download(job, stop, link_port, view,
+               port_trace ? *port_trace : trace != nullptr ? *trace : no_link_trace(), images),
       clock(download.countdown()) {}
 
 void PortRun::begin_board(int unit, std::optional<std::string> unit_id) {

@@ -14,7 +14,7 @@
 #include "image/safe_text.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/download/progress_view.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 
@@ -109,7 +109,6 @@ class TerminalView : public ProgressView {
   void file_finished(int, bool another_follows) override {
     if (another_follows) blocks_phase_ = false;
   }
-  void waiting(Pause, int) override {}
   void ended(const DownloadResult& result) override;
   // A note of the front end (stop request), kept apart from the bar; shown
   // also with -q.

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "imgload/link/frame.h"
+#include "platform/status.h"
 
 namespace imgload {
 
@@ -25,7 +26,7 @@ struct DownloadResult {
   int file = 0;                  // the file concerned, 1-based; 0 when none
   int files = 0;                 // the files of the job
   ReplyStatus reply = REPLY_OK;  // TIMED_OUT, REPLY_REJECTED: the last reply's status
-  int system_error = 0;          // PORT_OPEN_FAILED: errno or GetLastError, 0 when unknown
+  zp3k::Status port_status;      // PORT_OPEN_FAILED: why the port did not open
   bool answered = false;         // a byte came back on the line (nothing did: no controller there)
   int model = -1;                // the "AD" reply's model information byte; -1 until read
   // TIMED_OUT, REPLY_REJECTED: the request whose reply failed, by its two

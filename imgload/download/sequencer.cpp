@@ -6,25 +6,29 @@
 #include <cstring>
 
 #include "imgload/download/messages.h"
-#include "imgload/download/status.h"
 #include "imgload/link/serial_port.h"
 
 namespace imgload {
 
+ProgressView& no_progress_view() {
+  static ProgressView none;
+  return none;
+}
+
 namespace {
 
 // Pauses, seconds of the reply countdown.
-constexpr int PAUSE_AFTER_MODE = 1;
-constexpr int PAUSE_AFTER_REOPEN = 1;
-constexpr int PAUSE_AFTER_FINISH = 3;
-constexpr int PAUSE_AFTER_CLOSE = 1;
+constexpr int PAUSE_AFTER_MODE = 1;    // "AA" accepted: the controller switches mode
+constexpr int PAUSE_AFTER_REOPEN = 1;  // the port reopened at the new speed
+constexpr int PAUSE_AFTER_FINISH = 3;  // "AG" accepted: the controller writes the flash
+constexpr int PAUSE_AFTER_CLOSE = 1;   // the port closed after a file
 constexpr unsigned SPEED_CHANGE_GAP_MS = 1000;  // ms the port stays closed for "EF"
 constexpr int SPEED_CODE_BASE = 6;              // "EF" code of 9600 bit/s
 
 }  // namespace
 
 Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requested,
-                   SerialPort& port, ProgressView* view, LinkTrace* trace, SharedImages images)
+                   SerialPort& port, ProgressView& view, LinkTrace& trace, SharedImages images)
     : job_(job),
       stop_requested_(stop_requested),
       view_(view),
@@ -33,19 +37,19 @@ Download::Download(const DownloadJob& job, const std::atomic<int>& stop_requeste
 
 // Every end of a run goes through here: the result is kept and given to
 // the view, and the step loop stops.
-void Download::end(DownloadEnd how, int file, ReplyStatus reply, int system_error) {
+void Download::end(DownloadEnd how, int file, ReplyStatus reply, zp3k::Status port_status) {
   DownloadResult ended;
   ended.end = how;
   ended.file = file;
   ended.files = job_.entry_count;
   ended.reply = reply;
-  ended.system_error = system_error;
+  ended.port_status = port_status;
   ended.answered = result_.answered;
   ended.model = result_.model;
   if (how == DownloadEnd::TIMED_OUT || how == DownloadEnd::REPLY_REJECTED) name_failed_request(&ended);
   result_ = ended;
   running_ = false;
-  if (view_ != nullptr) view_->ended(result_);
+  view_.ended(result_);
 }
 
 // The request whose reply failed: its letters, its block when it was a data
@@ -67,13 +71,11 @@ void Download::end_with_reply(ReplyStatus status) {
       file_index_ + 1, status);
 }
 
-void Download::end_with_port_failure() {
-  end(DownloadEnd::PORT_OPEN_FAILED, file_index_ + 1, REPLY_OK, link_.open_error());
-}
-
-void Download::pause(Pause pause, int seconds) {
-  countdown_.set(seconds);
-  if (view_ != nullptr) view_->waiting(pause, seconds);
+// Opens the port at baud_rate; a port that does not open ends the run.
+bool Download::open_port(std::uint32_t baud_rate) {
+  const zp3k::Status opened = link_.open(port_name_, baud_rate);
+  if (!opened.ok()) end(DownloadEnd::PORT_OPEN_FAILED, file_index_ + 1, REPLY_OK, opened);
+  return opened.ok();
 }
 
 // A pause: true once the countdown has run out; otherwise waits for the next
@@ -130,7 +132,7 @@ const char* Download::current_mode() const {
 void Download::step_identify() {
   int& step = steps_.control_step;
   if (step == 0) {
-    if (view_ != nullptr) view_->transfer_started();
+    view_.transfer_started();
     send_model_request(link_);
     step = 1;
     return;
@@ -174,7 +176,7 @@ void Download::step_mode() {
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      pause(Pause::AFTER_MODE, PAUSE_AFTER_MODE);
+      countdown_.set(PAUSE_AFTER_MODE);
       retries_left_ = RETRY_BUDGET;
       break;
     case 2:
@@ -231,11 +233,8 @@ void Download::step_speed() {
     case 2:
       link_.close();
       clock_->sleep_ms(SPEED_CHANGE_GAP_MS);
-      if (!link_.open(port_name_, selected_speed_)) {
-        end_with_port_failure();
-        break;
-      }
-      pause(Pause::AFTER_REOPEN, PAUSE_AFTER_REOPEN);
+      if (!open_port(selected_speed_)) break;
+      countdown_.set(PAUSE_AFTER_REOPEN);
       step = 3;
       break;
     default:
@@ -250,10 +249,8 @@ void Download::step_announce() {
   int& step = steps_.announce_step;
   if (step == 0) {
     const std::size_t size = images_->files[file_index_].size();  // at most IMAGE_FILE_LIMIT
-    if (view_ != nullptr) {
-      view_->file_started(file_index_ + 1, job_.paths[file_index_],
-                          static_cast<std::uint32_t>(size / DATA_BLOCK_SIZE));
-    }
+    view_.file_started(file_index_ + 1, job_.paths[file_index_],
+                       static_cast<std::uint32_t>(size / DATA_BLOCK_SIZE));
     send_announce_request(link_, job_.start_addresses[file_index_], static_cast<std::uint32_t>(size));
     step = 1;
     return;
@@ -286,12 +283,12 @@ void Download::step_blocks() {
           end(DownloadEnd::FILE_READ_FAILED, file_index_ + 1);
           break;
         }
-        if (view_ != nullptr) view_->file_sent(file_index_ + 1);
+        view_.file_sent(file_index_ + 1);
         retries_left_ = RETRY_BUDGET;
         step = 3;
         break;
       }
-      if (view_ != nullptr) view_->block_sent(transfer_.block_number, transfer_.blocks);
+      view_.block_sent(transfer_.block_number, transfer_.blocks);
       send_data_request(link_, transfer_.block_number, transfer_.next, &transfer_.check_value);
       transfer_.next += DATA_BLOCK_SIZE;
       ++transfer_.block_number;
@@ -324,7 +321,7 @@ void Download::step_finish() {
     case 1:
       if (!retried_reply_accepted(&step)) break;
       step = 2;
-      pause(Pause::AFTER_FINISH, PAUSE_AFTER_FINISH);
+      countdown_.set(PAUSE_AFTER_FINISH);
       retries_left_ = RETRY_BUDGET;
       break;
     default:
@@ -338,7 +335,7 @@ void Download::step_finish() {
 void Download::step_next() {
   const bool last = file_index_ == job_.entry_count - 1;
   stopped_ = !last && stop_requested_.load() != 0;
-  if (view_ != nullptr) view_->file_finished(file_index_ + 1, !last && !stopped_);
+  view_.file_finished(file_index_ + 1, !last && !stopped_);
   if (last || stopped_) {
     enter_phase(PHASE_END);
   } else {
@@ -346,7 +343,7 @@ void Download::step_next() {
     enter_phase(PHASE_MODE);
     ++file_index_;
   }
-  if (!link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
+  open_port(PORT_BASE_SPEED);
 }
 
 void Download::step_end() {
@@ -366,7 +363,7 @@ void Download::step() {
     case PHASE_FINISH: step_finish(); break;
     case PHASE_CLOSE:
       steps_.phase = PHASE_SETTLE;
-      pause(Pause::AFTER_CLOSE, PAUSE_AFTER_CLOSE);
+      countdown_.set(PAUSE_AFTER_CLOSE);
       link_.close();
       break;
     case PHASE_SETTLE:
@@ -387,7 +384,7 @@ bool Download::take_snapshots() {
       return false;
     }
   }
-  if (view_ != nullptr) view_->run_started(job_.entry_count);
+  view_.run_started(job_.entry_count);
   images_ = given_images_;  // taken by the front end when it checked the files
   if (images_ != nullptr) return true;
   auto images = std::make_shared<ImageSet>();
@@ -439,7 +436,9 @@ DownloadResult Download::run(Clock& clock) {
   if (count < 1 || count > MAX_ENTRIES) {
     end(DownloadEnd::FILE_OPEN_FAILED, 0);
   } else if (take_snapshots()) {
-    if (!choose_port() || !link_.open(port_name_, PORT_BASE_SPEED)) end_with_port_failure();
+    // A job naming no usable port or speed ends as a port that did not open.
+    if (!choose_port()) end(DownloadEnd::PORT_OPEN_FAILED, 1, REPLY_OK, {zp3k::Result::FAILED, 0});
+    if (running_) open_port(PORT_BASE_SPEED);
   }
   retries_left_ = RETRY_BUDGET;
   while (running_) step();

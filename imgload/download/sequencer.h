@@ -53,12 +53,13 @@ class Download {
  public:
   // stop_requested: set by the front end's stop button or Ctrl-C, read once
   // per file. port: the serial port the run opens and closes (not open).
-  // view and trace may be null. images: the bytes of the job's
-  // files as the front end checked them, shared by the downloads of several
-  // ports; without them the run reads each file once before the port opens.
-  // Either way, what is sent is that snapshot, whatever happens to the files.
+  // images: the bytes of the job's files as the front end checked them,
+  // shared by the downloads of several ports; without them the run reads
+  // each file once before the port opens. Either way, what is sent is that
+  // snapshot, whatever happens to the files.
   Download(const DownloadJob& job, const std::atomic<int>& stop_requested, SerialPort& port,
-           ProgressView* view, LinkTrace* trace, SharedImages images = nullptr);
+           ProgressView& view = no_progress_view(), LinkTrace& trace = no_link_trace(),
+           SharedImages images = nullptr);
   Download(const Download&) = delete;
   Download& operator=(const Download&) = delete;
 
@@ -89,6 +90,7 @@ class Download {
 
   bool take_snapshots();
   bool choose_port();
+  bool open_port(std::uint32_t baud_rate);
   void step();
   void step_identify();
   void step_mode();
@@ -100,11 +102,9 @@ class Download {
   void step_end();
 
   // The end of a run: the result, given to the view.
-  void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, int system_error = 0);
+  void end(DownloadEnd how, int file, ReplyStatus reply = REPLY_OK, zp3k::Status port_status = {});
   void end_with_reply(ReplyStatus status);
   void name_failed_request(DownloadResult* ended) const;
-  void end_with_port_failure();
-  void pause(Pause pause, int seconds);
 
   bool pause_over();
   void retry_or_fail(ReplyStatus status, int* step);
@@ -115,7 +115,7 @@ class Download {
 
   DownloadJob job_;
   const std::atomic<int>& stop_requested_;
-  ProgressView* view_;
+  ProgressView& view_;
   Clock* clock_ = nullptr;
   ReplyCountdown countdown_;
   Link link_;

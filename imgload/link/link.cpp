@@ -5,17 +5,22 @@
 
 namespace imgload {
 
-bool Link::open(const char* name, std::uint32_t baud_rate) {
+LinkTrace& no_link_trace() {
+  static LinkTrace none;
+  return none;
+}
+
+zp3k::Status Link::open(const char* name, std::uint32_t baud_rate) {
   close();
-  const bool opened = port_.open(name, link_settings(baud_rate));
-  if (trace_ != nullptr) trace_->port_opened(name, baud_rate, opened);
+  const zp3k::Status opened = port_.open(name, link_settings(baud_rate));
+  trace_.port_opened(name, baud_rate, opened.ok());
   return opened;
 }
 
 void Link::close() {
   if (!port_.is_open()) return;
   port_.close();
-  if (trace_ != nullptr) trace_->port_closed();
+  trace_.port_closed();
 }
 
 int Link::send_frame(const char command[2], const std::uint8_t* fields, int field_count) {
@@ -25,13 +30,13 @@ int Link::send_frame(const char command[2], const std::uint8_t* fields, int fiel
   // waits unread came too late for the request it answered.
   if (!plain_.reading && !data_.reading) {
     const int discarded = port_.discard_input();
-    if (discarded != 0 && trace_ != nullptr) trace_->input_discarded(discarded);
+    if (discarded != 0) trace_.input_discarded(discarded);
   }
   last_command_[0] = command[0];
   last_command_[1] = command[1];
   read_failed_ = false;
   port_.write(transmit_, length);  // a short write shows up as a missing reply
-  if (trace_ != nullptr) trace_->frame_sent(transmit_, length);
+  trace_.frame_sent(transmit_, length);
   return length;
 }
 
@@ -78,27 +83,24 @@ Link::FrameProgress Link::read_frame(ReaderState& state) {
   }
 }
 
-ReplyStatus Link::traced(ReplyStatus status, const ReaderState& state) {
-  if (trace_ != nullptr && status != REPLY_WAIT) trace_->reply_read(reply_, state.count, status);
+// A reply the reader finished, told to the trace.
+ReplyStatus Link::reply_ended(ReplyStatus status, const ReaderState& state) {
+  trace_.reply_read(reply_, state.count, status);
   return status;
 }
 
 ReplyStatus Link::read_reply() {
-  switch (read_frame(plain_)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, plain_);
-    case FRAME_COMPLETE: break;
-  }
-  return traced(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
+  const FrameProgress progress = read_frame(plain_);
+  if (progress == FRAME_PENDING) return REPLY_WAIT;
+  if (progress == FRAME_TIMED_OUT) return reply_ended(REPLY_TIMEOUT, plain_);
+  return reply_ended(reply_[0] == ACK ? REPLY_OK : REPLY_NAK, plain_);
 }
 
 ReplyStatus Link::read_data_reply() {
-  switch (read_frame(data_)) {
-    case FRAME_PENDING: return REPLY_WAIT;
-    case FRAME_TIMED_OUT: return traced(REPLY_TIMEOUT, data_);
-    case FRAME_COMPLETE: break;
-  }
-  return traced(check_reply_bcc(reply_, data_.count, reply_code_), data_);
+  const FrameProgress progress = read_frame(data_);
+  if (progress == FRAME_PENDING) return REPLY_WAIT;
+  if (progress == FRAME_TIMED_OUT) return reply_ended(REPLY_TIMEOUT, data_);
+  return reply_ended(check_reply_bcc(reply_, data_.count, reply_code_), data_);
 }
 
 }  // namespace imgload

@@ -13,40 +13,41 @@ namespace imgload {
 
 // Observer of a link's traffic, for a front end's trace (the Linux command
 // line's --trace) and for tests; called on the thread that runs the link, in
-// the order things happen.
+// the order things happen. An event a trace does not override does nothing.
 class LinkTrace {
  public:
   virtual ~LinkTrace() = default;
-  virtual void port_opened(const char* name, std::uint32_t baud_rate, bool opened) = 0;
-  virtual void port_closed() = 0;
-  virtual void frame_sent(const std::uint8_t* frame, int length) = 0;
+  virtual void port_opened(const char* /*name*/, std::uint32_t /*baud_rate*/, bool /*opened*/) {}
+  virtual void port_closed() {}
+  virtual void frame_sent(const std::uint8_t* /*frame*/, int /*length*/) {}
   // Bytes received before a request and read by no reader, dropped before
   // the request went out: their count, or -1 when the discard failed.
   // Called only when there was something to say.
-  virtual void input_discarded(int count) { (void)count; }
+  virtual void input_discarded(int /*count*/) {}
   // A reply the reader finished: the bytes it stored and its status. After
   // REPLY_TIMEOUT, the bytes are whatever arrived before it gave up.
-  virtual void reply_read(const std::uint8_t* reply, int length, ReplyStatus status) = 0;
+  virtual void reply_read(const std::uint8_t* /*reply*/, int /*length*/, ReplyStatus /*status*/) {}
 };
+
+// The trace of a link nobody traces: one that overrides nothing.
+LinkTrace& no_link_trace();
 
 class Link {
  public:
   // port: the serial port this link opens and closes (not open yet);
   // countdown: the reply countdown the readers wait under (the download's).
-  Link(SerialPort& port, ReplyCountdown& countdown, LinkTrace* trace)
+  Link(SerialPort& port, ReplyCountdown& countdown, LinkTrace& trace = no_link_trace())
       : port_(port), countdown_(countdown), trace_(trace) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
   ~Link() { close(); }
 
-  // Opens the port 8E1 at baud_rate; false (nothing left open) on failure,
-  // with the system's reason in open_error().
-  bool open(const char* name, std::uint32_t baud_rate);
+  // Opens the port 8E1 at baud_rate; on failure nothing is left open and
+  // the status says why.
+  zp3k::Status open(const char* name, std::uint32_t baud_rate);
   // Closes the port when it is open.
   void close();
   bool is_open() const { return port_.is_open(); }
-  // The system error of the last failed open (errno, GetLastError), 0 when unknown.
-  int open_error() const { return port_.open_error(); }
 
   // Builds the request in the transmit buffer, drops what was received and
   // is no part of a reply being read (the late tail of an earlier reply
@@ -71,11 +72,11 @@ class Link {
  private:
   enum FrameProgress { FRAME_COMPLETE, FRAME_PENDING, FRAME_TIMED_OUT };
   FrameProgress read_frame(ReaderState& state);
-  ReplyStatus traced(ReplyStatus status, const ReaderState& state);
+  ReplyStatus reply_ended(ReplyStatus status, const ReaderState& state);
 
   SerialPort& port_;
   ReplyCountdown& countdown_;
-  LinkTrace* trace_;
+  LinkTrace& trace_;
   std::uint8_t transmit_[FRAME_BUFFER_SIZE] = {};
   std::uint8_t reply_[FRAME_BUFFER_SIZE] = {};  // never cleared: bytes past a reply are older ones
   char reply_code_[3] = {};

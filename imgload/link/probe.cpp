@@ -34,9 +34,10 @@ int read_reply(SerialPort& port, const Clock& clock, std::uint64_t deadline, std
 }  // namespace
 
 ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& clock, unsigned wait_ms) {
-  if (!port.is_open() && !port.open(name, link_settings(PORT_BASE_SPEED))) {
-    return {port.device_missing() ? Presence::DEVICE_MISSING : Presence::PORT_REFUSED, port.open_error()};
-  }
+  const zp3k::Status opened =
+      port.is_open() ? zp3k::Status{} : port.open(name, link_settings(PORT_BASE_SPEED));
+  if (opened.result == zp3k::Result::NOT_FOUND) return {Presence::DEVICE_MISSING, opened};
+  if (!opened.ok()) return {Presence::PORT_REFUSED, opened};
   std::uint8_t frame[FRAME_BUFFER_SIZE];
   const int length = build_frame(frame, "AD", nullptr, 0);
   (void)port.discard_input();  // what came before is no reply to this request
@@ -48,17 +49,17 @@ ProbeResult probe_controller(SerialPort& port, const char* name, const Clock& cl
   }
   char code[3];
   const bool answered = got > 0 && check_reply_bcc(frame, got, code) == REPLY_OK;
-  return {answered ? Presence::ANSWERED : Presence::SILENT, 0};
+  return {answered ? Presence::ANSWERED : Presence::SILENT, {}};
 }
 
-bool HandOverPort::open(const char* name, const LineSettings& settings) {
+zp3k::Status HandOverPort::open(const char* name, const LineSettings& settings) {
   const LineSettings base = link_settings(PORT_BASE_SPEED);
   const bool at_base = settings.baud_rate == base.baud_rate && settings.data_bits == base.data_bits &&
                        settings.parity == base.parity && settings.stop_bits == base.stop_bits;
   if (handed_over_) {
     handed_over_ = false;
-    if (at_base && port_.is_open()) return true;  // as the probe opened it
-    port_.close();  // another speed: opened anew, as always
+    if (at_base && port_.is_open()) return {};  // as the probe opened it
+    port_.close();  // another speed: opened anew
   }
   return port_.open(name, settings);
 }

@@ -19,7 +19,7 @@ enum class Presence {
 
 struct ProbeResult {
   Presence presence = Presence::SILENT;
-  int system_error = 0;  // PORT_REFUSED, DEVICE_MISSING: the port's open_error()
+  zp3k::Status port;  // PORT_REFUSED, DEVICE_MISSING: why the port did not open
 };
 
 // Opens name on port at 9600 bit/s unless it is open, sends "AD" and waits
@@ -44,7 +44,7 @@ class HandOverPort final : public SerialPort {
   // The port is the probe's again, open or not.
   void take_back() { handed_over_ = false; }
 
-  bool open(const char* name, const LineSettings& settings) override;
+  zp3k::Status open(const char* name, const LineSettings& settings) override;
   void close() override {
     if (!handed_over_) port_.close();
   }
@@ -55,8 +55,6 @@ class HandOverPort final : public SerialPort {
     return port_.read_within(buffer, count, wait_ms);
   }
   int discard_input() override { return port_.discard_input(); }
-  int open_error() const override { return port_.open_error(); }
-  bool device_missing() const override { return port_.device_missing(); }
   long holder_pid() const override { return port_.holder_pid(); }
   void restore_settings() override { port_.restore_settings(); }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/status.h"
+
 namespace imgload {
 
 enum class Parity { NONE, ODD, EVEN };
@@ -43,10 +45,11 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
   virtual ~SerialPort() = default;
 
-  // Opens name exclusively with settings and raises DTR. False on any
-  // failure, with nothing left open and open_error() telling why; an open
-  // port is left as it is and refuses a second opening.
-  virtual bool open(const char* name, const LineSettings& settings) = 0;
+  // Opens name exclusively with settings and raises DTR. On failure nothing
+  // is left open and the status says why: its kind (NOT_FOUND for a device
+  // that is not there, such as a USB adapter unplugged) and the system's
+  // error code. An open port is left as it is and refuses a second opening.
+  virtual zp3k::Status open(const char* name, const LineSettings& settings) = 0;
   // Drains pending output, drops DTR, puts back the settings saved at
   // opening and closes; nothing happens when the port is not open.
   virtual void close() = 0;
@@ -65,13 +68,6 @@ class SerialPort {
   // Drops the bytes received and not yet read; returns how many there were,
   // or -1 when they could not be counted or dropped.
   virtual int discard_input() = 0;
-  // The system's error code (errno, GetLastError) of the last failed
-  // opening; 0 after a successful one.
-  virtual int open_error() const = 0;
-  // Whether the last failed opening found no device at all (a USB adapter
-  // unplugged, a port that vanished), as opposed to one that exists and
-  // refused (in use, no rights, not a serial device).
-  virtual bool device_missing() const { return false; }
   // The process that holds the device's lock when the last opening failed
   // because another program has the device; 0 when unknown or none.
   virtual long holder_pid() const { return 0; }

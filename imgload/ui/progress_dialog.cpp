@@ -11,7 +11,7 @@
 #include "imgload/download/download_job.h"
 #include "imgload/download/progress_view.h"
 #include "imgload/download/sequencer.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 #include "imgload/link/countdown.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
@@ -53,7 +53,6 @@ class DialogProgressView : public ProgressView {
   void file_finished(int, bool another_follows) override {
     if (another_follows) reset_bar(IDLE_RANGE);
   }
-  void waiting(Pause, int) override {}
   void ended(const DownloadResult& result) override {
     set_text(IDC_PROGRESS_STATUS, status_text(status_for(result)).c_str());
   }
@@ -106,13 +105,13 @@ void set_run_state(HWND window, ProgressDialogState& state, bool ended) {
 // is left in the dialog; the outcome needs no other reader.
 void run_dialog_job(WorkerState& worker, ProgressView& view, Clock& clock) {
   const std::unique_ptr<SerialPort> port = make_system_port();
-  Download download(*worker.job, worker.stop_requested, *port, &view, nullptr);
-  lower_countdown(worker, &download.countdown());
+  Download download(*worker.job, worker.stop_requested, *port, view);
+  hand_countdown_to_timer(worker, &download.countdown());
   (void)download.run(clock);
-  lower_countdown(worker, nullptr);
+  hand_countdown_to_timer(worker, nullptr);
 }
 
-void lower_countdown(WorkerState& worker, ReplyCountdown* countdown) {
+void hand_countdown_to_timer(WorkerState& worker, ReplyCountdown* countdown) {
   SendMessageW(worker.progress_window.load(), WM_VIEW_COUNTDOWN, 0,
                reinterpret_cast<LPARAM>(countdown));
 }
@@ -163,9 +162,10 @@ void initialise(HWND window, ProgressDialogState& state) {
   SetEvent(state.worker->start_event);
 }
 
-// The worker's output messages, carried out on this thread.
-INT_PTR carry_out(HWND window, ProgressDialogState& state, UINT message, WPARAM wparam,
-                  LPARAM lparam) {
+// The worker's output messages, applied to the dialog's controls and state
+// on this thread; FALSE for any other message.
+INT_PTR apply_view_message(HWND window, ProgressDialogState& state, UINT message, WPARAM wparam,
+                           LPARAM lparam) {
   switch (message) {
     case WM_VIEW_SET_TEXT:  // the core's UTF-8 text, shown in UTF-16
       zp3k::set_item_text(window, static_cast<int>(wparam), reinterpret_cast<const char*>(lparam));
@@ -222,7 +222,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wparam, LP
       KillTimer(window, COUNTDOWN_TIMER_ID);
       return TRUE;
   }
-  return carry_out(window, *state, message, wparam, lparam);
+  return apply_view_message(window, *state, message, wparam, lparam);
 }
 
 }  // namespace

@@ -12,8 +12,7 @@
 namespace imgload {
 namespace {
 
-constexpr int PORT_COUNT = 4;   // COM1..COM4
-constexpr int SPEED_COUNT = 5;  // 9600..115200 bit/s
+constexpr int PORT_COUNT = 4;  // COM1..COM4; the speeds are the protocol's SPEED_COUNT
 
 // One opening of the dialog, handed over through its lParam: the main
 // dialog's job and the main dialog, whose labels show what was accepted.

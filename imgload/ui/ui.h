@@ -53,10 +53,11 @@ struct MainDialogState {
   DWORD worker_id = 0;
 };
 
-// Worker side: the countdown the progress dialog's timer lowers from now on
-// (null: none). The dialog takes it on its own thread, so a tick never
-// reaches a countdown that has gone with its download.
-void lower_countdown(WorkerState& worker, ReplyCountdown* countdown);
+// Worker side: hands countdown over to the progress dialog's timer, which
+// lowers it once a second until another is handed over (null: none). The
+// dialog takes it on its own thread, so a tick never reaches a countdown
+// that has gone with its download.
+void hand_countdown_to_timer(WorkerState& worker, ReplyCountdown* countdown);
 
 // Messages through which the worker has the user-interface thread carry out
 // its output, in order; each is sent, so the worker goes on only after the

@@ -1,7 +1,7 @@
 // The serial devices of the Linux command line: COM1..COM4 as /dev/ttyS0..3,
 // any other word as a device path; candidates are the stable by-id names
 // first, then USB serial adapters and modems, then the fitted on-board UARTs;
-// and the advice, by errno, for a device that does not open.
+// and the advice, by the kind of failure, for a device that does not open.
 #include "imgload/cli/port_list.h"
 
 #include <dirent.h>
@@ -119,22 +119,18 @@ int show_port_list(std::FILE* out, std::FILE* notes, const std::string& dev) {
   return 0;
 }
 
-Advice port_open_advice(const std::string& device, int error, long holder_pid) {
+Advice port_open_advice(const std::string& device, const zp3k::Status& why, long holder_pid) {
   Advice advice;
+  const int error = why.system_error;
   advice.detail = device + (error != 0 ? std::string(": ") + std::strerror(error) : ": cannot open");
-  switch (error) {
-    case EACCES:
-    case EPERM:
+  switch (why.result) {
+    case zp3k::Result::NO_ACCESS:
       advice.hint = "add your user to the dialout group (sudo usermod -aG dialout $USER), "
                     "then log in again";
       break;
-    case ENOENT:
-    case ENXIO:
-    case ENODEV: advice.hint = "see imgload --list-ports"; break;
-    case ENOTTY:
-    case EINVAL: advice.hint = "not a serial device"; break;
-    case EBUSY:
-    case EAGAIN:  // the device's lock is held
+    case zp3k::Result::NOT_FOUND: advice.hint = "see imgload --list-ports"; break;
+    case zp3k::Result::WRONG_KIND: advice.hint = "not a serial device"; break;
+    case zp3k::Result::IN_USE:
       advice.hint = holder_pid > 0 ? "in use by process " + std::to_string(holder_pid)
                                    : "in use by another program";
       break;

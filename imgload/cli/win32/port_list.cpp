@@ -1,8 +1,8 @@
 // The COM ports of the Windows command line: COMn and \\.\COMn for n = 1 to
 // 256, opened by the name the system takes for each; for --list-ports the
 // COM names the system's DOS device table holds and any other COMn that
-// opens; and the advice, by the system's error code, for a port that does
-// not open.
+// opens; and the advice, by the kind of failure, for a port that does not
+// open.
 #include <windows.h>
 
 #include <cctype>
@@ -94,25 +94,24 @@ int show_port_list(std::FILE* out, std::FILE* notes, const std::string& dev) {
   return 0;
 }
 
-Advice port_open_advice(const std::string& device, int error, long) {
+// A COM port another program holds is refused for access or sharing: the
+// port reports it as in use.
+Advice port_open_advice(const std::string& device, const zp3k::Status& why, long) {
   Advice advice{device + ": cannot open", ""};
-  switch (static_cast<DWORD>(error)) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
+  switch (why.result) {
+    case zp3k::Result::NOT_FOUND:
       advice.detail = device + ": no such port";
       advice.hint = "see imgload-cli --list-ports";
       break;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
+    case zp3k::Result::IN_USE:
       advice.detail = device + ": access denied";
       advice.hint = "in use by another program";
       break;
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NOT_SUPPORTED:
-      advice.hint = "not a serial device";
-      break;
+    case zp3k::Result::WRONG_KIND: advice.hint = "not a serial device"; break;
     default:
-      if (error != 0) advice.detail += " (system error " + std::to_string(error) + ")";
+      if (why.system_error != 0) {
+        advice.detail += " (system error " + std::to_string(why.system_error) + ")";
+      }
       break;
   }
   return advice;

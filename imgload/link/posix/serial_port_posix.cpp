@@ -58,6 +58,20 @@ bool speed_constant(std::uint32_t baud_rate, speed_t* out) {
   }
 }
 
+// The kind of a failed opening by its errno: a held lock comes as EBUSY,
+// flock's refusal as EWOULDBLOCK (EAGAIN on Linux).
+zp3k::Status open_status(int error) {
+  using zp3k::Result;
+  if (error == EWOULDBLOCK) return {Result::IN_USE, error};
+  switch (error) {
+    case ENOENT: case ENXIO: case ENODEV: return {Result::NOT_FOUND, error};
+    case EACCES: case EPERM: return {Result::NO_ACCESS, error};
+    case EBUSY: case EAGAIN: return {Result::IN_USE, error};
+    case ENOTTY: case EINVAL: return {Result::WRONG_KIND, error};  // no tty, or settings it cannot take
+    default: return {Result::FAILED, error};
+  }
+}
+
 void set_dtr(int fd, bool raised) {
   int bits = TIOCM_DTR;
   // A pseudo-terminal has no modem lines (ENOTTY): the result is ignored.
@@ -131,34 +145,29 @@ class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override { close(); }
 
-  bool open(const char* name, const LineSettings& settings) override;
+  zp3k::Status open(const char* name, const LineSettings& settings) override;
   void close() override;
   bool is_open() const override { return fd_ >= 0; }
   int write(const std::uint8_t* data, int count) override;
   int read(std::uint8_t* buffer, int count) override { return read_within(buffer, count, PORT_READ_TIMEOUT_MS); }
   int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
-  int open_error() const override { return open_error_; }
   long holder_pid() const override { return holder_pid_; }
-  bool device_missing() const override {
-    return open_error_ == ENOENT || open_error_ == ENXIO || open_error_ == ENODEV;
-  }
   void restore_settings() override;
 
  private:
-  bool open_locked(const char* name, const LineSettings& settings);
-  bool refuse(int fd, int error, const termios* previous);
+  zp3k::Status open_locked(const char* name, const LineSettings& settings);
+  zp3k::Status refuse(int fd, int error, const termios* previous);
 
   std::mutex mutex_;  // over opening, closing and restore_settings()
   bool ending_ = false;  // restore_settings() was called: no more openings
   int fd_ = -1;
   termios saved_{};  // the device's settings before opening, put back on closing
-  int open_error_ = 0;
   long holder_pid_ = 0;
   PortLock lock_;  // taken at the first opening, kept until destruction
 };
 
-bool PosixSerialPort::open(const char* name, const LineSettings& settings) {
+zp3k::Status PosixSerialPort::open(const char* name, const LineSettings& settings) {
   std::lock_guard<std::mutex> guard(mutex_);
   holder_pid_ = 0;
   if (fd_ >= 0) return refuse(-1, EBUSY, nullptr);
@@ -173,7 +182,7 @@ bool PosixSerialPort::open(const char* name, const LineSettings& settings) {
 }
 
 // Opens the reserved device and sets the line; called with the mutex held.
-bool PosixSerialPort::open_locked(const char* name, const LineSettings& settings) {
+zp3k::Status PosixSerialPort::open_locked(const char* name, const LineSettings& settings) {
   const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return refuse(-1, errno, nullptr);
   termios previous{};
@@ -193,18 +202,16 @@ bool PosixSerialPort::open_locked(const char* name, const LineSettings& settings
   }
   fd_ = fd;
   saved_ = previous;
-  open_error_ = 0;
   set_dtr(fd_, true);
-  return true;
+  return {};
 }
 
 // Ends a failed opening: the device's settings put back when they were
-// changed, the descriptor closed, the error kept for the caller.
-bool PosixSerialPort::refuse(int fd, int error, const termios* previous) {
+// changed, the descriptor closed; the status says why.
+zp3k::Status PosixSerialPort::refuse(int fd, int error, const termios* previous) {
   if (previous != nullptr) (void)tcsetattr(fd, TCSANOW, previous);
   if (fd >= 0) ::close(fd);
-  open_error_ = error;
-  return false;
+  return open_status(error);
 }
 
 void PosixSerialPort::close() {

@@ -57,6 +57,19 @@ bool wide_name_of(const char* name, std::wstring* wide) {
   return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide->data(), units) != 0;
 }
 
+// The kind of a failed opening by its system error code. A port another
+// program holds is refused for access or sharing.
+zp3k::Status open_status(DWORD error) {
+  using zp3k::Result;
+  const int code = static_cast<int>(error);
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return {Result::NOT_FOUND, code};
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: return {Result::IN_USE, code};
+    case ERROR_INVALID_FUNCTION: case ERROR_NOT_SUPPORTED: return {Result::WRONG_KIND, code};
+    default: return {Result::FAILED, code};
+  }
+}
+
 // One COM port, with the DCB and time-outs it had when it was opened.
 // Closing gives the port back its line settings and time-outs as they were
 // before the opening, with DTR left low.
@@ -64,22 +77,17 @@ class Win32SerialPort final : public SerialPort {
  public:
   ~Win32SerialPort() override { close(); }
 
-  bool open(const char* name, const LineSettings& settings) override;
+  zp3k::Status open(const char* name, const LineSettings& settings) override;
   void close() override;
   bool is_open() const override { return port_ != INVALID_HANDLE_VALUE; }
   int write(const std::uint8_t* data, int count) override;
   int read(std::uint8_t* buffer, int count) override { return read_within(buffer, count, PORT_READ_TIMEOUT_MS); }
   int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
-  int open_error() const override { return open_error_; }
-  bool device_missing() const override {
-    return open_error_ == static_cast<int>(ERROR_FILE_NOT_FOUND) ||
-           open_error_ == static_cast<int>(ERROR_PATH_NOT_FOUND);
-  }
   void restore_settings() override;
 
  private:
-  bool refuse(HANDLE port, DWORD error);
+  zp3k::Status refuse(HANDLE port, DWORD error);
   void put_back_settings();
 
   // The owning thread opens, uses and closes the port; another thread may
@@ -90,10 +98,9 @@ class Win32SerialPort final : public SerialPort {
   DCB saved_dcb_{};                    // as the port had it before opening
   COMMTIMEOUTS saved_timeouts_{};      // likewise, when timeouts_saved_
   bool timeouts_saved_ = false;
-  int open_error_ = 0;
 };
 
-bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
+zp3k::Status Win32SerialPort::open(const char* name, const LineSettings& settings) {
   if (is_open()) return refuse(INVALID_HANDLE_VALUE, ERROR_BUSY);
   std::wstring wide_name;
   if (name == nullptr || !wide_name_of(name, &wide_name)) {
@@ -124,17 +131,15 @@ bool Win32SerialPort::open(const char* name, const LineSettings& settings) {
     std::lock_guard<std::mutex> hold(handle_lock_);
     port_ = port;
   }
-  open_error_ = 0;
-  return true;
+  return {};
 }
 
-// Ends a failed opening: the handle closed when there was one, the error
-// kept for the caller.
-bool Win32SerialPort::refuse(HANDLE port, DWORD error) {
+// Ends a failed opening: the handle closed when there was one; the status
+// (and the thread's last error) says why.
+zp3k::Status Win32SerialPort::refuse(HANDLE port, DWORD error) {
   if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-  open_error_ = static_cast<int>(error);
   SetLastError(error);
-  return false;
+  return open_status(error);
 }
 
 void Win32SerialPort::close() {

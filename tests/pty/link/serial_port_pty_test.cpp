@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "imgload/link/posix/line_settings.h"
@@ -141,8 +142,14 @@ termios cooked_1200(const Pty& pty) {
 // A system port opened 8E1 at speed, or null when the opening failed.
 std::unique_ptr<SerialPort> open_even(const char* name, std::uint32_t speed) {
   std::unique_ptr<SerialPort> port = make_system_port();
-  if (!port->open(name, link_settings(speed))) return nullptr;
+  if (!port->open(name, link_settings(speed)).ok()) return nullptr;
   return port;
+}
+
+using zp3k::Result;
+// How an opening ended, as gtest compares and prints it: the kind, the errno.
+std::pair<int, int> ended(const zp3k::Status& status) {
+  return {static_cast<int>(status.result), status.system_error};
 }
 
 TEST(LineSettings, EightDataBitsEvenParityOneStopBitRaw) {
@@ -197,7 +204,7 @@ TEST(PtyPort, TheOtherSideSeesTheSpeedRawModeAndOneStopBit) {
   // Odd parity is visible on a pseudo-terminal, so the parity argument is
   // seen to reach the driver.
   const std::unique_ptr<SerialPort> odd = make_system_port();
-  ASSERT_TRUE(odd->open(pty.slave(), {9600, 8, Parity::ODD, StopBits::ONE}));
+  ASSERT_TRUE(odd->open(pty.slave(), {9600, 8, Parity::ODD, StopBits::ONE}).ok());
   EXPECT_TRUE(pty.line().c_cflag & PARODD);
   odd->close();
 }
@@ -212,7 +219,7 @@ TEST(PtyPort, OpeningAtTheSpeedTheLineAlreadyHasSucceeds) {
   termios raw_9600 = pty.line();
   port->close();
   ASSERT_TRUE(pty.set_line(raw_9600));
-  EXPECT_TRUE(port->open(pty.slave(), link_settings(9600)));
+  EXPECT_TRUE(port->open(pty.slave(), link_settings(9600)).ok());
   port->close();
 }
 
@@ -310,31 +317,29 @@ TEST(PtyPort, SecondOpeningOfTheSameDeviceFails) {
   // At another speed, so that only the exclusion can refuse it; the open
   // port itself refuses a second opening too. The lock names this process.
   std::unique_ptr<SerialPort> second = make_system_port();
-  EXPECT_FALSE(second->open(pty.slave(), link_settings(115200)));
-  EXPECT_EQ(second->open_error(), EBUSY);
+  EXPECT_EQ(ended(second->open(pty.slave(), link_settings(115200))), ended({Result::IN_USE, EBUSY}));
   EXPECT_EQ(second->holder_pid(), static_cast<long>(getpid()));
   EXPECT_FALSE(open_even(pty.slave(), 9600));
-  EXPECT_FALSE(first->open(pty.slave(), link_settings(115200)));
+  EXPECT_EQ(ended(first->open(pty.slave(), link_settings(115200))), ended({Result::IN_USE, EBUSY}));
   EXPECT_TRUE(first->is_open());
   const termios kept = pty.line();
   EXPECT_EQ(cfgetospeed(&kept), static_cast<speed_t>(B9600));
   EXPECT_EQ(open_descriptors(), before);
   first->close();
   // The lock outlives the closing (a speed change reopens the port)...
-  EXPECT_FALSE(second->open(pty.slave(), link_settings(19200)));
+  EXPECT_FALSE(second->open(pty.slave(), link_settings(19200)).ok());
   first.reset();
   // ... and ends with the port object: the next one opens it.
-  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)));
+  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)).ok());
   EXPECT_EQ(second->holder_pid(), 0);
   second->close();
   // Without the lock (no lock folder) the exclusive open still refuses.
   setenv("ZP3K_LOCK_DIR", "/nonexistent/locks", 1);
   std::unique_ptr<SerialPort> unlocked = make_system_port();
-  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)));
-  EXPECT_FALSE(unlocked->open(pty.slave(), link_settings(19200)));
-  EXPECT_EQ(unlocked->open_error(), EWOULDBLOCK);
+  EXPECT_TRUE(second->open(pty.slave(), link_settings(19200)).ok());
+  EXPECT_EQ(ended(unlocked->open(pty.slave(), link_settings(19200))), ended({Result::IN_USE, EWOULDBLOCK}));
   second.reset();
-  EXPECT_TRUE(unlocked->open(pty.slave(), link_settings(19200)));
+  EXPECT_TRUE(unlocked->open(pty.slave(), link_settings(19200)).ok());
   unlocked.reset();
   setenv("ZP3K_LOCK_DIR", lock_dir().c_str(), 1);
 }
@@ -345,16 +350,15 @@ TEST(PtyPort, FailedOpeningsLeaveNoDescriptorAndNoChange) {
   ASSERT_TRUE(pty.set_line(cooked_1200(pty)));
   const std::unique_ptr<SerialPort> port = make_system_port();
   const int before = open_descriptors();
-  const struct { const char* name; LineSettings settings; int open_error; } refused[] = {
-      {"/nonexistent/ttyZZ", link_settings(9600), ENOENT},
-      {"/dev/null", link_settings(9600), ENOTTY},  // not a terminal
-      {pty.slave(), link_settings(12345), EINVAL},  // no such speed
-      {pty.slave(), {9600, 8, Parity::EVEN, StopBits::ONE_AND_HALF}, EINVAL},
-      {nullptr, link_settings(9600), EINVAL},
+  const struct { const char* name; LineSettings settings; Result result; int error; } refused[] = {
+      {"/nonexistent/ttyZZ", link_settings(9600), Result::NOT_FOUND, ENOENT},
+      {"/dev/null", link_settings(9600), Result::WRONG_KIND, ENOTTY},  // not a terminal
+      {pty.slave(), link_settings(12345), Result::WRONG_KIND, EINVAL},  // no such speed
+      {pty.slave(), {9600, 8, Parity::EVEN, StopBits::ONE_AND_HALF}, Result::WRONG_KIND, EINVAL},
+      {nullptr, link_settings(9600), Result::WRONG_KIND, EINVAL},
   };
   for (const auto& row : refused) {
-    EXPECT_FALSE(port->open(row.name, row.settings)) << row.name;
-    EXPECT_EQ(port->open_error(), row.open_error) << row.name;
+    EXPECT_EQ(ended(port->open(row.name, row.settings)), ended({row.result, row.error})) << row.name;
   }
   EXPECT_EQ(open_descriptors(), before);
   const termios after = pty.line();
@@ -416,7 +420,7 @@ TEST(PtyPort, TheLockIsHeldAcrossReopeningsAndReleasedAtDestruction) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   port->close();
   EXPECT_EQ(file_text(lock), pid_text);
-  EXPECT_TRUE(port->open(link.c_str(), link_settings(115200)));
+  EXPECT_TRUE(port->open(link.c_str(), link_settings(115200)).ok());
   port->close();
   port.reset();
   EXPECT_EQ(file_text(lock), "(none)");
@@ -437,8 +441,7 @@ TEST(PtyPort, ALiveHoldersLockRefusesWithItsPidAndADeadOnesIsTakenOver) {
   write_lock(lock, text);
   const std::unique_ptr<SerialPort> port = make_system_port();
   const int before = open_descriptors();
-  EXPECT_FALSE(port->open(pty.slave(), link_settings(9600)));
-  EXPECT_EQ(port->open_error(), EBUSY);
+  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(9600))), ended({Result::IN_USE, EBUSY}));
   EXPECT_EQ(port->holder_pid(), static_cast<long>(child));
   EXPECT_EQ(open_descriptors(), before);
   EXPECT_EQ(file_text(lock), text);  // another's lock is left alone
@@ -448,7 +451,7 @@ TEST(PtyPort, ALiveHoldersLockRefusesWithItsPidAndADeadOnesIsTakenOver) {
   for (const std::string& stale : {text, std::string("garbage\n"), std::string()}) {
     write_lock(lock, stale);
     std::unique_ptr<SerialPort> taker = make_system_port();
-    EXPECT_TRUE(taker->open(pty.slave(), link_settings(9600))) << stale;
+    EXPECT_TRUE(taker->open(pty.slave(), link_settings(9600)).ok()) << stale;
     EXPECT_EQ(taker->holder_pid(), 0);
     EXPECT_EQ(file_text(lock), hdb_pid(getpid()));
     taker.reset();
@@ -478,8 +481,7 @@ TEST(PtyPort, AnotherThreadPutsTheSettingsBackAndNoOpeningFollows) {
   EXPECT_TRUE(port->is_open());
   EXPECT_EQ(file_text(port_lock_path(pty.slave())), "(none)");  // ends with the process
   port->close();
-  EXPECT_FALSE(port->open(pty.slave(), link_settings(115200)));
-  EXPECT_EQ(port->open_error(), ECANCELED);
+  EXPECT_EQ(ended(port->open(pty.slave(), link_settings(115200))), ended({Result::FAILED, ECANCELED}));
   const termios after = pty.line();
   EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&previous));
 }

@@ -25,7 +25,7 @@
 #include "image/image_format.h"
 #include "image/sha256.h"
 #include "imgload/download/messages.h"
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 #include "imgload/link/frame.h"
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/job_file.h"
@@ -333,23 +333,25 @@ TEST(TraceFileTest, WritesFramesInHexAndAscii) {
 }
 
 TEST(PortAdviceTest, NamesTheDeviceTheReasonAndTheWayOut) {
+  using zp3k::Result;
   struct Case {
-    int error;
+    zp3k::Status why;
     long holder;
     const char* text;
   } cases[] = {
-      {EACCES, 0, "/dev/ttyUSB0: Permission denied: add your user to the dialout group "
-                  "(sudo usermod -aG dialout $USER), then log in again"},
-      {ENOENT, 0, "/dev/ttyUSB0: No such file or directory: see imgload --list-ports"},
-      {ENXIO, 0, "/dev/ttyUSB0: No such device or address: see imgload --list-ports"},
-      {ENOTTY, 0, "/dev/ttyUSB0: Inappropriate ioctl for device: not a serial device"},
-      {EBUSY, 4242, "/dev/ttyUSB0: Device or resource busy: in use by process 4242"},
-      {EWOULDBLOCK, 0, "/dev/ttyUSB0: Resource temporarily unavailable: in use by another program"},
-      {EIO, 0, "/dev/ttyUSB0: Input/output error"},
-      {0, 0, "/dev/ttyUSB0: cannot open"},
+      {{Result::NO_ACCESS, EACCES}, 0, "/dev/ttyUSB0: Permission denied: add your user to the dialout group "
+                                       "(sudo usermod -aG dialout $USER), then log in again"},
+      {{Result::NOT_FOUND, ENOENT}, 0, "/dev/ttyUSB0: No such file or directory: see imgload --list-ports"},
+      {{Result::NOT_FOUND, ENXIO}, 0, "/dev/ttyUSB0: No such device or address: see imgload --list-ports"},
+      {{Result::WRONG_KIND, ENOTTY}, 0, "/dev/ttyUSB0: Inappropriate ioctl for device: not a serial device"},
+      {{Result::IN_USE, EBUSY}, 4242, "/dev/ttyUSB0: Device or resource busy: in use by process 4242"},
+      {{Result::IN_USE, EWOULDBLOCK}, 0,
+       "/dev/ttyUSB0: Resource temporarily unavailable: in use by another program"},
+      {{Result::FAILED, EIO}, 0, "/dev/ttyUSB0: Input/output error"},
+      {{Result::FAILED, 0}, 0, "/dev/ttyUSB0: cannot open"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(advice_text(port_open_advice("/dev/ttyUSB0", c.error, c.holder)), c.text);
+    EXPECT_EQ(advice_text(port_open_advice("/dev/ttyUSB0", c.why, c.holder)), c.text);
   }
 }
 
@@ -399,7 +401,7 @@ TEST(PortAdviceTest, EachEndNamesWhatFailedAndWhatToTry) {
     EXPECT_EQ(advice_text(end_advice(result, "/dev/a", 0)), r.text);
   }
   DownloadResult result = ended_with(DownloadEnd::PORT_OPEN_FAILED);
-  result.system_error = ENOENT;
+  result.port_status = {zp3k::Result::NOT_FOUND, ENOENT};
   const Advice advice = end_advice(result, "/dev/b", 0);
   EXPECT_EQ(advice.detail, "/dev/b: No such file or directory");
   EXPECT_EQ(advice.hint, "see imgload --list-ports");

@@ -109,9 +109,9 @@ class SequencerTest : public ::testing::Test {
   void run() {
     // One download object for the fixture's job, reading its files; a second run reuses it.
     if (!download_) {
-      download_ = std::make_unique<Download>(job, stop_requested, line.port, &line, &line);
+      download_ = std::make_unique<Download>(job, stop_requested, line.port, line, line);
     }
-    line.clock.lower(&download_->countdown());
+    line.clock.attach_countdown(&download_->countdown());
     result = download_->run(line);
     EXPECT_EQ(check_run(line, *download_, result, files), "");
   }
@@ -127,7 +127,7 @@ class SequencerTest : public ::testing::Test {
 };
 
 // One file of two blocks at 115200 bit/s with the run request, event by
-// event, and each pause as its exact number of clock ticks.
+// event, and each pause as its exact number of clock ticks between events.
 TEST_F(SequencerTest, OneFileRunsInOrderWithExactPauses) {
   add_file(2);
   run();
@@ -136,12 +136,11 @@ TEST_F(SequencerTest, OneFileRunsInOrderWithExactPauses) {
   // 18000000: the words of the file's two blocks XORed together.
   const char* end_request = "send FDFFFF000018000000";
   const Strings expected = {
-      "run 1", "open 9600", "transfer", "send AD", "reply 0", "send AA06", "reply 0", "wait mode 1",
-      "send AB", "reply 0", "send EF0A12", "reply 0", "close", "sleep 1000", "open 115200",
-      "wait reopen 1", "file 1 2", "send FG0000800000000400", "reply 0", "block 1/2",
-      "send FD00010200", "reply 0", "block 2/2", "send FD00020200", "reply 0", "sent 1", end_request,
-      "reply 0", "send AG", "reply 0", "wait finish 3", "wait close 1", "close", "finished 1 last",
-      "open 9600", "send AA01", "end SUCCEEDED 1", "close"};
+      "run 1", "open 9600", "transfer", "send AD", "reply 0", "send AA06", "reply 0", "send AB",
+      "reply 0", "send EF0A12", "reply 0", "close", "sleep 1000", "open 115200", "file 1 2",
+      "send FG0000800000000400", "reply 0", "block 1/2", "send FD00010200", "reply 0", "block 2/2",
+      "send FD00020200", "reply 0", "sent 1", end_request, "reply 0", "send AG", "reply 0", "close",
+      "finished 1 last", "open 9600", "send AA01", "end SUCCEEDED 1", "close"};
   EXPECT_EQ(line.lines(), expected);
   struct Pause { const char* from; int nth_from; const char* to; int nth_to; int ticks; };
   for (const Pause& p : {Pause{"send AA06", 1, "send AB", 1, 1},
@@ -500,8 +499,8 @@ std::string run_schedule(const Schedule& s, std::mt19937& rng, SimulatedLine& li
   line.on_request = [&](const std::string& request, int occurrence) {
     if (request == s.stop && occurrence == s.stop_file) stop = 1;
   };
-  Download download(job, stop, line.port, &line, &line, images);
-  line.clock.lower(&download.countdown());
+  Download download(job, stop, line.port, line, line, images);
+  line.clock.attach_countdown(&download.countdown());
   *result = download.run(line);
   std::ostringstream out;
   out << check_run(line, download, *result, files);

@@ -146,11 +146,6 @@ void SimulatedLine::file_finished(int number, bool another_follows) {
   note("finished " + std::to_string(number) + (another_follows ? " next" : " last"));
 }
 
-void SimulatedLine::waiting(Pause pause, int seconds) {
-  static const char* const NAMES[] = {"mode", "reopen", "finish", "close"};
-  note(std::string("wait ") + NAMES[static_cast<int>(pause)] + " " + std::to_string(seconds));
-}
-
 void SimulatedLine::ended(const DownloadResult& result) {
   note(std::string("end ") + end_name(result.end) + " " + std::to_string(result.file));
 }

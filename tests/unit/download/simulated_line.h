@@ -20,7 +20,7 @@ namespace imgload {
 namespace testing {
 
 struct Entry {
-  std::string what;     // e.g. "open 9600", "send FD00010200", "block 1/8", "wait finish 3"
+  std::string what;     // e.g. "open 9600", "send FD00010200", "block 1/8", "end SUCCEEDED 1"
   std::uint64_t at_ms;  // virtual time
   int ticks;            // wait_tick calls before it
 };
@@ -62,7 +62,6 @@ class SimulatedLine : public LinkTrace, public ProgressView, public Clock {
   void block_sent(std::uint32_t number, std::uint32_t total) override;
   void file_sent(int number) override { note("sent " + std::to_string(number)); }
   void file_finished(int number, bool another_follows) override;
-  void waiting(Pause pause, int seconds) override;
   void ended(const DownloadResult& result) override;
   // Clock
   void wait_tick() override;

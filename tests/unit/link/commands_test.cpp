@@ -18,9 +18,7 @@ using testing::to_bytes;
 
 class CommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(link.open("COM1", 9600));
-  }
+  void SetUp() override { ASSERT_TRUE(link.open("COM1", 9600).ok()); }
   // The one frame written since the last call, as text.
   std::string last_frame() {
     const std::vector<Bytes>& w = port.writes();
@@ -43,7 +41,7 @@ class CommandTest : public ::testing::Test {
 
   FakePort port;
   ReplyCountdown reply_countdown;
-  Link link{port, reply_countdown, nullptr};
+  Link link{port, reply_countdown};
   std::size_t seen = 0;
 };
 

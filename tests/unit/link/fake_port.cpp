@@ -26,7 +26,6 @@ void FakePort::reset() {
   clock_ = nullptr;
   open_ = false;
   open_name_.clear();
-  open_error_ = 0;
   failing_opens_ = 0;
   failing_discards_ = 0;
   read_calls_ = 0;
@@ -48,20 +47,22 @@ std::size_t FakePort::pending_bytes() const {
   return n;
 }
 
-bool FakePort::open(const char* name, const LineSettings& settings) {
+zp3k::Status FakePort::open(const char* name, const LineSettings& settings) {
   OpenRecord record{name ? name : "", settings, false};
+  zp3k::Status status;
   // A second opening while open fails, like the exclusive real port.
-  if (failing_opens_ > 0 || open_) {
-    if (failing_opens_ > 0) --failing_opens_;
-    open_error_ = EBUSY;
+  if (open_) {
+    status = {zp3k::Result::IN_USE, EBUSY};
+  } else if (failing_opens_ > 0) {
+    --failing_opens_;
+    status = failing_open_;
   } else {
     record.opened = true;
     open_ = true;
     open_name_ = record.name;
-    open_error_ = 0;
   }
   opens_.push_back(record);
-  return record.opened;
+  return status;
 }
 
 void FakePort::close() {

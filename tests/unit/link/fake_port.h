@@ -22,8 +22,8 @@
 //    makes the next write return a given count (for example -1 or a short
 //    count) instead of the full one.
 //  - every opening is recorded (opens(): name, line settings, whether it
-//    opened); fail_next_opens(n) makes the next n fail, and so does an
-//    opening while open, like the exclusive real port. Each close of the
+//    opened); fail_next_opens(n, why) makes the next n fail (in use by
+//    default), and so does an opening while open, like the exclusive real port. Each close of the
 //    open port records its name (closes()); a close of a closed port is not
 //    recorded; reads, writes and discards while closed fail.
 //
@@ -32,6 +32,7 @@
 // given once, the way the progress dialog's timer would.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -54,7 +55,7 @@ class VirtualClock : public Clock {
   void wait_tick() override { advance(1000); }
   void sleep_ms(unsigned ms) override { advance(ms); }
   // The countdown the ticks lower (a download's); none: time only passes.
-  void lower(ReplyCountdown* countdown) { countdown_ = countdown; }
+  void attach_countdown(ReplyCountdown* countdown) { countdown_ = countdown; }
   // Moves time on; lowers the countdown once per whole second crossed.
   void advance(std::uint64_t ms);
   std::uint64_t now_ms() const override { return now_ms_; }
@@ -74,14 +75,13 @@ struct OpenRecord {
 class FakePort : public SerialPort {
  public:
   // SerialPort
-  bool open(const char* name, const LineSettings& settings) override;
+  zp3k::Status open(const char* name, const LineSettings& settings) override;
   void close() override;
   bool is_open() const override { return open_; }
   int write(const std::uint8_t* data, int count) override;
   int read(std::uint8_t* buffer, int count) override;
   int read_within(std::uint8_t* buffer, int count, unsigned wait_ms) override;
   int discard_input() override;
-  int open_error() const override { return open_error_; }  // EBUSY after a failed opening
 
   // Back to a closed port with empty script, logs and hooks.
   void reset();
@@ -104,7 +104,10 @@ class FakePort : public SerialPort {
   const std::vector<Bytes>& writes() const { return writes_; }
 
   // Opens and closes.
-  void fail_next_opens(int count) { failing_opens_ = count; }
+  void fail_next_opens(int count, zp3k::Status why = {zp3k::Result::IN_USE, EBUSY}) {
+    failing_opens_ = count;
+    failing_open_ = why;
+  }
   void fail_next_discards(int count) { failing_discards_ = count; }
   const std::vector<OpenRecord>& opens() const { return opens_; }
   const std::vector<std::string>& closes() const { return closes_; }
@@ -132,8 +135,8 @@ class FakePort : public SerialPort {
   VirtualClock* clock_ = nullptr;
   bool open_ = false;
   std::string open_name_;
-  int open_error_ = 0;
   int failing_opens_ = 0;
+  zp3k::Status failing_open_;
   int failing_discards_ = 0;
   int read_calls_ = 0;
   int empty_reads_ = 0;

@@ -16,12 +16,10 @@ using testing::to_bytes;
 
 class FrameTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(link.open("COM1", 9600));
-  }
+  void SetUp() override { ASSERT_TRUE(link.open("COM1", 9600).ok()); }
   FakePort port;
   ReplyCountdown countdown;
-  Link link{port, countdown, nullptr};
+  Link link{port, countdown};
 };
 
 TEST_F(FrameTest, ModelRequestIsTheWorkedExample) {

@@ -27,8 +27,8 @@ class ReaderTest : public ::testing::Test {
   void SetUp() override {
     port().reset();
     port().attach_clock(&clock);
-    clock.lower(&countdown);
-    ASSERT_TRUE(link.open("COM1", 9600));
+    clock.attach_countdown(&countdown);
+    ASSERT_TRUE(link.open("COM1", 9600).ok());
   }
   FakePort& port() { return port_; }
   std::string stored(int count) const {
@@ -43,7 +43,7 @@ class ReaderTest : public ::testing::Test {
   FakePort port_;
   ReplyCountdown countdown;
   VirtualClock clock;
-  Link link{port_, countdown, nullptr};
+  Link link{port_, countdown};
 };
 
 TEST_F(ReaderTest, ReplyAcrossSeveralCallsIsAssembledAndJudgedOnce) {
@@ -174,7 +174,7 @@ TEST_F(ReaderTest, BytesWithoutCrTimeOutAfterCountdownAndGrace) {
       link.close();
       port().reset();
       port().attach_clock(&clock);
-      ASSERT_TRUE(link.open("COM1", 9600));
+      ASSERT_TRUE(link.open("COM1", 9600).ok());
       countdown.set(1);
       const std::string& reply = MODE_REPLY;
       port().queue_bytes(reply);
@@ -276,10 +276,7 @@ TEST_F(ReaderTest, ShortRepliesAreBccFailuresForTheDataReader) {
 // reply still being read keeps its bytes, and bytes still on their way stay.
 TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
   struct Discards : LinkTrace {
-    void port_opened(const char*, std::uint32_t, bool) override {}
-    void port_closed() override {}
     void frame_sent(const std::uint8_t*, int) override { order += "sent "; }
-    void reply_read(const std::uint8_t*, int, ReplyStatus) override {}
     void input_discarded(int count) override { order += "discarded " + std::to_string(count) + " "; }
     std::string order;
   };
@@ -299,9 +296,9 @@ TEST_F(ReaderTest, StaleBytesAreDroppedBeforeARequestAndTraced) {
            Row{"the discard fails", "", "D3000\r", true, "discarded -1 sent ", "D3000\r"}}) {
     SCOPED_TRACE(row.name);
     Discards trace;
-    Link traced{port(), countdown, &trace};
+    Link traced{port(), countdown, trace};
     link.close();
-    ASSERT_TRUE(traced.open("COM1", 9600));
+    ASSERT_TRUE(traced.open("COM1", 9600).ok());
     countdown.set(10);
     if (!row.begun.empty()) {
       port().queue_bytes(row.begun);
@@ -377,10 +374,10 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
     handed.hand_over();
     EXPECT_FALSE(handed.is_open());
     ReplyCountdown countdown;
-    Link link(handed, countdown, nullptr);
+    Link link(handed, countdown);
     const std::size_t opens = port.opens().size();
     const std::size_t closes = port.closes().size();
-    EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED));
+    EXPECT_TRUE(link.open("COM1", PORT_BASE_SPEED).ok());
     EXPECT_EQ(port.opens().size(), r.left_open ? opens : opens + 1);
     EXPECT_EQ(port.closes().size(), closes);
     link.close();  // the download's end closes the port itself
@@ -393,16 +390,22 @@ TEST(ProbeTest, OnlyAWholeReplyIsAnAnswer) {
   probe_controller(fast, "COM1", fast_clock, 300);
   HandOverPort handed(fast);
   handed.hand_over();
-  EXPECT_TRUE(handed.open("COM1", link_settings(115200)));
+  EXPECT_TRUE(handed.open("COM1", link_settings(115200)).ok());
   ASSERT_EQ(fast.opens().size(), 2u);
   EXPECT_EQ(fast.opens()[1].settings.baud_rate, 115200u);
   EXPECT_EQ(fast.closes().size(), 1u);
-  FakePort busy;
-  busy.fail_next_opens(1);
-  VirtualClock clock;
-  EXPECT_EQ(static_cast<int>(probe_controller(busy, "COM1", clock, 300).presence),
-            static_cast<int>(Presence::PORT_REFUSED));
-  EXPECT_TRUE(busy.writes().empty());
+  // A port that does not open: refused (in use, the fake's default) or not there at all.
+  for (const Presence presence : {Presence::PORT_REFUSED, Presence::DEVICE_MISSING}) {
+    const bool missing = presence == Presence::DEVICE_MISSING;
+    FakePort busy;
+    if (missing) busy.fail_next_opens(1, {zp3k::Result::NOT_FOUND, ENOENT});
+    else busy.fail_next_opens(1);
+    VirtualClock clock;
+    const ProbeResult result = probe_controller(busy, "COM1", clock, 300);
+    EXPECT_EQ(static_cast<int>(result.presence), static_cast<int>(presence));
+    EXPECT_EQ(result.port.system_error, missing ? ENOENT : EBUSY);
+    EXPECT_TRUE(busy.writes().empty());
+  }
 }
 
 }  // namespace

@@ -152,10 +152,10 @@ void run_with_output(WorkerState& worker, ProgressView& view, Clock& clock) {
   // OK pressed during the run must not close the dialog.
   PostMessageA(dialog, WM_COMMAND, IDOK, 0);
   ReplyCountdown countdown;
-  lower_countdown(worker, &countdown);
+  hand_countdown_to_timer(worker, &countdown);
   countdown.set(1);
   while (!countdown.expired()) clock.wait_tick();
-  lower_countdown(worker, nullptr);
+  hand_countdown_to_timer(worker, nullptr);
   seen.open_after_ok = IsWindow(dialog) != FALSE && progress_window.load() == dialog;
 }
 
@@ -175,7 +175,7 @@ std::vector<int> countdown_values;
 void run_with_countdown(WorkerState& worker, ProgressView&, Clock& clock) {
   ++seen.runs;
   ReplyCountdown countdown;
-  lower_countdown(worker, &countdown);
+  hand_countdown_to_timer(worker, &countdown);
   countdown.set(2);
   for (int i = 0; i < 10 && !countdown.expired(); ++i) {
     clock.wait_tick();
@@ -184,7 +184,7 @@ void run_with_countdown(WorkerState& worker, ProgressView&, Clock& clock) {
   clock.wait_tick();
   clock.wait_tick();
   countdown_values.push_back(countdown.value());
-  lower_countdown(worker, nullptr);
+  hand_countdown_to_timer(worker, nullptr);
 }
 
 // On the user-interface thread: presses OK as soon as the worker has ended

@@ -56,13 +56,13 @@ std::string receive_line(SerialPort& port) {
 // Opens COM1 with the given speed and parity and has the peer confirm what
 // the line now carries.
 bool open_checked(SerialPort& port, std::uint32_t speed, Parity parity, const char* parity_word) {
-  const bool opened =
+  const zp3k::Status opened =
       port.open("COM1", {speed, imgload::PORT_DATA_BITS, parity, imgload::PORT_STOP_BITS});
   char what[64];
   std::snprintf(what, sizeof what, "open COM1 at %u %s", static_cast<unsigned>(speed), parity_word);
-  if (!opened) std::printf("open error %d\n", port.open_error());
-  check(opened, what);
-  if (!opened) return false;
+  if (!opened.ok()) std::printf("open error %d\n", opened.system_error);
+  check(opened.ok(), what);
+  if (!opened.ok()) return false;
   char request[64];
   std::snprintf(request, sizeof request, "CHECK %u %s\r", static_cast<unsigned>(speed), parity_word);
   send(port, request);
@@ -117,9 +117,9 @@ void check_exchange_and_bounds() {
   // reported, not judged (see the regular-file check below).
   // (Odd parity at another speed, so that only the exclusion could refuse.)
   const std::unique_ptr<SerialPort> second = imgload::make_system_port();
-  const bool granted = second->open("COM1", {38400, 8, Parity::ODD, StopBits::ONE});
+  const zp3k::Status second_status = second->open("COM1", {38400, 8, Parity::ODD, StopBits::ONE});
   std::printf("info: a second opening of COM1 under Wine %s (error %d)\n",
-              granted ? "was granted" : "was refused", second->open_error());
+              second_status.ok() ? "was granted" : "was refused", second_status.system_error);
   second->close();
   // What a second Ctrl-C does: the settings saved at this opening (the
   // peer's cooked 1200 bit/s) put back while the port stays open.
@@ -136,8 +136,8 @@ void check_exchange_and_bounds() {
 void check_exclusive_and_released(const char* file_path) {
   const std::unique_ptr<SerialPort> port = imgload::make_system_port();
   const LineSettings settings = imgload::link_settings(9600);
-  check(!port->open("COM9", settings), "no COM9");
-  check(!port->open(file_path, settings), "a file that is no port is refused");
+  check(port->open("COM9", settings).result == zp3k::Result::NOT_FOUND, "no COM9");
+  check(!port->open(file_path, settings).ok(), "a file that is no port is refused");
 
   // The refused opening released its handle: a share-nothing opening works.
   HANDLE alone = CreateFileA(file_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -150,9 +150,9 @@ void check_exclusive_and_released(const char* file_path) {
   HANDLE holder = CreateFileA(file_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   check(holder != INVALID_HANDLE_VALUE, "holder opens the file");
-  check(!port->open(file_path, settings), "held file is refused");
-  check(port->open_error() == ERROR_SHARING_VIOLATION,
-        "refused for sharing: the port opens share-nothing");
+  const zp3k::Status held = port->open(file_path, settings);
+  check(held.result == zp3k::Result::IN_USE && held.system_error == ERROR_SHARING_VIOLATION,
+        "held file is refused for sharing (in use): the port opens share-nothing");
   if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
 }
 

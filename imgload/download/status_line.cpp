@@ -1,6 +1,6 @@
 // The presentation of a download's result: the status row each result shows,
 // the status texts with their glosses, and the progress bar's range.
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 #include "imgload/download/messages.h"
 

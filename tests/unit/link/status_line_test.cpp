@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "imgload/download/status.h"
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 namespace {
