@@ -13,6 +13,7 @@
 #include "imgconv/file_services.h"
 #include "image/image_format.h"
 #include "imgconv/srecord_line.h"
+#include "platform/files.h"
 
 namespace imgconv {
 
@@ -43,12 +44,16 @@ namespace {
 
 // Notes why an operation failed; with a path, also the system's reason,
 // which is taken at once, before a clean-up call can change it.
-void note(ConvertReport* report, const FileServices& files, FailureCause cause, const char* path) {
+void note(ConvertReport* report, const FileServices& files, FailureCause cause, const char* path,
+          const zp3k::Status* status = nullptr) {
   if (report == nullptr) return;
   report->cause = cause;
   if (path == nullptr) return;
   std::snprintf(report->path, sizeof report->path, "%s", path);
-  if (files.failure_reason != nullptr) files.failure_reason(report->reason, sizeof report->reason);
+  const zp3k::Status seen = status != nullptr ? *status
+                            : files.last_error != nullptr ? zp3k::Status{zp3k::Result::FAILED, files.last_error()}
+                                                           : zp3k::Status{zp3k::Result::FAILED, 0};
+  std::snprintf(report->reason, sizeof report->reason, "%s", zp3k::status_words(seen).c_str());
 }
 
 // The open files of one operation and the clean-up after a failure.
@@ -332,9 +337,10 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
 
   EngineBuffers& buffers = *buffers_;
   Run run{files, buffers, output_path, report};
-  run.source = files.open_source(source_path);
+  zp3k::Status opened;
+  run.source = files.open_source(source_path, &opened);
   if (run.source == nullptr) {
-    note(report, files, CAUSE_OPEN_SOURCE, source_path);
+    note(report, files, CAUSE_OPEN_SOURCE, source_path, &opened);
     return CONVERT_ERR_SOURCE_OPEN;
   }
   std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);

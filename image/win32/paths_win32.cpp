@@ -6,7 +6,7 @@
 #include <string>
 
 #include "image/paths.h"
-#include "resources/win32_text.h"
+#include "platform/utf16.h"
 
 namespace zp3k {
 

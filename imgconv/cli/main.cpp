@@ -12,7 +12,7 @@
 #include "imgconv/cli/interrupt.h"
 #include "imgconv/cli/options.h"
 #include "imgconv/cli/texts.h"
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 #include "zp3k_version.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "image/image_format.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
-#include "resources/win32_text.h"
+#include "platform/dialog_text.h"
 
 namespace {
 

@@ -33,27 +33,20 @@ Advice path_advice(int row, const std::string& given) {
           "use a shorter path"};
 }
 
-// A file refused for its size: too large for any image, an S-record file (its
-// first bytes say so), or not whole blocks.
-Advice size_advice(int row, const std::string& given, const char* path) {
-  std::uint8_t first[2] = {};
-  std::uint64_t size = 0;
-  const FileHandle file = open_image_file(path, FileSharing::SHARED_READ);
-  if (file == INVALID_FILE) return {};
-  const bool measured = image_file_size(file, &size);
-  const int got = read_image_file(file, first, sizeof first);
-  close_image_file(file);
+// A file refused for its size: too large for any image, an S-record file
+// (its first bytes say so), or not whole blocks; bytes as the check read them.
+Advice size_advice(int row, const std::string& given, const zp3k::Status& status,
+                   const std::vector<std::uint8_t>& bytes) {
   const std::string name = zp3k::terminal_text(given);
-  if (measured && size > IMAGE_FILE_LIMIT) {
-    return {label(row) + ": " + name + " is too large: " + std::to_string(size) + " bytes",
-            "an image holds at most " + std::to_string(IMAGE_FILE_LIMIT) +
-                " bytes (1024 blocks of 2048 bytes, or a 64-byte header alone)"};
+  const std::string limit = std::to_string(IMAGE_FILE_LIMIT);
+  if (status.result == zp3k::Result::TOO_LARGE) {
+    return {label(row) + ": " + name + " is too large: more than " + limit + " bytes",
+            "an image holds at most " + limit + " bytes (1024 blocks of 2048 bytes, or a 64-byte header alone)"};
   }
-  if (got == 2 && LooksLikeSrecord(first, 2) == 1) {
+  if (LooksLikeSrecord(bytes.data(), bytes.size()) == 1) {
     return {name + " is an S-record file", "convert it with imgconv first"};
   }
-  if (!measured) return {};
-  return {label(row) + ": " + name + " is " + std::to_string(size) + " bytes",
+  return {label(row) + ": " + name + " is " + std::to_string(bytes.size()) + " bytes",
           "not a whole number of 2048-byte blocks"};
 }
 
@@ -125,16 +118,16 @@ RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* imag
   }
   std::strcpy(path, given.c_str());
   if (CompletePath(path) != 1) return {row, REFUSED_PATH, path_advice(row, given)};
-  switch (CheckImageFile(path, &images->files[i], FileSharing::SHARED_READ)) {
-    case 0: break;
-    case 1:
-      return {row, REFUSED_FILE_OPEN,
-              {"cannot open " + zp3k::terminal_text(given) + ": " +
-                   image_file_open_reason(path, FileSharing::SHARED_READ),
-               ""}};
-    default: return {row, REFUSED_SIZE, size_advice(row, given, path)};
+  std::vector<std::uint8_t>& bytes = images->files[i];
+  const zp3k::Status loaded = load_image_file(path, &bytes, zp3k::Sharing::READERS_ONLY);
+  const bool too_large = loaded.result == zp3k::Result::TOO_LARGE;
+  if (!loaded.ok() && !too_large) {
+    return {row, REFUSED_FILE_OPEN,
+            {"cannot open " + zp3k::terminal_text(given) + ": " + zp3k::status_words(loaded), ""}};
   }
-  const std::vector<std::uint8_t>& bytes = images->files[i];
+  if (too_large || !whole_image_size(bytes.size())) {
+    return {row, REFUSED_SIZE, size_advice(row, given, loaded, bytes)};
+  }
   const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok && !info.checksum_verifies() && !a.allow_bad_checksum) {
     return {row, REFUSED_CHECKSUM, checksum_advice(row, given, info)};

@@ -22,7 +22,7 @@
 #include "imgload/download/sequencer.h"
 #include "image/safe_text.h"
 #include "imgload/cli/command_line.h"
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 #include "imgload/cli/dry_run.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/loop_ports.h"

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 #include "imgload/cli/stop_signals.h"
 
 namespace imgload {
