@@ -17,6 +17,8 @@
 
 namespace imgconv {
 
+using namespace image;  // the image format
+
 namespace {
 
 constexpr std::size_t SOURCE_CHUNK = 512 * 1024;  // bytes of source split into lines at a time

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 
 namespace imgconv {
+
+using namespace image;  // the image format
 namespace {
 
 const char* mark(bool ok) { return ok ? "OK" : "NG"; }

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace imgconv;
+using namespace image;  // the image format
 
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "imgconv: %s: %s\n%s\n", TEXT_BAD_COMMAND_LINE, zp3k::terminal_text(problem).c_str(),

@@ -122,7 +122,7 @@ void on_start(HWND dialog, DialogState* state) {
   // opened: the image could only store a stand-in for it.
   std::string comment_utf8, comment, bad;
   if (!zp3k::narrow(zp3k::item_text(dialog, IDC_COMMENT), &comment_utf8) ||
-      imgconv::utf8_to_cp932(comment_utf8, &comment, &bad) != imgconv::TextError::NONE) {
+      image::utf8_to_cp932(comment_utf8, &comment, &bad) != image::TextError::NONE) {
     wchar_t text[256];
     LoadStringW(state->instance, IDS_COMMENT_NOT_CP932, text, 256);
     show_warning(dialog, text);

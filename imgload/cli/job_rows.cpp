@@ -66,7 +66,7 @@ Advice address_advice(int row, const std::string& text) {
 // must be an address the field accepts.
 RowRefusal header_address(int row, const std::string& given, const std::vector<std::uint8_t>& bytes,
                           std::uint32_t* address) {
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   const std::string name = zp3k::terminal_text(given);
   if (!info.magic_ok) {
     return {row, REFUSED_ADDRESS,
@@ -88,7 +88,7 @@ RowRefusal header_address(int row, const std::string& given, const std::vector<s
 }
 
 // An image whose header does not verify: what disagrees with the bytes.
-Advice checksum_advice(int row, const std::string& given, const imgconv::ImageSummary& info) {
+Advice checksum_advice(int row, const std::string& given, const image::ImageSummary& info) {
   const std::string name = label(row) + ": " + zp3k::terminal_text(given);
   const char* hint = "convert it again with imgconv (--allow-bad-checksum sends it as it is)";
   if (!info.checksum_ok) {
@@ -104,7 +104,7 @@ Advice checksum_advice(int row, const std::string& given, const imgconv::ImageSu
             hint};
   }
   return {name + ": the header's length is " + std::to_string(info.header.length) +
-              " bytes, the file gives " + std::to_string(info.size - imgconv::IMAGE_CHECKED_FROM),
+              " bytes, the file gives " + std::to_string(info.size - image::IMAGE_CHECKED_FROM),
           hint};
 }
 
@@ -128,7 +128,7 @@ RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* imag
   if (too_large || !whole_image_size(bytes.size())) {
     return {row, REFUSED_SIZE, size_advice(row, given, loaded, bytes)};
   }
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok && !info.checksum_verifies() && !a.allow_bad_checksum) {
     return {row, REFUSED_CHECKSUM, checksum_advice(row, given, info)};
   }
@@ -152,7 +152,7 @@ void file_warnings(const DownloadJob& job, const ImageSet& images, int i,
                     label(i + 1) + ": " + path +
                         " looks like an S-record file: convert it with imgconv first"});
   }
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok && !info.checksum_verifies()) {
     out->push_back({"bad_checksum", i + 1, 0,
                     checksum_advice(i + 1, job.paths[i], info).detail +

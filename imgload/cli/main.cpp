@@ -92,10 +92,10 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
     const std::vector<std::uint8_t>& bytes = images.files[i];
-    const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
-    const imgconv::ImageHeader& h = info.header;
-    const std::string version = imgconv::format_version_text(h.version);
-    const std::string comment = imgconv::cp932_to_utf8(h.comment);
+    const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
+    const image::ImageHeader& h = info.header;
+    const std::string version = image::format_version_text(h.version);
+    const std::string comment = image::cp932_to_utf8(h.comment);
     const bool verifies = info.checksum_verifies();
     if (terminal.style() == ViewStyle::JSON) {
       terminal.json(JsonObject().text("event", "image").number("number", i + 1).text("path", path)

@@ -36,10 +36,10 @@ LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
   f.size = bytes.size();
   f.sha256 = zp3k::sha256_hex(bytes.data(), bytes.size());
   f.start_address = start_address;
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok) {
-    f.version = imgconv::format_version_text(info.header.version);
-    f.comment = imgconv::cp932_to_utf8(info.header.comment);
+    f.version = image::format_version_text(info.header.version);
+    f.comment = image::cp932_to_utf8(info.header.comment);
   }
   return f;
 }

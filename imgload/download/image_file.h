@@ -18,7 +18,7 @@ namespace imgload {
 // The largest file taken as an image: 1024 blocks (the header lies inside
 // block 0), with room for a header-only file's 64 bytes on top.
 constexpr std::uint64_t IMAGE_FILE_LIMIT =
-    std::uint64_t{imgconv::IMAGE_LIMIT} + imgconv::IMAGE_HEADER_SIZE;  // bytes
+    std::uint64_t{image::IMAGE_LIMIT} + image::IMAGE_HEADER_SIZE;  // bytes
 
 // Reads the whole image file at path into *bytes under one opening: what is
 // read is what is sent. A file past IMAGE_FILE_LIMIT (or grown past it while

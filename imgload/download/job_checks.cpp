@@ -52,7 +52,7 @@ int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot) {
   return 0;
 }
 
-bool whole_image_size(std::size_t size) { return size != 0 && size % imgconv::IMAGE_BLOCK_SIZE == 0; }
+bool whole_image_size(std::size_t size) { return size != 0 && size % image::IMAGE_BLOCK_SIZE == 0; }
 
 int ParseHex7(const char* text, std::uint32_t* value) {
   *value = 0;

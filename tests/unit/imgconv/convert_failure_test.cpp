@@ -24,6 +24,8 @@
 #include "imgconv/srecord_line.h"
 #include "test_files.h"
 
+using namespace image;  // the image format
+
 using namespace imgconv;
 using namespace imgconv_test;
 
