@@ -36,7 +36,6 @@
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/trace_file.h"
-#include "zp3k_version.h"
 
 namespace imgload {
 
@@ -399,7 +398,7 @@ int main(int argc, char** argv) {
       std::fputs(imgload::usage_text().c_str(), stdout);
       return 0;
     case imgload::Action::VERSION:
-      std::fputs("imgload " ZP3K_VERSION "\n", stdout);  // the tool, as the log names it
+      std::puts(zp3k::version_line("imgload").c_str());  // the tool, as the log names it
       return 0;
     case imgload::Action::LIST_PORTS:
       return imgload::show_port_list(stdout, stderr);

@@ -7,13 +7,13 @@
 #include "image/image_format.h"
 #include "image/safe_text.h"
 #include "image/sha256.h"
-#include "zp3k_version.h"
+#include "cli/program.h"
 
 namespace imgload {
 
 namespace {
 
-const char TOOL[] = "imgload " ZP3K_VERSION;
+const std::string TOOL = zp3k::version_line("imgload");
 
 // A path that is not UTF-8 (a name from a system that does not use it)
 // reaches JSON with U+FFFD in place of its stray bytes; "path_hex" then
