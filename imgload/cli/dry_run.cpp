@@ -27,9 +27,8 @@ struct PlannedFile {
 std::vector<PlannedFile> planned_files(const DownloadJob& job, const ImageSet& images) {
   std::vector<PlannedFile> files;
   for (int i = 0; i < job.entry_count; ++i) {
-    const std::vector<std::uint8_t>& bytes = images.files[i];
-    const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
-    files.push_back({job.paths[i], job.start_addresses[i], bytes.size(),
+    const image::ImageSummary& info = images.summaries[i];
+    files.push_back({job.paths[i], job.start_addresses[i], images.files[i].size(),
                      info.magic_ok ? image::format_version_text(info.header.version) : ""});
   }
   return files;

@@ -64,9 +64,8 @@ Advice address_advice(int row, const std::string& text) {
 
 // The address of a file given without one: its image header's base, which
 // must be an address the field accepts.
-RowRefusal header_address(int row, const std::string& given, const std::vector<std::uint8_t>& bytes,
+RowRefusal header_address(int row, const std::string& given, const image::ImageSummary& info,
                           std::uint32_t* address) {
-  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   const std::string name = zp3k::terminal_text(given);
   if (!info.magic_ok) {
     return {row, REFUSED_ADDRESS,
@@ -128,11 +127,11 @@ RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* imag
   if (too_large || !whole_image_size(bytes.size())) {
     return {row, REFUSED_SIZE, size_advice(row, given, loaded, bytes)};
   }
-  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary& info = images->summaries[i] = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok && !info.checksum_verifies() && !a.allow_bad_checksum) {
     return {row, REFUSED_CHECKSUM, checksum_advice(row, given, info)};
   }
-  if (!a.has_address[i]) return header_address(row, given, bytes, &job->start_addresses[i]);
+  if (!a.has_address[i]) return header_address(row, given, info, &job->start_addresses[i]);
   // The address field holds at most 11 characters; a longer text is cut
   // there, as the dialog reads it.
   const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
@@ -152,7 +151,7 @@ void file_warnings(const DownloadJob& job, const ImageSet& images, int i,
                     label(i + 1) + ": " + path +
                         " looks like an S-record file: convert it with imgconv first"});
   }
-  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary& info = images.summaries[i];
   if (info.magic_ok && !info.checksum_verifies()) {
     out->push_back({"bad_checksum", i + 1, 0,
                     checksum_advice(i + 1, job.paths[i], info).detail +

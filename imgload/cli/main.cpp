@@ -90,8 +90,7 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
   for (int i = 0; i < job.entry_count && !terminal.quiet(); ++i) {
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
-    const std::vector<std::uint8_t>& bytes = images.files[i];
-    const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
+    const image::ImageSummary& info = images.summaries[i];
     const image::ImageHeader& h = info.header;
     const std::string version = image::format_version_text(h.version);
     const std::string comment = image::cp932_to_utf8(h.comment);
@@ -128,7 +127,7 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
 std::vector<LoggedFile> logged_files(const DownloadJob& job, const ImageSet& images, int rows) {
   std::vector<LoggedFile> files;
   for (int i = 0; i < rows; ++i) {
-    files.push_back(logged_file(job.paths[i], images.files[i], job.start_addresses[i]));
+    files.push_back(logged_file(job.paths[i], images.files[i], images.summaries[i], job.start_addresses[i]));
   }
   return files;
 }

@@ -30,13 +30,12 @@ JsonObject file_object(const LoggedFile& f) {
 }  // namespace
 
 LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
-                       std::uint32_t start_address) {
+                       const image::ImageSummary& info, std::uint32_t start_address) {
   LoggedFile f;
   f.path = path;
   f.size = bytes.size();
   f.sha256 = zp3k::sha256_hex(bytes.data(), bytes.size());
   f.start_address = start_address;
-  const image::ImageSummary info = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok) {
     f.version = image::format_version_text(info.header.version);
     f.comment = image::cp932_to_utf8(info.header.comment);

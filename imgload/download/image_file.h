@@ -28,9 +28,11 @@ constexpr std::uint64_t IMAGE_FILE_LIMIT =
 zp3k::Status load_image_file(const char* path, std::vector<std::uint8_t>* bytes,
                              zp3k::Sharing sharing = zp3k::Sharing::ALONE);
 
-// The bytes of a job's files, fixed when they were checked.
+// The bytes of a job's files, fixed when they were checked, and what their
+// headers say (summarized once, when the command line checks them).
 struct ImageSet {
   std::vector<std::uint8_t> files[MAX_ENTRIES];
+  image::ImageSummary summaries[MAX_ENTRIES];
 };
 using SharedImages = std::shared_ptr<const ImageSet>;
 

@@ -272,8 +272,8 @@ TEST(ProductionLogTest, TimesAreUtcWithMilliseconds) {
 TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
   const std::vector<std::uint8_t> image = example_image();
   const std::vector<std::uint8_t> bare(2048, 0);
-  const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, 0x8000),
-                                         logged_file("/x/b\xff.bin", bare, 0)});
+  const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, summary_of(image), 0x8000),
+                                         logged_file("/x/b\xff.bin", bare, summary_of(bare), 0)});
   PortRecord r;
   r.time_start = at_ms(1796681604123);
   r.time_end = at_ms(1796681610000);
@@ -750,6 +750,7 @@ TEST(JobWarningsTest, OverlapsAndBaseAddresses) {
     for (int i = 0; i < r.files; ++i) {
       job.start_addresses[i] = r.starts[i];
       images.files[i] = one_block;
+      images.summaries[i] = summary_of(one_block);
       std::snprintf(job.paths[i], sizeof job.paths[i], "/x/%d.bin", i + 1);
     }
     std::vector<std::string> kinds;
@@ -761,6 +762,7 @@ TEST(JobWarningsTest, OverlapsAndBaseAddresses) {
   job.entry_count = 1;
   job.start_addresses[0] = 0x100000;
   images.files[0] = example_image();
+  images.summaries[0] = summary_of(images.files[0]);
   const std::vector<JobWarning> base = job_warnings(job, images);
   EXPECT_TRUE(base.empty()) << "the header's base is where the image goes";
   job.start_addresses[0] = 0x8000;
