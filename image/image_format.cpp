@@ -6,7 +6,7 @@
 
 #include "image/hex.h"
 
-namespace imgconv {
+namespace image {
 
 std::uint32_t load_le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -110,4 +110,4 @@ std::string to_crlf(const std::string& text) {
   return out;
 }
 
-}  // namespace imgconv
+}  // namespace image

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace imgconv {
+namespace image {
 
 constexpr std::uint32_t IMAGE_BLOCK_SIZE = 2048;      // bytes per block
 constexpr std::uint32_t IMAGE_MAX_BLOCKS = 1024;
@@ -97,4 +97,4 @@ TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string
 // character is shown as \xNN, so a damaged comment shows what it holds.
 std::string cp932_to_utf8(const std::string& cp932);
 
-}  // namespace imgconv
+}  // namespace image

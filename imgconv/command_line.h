@@ -2,11 +2,14 @@
 // -C comment; 4 means complete (the dialog converts at once).
 #pragma once
 
+#include "image/paths.h"
+
 namespace imgconv {
 
-// The reader takes 519 characters of a command line (the Windows front end
-// cuts it there in UTF-16 units); in UTF-8 they take at most 3 bytes each.
-constexpr int COMMAND_LINE_UNITS = 519;
+// The reader takes as many characters of a command line as a path may hold
+// (the Windows front end cuts it there in UTF-16 units); in UTF-8 they take
+// at most 3 bytes each.
+constexpr int COMMAND_LINE_UNITS = zp3k::PATH_LIMIT;
 constexpr int COMMAND_LINE_SIZE = 3 * COMMAND_LINE_UNITS + 1;  // bytes, NUL included
 
 enum OptionSlot { SLOT_SOURCE = 0, SLOT_DEST = 1, SLOT_VERSION = 2, SLOT_COMMENT = 3 };

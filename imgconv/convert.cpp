@@ -13,8 +13,11 @@
 #include "imgconv/file_services.h"
 #include "image/image_format.h"
 #include "imgconv/srecord_line.h"
+#include "platform/files.h"
 
 namespace imgconv {
+
+using namespace image;  // the image format
 
 namespace {
 
@@ -35,7 +38,7 @@ struct EngineBuffers {
   char output_stream[STREAM_BUFFER];
   std::uint8_t image[IMAGE_LIMIT];            // blocks 0 .. written_blocks - 1 are valid
   std::uint8_t header[IMAGE_BLOCK_SIZE];      // block 0 while the header is patched in
-  std::uint8_t fill[IMAGE_BLOCK_SIZE];        // blocks read back by the checksum pass
+  std::uint8_t read_back[IMAGE_BLOCK_SIZE];   // blocks read back by the checksum pass
   std::uint8_t record[SRECORD_LINE_BUFFER / 2];  // the decoded bytes of one record
 };
 
@@ -43,16 +46,20 @@ namespace {
 
 // Notes why an operation failed; with a path, also the system's reason,
 // which is taken at once, before a clean-up call can change it.
-void note(ConvertReport* report, const FileServices& files, FailureCause cause, const char* path) {
+void note(ConvertReport* report, const FileServices& files, FailureCause cause, const char* path,
+          const zp3k::Status* status = nullptr) {
   if (report == nullptr) return;
   report->cause = cause;
   if (path == nullptr) return;
   std::snprintf(report->path, sizeof report->path, "%s", path);
-  if (files.failure_reason != nullptr) files.failure_reason(report->reason, sizeof report->reason);
+  const zp3k::Status seen = status != nullptr ? *status
+                            : files.last_error != nullptr ? zp3k::Status{zp3k::Result::FAILED, files.last_error()}
+                                                           : zp3k::Status{zp3k::Result::FAILED, 0};
+  std::snprintf(report->reason, sizeof report->reason, "%s", zp3k::status_words(seen).c_str());
 }
 
 // The open files of one operation and the clean-up after a failure.
-struct Run {
+struct Operation {
   const FileServices& files;
   EngineBuffers& buffers;
   const char* output_path;
@@ -171,15 +178,12 @@ struct SourceRead {
   ConvertReport* report;
 };
 
-// One pass over the records, ended by the end of the source or by what ends
-// the run: a read error, a line that is no S0, S3 or S7 record, or a corrupt
-// record (or a line too long to hold one), reported with its line and fault.
-// The first pass (written_blocks nullptr) ends at the first S3 address at or
-// above 0x8000, which decides the load base (0 when there is none). The
-// second places every S3 record at its offset from the base; its block
-// count is also the image's: placement never leaves a gap.
-ConvertResult read_records(const SourceRead& source, EngineBuffers& buffers, std::uint32_t* base,
-                           std::uint32_t* written_blocks) {
+// The next S3 record of the source, past S0 and S7 lines: *end when the
+// source has ended. A read error, a line that is no S0, S3 or S7 record, or
+// a corrupt record (or a line too long to hold one) ends the run, reported
+// with its line and fault.
+ConvertResult next_data_record(const SourceRead& source, EngineBuffers& buffers, SRecordLine* rec,
+                               bool* end) {
   SourceLines& lines = source.lines;
   for (;;) {
     const char* line = nullptr;
@@ -187,25 +191,21 @@ ConvertResult read_records(const SourceRead& source, EngineBuffers& buffers, std
     bool line_feed = false;
     RecordFault found = RECORD_FAULT_TOO_LONG;
     const SourceLines::Status status = lines.next(buffers.line, &line, &length, &line_feed);
-    if (status == SourceLines::END) return CONVERT_OK;
+    *end = status == SourceLines::END;
+    if (*end) return CONVERT_OK;
     if (status == SourceLines::READ_ERROR) {
       note(source.report, source.files, CAUSE_READ_SOURCE, source.path);
       return CONVERT_ERR_SOURCE_OPEN;
     }
     if (status == SourceLines::LINE) {
-      const SRecordLine rec = read_srecord_line(line, length, line_feed, buffers.record);
-      if (rec.kind == RECORD_BAD) {
+      *rec = read_srecord_line(line, length, line_feed, buffers.record);
+      if (rec->kind == RECORD_BAD) {
         describe_bad_line(line, length, lines.line_number(), source.report);
         return CONVERT_ERR_SOURCE_OPEN;
       }
-      if (rec.kind == RECORD_DATA && written_blocks != nullptr) {
-        place_record(rec, *base, buffers.image, written_blocks);
-      } else if (rec.kind == RECORD_DATA && rec.address >= IMAGE_BASE_LOW) {
-        *base = rec.address >= IMAGE_BASE_HIGH ? IMAGE_BASE_HIGH : IMAGE_BASE_LOW;
-        return CONVERT_OK;
-      }
-      if (rec.kind != RECORD_CORRUPT) continue;
-      found = rec.fault;
+      if (rec->kind == RECORD_DATA) return CONVERT_OK;
+      if (rec->kind != RECORD_CORRUPT) continue;
+      found = rec->fault;
     }
     if (source.report != nullptr) {
       source.report->cause = CAUSE_RECORD;
@@ -213,6 +213,34 @@ ConvertResult read_records(const SourceRead& source, EngineBuffers& buffers, std
       source.report->line = lines.line_number();
     }
     return CONVERT_ERR_SOURCE_RECORD;
+  }
+}
+
+// The first pass: the load base, decided by the first S3 address at or above
+// 0x8000 (0 when there is none); the pass ends there.
+ConvertResult find_load_base(const SourceRead& source, EngineBuffers& buffers, std::uint32_t* base) {
+  for (;;) {
+    SRecordLine rec{};
+    bool end = false;
+    const ConvertResult r = next_data_record(source, buffers, &rec, &end);
+    if (r != CONVERT_OK || end) return r;
+    if (rec.address >= IMAGE_BASE_LOW) {
+      *base = rec.address >= IMAGE_BASE_HIGH ? IMAGE_BASE_HIGH : IMAGE_BASE_LOW;
+      return CONVERT_OK;
+    }
+  }
+}
+
+// The second pass: every S3 record placed at its offset from the base; its
+// block count is also the image's: placement never leaves a gap.
+ConvertResult place_records(const SourceRead& source, EngineBuffers& buffers, std::uint32_t base,
+                            std::uint32_t* written_blocks) {
+  for (;;) {
+    SRecordLine rec{};
+    bool end = false;
+    const ConvertResult r = next_data_record(source, buffers, &rec, &end);
+    if (r != CONVERT_OK || end) return r;
+    place_record(rec, base, buffers.image, written_blocks);
   }
 }
 
@@ -238,20 +266,20 @@ void store_version_and_comment(std::uint8_t* header, std::uint16_t version, cons
 }
 
 // Checksum pass over the file as written; block 0 counts as patched.
-ConvertResult checksum_of_output(Run& run, std::uint32_t written_blocks, std::uint32_t* checksum) {
+ConvertResult checksum_of_output(Operation& run, std::uint32_t written_blocks, std::uint32_t* checksum) {
   const std::uint8_t* header = run.buffers.header;
   if (std::fseek(run.output, 0, SEEK_SET) != 0) {
     note(run.report, run.files, CAUSE_WRITE_OUTPUT, run.output_path);
     return CONVERT_ERR_DEST_WRITE;
   }
   for (std::uint32_t block = 0; block < written_blocks; ++block) {
-    if (std::fread(run.buffers.fill, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
+    if (std::fread(run.buffers.read_back, IMAGE_BLOCK_SIZE, 1, run.output) != 1) {
       note(run.report, run.files, CAUSE_READ_OUTPUT, run.output_path);
       return CONVERT_ERR_DEST_READ;
     }
     *checksum = block == 0
                     ? xor_words(header + IMAGE_CHECKED_FROM, IMAGE_BLOCK_SIZE - IMAGE_CHECKED_FROM, *checksum)
-                    : xor_words(run.buffers.fill, IMAGE_BLOCK_SIZE, *checksum);
+                    : xor_words(run.buffers.read_back, IMAGE_BLOCK_SIZE, *checksum);
   }
   return CONVERT_OK;
 }
@@ -259,7 +287,7 @@ ConvertResult checksum_of_output(Run& run, std::uint32_t written_blocks, std::ui
 // Block 0 read back (an image without any data byte has none), patched with
 // the header fields and the checksum and written again; then the file is
 // moved into place.
-ConvertResult finish_image(Run& run, std::uint32_t written_blocks, std::uint32_t base,
+ConvertResult finish_image(Operation& run, std::uint32_t written_blocks, std::uint32_t base,
                            std::uint16_t version, const char* comment) {
   std::uint8_t* header = run.buffers.header;
   if (std::fseek(run.output, 0, SEEK_SET) != 0 ||
@@ -331,10 +359,11 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
   if (r != CONVERT_OK) return r;
 
   EngineBuffers& buffers = *buffers_;
-  Run run{files, buffers, output_path, report};
-  run.source = files.open_source(source_path);
+  Operation run{files, buffers, output_path, report};
+  zp3k::Status opened;
+  run.source = files.open_source(source_path, &opened);
   if (run.source == nullptr) {
-    note(report, files, CAUSE_OPEN_SOURCE, source_path);
+    note(report, files, CAUSE_OPEN_SOURCE, source_path, &opened);
     return CONVERT_ERR_SOURCE_OPEN;
   }
   std::setvbuf(run.source, buffers.source_stream, _IOFBF, sizeof buffers.source_stream);
@@ -342,7 +371,7 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
   const SourceRead source{lines, files, source_path, report};
 
   std::uint32_t base = 0;
-  r = read_records(source, buffers, &base, nullptr);
+  r = find_load_base(source, buffers, &base);
   if (r != CONVERT_OK) return run.fail(r);
   if (std::fseek(run.source, 0, SEEK_SET) != 0) {
     note(report, files, CAUSE_REWIND_SOURCE, source_path);
@@ -353,7 +382,7 @@ ConvertResult Converter::convert_to_image(const char* source_path, const char* d
   if (!may_write_output(flags, files, output_path)) return run.fail(CONVERT_CANCELLED);  // nothing written
   if (!run.create_output()) return run.output_failed(CAUSE_CREATE_OUTPUT, CONVERT_ERR_DEST_OPEN);
   std::uint32_t written_blocks = 0;
-  r = read_records(source, buffers, &base, &written_blocks);
+  r = place_records(source, buffers, base, &written_blocks);
   if (r != CONVERT_OK) return run.fail(r);
   std::fclose(run.source);
   run.source = nullptr;
@@ -382,7 +411,7 @@ ConvertResult Converter::write_header_only(const char* dest_name, const char* ve
   if (r != CONVERT_OK) return r;
   if (!may_write_output(flags, files, output_path)) return CONVERT_CANCELLED;
 
-  Run run{files, *buffers_, output_path, report};
+  Operation run{files, *buffers_, output_path, report};
   if (!run.create_output()) return run.output_failed(CAUSE_CREATE_OUTPUT, CONVERT_ERR_DEST_OPEN);
 
   // The header is written as 0xFF and read back before its fields are set.

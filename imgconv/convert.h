@@ -75,7 +75,7 @@ enum FailureCause : int {
 constexpr std::size_t LINE_EXCERPT_SIZE = 17;     // bytes of a line's start kept, NUL included
 constexpr std::size_t FAILURE_REASON_SIZE = 128;  // bytes of the system's reason, NUL included
 
-// A name or path may be 519 characters long, counted as the file system
+// A name or path may be PATH_LIMIT characters long, counted as the file system
 // counts (UTF-16 units on Windows, bytes on POSIX); the buffers hold them in
 // UTF-8, which takes at most 3 bytes for one UTF-16 unit.
 using zp3k::PATH_LIMIT;                                // file-system units

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "platform/status.h"
+
 namespace imgconv {
 
 struct FileServices {
@@ -14,9 +16,10 @@ struct FileServices {
   bool (*file_exists)(const char* path);
   // Removes the file; false when that failed.
   bool (*delete_file)(const char* path);
-  // The source for reading as text lines ("rt"); nullptr on failure, also
-  // at once for what is not a regular file (FIFO, device, directory).
-  std::FILE* (*open_source)(const char* path);
+  // The source for reading as text lines ("rt"); nullptr on failure, with
+  // *status telling why, also at once for what is not a regular file (FIFO,
+  // device, directory). An editor may have it open meanwhile.
+  std::FILE* (*open_source)(const char* path, zp3k::Status* status);
   // A new, empty temporary file in the folder of the output path, for
   // writing and reading back ("w+b"); its path is stored in temp_path
   // (temp_size bytes). nullptr on failure. Until it is moved into place or
@@ -31,11 +34,10 @@ struct FileServices {
   // puts the output beside the source. Elsewhere ':' is an ordinary
   // character and the output always goes into the current directory.
   bool drive_letters;
-  // The system's reason for the failure just seen, in English words: of the
-  // last call of this table that failed, or of a stream read, write, seek or
-  // close that did (POSIX: the strerror text; Win32: the same words for the
-  // errors both have). Called right after the failure, before other calls.
-  void (*failure_reason)(char* reason, std::size_t size);
+  // The system's error code of the failure just seen (errno, GetLastError):
+  // of the last call of this table that failed, or of a stream read, write,
+  // seek or close that did. Called right after the failure, before other calls.
+  int (*last_error)();
 };
 
 // The platform's implementation (posix/ or win32/), handed to a Converter.

@@ -12,6 +12,7 @@ enum class Result {
   IN_USE,      // held by another program (a lock, a sharing refusal, a busy device)
   WRONG_KIND,  // not the kind asked for: no regular file, no serial device
   TOO_LARGE,   // larger than the caller takes
+  READ_FAILED, // opened, then a read failed
   FAILED,      // anything else: system_error says what
 };
 

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);  // cut at an inner NUL by c_str
   std::uint16_t value = 0;
-  if (!imgconv::parse_version_text(text.c_str(), &value)) return 0;
+  if (!image::parse_version_text(text.c_str(), &value)) return 0;
   const char* t = text.c_str();
   std::size_t n = std::strlen(t);
   if (n != 4 && n != 6) std::abort();

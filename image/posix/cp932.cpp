@@ -7,7 +7,7 @@
 
 #include "image/hex.h"
 
-namespace imgconv {
+namespace image {
 namespace {
 
 constexpr char CP932[] = "CP932";
@@ -90,4 +90,4 @@ std::string cp932_to_utf8(const std::string& cp932) {
   return out;
 }
 
-}  // namespace imgconv
+}  // namespace image

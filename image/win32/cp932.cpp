@@ -8,7 +8,7 @@
 #include "image/hex.h"
 #include "image/image_format.h"
 
-namespace imgconv {
+namespace image {
 namespace {
 
 constexpr UINT CP_IMAGE_COMMENT = 932;
@@ -81,4 +81,4 @@ TextError utf8_to_cp932(const std::string& utf8, std::string* cp932, std::string
   return TextError::NONE;
 }
 
-}  // namespace imgconv
+}  // namespace image

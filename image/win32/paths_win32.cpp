@@ -6,14 +6,13 @@
 #include <string>
 
 #include "image/paths.h"
-#include "resources/win32_text.h"
+#include "platform/utf16.h"
 
 namespace zp3k {
 
 namespace {
 // GetFullPathNameW counts UTF-16 units, as the file system does: the result
-// may hold as many of them as a path may (the 520-byte buffer of old held
-// as many bytes).
+// may hold as many of them as a path may.
 constexpr DWORD FULL_PATH_UNITS = PATH_LIMIT + 1;  // UTF-16 units, NUL included
 }  // namespace
 

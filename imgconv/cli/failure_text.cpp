@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "image/paths.h"
 #include "image/safe_text.h"
 #include "imgconv/cli/texts.h"
 #include "imgconv/messages.h"
@@ -32,7 +33,7 @@ std::string bad_line(const ConvertReport& report) {
 std::string output_name(const ConvertReport&, const Options& options) {
   if (!options.given[SLOT_DEST]) return "-D (the destination file name) is missing";
   if (options.value[SLOT_DEST].empty()) return "the destination file name is empty";
-  return "the output path of " + safe(options.value[SLOT_DEST]) + ".bin is longer than 519 characters";
+  return "the output path of " + safe(options.value[SLOT_DEST]) + ".bin is longer than " + std::to_string(zp3k::PATH_LIMIT) + " characters";
 }
 
 std::string source_path(const Options& options) {

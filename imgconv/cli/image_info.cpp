@@ -7,17 +7,21 @@
 #include "image/image_format.h"
 #include "image/safe_text.h"
 #include "imgconv/cli/texts.h"
+#include "platform/files.h"
 
 namespace imgconv {
+
+using namespace image;  // the image format
 namespace {
 
 const char* mark(bool ok) { return ok ? "OK" : "NG"; }
 
 // Reads the file, one byte more than the largest image so that an oversized
-// one is told apart.
+// one is told apart; a larger one is summarized from those bytes.
 ImageSummary read_image(const char* path) {
-  std::vector<std::uint8_t> data(IMAGE_LIMIT + 1);
-  if (!read_regular_file(path, &data)) return ImageSummary{};
+  std::vector<std::uint8_t> data;
+  const zp3k::Status read = zp3k::read_regular_file(path, zp3k::Sharing::WITH_WRITERS, IMAGE_LIMIT + 1, &data);
+  if (!read.ok() && read.result != zp3k::Result::TOO_LARGE) return ImageSummary{};
   return summarize_image(data.data(), data.size());
 }
 

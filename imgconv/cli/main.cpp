@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/program.h"
+
 #include "imgconv/convert.h"
 #include "imgconv/file_services.h"
 #include "imgconv/messages.h"
@@ -12,12 +14,12 @@
 #include "imgconv/cli/interrupt.h"
 #include "imgconv/cli/options.h"
 #include "imgconv/cli/texts.h"
-#include "imgload/cli/console.h"
-#include "zp3k_version.h"
+#include "platform/console.h"
 
 namespace {
 
 using namespace imgconv;
+using namespace image;  // the image format
 
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "imgconv: %s: %s\n%s\n", TEXT_BAD_COMMAND_LINE, zp3k::terminal_text(problem).c_str(),
@@ -85,7 +87,7 @@ int main(int argc, char** argv) {
       std::fputs(TEXT_USAGE, stdout);
       return 0;
     case Mode::VERSION:
-      std::fputs("imgconv " ZP3K_VERSION "\n", stdout);
+      std::puts(zp3k::version_line("imgconv").c_str());
       return 0;
     case Mode::INFO:
       return show_image_info(options.info_path.c_str(), stdout);

@@ -2,9 +2,11 @@
 // Japanese (UTF-8) first, then the English gloss.
 #pragma once
 
+#include "cli/program.h"
+
 namespace imgconv {
 
-constexpr int EXIT_USAGE = 64;       // a command line the program cannot use
+using zp3k::EXIT_USAGE;             // a command line the program cannot use
 constexpr int EXIT_BAD_IMAGE = 65;   // --info: the file is not a valid image
 constexpr int EXIT_NO_INPUT = 66;    // --info: the file cannot be read
 

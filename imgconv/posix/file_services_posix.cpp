@@ -1,19 +1,18 @@
 // POSIX file seam of the converter: lstat, unlink, the source (a regular file
-// only), the output's temporary file, which SIGINT, SIGTERM, SIGHUP and
-// SIGQUIT remove before the program ends by them, and errno's words.
+// only, through the platform layer), the output's temporary file, which
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT remove before the program ends by them,
+// and errno.
 #include <fcntl.h>
-#include <locale.h>
 #include <signal.h>
-#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string.h>
 
 #include "imgconv/file_services.h"
+#include "platform/files.h"
 
 namespace imgconv {
 namespace {
@@ -35,10 +34,6 @@ PendingTemp pending_temp;
 // Every signal that ends a program by default and can be caught, from the
 // terminal (Ctrl-C, Ctrl-\, a closed terminal) or from another program.
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// A source refused because it is no regular file, which no errno value
-// names; the next failure_reason tells it.
-thread_local bool refused_not_regular = false;
 
 void remove_pending_temp(int sig) {
   if (pending_temp.set) unlink(pending_temp.path);
@@ -91,31 +86,8 @@ bool posix_delete_file(const char* path) {
   return removed;
 }
 
-std::FILE* posix_open_source(const char* path) {
-  // Opened without waiting (a FIFO without a writer would block open), and
-  // refused at once unless it is a regular file.
-  refused_not_regular = false;
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  const bool known = fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    int error = errno;
-    if (known && S_ISDIR(st.st_mode)) error = EISDIR;
-    refused_not_regular = known && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    close(fd);
-    errno = error;
-    return nullptr;
-  }
-  // Read as it is: the engine's line splitter takes CR LF as a line end.
-  std::FILE* source = fdopen(fd, "r");
-  if (source == nullptr) {
-    close(fd);
-    return nullptr;
-  }
-  // One thread reads it: no lock per call.
-  __fsetlocking(source, FSETLOCKING_BYCALLER);
-  return source;
+std::FILE* posix_open_source(const char* path, zp3k::Status* status) {
+  return zp3k::open_regular_file(path, zp3k::Sharing::WITH_WRITERS, true, status);
 }
 
 // The temporary file: a hidden name in the output's folder, made with
@@ -165,26 +137,13 @@ bool posix_move_into_place(const char* temp_path, const char* output_path) {
   return true;
 }
 
-void posix_failure_reason(char* reason, std::size_t size) {
-  const int error = errno;
-  if (size == 0) return;
-  if (refused_not_regular) {
-    refused_not_regular = false;
-    std::snprintf(reason, size, "not a regular file");
-    return;
-  }
-  // The C locale's words (the message table's glosses are English too).
-  locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  const char* text = c_locale != static_cast<locale_t>(0) ? strerror_l(error, c_locale) : nullptr;
-  std::snprintf(reason, size, "%s", text != nullptr ? text : "unknown error");
-  if (c_locale != static_cast<locale_t>(0)) freelocale(c_locale);
-}
+int posix_last_error() { return errno; }
 
 }  // namespace
 
 FileServices platform_file_services() {
   return {posix_file_exists, posix_delete_file, posix_open_source, posix_create_temp,
-          posix_move_into_place, false, posix_failure_reason};
+          posix_move_into_place, false, posix_last_error};
 }
 
 void discard_pending_temp() {

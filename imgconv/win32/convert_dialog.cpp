@@ -14,17 +14,17 @@
 #include "image/image_format.h"
 #include "imgconv/messages.h"
 #include "imgconv_ids.h"
-#include "resources/win32_text.h"
+#include "platform/dialog_text.h"
 
 namespace {
 
 using imgconv::convert_message;
 
 // The limits count UTF-16 units, as the system does: a path or command line
-// may hold as many characters as the 520-byte buffers held bytes before.
-constexpr std::size_t PATH_TEXT_LIMIT = 519;     // units of the source and destination edits
+// holds as many characters as a path may.
+constexpr std::size_t PATH_TEXT_LIMIT = zp3k::PATH_LIMIT;  // units of the source and destination edits
 constexpr std::size_t COMMAND_LINE_LIMIT = imgconv::COMMAND_LINE_UNITS;  // units
-constexpr DWORD FILE_NAME_BUFFER_UNITS = 520;    // open-file dialog and full path, NUL included
+constexpr DWORD FILE_NAME_BUFFER_UNITS = zp3k::PATH_LIMIT + 1;  // open-file dialog and full path, NUL included
 constexpr int AUTOMATIC_RUN_WORDS = 4;    // parse_command_line result that starts the run
 
 constexpr int ROW_SOURCE_LABEL = 1;
@@ -122,7 +122,7 @@ void on_start(HWND dialog, DialogState* state) {
   // opened: the image could only store a stand-in for it.
   std::string comment_utf8, comment, bad;
   if (!zp3k::narrow(zp3k::item_text(dialog, IDC_COMMENT), &comment_utf8) ||
-      imgconv::utf8_to_cp932(comment_utf8, &comment, &bad) != imgconv::TextError::NONE) {
+      image::utf8_to_cp932(comment_utf8, &comment, &bad) != image::TextError::NONE) {
     wchar_t text[256];
     LoadStringW(state->instance, IDS_COMMENT_NOT_CP932, text, 256);
     show_warning(dialog, text);
@@ -223,7 +223,7 @@ std::wstring arguments_of(const wchar_t* line) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   DialogState state;
   state.instance = instance;
-  // A longer command line is cut at 519 units, as the copy always was.
+  // A longer command line is cut at the path limit's units.
   if (!zp3k::narrow(cut_units(arguments_of(GetCommandLineW()), COMMAND_LINE_LIMIT),
                     &state.command_line_utf8)) {
     state.command_line_utf8.clear();

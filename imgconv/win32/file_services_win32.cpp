@@ -1,8 +1,8 @@
 // Win32 file seam of the converter: the core's UTF-8 paths become UTF-16 for
 // FindFirstFileW, DeleteFileW, CreateFileW and MoveFileExW, so any file the
-// system can name is found, whatever the ANSI code page; the pending
-// temporary file for a console event's clean-up; GetLastError in the words
-// of the POSIX programs.
+// system can name is found, whatever the ANSI code page; the source through
+// the platform layer; the pending temporary file for a console event's
+// clean-up; GetLastError.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -13,14 +13,11 @@
 
 #include "imgconv/convert.h"  // PATH_BUFFER_SIZE
 #include "imgconv/file_services.h"
-#include "resources/win32_text.h"
+#include "platform/files.h"
+#include "platform/utf16.h"
 
 namespace imgconv {
 namespace {
-
-// A source refused because it is no disk file: an application's own error
-// code (bit 29 set), which no system error can be.
-constexpr DWORD ERROR_NOT_DISK_FILE = 0x20000001;
 
 // The temporary file that discard_pending_temp removes: its UTF-16 path and
 // whether it is there. Program-wide because a console event's thread reads
@@ -75,19 +72,8 @@ std::FILE* stream_of(HANDLE h, int open_flags, const char* mode) {
   return file;
 }
 
-// Shared as _wfopen shares; anything GetFileType does not call a disk file
-// (a pipe, a console or another device) is refused at once. A folder cannot
-// be opened this way at all.
-std::FILE* win32_open_source(const char* path) {
-  HANDLE h = CreateFileW(zp3k::widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    SetLastError(ERROR_NOT_DISK_FILE);
-    return nullptr;
-  }
-  return stream_of(h, _O_RDONLY | _O_TEXT, "rt");
+std::FILE* win32_open_source(const char* path, zp3k::Status* status) {
+  return zp3k::open_regular_file(path, zp3k::Sharing::WITH_WRITERS, true, status);
 }
 
 // A new file of that name (CREATE_NEW, so it is this program's own),
@@ -156,43 +142,13 @@ bool win32_move_into_place(const char* temp_path, const char* output_path) {
 
 // The words of the POSIX programs (strerror's) for the errors both systems
 // have; a few of Windows' own in words of the same kind.
-const char* error_words(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH: case ERROR_BAD_NET_NAME: return "No such file or directory";
-    case ERROR_ACCESS_DENIED: return "Permission denied";
-    case ERROR_WRITE_PROTECT: return "Read-only file system";
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return "No space left on device";
-    case ERROR_FILENAME_EXCED_RANGE: return "File name too long";
-    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return "File exists";
-    case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
-    case ERROR_READ_FAULT: case ERROR_WRITE_FAULT: case ERROR_CRC: case ERROR_SECTOR_NOT_FOUND:
-      return "Input/output error";
-    case ERROR_NEGATIVE_SEEK: case ERROR_SEEK_ON_DEVICE: return "Illegal seek";
-    case ERROR_DIRECTORY: return "Not a directory";
-    case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return "in use by another program";
-    case ERROR_INVALID_NAME: case ERROR_BAD_PATHNAME: return "not a valid file name";
-    case ERROR_NOT_DISK_FILE: return "not a regular file";
-    default: return nullptr;
-  }
-}
-
-void win32_failure_reason(char* reason, std::size_t size) {
-  const DWORD error = GetLastError();
-  if (size == 0) return;
-  const char* words = error_words(error);
-  if (words != nullptr) {
-    std::snprintf(reason, size, "%s", words);
-  } else {
-    std::snprintf(reason, size, "Windows error %lu", static_cast<unsigned long>(error));
-  }
-}
+int win32_last_error() { return static_cast<int>(GetLastError()); }
 
 }  // namespace
 
 FileServices platform_file_services() {
   return {win32_file_exists, win32_delete_file, win32_open_source, win32_create_temp,
-          win32_move_into_place, true, win32_failure_reason};
+          win32_move_into_place, true, win32_last_error};
 }
 
 // The file is shared for deleting, so DeleteFileW succeeds while the engine

@@ -27,10 +27,9 @@ struct PlannedFile {
 std::vector<PlannedFile> planned_files(const DownloadJob& job, const ImageSet& images) {
   std::vector<PlannedFile> files;
   for (int i = 0; i < job.entry_count; ++i) {
-    const std::vector<std::uint8_t>& bytes = images.files[i];
-    const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
-    files.push_back({job.paths[i], job.start_addresses[i], bytes.size(),
-                     info.magic_ok ? imgconv::format_version_text(info.header.version) : ""});
+    const image::ImageSummary& info = images.summaries[i];
+    files.push_back({job.paths[i], job.start_addresses[i], images.files[i].size(),
+                     info.magic_ok ? image::format_version_text(info.header.version) : ""});
   }
   return files;
 }

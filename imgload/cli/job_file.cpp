@@ -11,11 +11,13 @@
 
 #include "image/paths.h"
 #include "image/safe_text.h"
-#include "imgload/download/image_file.h"
+#include "platform/files.h"
 
 namespace imgload {
 
 namespace {
+
+constexpr std::size_t JOB_FILE_LIMIT = 1 << 20;  // bytes: far more than any job needs
 
 const char KEYS[] =
     "ports, speed, run, log, trace, repeat, count, ask_unit_id, allow_bad_checksum, [[files]]";
@@ -216,15 +218,14 @@ bool load_job_file(const std::string& path, Arguments* a, std::string* problem) 
     return false;
   }
   std::vector<std::uint8_t> bytes;
-  switch (load_image_file(full, &bytes, FileSharing::SHARED_READ)) {
-    case ImageLoad::LOADED: break;
-    case ImageLoad::TOO_LARGE:
-      *problem = "the job file " + shown + " is too large for a job";
-      return false;
-    default:
-      *problem = "cannot read the job file " + shown + ": " +
-                 image_file_open_reason(full, FileSharing::SHARED_READ);
-      return false;
+  const zp3k::Status read = zp3k::read_regular_file(full, zp3k::Sharing::READERS_ONLY, JOB_FILE_LIMIT, &bytes);
+  if (read.result == zp3k::Result::TOO_LARGE) {
+    *problem = "the job file " + shown + " is too large for a job";
+    return false;
+  }
+  if (!read.ok()) {
+    *problem = "cannot read the job file " + shown + ": " + zp3k::status_words(read);
+    return false;
   }
   return read_job_text(std::string(bytes.begin(), bytes.end()), full, a, problem);
 }

@@ -33,27 +33,20 @@ Advice path_advice(int row, const std::string& given) {
           "use a shorter path"};
 }
 
-// A file refused for its size: too large for any image, an S-record file (its
-// first bytes say so), or not whole blocks.
-Advice size_advice(int row, const std::string& given, const char* path) {
-  std::uint8_t first[2] = {};
-  std::uint64_t size = 0;
-  const FileHandle file = open_image_file(path, FileSharing::SHARED_READ);
-  if (file == INVALID_FILE) return {};
-  const bool measured = image_file_size(file, &size);
-  const int got = read_image_file(file, first, sizeof first);
-  close_image_file(file);
+// A file refused for its size: too large for any image, an S-record file
+// (its first bytes say so), or not whole blocks; bytes as the check read them.
+Advice size_advice(int row, const std::string& given, const zp3k::Status& status,
+                   const std::vector<std::uint8_t>& bytes) {
   const std::string name = zp3k::terminal_text(given);
-  if (measured && size > IMAGE_FILE_LIMIT) {
-    return {label(row) + ": " + name + " is too large: " + std::to_string(size) + " bytes",
-            "an image holds at most " + std::to_string(IMAGE_FILE_LIMIT) +
-                " bytes (1024 blocks of 2048 bytes, or a 64-byte header alone)"};
+  const std::string limit = std::to_string(IMAGE_FILE_LIMIT);
+  if (status.result == zp3k::Result::TOO_LARGE) {
+    return {label(row) + ": " + name + " is too large: more than " + limit + " bytes",
+            "an image holds at most " + limit + " bytes (1024 blocks of 2048 bytes, or a 64-byte header alone)"};
   }
-  if (got == 2 && LooksLikeSrecord(first, 2) == 1) {
+  if (LooksLikeSrecord(bytes.data(), bytes.size()) == 1) {
     return {name + " is an S-record file", "convert it with imgconv first"};
   }
-  if (!measured) return {};
-  return {label(row) + ": " + name + " is " + std::to_string(size) + " bytes",
+  return {label(row) + ": " + name + " is " + std::to_string(bytes.size()) + " bytes",
           "not a whole number of 2048-byte blocks"};
 }
 
@@ -71,9 +64,8 @@ Advice address_advice(int row, const std::string& text) {
 
 // The address of a file given without one: its image header's base, which
 // must be an address the field accepts.
-RowRefusal header_address(int row, const std::string& given, const std::vector<std::uint8_t>& bytes,
+RowRefusal header_address(int row, const std::string& given, const image::ImageSummary& info,
                           std::uint32_t* address) {
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
   const std::string name = zp3k::terminal_text(given);
   if (!info.magic_ok) {
     return {row, REFUSED_ADDRESS,
@@ -95,7 +87,7 @@ RowRefusal header_address(int row, const std::string& given, const std::vector<s
 }
 
 // An image whose header does not verify: what disagrees with the bytes.
-Advice checksum_advice(int row, const std::string& given, const imgconv::ImageSummary& info) {
+Advice checksum_advice(int row, const std::string& given, const image::ImageSummary& info) {
   const std::string name = label(row) + ": " + zp3k::terminal_text(given);
   const char* hint = "convert it again with imgconv (--allow-bad-checksum sends it as it is)";
   if (!info.checksum_ok) {
@@ -111,7 +103,7 @@ Advice checksum_advice(int row, const std::string& given, const imgconv::ImageSu
             hint};
   }
   return {name + ": the header's length is " + std::to_string(info.header.length) +
-              " bytes, the file gives " + std::to_string(info.size - imgconv::IMAGE_CHECKED_FROM),
+              " bytes, the file gives " + std::to_string(info.size - image::IMAGE_CHECKED_FROM),
           hint};
 }
 
@@ -125,21 +117,21 @@ RowRefusal check_row(const Arguments& a, int i, DownloadJob* job, ImageSet* imag
   }
   std::strcpy(path, given.c_str());
   if (CompletePath(path) != 1) return {row, REFUSED_PATH, path_advice(row, given)};
-  switch (CheckImageFile(path, &images->files[i], FileSharing::SHARED_READ)) {
-    case 0: break;
-    case 1:
-      return {row, REFUSED_FILE_OPEN,
-              {"cannot open " + zp3k::terminal_text(given) + ": " +
-                   image_file_open_reason(path, FileSharing::SHARED_READ),
-               ""}};
-    default: return {row, REFUSED_SIZE, size_advice(row, given, path)};
+  std::vector<std::uint8_t>& bytes = images->files[i];
+  const zp3k::Status loaded = load_image_file(path, &bytes, zp3k::Sharing::READERS_ONLY);
+  const bool too_large = loaded.result == zp3k::Result::TOO_LARGE;
+  if (!loaded.ok() && !too_large) {
+    return {row, REFUSED_FILE_OPEN,
+            {"cannot open " + zp3k::terminal_text(given) + ": " + zp3k::status_words(loaded), ""}};
   }
-  const std::vector<std::uint8_t>& bytes = images->files[i];
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  if (too_large || !whole_image_size(bytes.size())) {
+    return {row, REFUSED_SIZE, size_advice(row, given, loaded, bytes)};
+  }
+  const image::ImageSummary& info = images->summaries[i] = image::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok && !info.checksum_verifies() && !a.allow_bad_checksum) {
     return {row, REFUSED_CHECKSUM, checksum_advice(row, given, info)};
   }
-  if (!a.has_address[i]) return header_address(row, given, bytes, &job->start_addresses[i]);
+  if (!a.has_address[i]) return header_address(row, given, info, &job->start_addresses[i]);
   // The address field holds at most 11 characters; a longer text is cut
   // there, as the dialog reads it.
   const std::string address = a.addresses[i].substr(0, ADDRESS_TEXT_LIMIT);
@@ -159,7 +151,7 @@ void file_warnings(const DownloadJob& job, const ImageSet& images, int i,
                     label(i + 1) + ": " + path +
                         " looks like an S-record file: convert it with imgconv first"});
   }
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
+  const image::ImageSummary& info = images.summaries[i];
   if (info.magic_ok && !info.checksum_verifies()) {
     out->push_back({"bad_checksum", i + 1, 0,
                     checksum_advice(i + 1, job.paths[i], info).detail +

@@ -22,7 +22,7 @@
 #include "imgload/download/sequencer.h"
 #include "image/safe_text.h"
 #include "imgload/cli/command_line.h"
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 #include "imgload/cli/dry_run.h"
 #include "imgload/cli/job_rows.h"
 #include "imgload/cli/loop_ports.h"
@@ -36,7 +36,6 @@
 #include "imgload/cli/stop_signals.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/cli/trace_file.h"
-#include "zp3k_version.h"
 
 namespace imgload {
 
@@ -91,11 +90,10 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
   for (int i = 0; i < job.entry_count && !terminal.quiet(); ++i) {
     const char* path = job.paths[i];
     const std::uint32_t start = job.start_addresses[i];
-    const std::vector<std::uint8_t>& bytes = images.files[i];
-    const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
-    const imgconv::ImageHeader& h = info.header;
-    const std::string version = imgconv::format_version_text(h.version);
-    const std::string comment = imgconv::cp932_to_utf8(h.comment);
+    const image::ImageSummary& info = images.summaries[i];
+    const image::ImageHeader& h = info.header;
+    const std::string version = image::format_version_text(h.version);
+    const std::string comment = image::cp932_to_utf8(h.comment);
     const bool verifies = info.checksum_verifies();
     if (terminal.style() == ViewStyle::JSON) {
       terminal.json(JsonObject().text("event", "image").number("number", i + 1).text("path", path)
@@ -129,7 +127,7 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
 std::vector<LoggedFile> logged_files(const DownloadJob& job, const ImageSet& images, int rows) {
   std::vector<LoggedFile> files;
   for (int i = 0; i < rows; ++i) {
-    files.push_back(logged_file(job.paths[i], images.files[i], job.start_addresses[i]));
+    files.push_back(logged_file(job.paths[i], images.files[i], images.summaries[i], job.start_addresses[i]));
   }
   return files;
 }
@@ -399,7 +397,7 @@ int main(int argc, char** argv) {
       std::fputs(imgload::usage_text().c_str(), stdout);
       return 0;
     case imgload::Action::VERSION:
-      std::fputs("imgload " ZP3K_VERSION "\n", stdout);  // the tool, as the log names it
+      std::puts(zp3k::version_line("imgload").c_str());  // the tool, as the log names it
       return 0;
     case imgload::Action::LIST_PORTS:
       return imgload::show_port_list(stdout, stderr);

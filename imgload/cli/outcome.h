@@ -3,6 +3,7 @@
 // any message table.
 #pragma once
 
+#include "cli/program.h"
 #include "imgload/download/download_result.h"
 #include "imgload/download/messages.h"
 
@@ -11,7 +12,7 @@ namespace imgload {
 constexpr int EXIT_SUCCESS_RUN = 0;    // "ダウンロード正常終了" on every port
 constexpr int EXIT_UNKNOWN = 1;        // a run that ended without a known text
 constexpr int EXIT_STOPPED_EARLY = 3;  // a stop request left files unsent
-constexpr int EXIT_USAGE = 64;         // EX_USAGE: a command line that cannot be used
+using zp3k::EXIT_USAGE;                // a command line that cannot be used
 
 // The exit status of one port's download.
 int exit_status_of(const DownloadResult& result);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 
 namespace imgload {
 

@@ -7,13 +7,13 @@
 #include "image/image_format.h"
 #include "image/safe_text.h"
 #include "image/sha256.h"
-#include "zp3k_version.h"
+#include "cli/program.h"
 
 namespace imgload {
 
 namespace {
 
-const char TOOL[] = "imgload " ZP3K_VERSION;
+const std::string TOOL = zp3k::version_line("imgload");
 
 // A path that is not UTF-8 (a name from a system that does not use it)
 // reaches JSON with U+FFFD in place of its stray bytes; "path_hex" then
@@ -30,16 +30,15 @@ JsonObject file_object(const LoggedFile& f) {
 }  // namespace
 
 LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
-                       std::uint32_t start_address) {
+                       const image::ImageSummary& info, std::uint32_t start_address) {
   LoggedFile f;
   f.path = path;
   f.size = bytes.size();
   f.sha256 = zp3k::sha256_hex(bytes.data(), bytes.size());
   f.start_address = start_address;
-  const imgconv::ImageSummary info = imgconv::summarize_image(bytes.data(), bytes.size());
   if (info.magic_ok) {
-    f.version = imgconv::format_version_text(info.header.version);
-    f.comment = imgconv::cp932_to_utf8(info.header.comment);
+    f.version = image::format_version_text(info.header.version);
+    f.comment = image::cp932_to_utf8(info.header.comment);
   }
   return f;
 }

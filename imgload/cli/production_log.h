@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_format.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/cli/terminal_view.h"
 
@@ -25,7 +26,7 @@ struct LoggedFile {
 };
 
 LoggedFile logged_file(const char* path, const std::vector<std::uint8_t>& bytes,
-                       std::uint32_t start_address);
+                       const image::ImageSummary& info, std::uint32_t start_address);
 
 // How one port's run (or one board of the loop) ended, with its wall-clock times.
 struct PortRecord {

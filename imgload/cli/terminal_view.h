@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/json.h"
 #include "image/safe_text.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/download/progress_view.h"
@@ -18,29 +19,12 @@
 
 namespace imgload {
 
+using zp3k::json_string;
+using zp3k::JsonObject;
+using zp3k::utc_time_text;
+
 enum class ViewStyle { BAR, LINES, JSON };
 
-using zp3k::json_string;
-
-// A moment as ISO 8601 UTC with milliseconds: 2026-12-07T22:13:24.123Z.
-std::string utc_time_text(std::chrono::system_clock::time_point t);
-
-// The one JSON writer of the --json events and the production log: an object
-// written field by field, in the order given, on one line.
-class JsonObject {
- public:
-  JsonObject& text(const char* key, const std::string& value) { return raw(key, json_string(value)); }
-  JsonObject& number(const char* key, long long value) { return raw(key, std::to_string(value)); }
-  JsonObject& number(const char* key, double value, int decimals);
-  JsonObject& flag(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
-  JsonObject& null(const char* key) { return raw(key, "null"); }
-  JsonObject& array(const char* key, const std::vector<JsonObject>& items);
-  std::string str() const { return body_ + "}"; }
-
- private:
-  JsonObject& raw(const char* key, const std::string& value);
-  std::string body_ = "{";
-};
 
 // The output every port's view shares: standard output and error, each a
 // queue that a thread of its own writes out, and one lock over what is shown.

@@ -39,24 +39,20 @@ int CompletePath(char* path) {
   return 1;
 }
 
-int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot, FileSharing sharing) {
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot) {
   std::vector<std::uint8_t> read;
   std::vector<std::uint8_t>& bytes = snapshot != nullptr ? *snapshot : read;
-  switch (load_image_file(path, &bytes, sharing)) {
-    case ImageLoad::LOADED:
-      break;
-    case ImageLoad::TOO_LARGE:
-      return 2;
-    case ImageLoad::CANNOT_OPEN:
-    case ImageLoad::CANNOT_READ:
-      return 1;
-  }
-  if (bytes.empty() || bytes.size() % imgconv::IMAGE_BLOCK_SIZE != 0) {
+  const zp3k::Status status = load_image_file(path, &bytes);
+  if (status.result == zp3k::Result::TOO_LARGE) return 2;
+  if (!status.ok()) return 1;
+  if (!whole_image_size(bytes.size())) {
     bytes.clear();
     return 2;
   }
   return 0;
 }
+
+bool whole_image_size(std::size_t size) { return size != 0 && size % image::IMAGE_BLOCK_SIZE == 0; }
 
 int ParseHex7(const char* text, std::uint32_t* value) {
   *value = 0;

@@ -13,8 +13,10 @@ namespace imgload {
 int CompletePath(char* path);                 // 1 ok (completed in place), 0 refused
 // 0 usable, 1 cannot open or read, 2 wrong size (not whole 2048-byte blocks,
 // or larger than any image). A usable file's bytes go to *snapshot if given.
-int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr,
-                   FileSharing sharing = FileSharing::EXCLUSIVE);
+int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullptr);
+// Whether size bytes are whole 2048-byte blocks, at least one: the size an
+// image file must have.
+bool whole_image_size(std::size_t size);
 int ParseHex7(const char* text, std::uint32_t* value);
 int ParseStartAddress(const char* text, std::uint32_t* address);
 

@@ -389,16 +389,15 @@ bool Download::take_snapshots() {
   if (images_ != nullptr) return true;
   auto images = std::make_shared<ImageSet>();
   for (int i = 0; i < job_.entry_count; ++i) {
-    switch (load_image_file(job_.paths[i], &images->files[i])) {
-      case ImageLoad::LOADED:
-        break;
-      case ImageLoad::CANNOT_OPEN:
-        end(DownloadEnd::FILE_OPEN_FAILED, i + 1);
-        return false;
-      case ImageLoad::TOO_LARGE:  // it grew past any image since it was checked
-      case ImageLoad::CANNOT_READ:
-        end(DownloadEnd::FILE_READ_FAILED, i + 1);
-        return false;
+    const zp3k::Status loaded = load_image_file(job_.paths[i], &images->files[i]);
+    // Too large: it grew past any image since it was checked.
+    if (loaded.result == zp3k::Result::TOO_LARGE || loaded.result == zp3k::Result::READ_FAILED) {
+      end(DownloadEnd::FILE_READ_FAILED, i + 1);
+      return false;
+    }
+    if (!loaded.ok()) {
+      end(DownloadEnd::FILE_OPEN_FAILED, i + 1);
+      return false;
     }
   }
   images_ = std::move(images);

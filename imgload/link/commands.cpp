@@ -73,7 +73,7 @@ void send_announce_request(Link& link, std::uint32_t start_address, std::uint32_
 }
 
 void fold_check_value(const std::uint8_t* data512, std::uint32_t* check_value) {
-  *check_value = imgconv::xor_words(data512, DATA_BLOCK_SIZE, *check_value);
+  *check_value = image::xor_words(data512, DATA_BLOCK_SIZE, *check_value);
 }
 
 void send_data_request(Link& link, std::uint32_t block_number, const std::uint8_t* data512,

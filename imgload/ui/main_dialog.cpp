@@ -14,7 +14,7 @@
 #include "imgload/download/job_checks.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
-#include "resources/win32_text.h"
+#include "platform/dialog_text.h"
 
 namespace imgload {
 

@@ -20,7 +20,7 @@
 #include "line_watch.h"
 #include "pty_server.h"
 #include "sim_controller.h"
-#include "zp3k_version.h"
+#include "cli/program.h"
 
 namespace zp3ksim {
 namespace {
@@ -29,7 +29,7 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_VIOLATIONS = 1;
 constexpr int EXIT_NO_DEVICE = 2;  // no pseudo-terminal, or --link cannot be made
 constexpr int EXIT_NOT_ALL_SERVED = 3;  // --boards: ended before every board was served
-constexpr int EXIT_USAGE = 64;     // a command line it cannot use (EX_USAGE), as imgconv and imgload
+using zp3k::EXIT_USAGE;            // a command line it cannot use, as imgconv and imgload
 constexpr int MAX_BOARDS = 9999;
 
 volatile sig_atomic_t stop_signal = 0;
@@ -166,7 +166,7 @@ bool take_option(int c, char** argv, Options* o) {
       std::fputs(USAGE, stdout);
       std::exit(EXIT_OK);
     case 'v':
-      std::fputs("zp3ksim " ZP3K_VERSION "\n", stdout);
+      std::puts(zp3k::version_line("zp3ksim").c_str());
       std::exit(EXIT_OK);
     case 'l': o->link = v; break;
     case 's': o->sim.save_dir = v; break;

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "imgload/link/posix/monotonic.h"
+#include "platform/clock.h"
 
 namespace zp3ksim {
 

@@ -527,7 +527,7 @@ void SimController::take_block(const std::string& fields) {
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(fields.data() + 8);
   data_.insert(data_.end(), bytes, bytes + DATA_BLOCK);
-  check_value_ = imgconv::xor_words(bytes, DATA_BLOCK, check_value_);
+  check_value_ = image::xor_words(bytes, DATA_BLOCK, check_value_);
   next_block_ = (next_block_ & ~0xFFFFu) + v + 1;  // one wrong number is reported once
   ++blocks_received_;
 }

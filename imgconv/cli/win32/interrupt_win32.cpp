@@ -2,13 +2,13 @@
 // that removes the temporary output file and ends the program at once.
 #include <windows.h>
 
+#include "cli/program.h"
 #include "imgconv/cli/interrupt.h"
 #include "imgconv/file_services.h"
 
 namespace imgconv {
 namespace {
 
-constexpr UINT EXIT_INTERRUPTED = 130;  // 128 + SIGINT, as on Linux
 
 // Runs on a thread of its own while the conversion goes on. The process is
 // ended with TerminateProcess rather than ExitProcess: nothing of the C
@@ -17,7 +17,7 @@ constexpr UINT EXIT_INTERRUPTED = 130;  // 128 + SIGINT, as on Linux
 // moved into place.
 BOOL WINAPI on_console_event(DWORD) {
   discard_pending_temp();
-  TerminateProcess(GetCurrentProcess(), EXIT_INTERRUPTED);
+  TerminateProcess(GetCurrentProcess(), zp3k::EXIT_INTERRUPTED);
   return TRUE;
 }
 

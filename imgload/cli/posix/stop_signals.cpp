@@ -10,12 +10,12 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/program.h"
 #include "imgload/cli/stop_signals.h"
 
 namespace imgload {
 namespace {
 
-constexpr int EXIT_INTERRUPTED = 130;  // the second Ctrl-C
 const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 // What the signal thread acts on: nothing until the downloads are set up.
@@ -68,7 +68,7 @@ void signal_thread(sigset_t set) {
       continue;
     }
     lock.unlock();  // the functions below reach the run only while it lasts
-    const int status = sig == SIGINT ? EXIT_INTERRUPTED : 128 + sig;
+    const int status = sig == SIGINT ? zp3k::EXIT_INTERRUPTED : 128 + sig;
     if (target.end_ports) target.end_ports(status);
     if (target.note) target.note(ended_note(target));
     // The output goes through its queues, not the C library's streams: what

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "imgload/cli/operator_input.h"
-#include "resources/win32_text.h"
+#include "platform/utf16.h"
 
 namespace imgload {
 

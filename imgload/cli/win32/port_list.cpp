@@ -10,7 +10,7 @@
 #include <string>
 
 #include "imgload/cli/port_list.h"
-#include "resources/win32_text.h"
+#include "platform/utf16.h"
 
 namespace imgload {
 

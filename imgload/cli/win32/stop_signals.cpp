@@ -6,13 +6,13 @@
 
 #include <cstdio>
 
-#include "imgload/cli/console.h"
+#include "platform/console.h"
+#include "cli/program.h"
 #include "imgload/cli/stop_signals.h"
 
 namespace imgload {
 namespace {
 
-constexpr UINT EXIT_INTERRUPTED = 130;  // the second Ctrl-C, as on Linux
 
 // The handler is a plain function the system calls on a thread of its own:
 // what it acts on lives here, set once before it is installed.
@@ -31,11 +31,11 @@ void ask_to_stop() {
 // and the system closes the handles (dropping DTR) as the process ends.
 void end_at_once() {
   const StopTarget& target = console_stop.target;
-  if (target.end_ports) target.end_ports(EXIT_INTERRUPTED);
+  if (target.end_ports) target.end_ports(zp3k::EXIT_INTERRUPTED);
   if (target.note) target.note(ended_note(target));
   if (target.finish_output) target.finish_output();  // the queues, within a bound
   zp3k::finish_console();
-  ExitProcess(EXIT_INTERRUPTED);
+  ExitProcess(zp3k::EXIT_INTERRUPTED);
 }
 
 BOOL WINAPI on_console_event(DWORD event) {

@@ -18,7 +18,7 @@
 #include <mutex>
 
 #include "imgload/link/posix/line_settings.h"
-#include "imgload/link/posix/monotonic.h"
+#include "platform/clock.h"
 #include "imgload/link/posix/port_lock.h"
 #include "imgload/link/serial_port.h"
 

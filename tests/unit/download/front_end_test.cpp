@@ -67,15 +67,15 @@ std::vector<std::uint8_t> example_image() {
 
 // The summary of an image's bytes, as the front end shows it from the
 // bytes it checked.
-imgconv::ImageSummary summary_of(const std::vector<std::uint8_t>& d) {
-  return imgconv::summarize_image(d.data(), d.size());
+image::ImageSummary summary_of(const std::vector<std::uint8_t>& d) {
+  return image::summarize_image(d.data(), d.size());
 }
 
 TEST(ImageInfoTest, ReadsTheHeaderAndVerifiesTheChecksum) {
-  const imgconv::ImageSummary info = summary_of(example_image());
+  const image::ImageSummary info = summary_of(example_image());
   EXPECT_TRUE(info.magic_ok);
-  EXPECT_EQ(imgconv::format_version_text(info.header.version), "1.00");
-  EXPECT_EQ(imgconv::cp932_to_utf8(info.header.comment), "abc");
+  EXPECT_EQ(image::format_version_text(info.header.version), "1.00");
+  EXPECT_EQ(image::cp932_to_utf8(info.header.comment), "abc");
   EXPECT_EQ(info.header.base_address, 0x100000u);
   EXPECT_EQ(info.header.size, 2048u);
   EXPECT_TRUE(info.checksum_verifies());
@@ -85,7 +85,7 @@ TEST(ImageInfoTest, ReadsTheHeaderAndVerifiesTheChecksum) {
 TEST(ImageInfoTest, AChangedByteFailsTheChecksum) {
   std::vector<std::uint8_t> d = example_image();
   d[1000] = 0x00;
-  const imgconv::ImageSummary info = summary_of(d);
+  const image::ImageSummary info = summary_of(d);
   EXPECT_TRUE(info.magic_ok);
   EXPECT_FALSE(info.checksum_verifies());
 }
@@ -96,14 +96,14 @@ TEST(ImageInfoTest, VersionSuffixAndCp932Comment) {
   d[25] = 0x23;
   const unsigned char demo[] = {0x83, 0x66, 0x83, 0x82, 0x0D, 0x0A, 0x41, 0x00};  // デモ CR LF A
   std::memcpy(&d[32], demo, sizeof demo);
-  const imgconv::ImageSummary info = summary_of(d);
-  EXPECT_EQ(imgconv::format_version_text(info.header.version), "1.23_A");
-  EXPECT_EQ(imgconv::cp932_to_utf8(info.header.comment), "デモ\r\nA");
+  const image::ImageSummary info = summary_of(d);
+  EXPECT_EQ(image::format_version_text(info.header.version), "1.23_A");
+  EXPECT_EQ(image::cp932_to_utf8(info.header.comment), "デモ\r\nA");
   EXPECT_FALSE(info.checksum_verifies()) << "the checksum was not made again";
 }
 
 TEST(ImageInfoTest, AFileWithoutHeaderIsReportedSo) {
-  const imgconv::ImageSummary info = summary_of(std::vector<std::uint8_t>(2048, 0));
+  const image::ImageSummary info = summary_of(std::vector<std::uint8_t>(2048, 0));
   EXPECT_FALSE(info.magic_ok);
   EXPECT_FALSE(info.checksum_verifies());
 }
@@ -272,8 +272,8 @@ TEST(ProductionLogTest, TimesAreUtcWithMilliseconds) {
 TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
   const std::vector<std::uint8_t> image = example_image();
   const std::vector<std::uint8_t> bare(2048, 0);
-  const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, 0x8000),
-                                         logged_file("/x/b\xff.bin", bare, 0)});
+  const ProductionLog log("unused.log", {logged_file("/x/a.bin", image, summary_of(image), 0x8000),
+                                         logged_file("/x/b\xff.bin", bare, summary_of(bare), 0)});
   PortRecord r;
   r.time_start = at_ms(1796681604123);
   r.time_end = at_ms(1796681610000);
@@ -661,7 +661,7 @@ class ImageFolder {
 std::vector<std::uint8_t> image_at(std::uint32_t base) {
   std::vector<std::uint8_t> d = example_image();
   put32(d, 16, base);
-  put32(d, 8, imgconv::xor_words(d.data() + 12, d.size() - 12));
+  put32(d, 8, image::xor_words(d.data() + 12, d.size() - 12));
   return d;
 }
 
@@ -752,6 +752,7 @@ TEST(JobWarningsTest, OverlapsAndBaseAddresses) {
     for (int i = 0; i < r.files; ++i) {
       job.start_addresses[i] = r.starts[i];
       images.files[i] = one_block;
+      images.summaries[i] = summary_of(one_block);
       std::snprintf(job.paths[i], sizeof job.paths[i], "/x/%d.bin", i + 1);
     }
     std::vector<std::string> kinds;
@@ -763,6 +764,7 @@ TEST(JobWarningsTest, OverlapsAndBaseAddresses) {
   job.entry_count = 1;
   job.start_addresses[0] = 0x100000;
   images.files[0] = example_image();
+  images.summaries[0] = summary_of(images.files[0]);
   const std::vector<JobWarning> base = job_warnings(job, images);
   EXPECT_TRUE(base.empty()) << "the header's base is where the image goes";
   job.start_addresses[0] = 0x8000;

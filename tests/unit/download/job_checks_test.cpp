@@ -15,6 +15,7 @@
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
 #include "imgload/download/job_checks.h"
+#include "platform/files.h"
 
 namespace imgload {
 namespace {
@@ -203,23 +204,43 @@ TEST_F(FileChecksTest, AFileHeldLockedByAnotherOpenerCannotBeOpened) {
   ASSERT_GE(other, 0);
   ASSERT_EQ(flock(other, LOCK_EX), 0);
   EXPECT_EQ(CheckImageFile(path.c_str()), 1);
-  EXPECT_EQ(open_image_file(path.c_str()), INVALID_FILE);
+  std::vector<std::uint8_t> bytes;
+  const zp3k::Status held = zp3k::read_regular_file(path.c_str(), zp3k::Sharing::READERS_ONLY, 4096, &bytes);
+  EXPECT_EQ(held.result, zp3k::Result::IN_USE);
+  EXPECT_EQ(zp3k::status_words(held), "locked by another program");
+  // A source a text editor may hold is read whatever the lock.
+  EXPECT_TRUE(zp3k::read_regular_file(path.c_str(), zp3k::Sharing::WITH_WRITERS, 4096, &bytes).ok());
   close(other);
   EXPECT_EQ(CheckImageFile(path.c_str()), 0);
 }
 
-TEST_F(FileChecksTest, ImageFileReadsWholeBlocksThenZeroAtTheEnd) {
-  const std::string path = make("r.bin", 1000);
-  const FileHandle file = open_image_file(path.c_str());
-  ASSERT_NE(file, INVALID_FILE);
-  std::uint64_t size = 0;
-  EXPECT_TRUE(image_file_size(file, &size));
-  EXPECT_EQ(size, 1000u);
-  std::uint8_t block[512];
-  EXPECT_EQ(read_image_file(file, block, 512), 512);
-  EXPECT_EQ(read_image_file(file, block, 512), 488);
-  EXPECT_EQ(read_image_file(file, block, 512), 0);
-  close_image_file(file);
+// A regular file read whole up to a limit (its first bytes kept past it),
+// anything else refused with its kind and words.
+TEST_F(FileChecksTest, RegularFilesAreReadWholeAndTheRestRefused) {
+  const std::string fifo = dir_ + "/reader.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  made_.push_back(fifo);
+  const struct {
+    std::string path;
+    std::size_t limit;
+    zp3k::Result result;
+    std::size_t kept;
+    const char* words;
+  } rows[] = {
+      {make("r.bin", 1000), 1000, zp3k::Result::OK, 1000, ""},
+      {make("s.bin", 1001), 1000, zp3k::Result::TOO_LARGE, 1000, "too large"},
+      {dir_ + "/missing.bin", 1000, zp3k::Result::NOT_FOUND, 0, "No such file or directory"},
+      {dir_, 1000, zp3k::Result::WRONG_KIND, 0, "Is a directory"},
+      {fifo, 1000, zp3k::Result::WRONG_KIND, 0, "not a regular file"},
+      {"/dev/zero", 1000, zp3k::Result::WRONG_KIND, 0, "not a regular file"},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::uint8_t> bytes{1, 2, 3};
+    const zp3k::Status status = zp3k::read_regular_file(r.path.c_str(), zp3k::Sharing::READERS_ONLY, r.limit, &bytes);
+    EXPECT_EQ(status.result, r.result) << r.path;
+    EXPECT_EQ(bytes.size(), r.kept) << r.path;
+    EXPECT_EQ(zp3k::status_words(status), r.words) << r.path;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "test_files.h"
 
 using namespace imgconv;
+using namespace image;  // the image format
 using namespace imgconv_test;
 
 namespace {

@@ -24,6 +24,8 @@
 #include "imgconv/srecord_line.h"
 #include "test_files.h"
 
+using namespace image;  // the image format
+
 using namespace imgconv;
 using namespace imgconv_test;
 
@@ -263,7 +265,8 @@ TEST(SourceLines, CrLfEndsALineAcrossEveryChunkBoundary) {
   lf += "tail\r";
   write_text("crlf.txt", crlf);
   for (std::size_t chunk_size : {2u, 7u, 64u, 4096u}) {
-    std::FILE* f = platform_file_services().open_source("crlf.txt");
+    zp3k::Status opened;
+    std::FILE* f = platform_file_services().open_source("crlf.txt", &opened);
     ASSERT_NE(f, nullptr);
     std::vector<char> chunk(chunk_size);
     SourceLines lines(f, chunk.data(), chunk.size());
@@ -319,7 +322,7 @@ int source_seek(void*, off64_t* offset, int whence) {
   return 0;
 }
 
-std::FILE* open_failing_source(const char*) {
+std::FILE* open_failing_source(const char*, zp3k::Status*) {
   source_device.position = 0;
   source_device.rewound = false;
   return fopencookie(nullptr, "r", {source_read, nullptr, source_seek, nullptr});

@@ -14,6 +14,8 @@
 #include "image/image_format.h"
 #include "test_files.h"
 
+using namespace image;  // the image format
+
 using namespace imgconv;
 using namespace imgconv_test;
 

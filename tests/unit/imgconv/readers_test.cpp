@@ -15,6 +15,8 @@
 #include "imgconv/srecord_line.h"
 #include "test_files.h"
 
+using namespace image;  // the image format
+
 using namespace imgconv;
 
 // Pairs of digits of either case: the bytes and their sum exact, nothing

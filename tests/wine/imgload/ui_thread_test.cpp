@@ -21,7 +21,7 @@
 #include "imgload/link/countdown.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
-#include "resources/win32_text.h"
+#include "platform/dialog_text.h"
 
 namespace imgload {
 namespace {

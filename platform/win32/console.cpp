@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "imgload/cli/console.h"
-#include "resources/win32_text.h"
+#include "platform/console.h"
+#include "platform/utf16.h"
 
 namespace zp3k {
 

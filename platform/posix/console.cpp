@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "imgload/cli/console.h"
+#include "platform/console.h"
 
 namespace zp3k {
 
