@@ -12,6 +12,7 @@
 
 #include "imgload/download/download_job.h"
 #include "imgload/download/job_checks.h"
+#include "image/paths.h"
 #include "imgload/ui/ui.h"
 #include "imgload_ids.h"
 #include "platform/dialog_text.h"
@@ -20,11 +21,11 @@ namespace imgload {
 
 namespace {
 
-// UTF-16 units read from a path edit: as many characters as the 520-byte
-// buffer held bytes before. Paths count units, as the file system does.
-constexpr int EDIT_TEXT_LIMIT = 520;
+// UTF-16 units read from a path edit, NUL included: a path as long as the
+// file system takes. Paths count units, as the file system does.
+constexpr int EDIT_TEXT_LIMIT = zp3k::PATH_LIMIT + 1;
 constexpr int ADDRESS_TEXT_LIMIT = 12;   // units read from an address edit, NUL included
-constexpr DWORD BROWSE_BUFFER_UNITS = 520;  // file name of the open-file dialog, NUL included
+constexpr DWORD BROWSE_BUFFER_UNITS = zp3k::PATH_LIMIT + 1;  // file name of the open-file dialog, NUL included
 constexpr DWORD BROWSE_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
 constexpr std::uint32_t DEFAULT_START_ADDRESS = 0x8000;
 constexpr DWORD DESTROY_GRACE = 10;      // ms before the worker's handle is closed

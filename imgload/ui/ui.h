@@ -91,7 +91,7 @@ bool start_worker_thread(MainDialogState& state);
 INT_PTR open_progress_dialog(MainDialogState& state, HWND owner);
 // The settings dialog for state's port and speed, owned by the main dialog.
 void open_settings_dialog(MainDialogState& state, HWND main_dialog);
-// The open-file dialog; buffer holds 520 UTF-16 units. Nonzero when a file
+// The open-file dialog; buffer holds zp3k::PATH_LIMIT + 1 UTF-16 units. Nonzero when a file
 // was chosen.
 int BrowseImageFile(HWND owner, const wchar_t* filter, wchar_t* buffer, DWORD flags);
 // Labels 1027 and 1028 of the main dialog from the job's port and speed.

@@ -9,51 +9,12 @@
 
 #include "imgload/cli/output_queue.h"
 #include "imgload/cli/production_log.h"
+#include "platform/files.h"
+#include "platform/utf16.h"
 
 namespace imgload {
 
 namespace {
-
-std::wstring to_utf16(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                        static_cast<int>(text.size()), nullptr, 0);
-  if (units <= 0) return std::wstring();
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      &wide[0], units);
-  return wide;
-}
-
-std::string to_utf8(const wchar_t* wide, DWORD units) {
-  if (units == 0) return std::string();
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), nullptr, 0,
-                                        nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string text(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), &text[0], bytes, nullptr, nullptr);
-  return text;
-}
-
-// The system's text of an error code, on one line, without its full stop.
-std::string system_text(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD units = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string reason = text != nullptr ? to_utf8(text, units) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) {
-    char code[32];
-    std::snprintf(code, sizeof code, "system error %lu", static_cast<unsigned long>(error));
-    reason = code;
-  }
-  return reason;
-}
 
 // The null device, however it is spelt: NUL, nul, \\.\NUL.
 bool names_null_device(const std::wstring& path) {
@@ -68,7 +29,8 @@ bool names_null_device(const std::wstring& path) {
 // is judged on the handle.
 HANDLE open_target(const std::string& path, DWORD access, DWORD disposition, const char* role,
                    std::string* refusal) {
-  const std::wstring wide = to_utf16(path);
+  std::wstring wide;
+  if (!zp3k::widen_exact(path, &wide)) wide.clear();
   // The device namespace (\\.\COM1, \\.\pipe\name) is refused before any
   // opening: opening a serial port would raise its DTR.
   if (wide.rfind(L"\\\\.\\", 0) == 0 && !names_null_device(wide)) {
@@ -87,7 +49,7 @@ HANDLE open_target(const std::string& path, DWORD access, DWORD disposition, con
                                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *refusal = std::string("cannot open the ") + role + " file: " + path + ": " +
-               (wide.empty() ? std::string("not a usable name") : system_text(GetLastError()));
+               (wide.empty() ? std::string("not a usable name") : zp3k::system_error_words(static_cast<int>(GetLastError())));
     return INVALID_HANDLE_VALUE;
   }
   const DWORD type = GetFileType(file);
@@ -113,7 +75,7 @@ class HandleSink : public OutputSink {
       DWORD written = 0;
       if (!WriteFile(handle_, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
                      nullptr)) {
-        *reason = system_text(GetLastError());
+        *reason = zp3k::system_error_words(static_cast<int>(GetLastError()));
         return false;
       }
       if (written == 0) {
@@ -166,7 +128,7 @@ bool append_to_log(const std::string& path, const std::string& text, std::string
   const bool closed = CloseHandle(file) != 0;
   if (wrote && closed && written == text.size()) return true;
   *reason = "cannot write the log file: " + path + ": " +
-            (error != 0 ? system_text(error) : std::string("written only in part"));
+            (error != 0 ? zp3k::system_error_words(static_cast<int>(error)) : std::string("written only in part"));
   return false;
 }
 
@@ -174,7 +136,7 @@ std::string host_name() {
   wchar_t name[256] = {};  // units: more than a DNS host name holds (63)
   DWORD units = sizeof name / sizeof name[0];
   if (!GetComputerNameExW(ComputerNameDnsHostname, name, &units)) return std::string();
-  return to_utf8(name, units);
+  return zp3k::narrow_lossy(name, units);
 }
 
 }  // namespace imgload

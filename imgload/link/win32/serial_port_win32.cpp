@@ -9,6 +9,7 @@
 #include <string>
 
 #include "imgload/link/serial_port.h"
+#include "platform/utf16.h"
 
 namespace imgload {
 
@@ -44,17 +45,6 @@ void drain_output(HANDLE port) {
     Sleep(DRAIN_POLL_MS);
   }
   (void)PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
-}
-
-// A UTF-8 name (like every text of the core) as the UTF-16 the system
-// takes, converted whole whatever its length (\\.\COM12, or a device path
-// deep in the name space): the system, not a buffer here, judges it. False
-// when the name is no valid UTF-8.
-bool wide_name_of(const char* name, std::wstring* wide) {
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
-  if (units == 0) return false;
-  wide->assign(static_cast<std::size_t>(units), L'\0');
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide->data(), units) != 0;
 }
 
 // The kind of a failed opening by its system error code. A port another
@@ -102,8 +92,10 @@ class Win32SerialPort final : public SerialPort {
 
 zp3k::Status Win32SerialPort::open(const char* name, const LineSettings& settings) {
   if (is_open()) return refuse(INVALID_HANDLE_VALUE, ERROR_BUSY);
+  // The name converted whole whatever its length (\\.\COM12, or a device
+  // path deep in the name space): the system, not a buffer here, judges it.
   std::wstring wide_name;
-  if (name == nullptr || !wide_name_of(name, &wide_name)) {
+  if (name == nullptr || !zp3k::widen_exact(name, &wide_name)) {
     return refuse(INVALID_HANDLE_VALUE, name == nullptr ? ERROR_INVALID_PARAMETER : GetLastError());
   }
   HANDLE port =
