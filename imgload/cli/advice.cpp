@@ -1,7 +1,7 @@
 // The advice of the command line that does not depend on the platform: how
 // it is written, and what each end of a download tells the user: which
 // request failed, how, and what to try.
-#include "imgload/cli/port_list.h"
+#include "imgload/cli/advice.h"
 
 #include <cstring>
 

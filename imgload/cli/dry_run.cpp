@@ -9,7 +9,7 @@
 #include "image/safe_text.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
-#include "imgload/cli/port_list.h"
+#include "imgload/cli/advice.h"
 #include "imgload/download/messages.h"
 
 namespace imgload {
@@ -100,7 +100,7 @@ int dry_run(const Arguments& a, const DownloadJob& job, const ImageSet& images, 
     } else {
       advice = port_open_advice(device, opened, port->holder_pid());
     }
-    const int port_status = opens ? EXIT_SUCCESS_RUN : exit_status_of(not_opened);
+    const int port_status = opens ? EXIT_SUCCESS_RUN : outcome_of(not_opened).exit_status;
     if (terminal.style() == ViewStyle::JSON) {
       show_json(terminal, a, device, opens, files, advice, port_status);
     } else {

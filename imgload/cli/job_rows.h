@@ -11,7 +11,7 @@
 
 #include "imgload/cli/command_line.h"
 #include "imgload/cli/outcome.h"
-#include "imgload/cli/port_list.h"  // Advice
+#include "imgload/cli/advice.h"  // Advice
 #include "imgload/download/download_job.h"
 #include "imgload/download/image_file.h"
 

@@ -111,7 +111,7 @@ class PortLoop {
   LoopEvent probe(LoopPhase phase);
   LoopEvent flash();
   void show_waiting(const WaitingState& state);
-  void tell_board();
+  void tell_board(const Outcome& outcome);
 
   PortRun& run_;
   const LoopPlan plan_;
@@ -213,8 +213,9 @@ LoopEvent PortLoop::flash() {
   run_.begin_board(unit_, plan_.ask_unit_id ? unit_id_ : std::nullopt);
   run_.link_port.hand_over();
   run_.run();
-  tally_.add(exit_status_of(run_.result));
-  tell_board();
+  const Outcome outcome = outcome_of(run_.result);
+  tally_.add(outcome.exit_status);
+  tell_board(outcome);
   shown_.clear();
   next_probe_ = std::chrono::steady_clock::now();  // at once: has it left?
   return {LoopEvent::FLASHED, Presence::SILENT, tally_.boards()};
@@ -222,16 +223,14 @@ LoopEvent PortLoop::flash() {
 
 // The board's line (kept even when the output is not read), and a failure's
 // advice on standard error as a single run gives it.
-void PortLoop::tell_board() {
+void PortLoop::tell_board(const Outcome& outcome) {
   const DownloadResult& r = run_.result;
   BoardReport board;
   board.port = run_.device;
   board.unit = unit_;
   if (plan_.ask_unit_id) board.unit_id = unit_id_;
-  board.exit_status = exit_status_of(r);
+  board.outcome = outcome;
   board.seconds = run_.seconds;
-  board.text = status_text(status_for(r));
-  board.gloss = end_gloss(r);
   board.advice = end_advice(r, run_.device, run_.port->holder_pid());
   if (terminal_.style() == ViewStyle::JSON) {
     terminal_.json(board_event(board, tally_), true);

@@ -29,6 +29,7 @@
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
 #include "imgload/cli/output_queue.h"
+#include "imgload/cli/advice.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/port_run.h"
 #include "imgload/cli/production_log.h"
@@ -57,16 +58,12 @@ JsonObject& with_advice(JsonObject& event, const Advice& advice) {
 // The refusal's message with the row number, as the main dialog's warning
 // shows it, then the advice on a line of its own; returns the exit status.
 int refuse_row(Terminal& terminal, const RowRefusal& refused) {
-  const char* gloss = refusal_gloss(refused.refusal);
-  const std::string text =
-      std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(refused.row) + ")";
+  const Outcome o = outcome_of(refused.refusal, refused.row);
   const std::string program = std::string(PROGRAM_NAME) + ": ";
   JsonObject event;
-  event.text("event", "refused").number("row", refused.row).text("text", text)
-      .text("gloss", gloss);
-  terminal.json(with_advice(event, refused.advice).number("exit_status", refused.refusal.exit_status),
-                true);
-  terminal.error(program + text + " [" + gloss + "]", true);
+  event.text("event", "refused").number("row", refused.row).text("text", o.text).text("gloss", o.gloss);
+  terminal.json(with_advice(event, refused.advice).number("exit_status", o.exit_status), true);
+  terminal.error(program + o.text + " [" + o.gloss + "]", true);
   if (!refused.advice.detail.empty()) terminal.error(program + advice_text(refused.advice), true);
   return refused.refusal.exit_status;
 }
@@ -137,13 +134,10 @@ std::vector<LoggedFile> logged_files(const DownloadJob& job, const ImageSet& ima
 // before the refused one. Then the output's end, as after a run.
 int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& images,
                     const RowRefusal& refused, TraceFile& trace, Terminal& terminal) {
-  const int status = refused.refusal.exit_status;
   const int row = refused.row;
   PortRecord record;
   record.time_start = record.time_end = std::chrono::system_clock::now();
-  record.exit_status = status;
-  record.text = std::string(refusal_text(refused.refusal)) + "(No." + std::to_string(row) + ")";
-  record.gloss = refusal_gloss(refused.refusal);
+  record.outcome = outcome_of(refused.refusal, row);
   const ProductionLog log(a.log, logged_files(job, images, a.log.empty() ? 0 : row - 1));
   for (const std::string& device : a.devices) {
     record.port = device;
@@ -151,7 +145,7 @@ int log_refused_job(const Arguments& a, const DownloadJob& job, const ImageSet& 
   }
   const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);
   finish_output(terminal, losses, OutputClock::now() + TERMINAL_BOUND);
-  return status;
+  return record.outcome.exit_status;
 }
 
 // The closing table of a run over several ports: port, outcome, time.
@@ -163,10 +157,9 @@ void show_summary(const Arguments& a, const std::vector<std::unique_ptr<PortRun>
   std::snprintf(line, sizeof line, "%-*s  %6s  %s", static_cast<int>(width), "port", "time", "outcome");
   terminal.line(line, true);
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    const StatusText o = status_for(runs[i]->result);
+    const Outcome o = outcome_of(runs[i]->result);
     std::snprintf(line, sizeof line, "%-*s  %5.1fs  %s [%s]", static_cast<int>(width),
-                  a.devices[i].c_str(), runs[i]->seconds, one_line(status_text(o)).c_str(),
-                  end_gloss(runs[i]->result).c_str());
+                  a.devices[i].c_str(), runs[i]->seconds, one_line(o.text).c_str(), o.gloss.c_str());
     terminal.line(line, true);
   }
 }
@@ -197,11 +190,11 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
   std::vector<std::string> advice_lines;  // each port's, below its row
   for (std::size_t i = 0; i < runs.size(); ++i) {
     PortRun& r = *runs[i];
-    const int port_status = exit_status_of(r.result);
-    const StatusText shown = status_for(r.result);
+    const Outcome o = outcome_of(r.result);
+    const int port_status = o.exit_status;
     const Advice advice = end_advice(r.result, a.devices[i], r.port->holder_pid());
-    JsonObject end = r.view.event("end").text("text", status_text(shown));
-    if (several || stopped_early(r.result)) end.text("gloss", end_gloss(r.result));
+    JsonObject end = r.view.event("end").text("text", o.text);
+    if (several || stopped_early(r.result)) end.text("gloss", o.gloss);
     if (stopped_early(r.result)) end.number("files_sent", r.result.file);
     if (several) end.number("seconds", r.seconds, 1);
     with_advice(end, advice).number("exit_status", port_status);
@@ -228,7 +221,7 @@ int report_results(const std::vector<std::unique_ptr<PortRun>>& runs, const Argu
 
 // What the signal thread may still reach of a run's ports: nothing once the
 // run has ended and its ports go away.
-struct PortsGate {
+struct LivePorts {
   std::mutex mutex;
   bool open = true;
 };
@@ -242,7 +235,7 @@ void run_ports(const std::vector<std::unique_ptr<PortRun>>& runs) {
 }
 
 // The signal thread's notes, while the run lasts.
-std::function<void(const std::string&)> note_while_open(const std::shared_ptr<PortsGate>& gate,
+std::function<void(const std::string&)> note_while_open(const std::shared_ptr<LivePorts>& gate,
                                                         TerminalView& front) {
   return [gate, &front](const std::string& text) {
     std::lock_guard<std::mutex> lock(gate->mutex);
@@ -252,7 +245,7 @@ std::function<void(const std::string&)> note_while_open(const std::shared_ptr<Po
 
 // Ending at once, on the signal thread: each port's settings put back and
 // its run logged as ended (the ports themselves are closed by the system).
-std::function<void(int)> end_ports_at_once(const std::shared_ptr<PortsGate>& gate,
+std::function<void(int)> end_ports_at_once(const std::shared_ptr<LivePorts>& gate,
                                            std::vector<std::unique_ptr<PortRun>>& runs) {
   return [gate, &runs](int status) {
     std::lock_guard<std::mutex> lock(gate->mutex);
@@ -265,7 +258,7 @@ std::function<void(int)> end_ports_at_once(const std::shared_ptr<PortsGate>& gat
 // The end at once of the output, on the signal thread: the log's and the
 // trace's lines, then the terminal's, each within a short bound; nothing
 // once the run has ended and its parts go away.
-std::function<void()> finish_at_once(const std::shared_ptr<PortsGate>& gate, const ProductionLog& log,
+std::function<void()> finish_at_once(const std::shared_ptr<LivePorts>& gate, const ProductionLog& log,
                                      TraceFile& trace, Terminal& terminal) {
   return [gate, &log, &trace, &terminal] {
     std::lock_guard<std::mutex> lock(gate->mutex);
@@ -283,7 +276,7 @@ int finish_dry_run(Terminal& terminal, int status) {
 
 // The production loop's notes: the first stop request's note says what the
 // loop does with it, and every note of a stop wakes the waiting ports.
-std::function<void(const std::string&)> loop_notes(const std::shared_ptr<PortsGate>& gate,
+std::function<void(const std::string&)> loop_notes(const std::shared_ptr<LivePorts>& gate,
                                                    TerminalView& front,
                                                    const std::shared_ptr<LoopSignals>& signals) {
   auto first = std::make_shared<std::atomic<bool>>(true);
@@ -323,7 +316,7 @@ int run_ports_and_report(const Arguments& a, DownloadJob job, const SharedImages
                                              a.repeat));
   }
   TerminalView front(terminal);
-  auto gate = std::make_shared<PortsGate>();
+  auto gate = std::make_shared<LivePorts>();
   auto signals = std::make_shared<LoopSignals>(stop_requested);
   start_stop_signals(StopTarget{&stop_requested, a.count, ports,
                                 a.repeat ? loop_notes(gate, front, signals) : note_while_open(gate, front),

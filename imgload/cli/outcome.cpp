@@ -1,7 +1,7 @@
-// The exit statuses of the command line.
+// How a run of the command line ends: texts, glosses and exit statuses.
 #include "imgload/cli/outcome.h"
 
-#include "imgload/cli/terminal_view.h"  // stopped_early
+#include "imgload/download/status_line.h"
 
 namespace imgload {
 
@@ -12,8 +12,6 @@ const char* const OWN_ROWS[][2] = {
     {"イメージファイルのチェックサムが一致しません。",
      "the image's checksum does not verify: convert it again"},
 };
-
-}  // namespace
 
 int exit_status_of(const DownloadResult& result) {
   switch (result.end) {
@@ -31,14 +29,27 @@ int exit_status_of(const DownloadResult& result) {
   return EXIT_UNKNOWN;  // not reached: every end has its status above
 }
 
-const char* refusal_text(const Refusal& refusal) {
-  const int row = refusal.message_row;
-  return row < MESSAGE_COUNT ? message_text(row) : OWN_ROWS[row - MESSAGE_COUNT][0];
+}  // namespace
+
+bool stopped_early(const DownloadResult& result) {
+  return result.end == DownloadEnd::STOPPED && result.file < result.files;
 }
 
-const char* refusal_gloss(const Refusal& refusal) {
-  const int row = refusal.message_row;
-  return row < MESSAGE_COUNT ? message_gloss(row) : OWN_ROWS[row - MESSAGE_COUNT][1];
+Outcome outcome_of(const DownloadResult& result) {
+  const StatusText shown = status_for(result);
+  Outcome o{status_text(shown), status_gloss(shown), exit_status_of(result)};
+  if (stopped_early(result)) {
+    o.gloss = "stopped after file " + std::to_string(result.file) + " of " + std::to_string(result.files);
+  }
+  return o;
+}
+
+Outcome outcome_of(const Refusal& refusal, int row) {
+  const int r = refusal.message_row;
+  const bool own = r >= MESSAGE_COUNT;
+  return {std::string(own ? OWN_ROWS[r - MESSAGE_COUNT][0] : message_text(r)) + "(No." +
+              std::to_string(row) + ")",
+          own ? OWN_ROWS[r - MESSAGE_COUNT][1] : message_gloss(r), refusal.exit_status};
 }
 
 }  // namespace imgload

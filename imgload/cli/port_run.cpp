@@ -2,20 +2,8 @@
 #include "imgload/cli/port_run.h"
 
 #include "imgload/cli/outcome.h"
-#include "imgload/download/status_line.h"
 
 namespace imgload {
-
-PortRecord port_record(const std::string& device, const DownloadResult& result) {
-  PortRecord record;
-  record.port = device;
-  record.exit_status = exit_status_of(result);
-  const StatusText shown = status_for(result);
-  record.text = status_text(shown);
-  record.gloss = status_gloss(shown);
-  record.model = result.model;
-  return record;
-}
 
 PortRun::PortRun(Terminal& terminal, const DownloadJob& job, const SharedImages& images,
                  const std::string& device, bool named, int row, TraceFile* trace,
@@ -43,10 +31,22 @@ void PortRun::begin_board(int unit, std::optional<std::string> unit_id) {
   logged = false;
 }
 
-void PortRun::fill_unit(PortRecord* record) {
-  std::lock_guard<std::mutex> lock(unit_mutex_);
-  record->unit = unit_;
-  record->unit_id = unit_id_;
+// The unit and its id are read under their lock: the signal's thread logs
+// an abrupt end while the loop may begin the next board.
+void PortRun::log_once(const Outcome& outcome, int model) {
+  if (log == nullptr || logged.exchange(true)) return;
+  PortRecord record;
+  record.port = device;
+  {
+    std::lock_guard<std::mutex> lock(unit_mutex_);
+    record.unit = unit_;
+    record.unit_id = unit_id_;
+  }
+  record.outcome = outcome;
+  record.model = model;
+  record.time_start = time_start.load();
+  record.time_end = std::chrono::system_clock::now();
+  log->append(record);
 }
 
 void PortRun::run() {
@@ -56,25 +56,11 @@ void PortRun::run() {
   result = download.run(clock);
   clock.stop();
   seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (log == nullptr || logged.exchange(true)) return;
-  PortRecord record = port_record(device, result);
-  fill_unit(&record);
-  record.time_start = time_start;
-  record.time_end = std::chrono::system_clock::now();
-  log->append(record);
+  log_once(outcome_of(result), result.model);
 }
 
 void PortRun::log_ended_at_once(int status) {
-  if (log == nullptr || logged.exchange(true)) return;
-  PortRecord record;
-  record.port = device;
-  fill_unit(&record);
-  record.exit_status = status;
-  record.model = download.learned_model();
-  record.gloss = "ended at once by a second stop request";
-  record.time_start = time_start.load();
-  record.time_end = std::chrono::system_clock::now();
-  log->append(record);
+  log_once({"", "ended at once by a second stop request", status}, download.learned_model());
 }
 
 }  // namespace imgload

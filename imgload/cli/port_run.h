@@ -20,9 +20,6 @@
 
 namespace imgload {
 
-// The log line of one port's run: its outcome as the "end" event gives it.
-PortRecord port_record(const std::string& device, const DownloadResult& result);
-
 struct PortRun {
   // named: the device is named on every line and event (several ports);
   // row: its row on the terminal. awaits_boards: the loop's port, which has
@@ -58,8 +55,8 @@ struct PortRun {
   double seconds = 0;
 
  private:
-  // The board's unit and id, for its log line (read by the signal's thread too).
-  void fill_unit(PortRecord* record);
+  // Appends the run's log line (once, by the run or at an abrupt end).
+  void log_once(const Outcome& outcome, int model);
 
   std::mutex unit_mutex_;
   int unit_ = 0;  // 0: a single run

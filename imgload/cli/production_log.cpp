@@ -79,8 +79,8 @@ std::string ProductionLog::line(const PortRecord& r) const {
       o.null("unit_id");
     }
   }
-  o.number("exit_status", r.exit_status)
-      .text("text", r.text).text("gloss", r.gloss).array("files", files);
+  o.number("exit_status", r.outcome.exit_status)
+      .text("text", r.outcome.text).text("gloss", r.outcome.gloss).array("files", files);
   if (r.model < 0) {
     o.null("model");
   } else {

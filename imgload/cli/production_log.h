@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/image_format.h"
+#include "imgload/cli/outcome.h"
 #include "imgload/cli/output_queue.h"
 #include "imgload/cli/terminal_view.h"
 
@@ -38,10 +39,8 @@ struct PortRecord {
   // run, whose line has neither field.
   int unit = 0;
   std::optional<std::string> unit_id;
-  int exit_status = 0;
-  std::string text;   // the "end" event's Japanese text
-  std::string gloss;  // and its English gloss
-  int model = -1;     // the "AD" reply's model information byte; -1: not learned
+  Outcome outcome;  // as the "end" event tells it
+  int model = -1;   // the "AD" reply's model information byte; -1: not learned
 };
 
 // The log of one invocation: its file, the host, the job's files. Lines are

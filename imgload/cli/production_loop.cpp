@@ -72,13 +72,13 @@ int loop_exit_status(const std::vector<LoopTally>& ports) {
 std::string board_line(const BoardReport& board, const LoopTally& tally) {
   std::string unit = "unit " + std::to_string(board.unit);
   if (board.unit_id) unit += " (id " + zp3k::terminal_text(*board.unit_id) + ")";
-  const std::string head = (board.exit_status == 0 ? "PASS  " : "FAIL  ") + board.port + "  " + unit;
-  if (board.exit_status == 0) {
+  const std::string head = (board.outcome.exit_status == 0 ? "PASS  " : "FAIL  ") + board.port + "  " + unit;
+  if (board.outcome.exit_status == 0) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", board.seconds);
     return head + "  " + seconds + "  " + counts_text(tally);
   }
-  return head + "  " + one_line(board.text) + " [" + board.gloss + "]  " + counts_text(tally);
+  return head + "  " + one_line(board.outcome.text) + " [" + board.outcome.gloss + "]  " + counts_text(tally);
 }
 
 JsonObject board_event(const BoardReport& board, const LoopTally& tally) {
@@ -89,11 +89,11 @@ JsonObject board_event(const BoardReport& board, const LoopTally& tally) {
   } else {
     e.null("unit_id");
   }
-  e.text("result", board.exit_status == 0 ? "passed" : "failed").number("seconds", board.seconds, 1)
-      .text("text", board.text).text("gloss", board.gloss);
+  e.text("result", board.outcome.exit_status == 0 ? "passed" : "failed").number("seconds", board.seconds, 1)
+      .text("text", board.outcome.text).text("gloss", board.outcome.gloss);
   if (!board.advice.detail.empty()) e.text("detail", board.advice.detail);
   if (!board.advice.hint.empty()) e.text("hint", board.advice.hint);
-  e.number("exit_status", board.exit_status);
+  e.number("exit_status", board.outcome.exit_status);
   return with_counts(e, tally);
 }
 

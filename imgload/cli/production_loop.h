@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "imgload/cli/port_list.h"
+#include "imgload/cli/outcome.h"
+#include "imgload/cli/advice.h"
 #include "imgload/cli/terminal_view.h"
 #include "imgload/link/probe.h"
 
@@ -62,11 +63,9 @@ struct BoardReport {
   std::string port;
   int unit = 0;
   std::optional<std::string> unit_id;  // none without --ask-unit-id
-  int exit_status = 0;
+  Outcome outcome;  // the run's
   double seconds = 0;
-  std::string text;   // the run's last status text
-  std::string gloss;  // and its gloss ("stopped after file N of M" after such a stop)
-  Advice advice;      // a failure's detail and hint, those there are
+  Advice advice;  // a failure's detail and hint, those there are
 };
 
 // "PASS  COM3  unit 17  12.4 s  (passed 17, failed 2)", or "FAIL  COM3  unit

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "imgload/cli/outcome.h"
 #include "imgload/download/messages.h"
 #include "imgload/link/protocol.h"
 
@@ -122,21 +123,11 @@ JsonObject TerminalView::event(const char* name) const {
 
 void TerminalView::json_event(const JsonObject& event, bool keep) { terminal_.json(event, keep); }
 
-bool stopped_early(const DownloadResult& result) {
-  return result.end == DownloadEnd::STOPPED && result.file < result.files;
-}
-
-std::string end_gloss(const DownloadResult& result) {
-  if (!stopped_early(result)) return status_gloss(status_for(result));
-  return "stopped after file " + std::to_string(result.file) + " of " +
-         std::to_string(result.files);
-}
-
 // The row's text stays the dialog's ("ダウンロード正常終了" after a stop);
 // the gloss says how many files went. The last line of a port is kept even
 // when the output is not read.
 void TerminalView::ended(const DownloadResult& result) {
-  show_status(status_for(result), end_gloss(result), true);
+  show_status(status_for(result), outcome_of(result).gloss, true);
 }
 
 void TerminalView::show_status(const StatusText& status, const std::string& gloss, bool last) {

@@ -119,12 +119,6 @@ class TerminalView : public ProgressView {
   std::chrono::steady_clock::time_point last_render_;
 };
 
-// Whether a run ended by a stop request left files of its job unsent.
-bool stopped_early(const DownloadResult& result);
-// The gloss of a run's last status: "stopped after file N of M" after such
-// a stop, the status row's gloss otherwise.
-std::string end_gloss(const DownloadResult& result);
-
 // A text on one line: line breaks become spaces.
 std::string one_line(const std::string& text);
 }  // namespace imgload

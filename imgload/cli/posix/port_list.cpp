@@ -4,6 +4,8 @@
 // and the advice, by the kind of failure, for a device that does not open.
 #include "imgload/cli/port_list.h"
 
+#include "imgload/cli/advice.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>

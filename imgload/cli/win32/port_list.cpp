@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "imgload/cli/advice.h"
 #include "imgload/cli/port_list.h"
 #include "platform/utf16.h"
 

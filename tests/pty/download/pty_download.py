@@ -524,7 +524,8 @@ def case_port_in_use(w):
 # Stop requests while files go: (the files of 2 blocks, the signal, the
 # file whose blocks have begun when it comes, exit status, the gloss after
 # the success text, JSON events or lines). Files before and including that
-# one arrive whole and no later one starts.
+# one arrive whole and no later one starts; the production log tells the
+# same gloss and status.
 STOPS = {
     "stop_during_first_of_three": (3, signal.SIGINT, 1, 3, "[stopped after file 1 of 3]", False),
     "stop_during_first_of_two": (2, signal.SIGHUP, 1, 3, "stopped after file 1 of 2", True),
@@ -537,7 +538,8 @@ def case_stop(w, name):
     paths = [os.path.join(w, "f%d.bin" % n) for n in range(1, count + 1)]
     images = [make_image(path, 2, n) for n, path in enumerate(paths, 1)]
     sim = Simulator(w, [])
-    p = subprocess.Popen([IMGLOAD, "--port", sim.link] + (["--json"] if as_json else []) + paths,
+    log = os.path.join(w, "run.log")
+    p = subprocess.Popen([IMGLOAD, "--log", log, "--port", sim.link] + (["--json"] if as_json else []) + paths,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     lines = []
     for line in p.stdout:
@@ -558,6 +560,9 @@ def case_stop(w, name):
         expect(sim.received(n) == images[n - 1], "image %d differs from the file sent" % n)
     expect(sim.count("RUN") == 1, "RUN sent %d times" % sim.count("RUN"))
     expect("stop requested" in out, "no note of the stop request")
+    logged = read_log(log)
+    expect(len(logged) == 1 and logged[0]["exit_status"] == code and logged[0]["gloss"] == gloss.strip("[]"),
+           "the log: %r" % logged)
     if as_json:
         end = [e for e in map(json.loads, out.splitlines()) if e["event"] == "end"][0]
         expect(end["exit_status"] == code and end["files_sent"] == at and end["gloss"] == gloss,

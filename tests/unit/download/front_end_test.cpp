@@ -33,6 +33,7 @@
 #include "imgload/cli/loop_ports.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/output_queue.h"
+#include "imgload/cli/advice.h"
 #include "imgload/cli/port_list.h"
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/production_loop.h"
@@ -278,9 +279,7 @@ TEST(ProductionLogTest, OneLinePerPortWithTheFilesSent) {
   r.time_start = at_ms(1796681604123);
   r.time_end = at_ms(1796681610000);
   r.port = "/dev/ttyUSB0";
-  r.exit_status = 9;
-  r.text = "通信エラー\n(受信データエラー)";
-  r.gloss = "communication error (received data error)";
+  r.outcome = {"通信エラー\n(受信データエラー)", "communication error (received data error)", 9};
   const std::string host = "\"host\":" + json_string(host_name());
   const std::string files =
       "\"files\":[{\"path\":\"/x/a.bin\",\"size\":2048,\"sha256\":\"" +
@@ -407,24 +406,36 @@ TEST(PortAdviceTest, EachEndNamesWhatFailedAndWhatToTry) {
   EXPECT_EQ(advice.hint, "see imgload --list-ports");
 }
 
-// Every end of a download has its documented exit status.
+// Every end of a download has its documented exit status; a stop that left
+// files unsent says how many went, under the dialog's success text.
 TEST(OutcomeTest, ExitStatusOfEachEnd) {
   const struct {
     DownloadEnd end;
     int file, files;
     int status;
+    const char* gloss;  // null: the status row's
   } rows[] = {
-      {DownloadEnd::SUCCEEDED, 2, 2, 0},          {DownloadEnd::STOPPED, 1, 3, 3},
-      {DownloadEnd::STOPPED, 3, 3, 0},            {DownloadEnd::TIMED_OUT, 1, 1, 5},
-      {DownloadEnd::FILE_OPEN_FAILED, 1, 1, 7},   {DownloadEnd::FILE_READ_FAILED, 1, 1, 8},
-      {DownloadEnd::REPLY_REJECTED, 1, 1, 9},     {DownloadEnd::BAD_MODEL, 1, 1, 9},
-      {DownloadEnd::PORT_OPEN_FAILED, 1, 1, 10},  {DownloadEnd::NO_EXTERNAL_FLASH, 2, 2, 15},
+      {DownloadEnd::SUCCEEDED, 2, 2, 0, nullptr},
+      {DownloadEnd::STOPPED, 1, 3, 3, "stopped after file 1 of 3"},
+      {DownloadEnd::STOPPED, 3, 3, 0, "download completed normally"},
+      {DownloadEnd::TIMED_OUT, 1, 1, 5, nullptr},
+      {DownloadEnd::FILE_OPEN_FAILED, 1, 1, 7, nullptr},
+      {DownloadEnd::FILE_READ_FAILED, 1, 1, 8, nullptr},
+      {DownloadEnd::REPLY_REJECTED, 1, 1, 9, nullptr},
+      {DownloadEnd::BAD_MODEL, 1, 1, 9, nullptr},
+      {DownloadEnd::PORT_OPEN_FAILED, 1, 1, 10, nullptr},
+      {DownloadEnd::NO_EXTERNAL_FLASH, 2, 2, 15, nullptr},
   };
   for (const auto& r : rows) {
     DownloadResult result = ended_with(r.end);
     result.file = r.file;
     result.files = r.files;
-    EXPECT_EQ(exit_status_of(result), r.status) << static_cast<int>(r.end) << " " << r.file << "/" << r.files;
+    const Outcome o = outcome_of(result);
+    const std::string label = std::to_string(static_cast<int>(r.end)) + " " + std::to_string(r.file) +
+                              "/" + std::to_string(r.files);
+    EXPECT_EQ(o.exit_status, r.status) << label;
+    EXPECT_EQ(o.text, status_text(status_for(result))) << label;
+    EXPECT_EQ(o.gloss, r.gloss != nullptr ? r.gloss : status_gloss(status_for(result))) << label;
   }
 }
 
@@ -725,9 +736,11 @@ TEST(JobRowsTest, TheHeaderGivesTheAddressAndMustVerify) {
     ASSERT_NE(name, std::string::npos) << detail;
     EXPECT_EQ(detail.substr(0, name) + "f.bin" + detail.substr(name + a.files[0].size()), r.detail);
   }
-  EXPECT_STREQ(refusal_text(REFUSED_CHECKSUM), "イメージファイルのチェックサムが一致しません。");
-  EXPECT_STREQ(refusal_gloss(REFUSED_CHECKSUM), "the image's checksum does not verify: convert it again");
-  EXPECT_STREQ(refusal_text(REFUSED_ADDRESS), message_text(MSG_BAD_ADDRESS));
+  const Outcome checksum = outcome_of(REFUSED_CHECKSUM, 2);
+  EXPECT_EQ(checksum.text, "イメージファイルのチェックサムが一致しません。(No.2)");
+  EXPECT_EQ(checksum.gloss, "the image's checksum does not verify: convert it again");
+  EXPECT_EQ(checksum.exit_status, 16);
+  EXPECT_EQ(outcome_of(REFUSED_ADDRESS, 1).text, std::string(message_text(MSG_BAD_ADDRESS)) + "(No.1)");
 }
 
 // Warnings of an accepted job: ranges that overlap (not those that only
@@ -1119,15 +1132,16 @@ TEST(ProductionLoopTest, EachPhaseStepsOnWhatHappened) {
 // the counts include the board; a unit id escaped for the terminal, whole
 // in JSON.
 TEST(ProductionLoopTest, EachBoardIsToldPassOrFailWithTheCountsSoFar) {
-  BoardReport pass{"COM3", 17, std::nullopt, 0, 12.44, "ダウンロード正常終了", "download completed normally", {}};
+  BoardReport pass{"COM3", 17, std::nullopt, {"ダウンロード正常終了", "download completed normally", 0}, 12.44, {}};
   LoopTally tally{17, 0, 0};
   EXPECT_EQ(board_line(pass, tally), "PASS  COM3  unit 17  12.4 s  (passed 17, failed 0)");
   EXPECT_EQ(board_event(pass, tally).str(),
             "{\"port\":\"COM3\",\"event\":\"board\",\"unit\":17,\"unit_id\":null,\"result\":\"passed\","
             "\"seconds\":12.4,\"text\":\"ダウンロード正常終了\",\"gloss\":\"download completed normally\","
             "\"exit_status\":0,\"passed\":17,\"failed\":0}");
-  BoardReport fail{"COM3", 18, std::string("SN\x1b[2J-18"), 9, 3.0, "通信エラー\n(受信データエラー)",
-                   "communication error (received data error)", {"the controller refused it", "check the cable"}};
+  BoardReport fail{"COM3", 18, std::string("SN\x1b[2J-18"),
+                   {"通信エラー\n(受信データエラー)", "communication error (received data error)", 9}, 3.0,
+                   {"the controller refused it", "check the cable"}};
   tally.add(9);
   EXPECT_EQ(board_line(fail, tally),
             "FAIL  COM3  unit 18 (id SN\\x1b[2J-18)  通信エラー (受信データエラー) "
@@ -1137,7 +1151,7 @@ TEST(ProductionLoopTest, EachBoardIsToldPassOrFailWithTheCountsSoFar) {
             "\"result\":\"failed\",\"seconds\":3.0,\"text\":\"通信エラー\\n(受信データエラー)\","
             "\"gloss\":\"communication error (received data error)\",\"detail\":\"the controller refused it\","
             "\"hint\":\"check the cable\",\"exit_status\":9,\"passed\":17,\"failed\":1}");
-  BoardReport stopped{"/dev/a", 1, std::nullopt, 3, 7.0, "ダウンロード正常終了", "stopped after file 1 of 2", {}};
+  BoardReport stopped{"/dev/a", 1, std::nullopt, {"ダウンロード正常終了", "stopped after file 1 of 2", 3}, 7.0, {}};
   LoopTally one;
   one.add(3);
   EXPECT_EQ(board_line(stopped, one),
