@@ -51,12 +51,21 @@ std::uint32_t speed_of(speed_t s) {
 // Windows port keeps the flow-control settings it finds, and XON/XOFF would
 // then swallow bytes of a binary data frame. False when the device could
 // not be opened.
-bool reset_line(const std::string& slave_name) {
+// After a close (after_close), raw settings on the line are a downloader's
+// that has opened it again meanwhile (one that closes puts back the cooked
+// ones it found): they are left alone, or its next requests would go out at
+// the reset speed.
+bool reset_line(const std::string& slave_name, bool after_close) {
   const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (slave < 0) return false;
-  tcflush(slave, TCIOFLUSH);
   termios t{};
-  if (tcgetattr(slave, &t) == 0) {
+  const bool read = tcgetattr(slave, &t) == 0;
+  if (after_close && read && (t.c_lflag & ICANON) == 0) {
+    close(slave);
+    return true;
+  }
+  tcflush(slave, TCIOFLUSH);
+  if (read) {
     t.c_iflag = ICRNL;
     t.c_oflag = OPOST | ONLCR;
     t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
@@ -272,7 +281,7 @@ void Server::closed(double t) {
   watch_.gather();
   if (watch_.held() || !watch_.events.empty()) return;
   // Its opening and closing wait among the events, gathered only later.
-  if (reset_line(pty_.slave)) watch_.own_opening();
+  if (reset_line(pty_.slave, true)) watch_.own_opening();
 }
 
 // The bytes read: gathered into requests, each answered as it completes.
@@ -448,7 +457,7 @@ bool open_pty(Pty* pty) {
   pty->slave = ptsname(pty->master);
   fcntl(pty->master, F_SETFL, fcntl(pty->master, F_GETFL) | O_NONBLOCK);
   fcntl(pty->master, F_SETFD, FD_CLOEXEC);
-  reset_line(pty->slave);
+  reset_line(pty->slave, false);
   return true;
 }
 
