@@ -1365,28 +1365,18 @@ def check_loop_summary(out, links, statuses):
                          out, re.M), "no summary line for %s" % link)
 
 
+# The tables whose rows are cases of their own, with the function that runs a row.
+TABLE_CASES = [(GANGS, case_gang), (RIDDEN_OUT, case_ridden_out), (JOB_RUNS, case_job_run),
+               (REWRITES, case_image_rewritten), (STOPS, case_stop), (LINE_RESTORED, case_line_restored),
+               (BOARDS, case_boards), (UNREAD_OUTPUT, case_unread_output), (SHOWN, case_shown),
+               (LOOPS, case_loop)]
+
+
 def main():
     fn = globals().get("case_" + CASE)
-    if CASE in GANGS:
-        fn = lambda w: case_gang(w, CASE)  # noqa: E731
-    if CASE in RIDDEN_OUT:
-        fn = lambda w: case_ridden_out(w, CASE)  # noqa: E731
-    if CASE in JOB_RUNS:
-        fn = lambda w: case_job_run(w, CASE)  # noqa: E731
-    if CASE in REWRITES:
-        fn = lambda w: case_image_rewritten(w, CASE)  # noqa: E731
-    if CASE in STOPS:
-        fn = lambda w: case_stop(w, CASE)  # noqa: E731
-    if CASE in LINE_RESTORED:
-        fn = lambda w: case_line_restored(w, CASE)  # noqa: E731
-    if CASE in BOARDS:
-        fn = lambda w: case_boards(w, CASE)  # noqa: E731
-    if CASE in UNREAD_OUTPUT:
-        fn = lambda w: case_unread_output(w, CASE)  # noqa: E731
-    if CASE in SHOWN:
-        fn = lambda w: case_shown(w, CASE)  # noqa: E731
-    if CASE in LOOPS:
-        fn = lambda w: case_loop(w, CASE)  # noqa: E731
+    for table, run in TABLE_CASES:
+        if CASE in table:
+            fn = lambda w, run=run: run(w, CASE)  # noqa: E731
     if fn is None:
         print("unknown case", CASE)
         return 2
