@@ -56,15 +56,9 @@ bool read_options(int argc, const char* const* argv, Options* options) {
   int c;
   while ((c = getopt_long(argc, args, "-:hqS:D:V:C:", long_options, nullptr)) != -1) {
     switch (c) {
-      case 'h':
-        help = true;
-        break;
-      case 'R':
-        version = true;
-        break;
-      case 'q':
-        options->quiet = true;
-        break;
+      case 'h': help = true; break;
+      case 'R': version = true; break;
+      case 'q': options->quiet = true; break;
       case 'H':
         if (header_only) return refuse(options, "--header-only given twice");
         header_only = true;

@@ -16,7 +16,7 @@ namespace {
 
 // The synopsis after "usage: NAME", each line after the first indented to
 // follow it.
-const char* const SYNOPSIS[] = {
+constexpr char SYNOPSIS[][72] = {
     "[-p DEVICE]... [-b 9600|19200|38400|57600|115200] [--no-run]",
     "[-q | -v] [--json] [--trace FILE] [--log FILE] [--job FILE]",
     "[--dry-run] [--allow-bad-checksum] [--repeat [--count N]]",

@@ -27,6 +27,27 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// The next line of standard input without its line end (CR LF or LF);
+// pending keeps what was read past it. A last line without its line end
+// still counts. False at the end of the input.
+bool next_input_line(std::string* pending, std::string* line) {
+  for (;;) {
+    const std::size_t end = pending->find('\n');
+    if (end != std::string::npos) {
+      *line = pending->substr(0, end);
+      pending->erase(0, end + 1);
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      return true;
+    }
+    if (!read_more_input(pending)) {
+      if (pending->empty()) return false;
+      *line = *pending;
+      pending->clear();
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 void LoopSignals::wake() {
@@ -63,8 +84,9 @@ void LoopSignals::end_input() {
 
 void LoopSignals::start_reading(const std::shared_ptr<LoopSignals>& signals) {
   std::thread([signals] {
+    std::string pending;
     std::string line;
-    while (read_input_line(&line)) signals->add_line(line);
+    while (next_input_line(&pending, &line)) signals->add_line(line);
     signals->end_input();
   }).detach();
 }

@@ -7,9 +7,9 @@
 
 namespace imgload {
 
-// Waits for the next line of standard input: its text without the line end,
-// in UTF-8 (a Windows console's characters converted). False at the end of
-// the input, or when it cannot be read. Called by one thread only.
-bool read_input_line(std::string* line);
+// Waits for more of standard input and appends it to pending, in UTF-8 (a
+// Windows console's characters converted). False at the end of the input,
+// or when it cannot be read. Called by one thread only.
+bool read_more_input(std::string* pending);
 
 }  // namespace imgload

@@ -8,7 +8,7 @@ namespace imgload {
 namespace {
 
 // The command line's own refusals, rows ROW_BAD_CHECKSUM onwards: text, gloss.
-const char* const OWN_ROWS[][2] = {
+constexpr char OWN_ROWS[][2][96] = {
     {"イメージファイルのチェックサムが一致しません。",
      "the image's checksum does not verify: convert it again"},
 };

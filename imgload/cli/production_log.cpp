@@ -13,8 +13,6 @@ namespace imgload {
 
 namespace {
 
-const std::string TOOL = zp3k::version_line("imgload");
-
 // A path that is not UTF-8 (a name from a system that does not use it)
 // reaches JSON with U+FFFD in place of its stray bytes; "path_hex" then
 // keeps its exact bytes, so the record still names the file.
@@ -88,7 +86,7 @@ std::string ProductionLog::line(const PortRecord& r) const {
     std::snprintf(model, sizeof model, "%02X", static_cast<unsigned>(r.model & 0xFF));
     o.text("model", model);
   }
-  return o.text("tool", TOOL).str();
+  return o.text("tool", zp3k::version_line("imgload")).str();
 }
 
 void ProductionLog::append(const PortRecord& record) const {

@@ -8,26 +8,14 @@
 
 namespace imgload {
 
-bool read_input_line(std::string* line) {
-  static std::string pending;  // read past the last line end; one reader only
+bool read_more_input(std::string* pending) {
   for (;;) {
-    const std::size_t end = pending.find('\n');
-    if (end != std::string::npos) {
-      *line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      return true;
-    }
     char buffer[256];
     const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {  // the end: a last line without its line end still counts
-      if (pending.empty()) return false;
-      *line = pending;
-      pending.clear();
-      return true;
-    }
-    pending.append(buffer, static_cast<std::size_t>(n));
+    if (n <= 0) return false;
+    pending->append(buffer, static_cast<std::size_t>(n));
+    return true;
   }
 }
 

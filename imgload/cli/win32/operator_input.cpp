@@ -41,28 +41,11 @@ bool read_bytes(HANDLE input, std::string* pending) {
 
 }  // namespace
 
-bool read_input_line(std::string* line) {
-  static std::string pending;  // read past the last line end; one reader only
+bool read_more_input(std::string* pending) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == INVALID_HANDLE_VALUE || input == nullptr) return false;
   DWORD mode = 0;
-  const bool console = input != INVALID_HANDLE_VALUE && input != nullptr && GetConsoleMode(input, &mode);
-  for (;;) {
-    const std::size_t end = pending.find('\n');
-    if (end != std::string::npos) {
-      *line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      return true;
-    }
-    const bool more = input != INVALID_HANDLE_VALUE && input != nullptr &&
-                      (console ? read_console(input, &pending) : read_bytes(input, &pending));
-    if (!more) {  // the end: a last line without its line end still counts
-      if (pending.empty()) return false;
-      *line = pending;
-      pending.clear();
-      return true;
-    }
-  }
+  return GetConsoleMode(input, &mode) ? read_console(input, pending) : read_bytes(input, pending);
 }
 
 }  // namespace imgload
