@@ -403,11 +403,10 @@ JOB_RUNS = {
         leaves=["job/line.log", "job/line.trace"]),
     "job_file_overridden": dict(
         job='ports = ["/dev/ttyNONE"]\nspeed = 57600\n[[files]]\npath = "missing.bin"\n',
-        words=["--port", "{sim}", "--speed", "9600", "{img}/fw.bin@0110000"],
-        received=[("fw.bin", 0x110000)], speed=9600),
-    "header_base_address": dict(
-        words=["{img}/fw.bin", "{img}/zero.bin", "{img}/boot.bin"],
-        received=[("fw.bin", 0x100000), ("zero.bin", 0), ("boot.bin", 0x8000)]),
+        words=["--port", "{sim}", "--speed", "38400", "{img}/boot.bin@0110000"],
+        received=[("boot.bin", 0x110000)], speed=38400),
+    # The bases 0x100000 and 0x8000 as default addresses: job_file_every_key, damaged_image_allowed.
+    "header_base_address": dict(words=["{img}/zero.bin"], received=[("zero.bin", 0)]),
     "damaged_image_refused": dict(
         words=["{img}/damaged.bin"], status=16,
         texts=["イメージファイルのチェックサムが一致しません。(No.1) [the image's checksum does not "
@@ -1142,13 +1141,13 @@ HOSTILE = (b"bad\xffname.bin", b"\x1b]0;owned\x07\x1b[2J")
 SHOWN = {
     "quiet_shows_the_last_line": (["-q"], [], 0, [SUCCESS + " [download completed normally]"], {},
                                   []),
-    "verbose_traces_on_standard_error": (["-v"], [], 0, None, {SUCCESS: 1, NOTICE: 1},
+    "verbose_traces_on_standard_error": (["-v"], [], 0, None,
+                                         {SUCCESS: 1, NOTICE: 1, "bad\\xffname.bin": 2,
+                                          "\\x1b]0;owned\\x07\\x1b[2J": 1},
                                          ["open %s at 9600 bit/s: ok", "sent AD, 10 bytes",
-                                          "sent FD, 530 bytes", "received 10 bytes: ok"]),
+                                          "sent FD, 530 bytes", "received 10 bytes: ok"], HOSTILE),
     "transfer_notice_once_while_nothing_answers": ([], ["--fault", "silent@AD"], 5, None,
                                                    {NOTICE: 1, TIMEOUT: 1}, []),
-    "hostile_name_listed": ([], [], 0, None, {"bad\\xffname.bin": 2, "\\x1b]0;owned\\x07\\x1b[2J": 1},
-                            [], HOSTILE),
     "hostile_name_in_json_and_log": (["--json", "--log", "{log}"], [], 0, None,
                                      {"bad\\ufffdname.bin": 2, "\\u001b]0;owned\\u0007": 1}, [], HOSTILE),
 }
@@ -1203,16 +1202,16 @@ def case_shown(w, name):
 # the last board), the exit status, each port's boards' exit statuses, the
 # unit ids the boards get)
 LOOPS = {
-    "loop_four_boards": ([[["--boards", "4", "--fault", "3:nak@FD#2"]]], ["--count", "4"], None,
-                         None, 9, [[0, 0, 9, 0]], None),
+    # The unit ids as a scanner types them: a blank line skipped, blanks around one dropped.
+    "loop_four_boards": ([[["--boards", "4", "--fault", "3:nak@FD#2"]]], ["--count", "4", "--ask-unit-id"],
+                         "SN-0001\n\n  SN 0002 \nSN-0003\nSN-0004\n", None, 9, [[0, 0, 9, 0]],
+                         ["SN-0001", "SN 0002", "SN-0003", "SN-0004"]),
     "loop_port_vanishes": ([[["--boards", "1"]] * 2 + [["--boards", "1", "--fault", "nak@FD#2"]] +
                             [["--boards", "1"]]], ["--count", "4"], None, None, 9, [[0, 0, 9, 0]], None),
     "loop_two_ports_stopped_while_waiting": ([[["--boards", "2"]], [["--boards", "1"]]], [], None,
                                              "waiting", 0, [[0, 0], [0]], None),
     "loop_stopped_during_a_board": ([[["--boards", "2"]], None], ["--no-run"], None, "file", 3,
                                     [[3], []], None),
-    "loop_unit_ids": ([[["--boards", "2"]]], ["--ask-unit-id"], "SN-0001\n\n  SN 0002 \n", None, 0,
-                      [[0, 0]], ["SN-0001", "SN 0002"]),
 }
 BOARD_LINE = re.compile(r"^(PASS|FAIL)  (\S+)  unit (\d+)(?: \(id ([^)]*)\))?  ")
 
