@@ -36,17 +36,10 @@ SPEED = 115200             # bit/s after the speed change
 BASE = 9600                # bit/s before it
 BITS = 11                  # bits per character on the line
 
-# A converter-style image: header, data, checksum.
-data = bytearray(os.urandom(SIZE))
-struct.pack_into("<III", data, 0, 0x12345678, SIZE - 12, 0)
-struct.pack_into("<II", data, 16, 0x8000, SIZE)
-data[32] = 0
-checksum = 0
-for (w,) in struct.iter_unpack("<I", bytes(data[12:])):
-    checksum ^= w
-struct.pack_into("<I", data, 8, checksum)
+sys.path.insert(0, "bench")
+from bench_image import write_image  # noqa: E402
 image = os.path.join(work, "bench.bin")
-open(image, "wb").write(data)
+data = write_image(image, SIZE)
 
 # The least time: frames (request + reply, bytes) at each speed, the run
 # request at 9600 bit/s, and the pauses (1 s after "AA", 1000 ms closed for

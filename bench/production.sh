@@ -32,16 +32,10 @@ BOARDS = 10
 SWAP = 2          # seconds between two boards
 IDLE = 10         # seconds the waiting loop is watched
 
-data = bytearray(os.urandom(SIZE))
-struct.pack_into("<III", data, 0, 0x12345678, SIZE - 12, 0)
-struct.pack_into("<II", data, 16, 0x8000, SIZE)
-data[32] = 0
-checksum = 0
-for (w,) in struct.iter_unpack("<I", bytes(data[12:])):
-    checksum ^= w
-struct.pack_into("<I", data, 8, checksum)
+sys.path.insert(0, "bench")
+from bench_image import write_image  # noqa: E402
 image = os.path.join(work, "board.bin")
-open(image, "wb").write(data)
+data = write_image(image, SIZE)
 
 
 def run(args, stdin=None):

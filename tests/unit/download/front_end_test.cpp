@@ -459,6 +459,16 @@ std::string seen_in(const CommandLine& c) {
   return seen;
 }
 
+// The command line "imgload WORDS...", read as main reads it.
+CommandLine read_words(const std::vector<std::string>& given, JobLoader load_job = load_job_file) {
+  std::vector<std::string> words = {"imgload"};
+  words.insert(words.end(), given.begin(), given.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  return read_command_line(static_cast<int>(words.size()), argv.data(), load_job);
+}
+
 // The command line as getopt_long reads it: what each set of words asks for,
 // or why it is refused before anything is opened.
 TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
@@ -500,13 +510,8 @@ TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
       {{"--list-ports"}, Action::LIST_PORTS, ""},
   };
   for (const auto& r : rows) {
-    std::vector<std::string> words = {"imgload"};
-    words.insert(words.end(), r.words.begin(), r.words.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    const CommandLine c = read_command_line(static_cast<int>(words.size()), argv.data());
-    EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(r.action)) << words[1];
+    const CommandLine c = read_words(r.words);
+    EXPECT_EQ(static_cast<int>(c.action), static_cast<int>(r.action)) << testing::PrintToString(r.words);
     EXPECT_EQ(seen_in(c), r.seen);
   }
 }
@@ -559,13 +564,8 @@ TEST(JobFileTest, TheCommandLineOverridesTheJob) {
       {{"--job", "/j/ids.toml"}, "--ask-unit-id (ask_unit_id) needs --repeat (repeat = true)"},
   };
   for (const auto& r : rows) {
-    std::vector<std::string> words = {"imgload"};
-    words.insert(words.end(), r.words.begin(), r.words.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    const CommandLine c = read_command_line(static_cast<int>(words.size()), argv.data(), load_test_job);
-    EXPECT_EQ(seen_in(c), r.seen) << r.words[1];
+    const CommandLine c = read_words(r.words, load_test_job);
+    EXPECT_EQ(seen_in(c), r.seen) << testing::PrintToString(r.words);
   }
 }
 
