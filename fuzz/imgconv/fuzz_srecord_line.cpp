@@ -15,6 +15,7 @@
 namespace {
 
 using namespace imgconv;
+using namespace image;
 
 const std::uint8_t* input_data;
 std::size_t input_size;
@@ -57,7 +58,8 @@ bool copy_path(const char* name, char* out, std::size_t size) {
 }
 bool never_exists(const char*) { return false; }
 bool deleted(const char*) { return true; }
-std::FILE* open_input(const char*) {
+std::FILE* open_input(const char*, zp3k::Status* status) {
+  *status = zp3k::Status{};
   // fmemopen refuses a zero size; an empty source is a file with no lines.
   static char empty = 0;
   if (input_size == 0) return fmemopen(&empty, 1, "r");
@@ -69,9 +71,9 @@ std::FILE* create_memory_temp(const char*, char* temp_path, std::size_t temp_siz
   return fopencookie(nullptr, "w+", {mem_read, mem_write, mem_seek, mem_close});
 }
 bool moved(const char*, const char*) { return true; }
-void no_reason(char* reason, std::size_t size) { std::snprintf(reason, size, "%s", "none"); }
+int no_error() { return 0; }
 const FileServices memory_services = {never_exists, deleted,  open_input, create_memory_temp,
-                                      moved,        false,    no_reason};
+                                      moved,        false,    no_error};
 
 // The value of two characters that must be hex digits, read by the C
 // library rather than the reader's own decoder.
@@ -88,7 +90,8 @@ unsigned pair_value(const char* digits) {
 // fields lie inside its line, its digits are real hex digits and its bytes
 // with the checksum sum to 0xFF.
 void check_lines() {
-  std::FILE* source = open_input("in.hex");
+  zp3k::Status opened;
+  std::FILE* source = open_input("in.hex", &opened);
   char chunk[97];  // small, so that lines cross chunk boundaries
   char spill[SRECORD_LINE_BUFFER];
   const char* line = nullptr;
