@@ -45,6 +45,12 @@ std::string advice_text(const Advice& advice) {
   return advice.detail + ": " + advice.hint;
 }
 
+zp3k::JsonObject& with_advice(zp3k::JsonObject& event, const Advice& advice) {
+  if (!advice.detail.empty()) event.text("detail", advice.detail);
+  if (!advice.hint.empty()) event.text("hint", advice.hint);
+  return event;
+}
+
 Advice end_advice(const DownloadResult& result, const std::string& device, long holder_pid) {
   const std::string request = request_words(result);
   switch (result.end) {

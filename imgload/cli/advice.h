@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cli/json.h"
 #include "imgload/download/download_result.h"
 #include "platform/status.h"
 
@@ -18,6 +19,8 @@ struct Advice {
 };
 // "DETAIL: HINT", or the part there is.
 std::string advice_text(const Advice& advice);
+// The advice's "detail" and "hint" fields of a JSON event, those there are.
+zp3k::JsonObject& with_advice(zp3k::JsonObject& event, const Advice& advice);
 // A device that did not open: its path, the system's reason (errno, or
 // GetLastError on Windows) and, by the kind of failure, what to do;
 // holder_pid names the process that has it.

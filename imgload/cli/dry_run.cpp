@@ -7,10 +7,10 @@
 
 #include "image/image_format.h"
 #include "image/safe_text.h"
+#include "imgload/cli/advice.h"
 #include "imgload/cli/outcome.h"
 #include "imgload/cli/platform_texts.h"
-#include "imgload/cli/advice.h"
-#include "imgload/download/messages.h"
+#include "imgload/download/job_checks.h"
 
 namespace imgload {
 
@@ -34,14 +34,8 @@ std::vector<PlannedFile> planned_files(const DownloadJob& job, const ImageSet& i
   return files;
 }
 
-std::string address_field(std::uint32_t start) {
-  char text[16] = "0000000_A";
-  if (start != 0) std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(start));
-  return text;
-}
-
 void show_json(Terminal& terminal, const Arguments& a, const std::string& device, bool opens,
-               const std::vector<PlannedFile>& files, const Advice& advice, int status) {
+               const std::vector<PlannedFile>& files, const Advice& advice, const Outcome& refused) {
   std::vector<JsonObject> items;
   for (std::size_t i = 0; i < files.size(); ++i) {
     items.push_back(JsonObject().number("number", static_cast<long long>(i + 1))
@@ -53,20 +47,15 @@ void show_json(Terminal& terminal, const Arguments& a, const std::string& device
   event.text("event", "dry_run").text("port", device).flag("opens", opens)
       .number("speed", static_cast<long long>(SPEEDS[a.speed_index])).flag("run_request", a.run_after)
       .array("files", items);
-  if (!opens) {
-    event.text("text", one_line(message_text(ROW_PORT_OPEN))).text("gloss", message_gloss(ROW_PORT_OPEN));
-    if (!advice.detail.empty()) event.text("detail", advice.detail);
-    if (!advice.hint.empty()) event.text("hint", advice.hint);
-  }
-  terminal.json(event.number("exit_status", status));
+  if (!opens) with_advice(event.text("text", one_line(refused.text)).text("gloss", refused.gloss), advice);
+  terminal.json(event.number("exit_status", opens ? EXIT_SUCCESS_RUN : refused.exit_status));
 }
 
 void show_lines(Terminal& terminal, const Arguments& a, const std::string& device, bool opens,
-                const std::vector<PlannedFile>& files, const Advice& advice) {
+                const std::vector<PlannedFile>& files, const Advice& advice, const Outcome& refused) {
   const std::string port = zp3k::terminal_text(device);
   if (!opens) {
-    terminal.line(port + ": " + one_line(message_text(ROW_PORT_OPEN)) + " [" +
-                  message_gloss(ROW_PORT_OPEN) + "]");
+    terminal.line(port + ": " + one_line(refused.text) + " [" + refused.gloss + "]");
     if (!advice.detail.empty()) terminal.error(std::string(PROGRAM_NAME) + ": " + advice_text(advice), true);
     return;
   }
@@ -75,7 +64,7 @@ void show_lines(Terminal& terminal, const Arguments& a, const std::string& devic
   for (std::size_t i = 0; i < files.size(); ++i) {
     const PlannedFile& f = files[i];
     terminal.line("  No." + std::to_string(i + 1) + " " + zp3k::terminal_text(f.path) + " -> " +
-                  address_field(f.start) + "  " + std::to_string(f.size) + " bytes  " +
+                  address_field_text(f.start) + "  " + std::to_string(f.size) + " bytes  " +
                   (f.version.empty() ? "no header" : "version " + f.version));
   }
   terminal.line(a.run_after ? "  then the run request" : "  no run request");
@@ -86,8 +75,9 @@ void show_lines(Terminal& terminal, const Arguments& a, const std::string& devic
 int dry_run(const Arguments& a, const DownloadJob& job, const ImageSet& images, Terminal& terminal,
             PortMaker make_port) {
   const std::vector<PlannedFile> files = planned_files(job, images);
-  DownloadResult not_opened;
+  DownloadResult not_opened;  // a port that does not open ends the dry run as it would a run
   not_opened.end = DownloadEnd::PORT_OPEN_FAILED;
+  const Outcome refused = outcome_of(not_opened);
   terminal.leave_rows();  // lines only: no port has a progress row
   int status = EXIT_SUCCESS_RUN;
   for (const std::string& device : a.devices) {
@@ -100,13 +90,12 @@ int dry_run(const Arguments& a, const DownloadJob& job, const ImageSet& images, 
     } else {
       advice = port_open_advice(device, opened, port->holder_pid());
     }
-    const int port_status = opens ? EXIT_SUCCESS_RUN : outcome_of(not_opened).exit_status;
     if (terminal.style() == ViewStyle::JSON) {
-      show_json(terminal, a, device, opens, files, advice, port_status);
+      show_json(terminal, a, device, opens, files, advice, refused);
     } else {
-      show_lines(terminal, a, device, opens, files, advice);
+      show_lines(terminal, a, device, opens, files, advice, refused);
     }
-    if (status == EXIT_SUCCESS_RUN) status = port_status;
+    if (status == EXIT_SUCCESS_RUN && !opens) status = refused.exit_status;
   }
   if (terminal.style() != ViewStyle::JSON) terminal.line("dry run: nothing was sent");
   return status;

@@ -73,9 +73,7 @@ RowRefusal header_address(int row, const std::string& given, const image::ImageS
              "give it as FILE@ADDRESS (" + std::string(ADDRESS_FORM) + ")"}};
   }
   const std::uint32_t base = info.header.base_address;
-  char text[16] = "0000000_A";  // address 0 as the field spells it
-  if (base != 0) std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(base));
-  if (ParseStartAddress(text, address) != 1) {
+  if (ParseStartAddress(address_field_text(base).c_str(), address) != 1) {
     char shown[16];
     std::snprintf(shown, sizeof shown, "0x%06X", static_cast<unsigned>(base));
     return {row, REFUSED_ADDRESS,

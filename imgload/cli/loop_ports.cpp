@@ -272,13 +272,7 @@ LoopSummaries run_loop_ports(const std::vector<std::unique_ptr<PortRun>>& runs, 
   for (std::size_t i = 0; i < runs.size(); ++i) {
     loops.push_back(std::make_unique<PortLoop>(*runs[i], plan, terminal, signals, static_cast<int>(i)));
   }
-  if (loops.size() == 1) {
-    loops[0]->run();
-  } else {
-    std::vector<std::thread> threads;
-    for (const std::unique_ptr<PortLoop>& loop : loops) threads.emplace_back([&loop] { loop->run(); });
-    for (std::thread& t : threads) t.join();
-  }
+  run_each_port(loops);
   LoopSummaries summaries;
   for (const std::unique_ptr<PortLoop>& loop : loops) summaries.push_back(loop->summary());
   return summaries;

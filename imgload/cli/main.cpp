@@ -13,11 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "image/image_format.h"
 #include "imgload/download/download_job.h"
+#include "imgload/download/job_checks.h"
 #include "imgload/download/messages.h"
 #include "imgload/download/sequencer.h"
 #include "image/safe_text.h"
@@ -47,13 +47,6 @@ int usage_error(const std::string& problem) {
 }
 
 namespace {
-
-// The advice's "detail" and "hint" fields of a JSON event, those there are.
-JsonObject& with_advice(JsonObject& event, const Advice& advice) {
-  if (!advice.detail.empty()) event.text("detail", advice.detail);
-  if (!advice.hint.empty()) event.text("hint", advice.hint);
-  return event;
-}
 
 // The refusal's message with the row number, as the main dialog's warning
 // shows it, then the advice on a line of its own; returns the exit status.
@@ -101,14 +94,13 @@ void show_files(const DownloadJob& job, const ImageSet& images, Terminal& termin
                         .text("comment", comment));
       continue;
     }
-    char text[160];
-    std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(start));
     terminal.line("No." + std::to_string(i + 1) + " " + zp3k::terminal_text(path) + " -> " +
-                  (start == 0 ? "0000000_A (address 0)" : text));
+                  address_field_text(start) + (start == 0 ? " (address 0)" : ""));
     if (!info.magic_ok) {
       terminal.line("  no image header (the file is sent as it is)");
       continue;
     }
+    char text[160];
     std::snprintf(text, sizeof text, "  base 0x%06X  size %u bytes",
                   static_cast<unsigned>(h.base_address), static_cast<unsigned>(h.size));
     terminal.line("  version " + version + "  comment \"" + zp3k::terminal_text(one_line(comment)) +
@@ -226,14 +218,6 @@ struct LivePorts {
   bool open = true;
 };
 
-// One port's download on this thread, several on a thread each.
-void run_ports(const std::vector<std::unique_ptr<PortRun>>& runs) {
-  if (runs.size() == 1) return runs[0]->run();
-  std::vector<std::thread> threads;
-  for (const std::unique_ptr<PortRun>& r : runs) threads.emplace_back([&r] { r->run(); });
-  for (std::thread& t : threads) t.join();
-}
-
 // The signal thread's notes, while the run lasts.
 std::function<void(const std::string&)> note_while_open(const std::shared_ptr<LivePorts>& gate,
                                                         TerminalView& front) {
@@ -328,7 +312,7 @@ int run_ports_and_report(const Arguments& a, DownloadJob job, const SharedImages
   if (a.repeat) {
     loops = run_loop_ports(runs, LoopPlan{a.ask_unit_id, a.repeat_count}, terminal, *signals);
   } else {
-    run_ports(runs);
+    run_each_port(runs);
   }
   // The log's lines first, so that the end events count what was lost.
   const OutputLosses losses = settle_files(log, trace, terminal, OutputClock::now() + FILES_BOUND);

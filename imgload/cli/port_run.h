@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "imgload/cli/production_log.h"
 #include "imgload/cli/terminal_view.h"
@@ -19,6 +21,16 @@
 #include "imgload/link/probe.h"
 
 namespace imgload {
+
+// Runs each port's work to its end: one port's on this thread, several on a
+// thread each.
+template <typename Port>
+void run_each_port(const std::vector<std::unique_ptr<Port>>& ports) {
+  if (ports.size() == 1) return ports[0]->run();
+  std::vector<std::thread> threads;
+  for (const std::unique_ptr<Port>& p : ports) threads.emplace_back([&p] { p->run(); });
+  for (std::thread& t : threads) t.join();
+}
 
 struct PortRun {
   // named: the device is named on every line and event (several ports);

@@ -91,9 +91,7 @@ JsonObject board_event(const BoardReport& board, const LoopTally& tally) {
   }
   e.text("result", board.outcome.exit_status == 0 ? "passed" : "failed").number("seconds", board.seconds, 1)
       .text("text", board.outcome.text).text("gloss", board.outcome.gloss);
-  if (!board.advice.detail.empty()) e.text("detail", board.advice.detail);
-  if (!board.advice.hint.empty()) e.text("hint", board.advice.hint);
-  e.number("exit_status", board.outcome.exit_status);
+  with_advice(e, board.advice).number("exit_status", board.outcome.exit_status);
   return with_counts(e, tally);
 }
 
@@ -142,7 +140,7 @@ JsonObject loop_end_event(const LoopSummary& p) {
   e.text("port", p.port).text("event", "loop_end");
   with_counts(e, p.tally).number("boards", p.tally.boards()).number("seconds", p.seconds, 1)
       .number("boards_per_hour", boards_per_hour(p.tally.boards(), p.seconds), 1)
-      .number("exit_status", p.tally.failed > 0 ? p.tally.first_failure : 0);
+      .number("exit_status", p.tally.first_failure);
   return e;
 }
 

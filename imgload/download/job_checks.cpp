@@ -3,6 +3,7 @@
 // command line.
 #include "imgload/download/job_checks.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "image/hex.h"
@@ -57,6 +58,13 @@ bool whole_image_size(std::size_t size) { return size != 0 && size % image::IMAG
 int ParseHex7(const char* text, std::uint32_t* value) {
   *value = 0;
   return zp3k::parse_hex(text, HEX7_DIGITS, value) ? 1 : 0;
+}
+
+std::string address_field_text(std::uint32_t address) {
+  if (address == 0) return ADDRESS_ZERO_TEXT;
+  char text[16];
+  std::snprintf(text, sizeof text, "%07X", static_cast<unsigned>(address));
+  return text;
 }
 
 int ParseStartAddress(const char* text, std::uint32_t* address) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imgload/download/image_file.h"
@@ -19,6 +20,9 @@ int CheckImageFile(const char* path, std::vector<std::uint8_t>* snapshot = nullp
 bool whole_image_size(std::size_t size);
 int ParseHex7(const char* text, std::uint32_t* value);
 int ParseStartAddress(const char* text, std::uint32_t* address);
+// An address as the address field spells it: seven hexadecimal digits, or
+// 0000000_A for address 0.
+std::string address_field_text(std::uint32_t address);
 
 // The accepted spelling of a refused address text that names an accepted
 // address in another form ("0x100000", "100000", "00008000", "0000000_a"):
