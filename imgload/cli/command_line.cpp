@@ -4,7 +4,7 @@
 
 #include <getopt.h>
 
-#include <climits>
+#include <charconv>
 
 #include "imgload/cli/platform_texts.h"
 #include "imgload/cli/port_list.h"
@@ -174,13 +174,13 @@ bool Reader::add_file(const std::string& word) {
 
 // --count N: a whole decimal number of boards, 1 or more.
 bool Reader::set_count(const std::string& value) {
-  long long n = 0;
-  for (const char c : value) {
-    if (c < '0' || c > '9' || n > INT_MAX / 10) return refuse("--count takes a number of boards, 1 or more: " + value);
-    n = n * 10 + (c - '0');
+  int n = 0;
+  const char* end = value.data() + value.size();
+  const std::from_chars_result read = std::from_chars(value.data(), end, n);
+  if (read.ec != std::errc() || read.ptr != end || n < 1) {
+    return refuse("--count takes a number of boards, 1 or more: " + value);
   }
-  if (value.empty() || n < 1 || n > INT_MAX) return refuse("--count takes a number of boards, 1 or more: " + value);
-  a_.repeat_count = static_cast<int>(n);
+  a_.repeat_count = n;
   count_given_ = true;
   return true;
 }

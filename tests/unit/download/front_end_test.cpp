@@ -492,6 +492,7 @@ TEST(CommandLineTest, WordsAskForARunOrAreRefusedWithTheirReason) {
       {{"--count", "0", "--repeat", "a.bin"}, Action::REFUSED,
        "--count takes a number of boards, 1 or more: 0"},
       {{"--count", "3x", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: 3x"},
+      {{"--count", "-1", "a.bin"}, Action::REFUSED, "--count takes a number of boards, 1 or more: -1"},
       {{"--count", "99999999999", "a.bin"}, Action::REFUSED,
        "--count takes a number of boards, 1 or more: 99999999999"},
       {{"--job", "a.toml", "--job", "b.toml"}, Action::REFUSED, "a job file given twice"},
