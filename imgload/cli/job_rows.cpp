@@ -73,11 +73,9 @@ RowRefusal header_address(int row, const std::string& given, const image::ImageS
              "give it as FILE@ADDRESS (" + std::string(ADDRESS_FORM) + ")"}};
   }
   const std::uint32_t base = info.header.base_address;
-  if (ParseStartAddress(address_field_text(base).c_str(), address) != 1) {
-    char shown[16];
-    std::snprintf(shown, sizeof shown, "0x%06X", static_cast<unsigned>(base));
+  if (ParseStartAddress(address_field_text(base).c_str(), address) != 1) {  // never for base 0
     return {row, REFUSED_ADDRESS,
-            {label(row) + ": " + name + ": the image's base address " + shown +
+            {label(row) + ": " + name + ": the image's base address " + address_words(base) +
                  " is not a download address",
              "give the file as FILE@ADDRESS: " + std::string(ADDRESS_FORM)}};
   }

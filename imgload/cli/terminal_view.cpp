@@ -28,7 +28,6 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
-
 Terminal::Terminal(ViewStyle style, OutputChannel& out, OutputChannel& err, int rows, bool quiet)
     : style_(style),
       out_(out),
