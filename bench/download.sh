@@ -19,13 +19,7 @@ if [ "${1:-}" = --unread-output ]; then
   mode=unread
   shift
 fi
-build=${1:-build/native}
-if [ ! -x "$build/imgload/cli/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" --target imgload_cli zp3ksim -j2 >/dev/null
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source bench/download_tools.sh "${1:-}"
 
 python3 - "$build/imgload/cli/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" "$mode" <<'PY'
 import os, resource, signal, struct, subprocess, sys, threading, time

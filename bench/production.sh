@@ -15,13 +15,7 @@
 # usage: bench/production.sh [BUILD_DIR]   (default build/native, built if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/native}
-if [ ! -x "$build/imgload/cli/imgload" ] || [ ! -x "$build/tools/zp3ksim/zp3ksim" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" --target imgload_cli zp3ksim -j2 >/dev/null
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source bench/download_tools.sh "${1:-}"
 
 ZP3K_LOCK_DIR=$work python3 - "$build/imgload/cli/imgload" "$build/tools/zp3ksim/zp3ksim" "$work" <<'PY'
 import os, re, signal, statistics, struct, subprocess, sys, time
